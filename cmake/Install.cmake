@@ -1,0 +1,1 @@
+# Installation: headers, libraries, pkg-config file and CMake package.
