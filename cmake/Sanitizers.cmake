@@ -12,3 +12,9 @@ if(_san)
   add_compile_options(${_san} -fno-omit-frame-pointer)
   add_link_options(${_san})
 endif()
+
+# A fuzzing build instruments the libraries for coverage too, so the fuzzer
+# steers by the code under test and not only by its harness.
+if(ORVEX_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()

@@ -17,11 +17,14 @@
 #ifndef ORVEXKS_PFM_H
 #define ORVEXKS_PFM_H
 
+/* ks_base.h comes first: it picks the POSIX feature set of the system
+ * headers. */
+#include <orvexks/ks_base.h>
+
 #include <setjmp.h>
 #include <sys/select.h>
 
 #include <orvexks/imsg.h>
-#include <orvexks/ks_base.h>
 #include <orvexks/qmthread.h>
 
 KS_BEGIN_DECLS

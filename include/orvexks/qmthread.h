@@ -4,10 +4,13 @@
 #ifndef ORVEXKS_QMTHREAD_H
 #define ORVEXKS_QMTHREAD_H
 
+/* ks_base.h comes first: it picks the POSIX feature set that the system
+ * headers below need for rwlocks and timespec in strict C. */
+#include <orvexks/ks_base.h>
+
 #include <pthread.h>
 #include <time.h>
 
-#include <orvexks/ks_base.h>
 #include <orvexks/llist.h>
 
 KS_BEGIN_DECLS
