@@ -2,6 +2,8 @@
 #ifndef ORVEXKS_IMSG_H
 #define ORVEXKS_IMSG_H
 
+#include <stdarg.h>
+
 #include <orvexks/ks_base.h>
 
 KS_BEGIN_DECLS
@@ -39,6 +41,91 @@ KS_API int imsg_get_verbosity_ev(void);
 KS_API void imsg_set_trace_verbosity(int level);
 KS_API void imsg_set_trace_subsys(const char *list);
 KS_API int imsg_should_trace(const char *subsys, int level);
+
+/* ---- Message formatting and error texts. */
+
+/* Formatting routines take (table, index); index -1 makes `table` a printf
+ * format text instead of a table record. A size of 0 means unbounded. They
+ * return the length the complete text needs (a result >= size means it was
+ * cut; the buffer is always terminated), or -1 on a bad table or index. */
+KS_API int imsg_vsnprintf(char *buf, size_t size, const void *table, int index,
+                          va_list args);
+KS_API int imsg_vsprintf(char *buf, const void *table, int index, va_list args);
+KS_API int imsg_sprintf(char *buf, const void *table, int index, ...);
+KS_API int imsg_snprintf(char *buf, size_t size, const void *table, int index,
+                         ...);
+
+/* Tagging modes of the _taggable routines. */
+#define IMSG_TAG_NEVER 1   /* never tagged */
+#define IMSG_TAG_ENABLED 2 /* tagged while tagging is enabled */
+#define IMSG_TAG_ALWAYS 3  /* tagged for this call even when disabled */
+KS_API int imsg_snprintf_taggable(int mode, char *buf, size_t size,
+                                  const void *table, int index, ...);
+KS_API int imsg_vsnprintf_taggable(int mode, char *buf, size_t size,
+                                   const void *table, int index, va_list args);
+
+/* The kind's prefix (application name, kind words, timestamp for kind 8),
+ * then the message. -1 when the prefix alone does not fit. */
+KS_API int imsg_snprintf_type(char *buf, size_t size, int kind,
+                              const void *table, int index, ...);
+
+/* Formats into a malloc'ed buffer grown from start_size up to max_size; the
+ * caller frees *result. Returns the text length, or -1 (*result null). */
+KS_API int imsg_dynamic_len_snprintf(char **result, int start_size,
+                                     int max_size, const void *table,
+                                     int index, ...);
+
+/* Text of a C library, system or socket error number, in a per-thread
+ * buffer valid until the thread's next call. */
+KS_API const char *imsg_strerror(int err);
+
+/* The process-wide tagging switch of test harnesses. */
+KS_API void imsg_ate_enable_tagging(void);
+KS_API void imsg_ate_disable_tagging(void);
+KS_API int imsg_ate_tagging_is_enabled(void);
+
+/* ---- The imsg message table, display width and tab expansion. */
+
+/* The ks/imsg message table. */
+KS_API const ks_msg_table_t *imsg_ks_msg_table_adr(void);
+KS_API const ks_msg_table_t *_imsg_ks_msg_table_adr(void);
+
+/* Widths count display columns. A character is as wide as its byte length;
+ * in a single-byte code page every character is one column wide. An invalid
+ * byte counts as a character of its own. */
+
+/* Copies src to dst without the four-byte style markers (0x01 0x01, '0' or
+ * '1', 'B', 'I' or 'U'); dst holds at least strlen(src)+1 bytes. */
+KS_API void imsg_strip_style_chars(char *dst, const char *src);
+/* Cuts str to at most max_bytes bytes at a character boundary: 1 when it
+ * was cut, 0 when it already fitted or str is null. */
+KS_API int imsg_truncate(char *str, size_t max_bytes);
+/* Number of characters of str. */
+KS_API int imsg_charcount(const char *str);
+/* Width of the one character of nbytes bytes at ch; 0 for NUL. */
+KS_API int imsg_disp_width(const char *ch, int nbytes);
+/* Width of the whole text. */
+KS_API int imsg_strwidth(const char *str);
+/* Writes str cut to max_width columns (-1: no limit; keep_tail keeps its
+ * end instead of its start) and padded with blanks to width columns
+ * (before the text when right_align). Returns 1 with *out_width set to the
+ * padded width, or 0 leaving dst alone when dst_size is too small. */
+KS_API int imsg_make_width(const char *str, int width, int max_width,
+                           int keep_tail, int right_align, size_t dst_size,
+                           char *dst, int *out_width);
+/* Copies one line of src to dst, expanding tabs to multiples of tab_size
+ * (0: the process tab size, $QUILLMERE_TAB_SIZE or 8) counted from
+ * start_column. Stops after a newline (copied), at a carriage return (not
+ * copied), at the end of src, or before exceeding max_width columns (-1: no
+ * limit) or dst_size bytes with the NUL. Sets the columns and bytes used;
+ * returns 1 when the whole line was taken, 0 when a limit stopped it. */
+KS_API int imsg_detabify_general(int tab_size, int start_column,
+                                 const char *src, int max_width,
+                                 size_t dst_size, char *dst, int *out_width,
+                                 size_t *out_bytes);
+/* imsg_detabify_general with the process tab size from column 0. */
+KS_API int imsg_detabify(const char *src, int max_width, size_t dst_size,
+                         char *dst, int *out_width, size_t *out_bytes);
 
 KS_END_DECLS
 

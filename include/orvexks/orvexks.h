@@ -4,11 +4,22 @@
 
 #include <orvexks/ks_base.h>
 #include <orvexks/imsg.h>
+#include <orvexks/clp.h>
+#include <orvexks/credutl.h>
+#include <orvexks/date.h>
+#include <orvexks/ks_product.h>
 #include <orvexks/list.h>
 #include <orvexks/llist.h>
+#include <orvexks/ntpfxmap.h>
 #include <orvexks/pfm.h>
 #include <orvexks/qmthread.h>
+#include <orvexks/rt.h>
+#include <orvexks/rt_proc.h>
+#include <orvexks/server.h>
 #include <orvexks/stack.h>
 #include <orvexks/stg.h>
+#include <orvexks/strfmt.h>
+#include <orvexks/strutl.h>
+#include <orvexks/sysutl.h>
 
 #endif

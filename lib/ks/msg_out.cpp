@@ -1,70 +1,68 @@
 // Message output of the foundation families until message delivery exists:
-// the kind's prefix and the formatted text, written to the kind's stream
-// with one write(2). No storage area, no lock and no raise is involved, so
-// storage areas and fault management may print from anywhere.
+// the kind's prefix and the formatted message, written to the kind's stream
+// with one write(2) under the message lock. Nothing here allocates from a
+// storage area, so storage-area traces may print from anywhere.
 #include "internal/msg_out.h"
 
-#include "internal/msg_lock.h"
-
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <ctime>
+#include <cstdlib>
+#include <cstring>
+
+#include "internal/msg_lock.h"
+#include "internal/msg_state.h"
+#include "internal/msg_tables.h"
 
 namespace {
 
-constexpr const char *kAppName = "noname";
-
-// Writes the prefix of `kind` into buf and returns its length.
-int kind_prefix(int kind, char *buf, size_t size) {
-  switch (kind) {
-    case IMSG_WARNING:
-      return std::snprintf(buf, size, "%s: Warning: ", kAppName);
-    case IMSG_ERROR:
-      return std::snprintf(buf, size, "%s: Error: ", kAppName);
-    case IMSG_TRACE: {
-      timeval tv;
-      gettimeofday(&tv, nullptr);
-      tm local;
-      localtime_r(&tv.tv_sec, &local);
-      char clock[16];
-      std::strftime(clock, sizeof clock, "%H:%M:%S", &local);
-      return std::snprintf(buf, size, ">>> %s.%.3ld (%s): ", clock,
-                           static_cast<long>(tv.tv_usec / 1000), kAppName);
-    }
-    default:
-      return 0;
-  }
+// Prefix and message into line (size bytes); returns the text's length, or
+// -1 when the message could not be formatted. A message that does not fit
+// is formatted again into *heap (malloc), which the caller frees.
+int compose(char *line, size_t size, char **heap, int kind, const char *subsys,
+            const ks_msg_table_t *table, int index, va_list args) {
+  int used = ksi_msg_prefix(line, size, kind, subsys);
+  if (used < 0) used = 0;
+  if (static_cast<size_t>(used) >= size) used = static_cast<int>(size) - 1;
+  va_list copy;
+  va_copy(copy, args);
+  int text = imsg_vsnprintf_taggable(IMSG_TAG_ENABLED, line + used, size - used, table,
+                                     index, copy);
+  va_end(copy);
+  if (text < 0) return -1;
+  if (static_cast<size_t>(text) < size - used) return used + text;
+  size_t need = static_cast<size_t>(used) + static_cast<size_t>(text) + 1;
+  *heap = static_cast<char *>(std::malloc(need));
+  if (*heap == nullptr) return static_cast<int>(size) - 1;  // deliver the cut text
+  std::memcpy(*heap, line, static_cast<size_t>(used));
+  va_copy(copy, args);
+  imsg_vsnprintf_taggable(IMSG_TAG_ENABLED, *heap + used, need - used, table, index, copy);
+  va_end(copy);
+  return static_cast<int>(need) - 1;
 }
 
 }  // namespace
 
-void ksi_msg_vprint(int kind, const char *, const ks_msg_table_t *table,
+void ksi_msg_vprint(int kind, const char *subsys, const ks_msg_table_t *table,
                     int index, va_list args) {
-  const char *format;
-  if (index == -1) {
-    format = reinterpret_cast<const char *>(table);
-  } else if (table != nullptr && index >= 0 && index < table->count) {
-    format = table->texts[index];
-  } else {
-    format = nullptr;
+  if (index != -1 && table == nullptr) {
+    ksi_msg_print(IMSG_ERROR, &ksi_imsg_msgs, KSI_IMSG_BAD_TABLE_INDEX, "print_sharedv", 0L,
+                  index);
+    return;
   }
-  if (format == nullptr) return;
-
+  const char *shown = index == -1 ? "" : (subsys != nullptr ? subsys : table->subsys);
   char line[4096];
-  int used = kind_prefix(kind, line, sizeof line);
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-  int text = std::vsnprintf(line + used, sizeof line - used, format, args);
-#pragma GCC diagnostic pop
-  if (text < 0) return;
-  size_t total = static_cast<size_t>(used) + static_cast<size_t>(text);
-  if (total >= sizeof line) total = sizeof line - 1;
-  int fd = (kind >= IMSG_OK && kind <= IMSG_OUTPUT_ALT) ? 1 : 2;
-  if (fd == 1) std::fflush(stdout);
-  ssize_t rc = write(fd, line, total);
-  (void)rc;
+  char *heap = nullptr;
+  qmthread_mutex_lock(&ksi_msg_lock);
+  int len = compose(line, sizeof line, &heap, kind, shown, table, index, args);
+  if (len > 0) {
+    int fd = (kind >= IMSG_OK && kind <= IMSG_OUTPUT_ALT) ? 1 : 2;
+    if (fd == 1) std::fflush(stdout);
+    ssize_t rc = write(fd, heap != nullptr ? heap : line, static_cast<size_t>(len));
+    (void)rc;
+  }
+  qmthread_mutex_unlock(&ksi_msg_lock);
+  std::free(heap);
 }
 
 void ksi_msg_print(int kind, const ks_msg_table_t *table, int index, ...) {

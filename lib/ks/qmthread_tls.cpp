@@ -16,8 +16,8 @@
 
 pthread_key_t ksi_pfm_state_key;
 
-// No family keeps per-thread state in the block yet.
-const ksi_tls_cleanup_t ksi_tls_cleanups[] = {nullptr};
+// Families whose per-thread records own memory release it here.
+const ksi_tls_cleanup_t ksi_tls_cleanups[] = {ksi_date_tls_cleanup, ksi_msg_tls_cleanup, nullptr};
 
 namespace {
 

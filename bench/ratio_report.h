@@ -1,0 +1,48 @@
+// A console reporter that, after the usual table, prints the ratio of each
+// (library, peer) pair of benchmark runs: library time / peer time.
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  using Pairs = std::vector<std::pair<const char *, const char *>>;
+
+  explicit RatioReporter(Pairs pairs) : pairs_(std::move(pairs)) {}
+
+  void ReportRuns(const std::vector<Run> &runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run &run : runs)
+      if (run.run_type == Run::RT_Iteration && run.iterations > 0)
+        cpu_[run.benchmark_name()] = run.GetAdjustedCPUTime();
+  }
+
+  void PrintRatios() const {
+    std::printf("\nratio = library time / peer time (below 1: library faster)\n");
+    for (const auto &[ours, peer] : pairs_) {
+      auto a = cpu_.find(ours), b = cpu_.find(peer);
+      if (a == cpu_.end() || b == cpu_.end() || b->second <= 0) continue;
+      std::printf("ratio %-26s / %-24s = %.2f\n", ours, peer, a->second / b->second);
+    }
+  }
+
+ private:
+  Pairs pairs_;
+  std::map<std::string, double> cpu_;
+};
+
+// Runs the registered benchmarks and prints the ratios of `pairs`.
+inline int run_with_ratios(int argc, char **argv, RatioReporter::Pairs pairs) {
+  benchmark::Initialize(&argc, argv);
+  RatioReporter reporter(std::move(pairs));
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  reporter.PrintRatios();
+  benchmark::Shutdown();
+  return 0;
+}
