@@ -15,6 +15,12 @@
 #include <orvexks/qmthread.h>
 #include <orvexks/rt.h>
 #include <orvexks/rt_proc.h>
+#include <orvexks/rpc/auth.h>
+#include <orvexks/rpc/clnt.h>
+#include <orvexks/rpc/rpc_msg.h>
+#include <orvexks/rpc/svc.h>
+#include <orvexks/rpc/xdr.h>
+#include <orvexks/rpc/xdrrec.h>
 #include <orvexks/server.h>
 #include <orvexks/stack.h>
 #include <orvexks/stg.h>

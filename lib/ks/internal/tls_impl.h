@@ -13,6 +13,7 @@ struct ksi_tls_t {
   char strutl_u32tostr_buf[33];  // result of strutl_u32tostr
   char strutl_flags_buf[1024];   // result of strutl_flags_to_str
   char *strutl_token_cursor;     // where strutl_tokenize resumes
+  struct ksi_rpc_tls *rpc;       // RPC error texts and creation error, made on first use
 };
 
 // Run on a thread's block before it is freed, in list order; the list ends
@@ -20,6 +21,7 @@ struct ksi_tls_t {
 typedef void (*ksi_tls_cleanup_t)(ksi_tls_t *block);
 extern const ksi_tls_cleanup_t ksi_tls_cleanups[];
 void ksi_date_tls_cleanup(ksi_tls_t *block);
+void ksi_rpc_tls_cleanup(ksi_tls_t *block);
 
 // The caller's block (zero-filled when new). Failure ends the process.
 ksi_tls_t *ksi_tls_block(void);

@@ -1,0 +1,368 @@
+// Record-marking stream over real socket pairs: fragment layout, batching
+// of small records, blocking decode across reads and record boundaries,
+// and non-blocking record assembly.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include <orvexks/rpc/xdrrec.h>
+
+namespace {
+
+// Both ends of a socket pair; the tests write on one and read on the other.
+struct SocketPair {
+  int fd[2] = {-1, -1};
+  SocketPair() { EXPECT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM, 0, fd)); }
+  ~SocketPair() {
+    for (int f : fd)
+      if (f >= 0) close(f);
+  }
+  void close_writer() {
+    close(fd[0]);
+    fd[0] = -1;
+  }
+};
+
+// Transport handle of the tests: the descriptor, the writes seen and, for
+// reads, the most bytes one read may return.
+struct Channel {
+  explicit Channel(int f) : fd(f) {}
+  int fd;
+  int writes = 0;
+  std::vector<int> write_sizes;
+  int max_read = 1 << 30;
+};
+
+int fd_write(void *handle, char *buf, int len) {
+  auto *ch = static_cast<Channel *>(handle);
+  ch->writes++;
+  ch->write_sizes.push_back(len);
+  int done = 0;
+  while (done < len) {
+    ssize_t n = write(ch->fd, buf + done, static_cast<size_t>(len - done));
+    if (n <= 0) return -1;
+    done += static_cast<int>(n);
+  }
+  return done;
+}
+
+// Blocking reads of at most max_read bytes.
+int fd_read(void *handle, char *buf, int len) {
+  auto *ch = static_cast<Channel *>(handle);
+  ssize_t n = read(ch->fd, buf, static_cast<size_t>(len < ch->max_read ? len : ch->max_read));
+  return n < 0 ? -1 : static_cast<int>(n);
+}
+
+// Non-blocking reads: nothing available reads as 0, end of file as -1.
+int fd_read_nonblock(void *handle, char *buf, int len) {
+  auto *ch = static_cast<Channel *>(handle);
+  ssize_t n = read(ch->fd, buf, static_cast<size_t>(len < ch->max_read ? len : ch->max_read));
+  if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
+  return n == 0 ? -1 : static_cast<int>(n);
+}
+
+std::vector<char> drain(int fd) {
+  std::vector<char> out;
+  char buf[65536];
+  int flags = fcntl(fd, F_GETFL);
+  fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+  for (;;) {
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n <= 0) break;
+    out.insert(out.end(), buf, buf + n);
+  }
+  fcntl(fd, F_SETFL, flags);
+  return out;
+}
+
+uint32_t word_at(const std::vector<char> &bytes, size_t offset) {
+  uint32_t w;
+  memcpy(&w, bytes.data() + offset, 4);
+  return ntohl(w);
+}
+
+void put_words(XDR *xdrs, int count, uint32_t first = 0) {
+  for (int i = 0; i < count; ++i) {
+    uint32_t w = first + static_cast<uint32_t>(i);
+    ASSERT_TRUE(xdr_u_int32_t(xdrs, &w));
+  }
+}
+
+void send_raw(int fd, const std::vector<uint32_t> &words) {
+  std::vector<uint32_t> be;
+  for (uint32_t w : words) be.push_back(htonl(w));
+  const char *at = reinterpret_cast<const char *>(be.data());
+  size_t left = be.size() * 4;
+  while (left > 0) {
+    ssize_t n = write(fd, at, left);
+    ASSERT_GT(n, 0);
+    at += n;
+    left -= static_cast<size_t>(n);
+  }
+}
+
+TEST(XdrRecEncode, SizesBelow100MeanFourThousandAndRoundUpToWords) {
+  struct Case {
+    uint32_t requested, buffer;
+  } cases[] = {{0, 4000}, {99, 4000}, {4001, 4004}};
+  for (const Case &c : cases) {
+    SocketPair sp;
+    Channel ch(sp.fd[0]);
+    XDR xdrs;
+    xdrs.x_op = XDR_ENCODE;
+    ks_xdrrec_create(&xdrs, c.requested, c.requested, &ch, fd_read, fd_write);
+    ASSERT_NE(nullptr, xdrs.x_ops);
+    // The buffer holds its header and (size - 4) / 4 words; one more word
+    // sends a full buffer as a non-last fragment.
+    put_words(&xdrs, static_cast<int>(c.buffer - 4) / 4);
+    EXPECT_EQ(0, ch.writes) << c.requested;
+    put_words(&xdrs, 1);
+    ASSERT_EQ(1, ch.writes) << c.requested;
+    EXPECT_EQ(static_cast<int>(c.buffer), ch.write_sizes[0]);
+    std::vector<char> wire = drain(sp.fd[1]);
+    EXPECT_EQ(c.buffer - 4, word_at(wire, 0)) << "no last-fragment bit";
+    XDR_DESTROY(&xdrs);
+  }
+}
+
+TEST(XdrRecEncode, SmallRecordsShareOneWrite) {
+  SocketPair sp;
+  Channel ch(sp.fd[0]);
+  XDR xdrs;
+  xdrs.x_op = XDR_ENCODE;
+  ks_xdrrec_create(&xdrs, 0, 0, &ch, fd_read, fd_write);
+  char ten[10] = "abcdefghi";
+  ASSERT_TRUE(xdr_opaque(&xdrs, ten, 10));  // 12 bytes with padding
+  ASSERT_TRUE(ks_xdrrec_endofrecord(&xdrs, FALSE));
+  EXPECT_EQ(0, ch.writes);
+  put_words(&xdrs, 2, 7);
+  ASSERT_TRUE(ks_xdrrec_endofrecord(&xdrs, TRUE));
+  EXPECT_EQ(1, ch.writes);
+  std::vector<char> wire = drain(sp.fd[1]);
+  ASSERT_EQ(4u + 12 + 4 + 8, wire.size());
+  EXPECT_EQ(0x80000000u | 12, word_at(wire, 0));
+  EXPECT_EQ(0, memcmp(wire.data() + 4, "abcdefghi\0\0\0", 12));
+  EXPECT_EQ(0x80000000u | 8, word_at(wire, 16));
+  EXPECT_EQ(7u, word_at(wire, 20));
+  EXPECT_EQ(8u, word_at(wire, 24));
+
+  // A record that already left in part is flushed at its end.
+  put_words(&xdrs, 1200);  // 4800 bytes: more than one buffer
+  ASSERT_TRUE(ks_xdrrec_endofrecord(&xdrs, FALSE));
+  EXPECT_EQ(3, ch.writes);
+  XDR_DESTROY(&xdrs);
+}
+
+TEST(XdrRecRoundTrip, LargeRecordLeavesAsFragmentsAndReadsBackAcrossSmallReads) {
+  SocketPair sp;
+  constexpr int kWords = 10000;
+  std::thread writer([&] {
+    Channel out(sp.fd[0]);
+    XDR enc;
+    enc.x_op = XDR_ENCODE;
+    ks_xdrrec_create(&enc, 1000, 1000, &out, fd_read, fd_write);
+    put_words(&enc, kWords, 1);
+    EXPECT_TRUE(ks_xdrrec_endofrecord(&enc, TRUE));
+    put_words(&enc, 3, 500);  // a second record
+    EXPECT_TRUE(ks_xdrrec_endofrecord(&enc, TRUE));
+    XDR_DESTROY(&enc);
+  });
+  Channel in(sp.fd[1]);
+  in.max_read = 7;  // headers and words straddle reads
+  XDR dec;
+  dec.x_op = XDR_DECODE;
+  ks_xdrrec_create(&dec, 1000, 1000, &in, fd_read, fd_write);
+  ASSERT_TRUE(ks_xdrrec_skiprecord(&dec));
+  for (int i = 0; i < kWords; ++i) {
+    uint32_t w = 0;
+    ASSERT_TRUE(xdr_u_int32_t(&dec, &w)) << i;
+    ASSERT_EQ(static_cast<uint32_t>(i + 1), w);
+  }
+  uint32_t w;
+  EXPECT_FALSE(xdr_u_int32_t(&dec, &w)) << "decoding stops at the record's end";
+  ASSERT_TRUE(ks_xdrrec_skiprecord(&dec));
+  ASSERT_TRUE(xdr_u_int32_t(&dec, &w));
+  EXPECT_EQ(500u, w);
+  writer.join();
+  // The rest of the second record is skipped; then nothing is left.
+  EXPECT_TRUE(ks_xdrrec_skiprecord(&dec));
+  sp.close_writer();
+  EXPECT_TRUE(ks_xdrrec_eof(&dec));
+  XDR_DESTROY(&dec);
+}
+
+TEST(XdrRecRoundTrip, FragmentHeadersOnTheWire) {
+  SocketPair sp;
+  Channel ch(sp.fd[0]);
+  XDR xdrs;
+  xdrs.x_op = XDR_ENCODE;
+  ks_xdrrec_create(&xdrs, 100, 100, &ch, fd_read, fd_write);
+  put_words(&xdrs, 60);  // 240 bytes: fragments of 96, 96 and 48
+  ASSERT_TRUE(ks_xdrrec_endofrecord(&xdrs, TRUE));
+  std::vector<char> wire = drain(sp.fd[1]);
+  ASSERT_EQ(240u + 12, wire.size());
+  EXPECT_EQ(96u, word_at(wire, 0));
+  EXPECT_EQ(96u, word_at(wire, 100));
+  EXPECT_EQ(0x80000000u | 48, word_at(wire, 200));
+  XDR_DESTROY(&xdrs);
+}
+
+TEST(XdrRecDecode, BrokenStreamsFail) {
+  {  // A zero header.
+    SocketPair sp;
+    send_raw(sp.fd[0], {0});
+    Channel in(sp.fd[1]);
+    XDR dec;
+    dec.x_op = XDR_DECODE;
+    ks_xdrrec_create(&dec, 0, 0, &in, fd_read, fd_write);
+    ASSERT_TRUE(ks_xdrrec_skiprecord(&dec));
+    uint32_t w;
+    EXPECT_FALSE(xdr_u_int32_t(&dec, &w));
+    XDR_DESTROY(&dec);
+  }
+  {  // The peer closes within a fragment.
+    SocketPair sp;
+    send_raw(sp.fd[0], {0x80000008u, 1});
+    sp.close_writer();
+    Channel in(sp.fd[1]);
+    XDR dec;
+    dec.x_op = XDR_DECODE;
+    ks_xdrrec_create(&dec, 0, 0, &in, fd_read, fd_write);
+    ASSERT_TRUE(ks_xdrrec_skiprecord(&dec));
+    uint32_t w;
+    EXPECT_TRUE(xdr_u_int32_t(&dec, &w));
+    EXPECT_FALSE(xdr_u_int32_t(&dec, &w));
+    EXPECT_TRUE(ks_xdrrec_eof(&dec));
+    XDR_DESTROY(&dec);
+  }
+}
+
+TEST(XdrRecDecode, InlineStaysWithinFragmentAndStream) {
+  SocketPair sp;
+  send_raw(sp.fd[0], {8, 1, 2, 0x80000004u, 3});
+  Channel in(sp.fd[1]);
+  XDR dec;
+  dec.x_op = XDR_DECODE;
+  ks_xdrrec_create(&dec, 0, 0, &in, fd_read, fd_write);
+  ASSERT_TRUE(ks_xdrrec_skiprecord(&dec));
+  uint32_t w;
+  ASSERT_TRUE(xdr_u_int32_t(&dec, &w));  // reads the first fragment in
+  EXPECT_EQ(nullptr, XDR_INLINE(&dec, 8)) << "only 4 bytes left in the fragment";
+  int32_t *p = XDR_INLINE(&dec, 4);
+  ASSERT_NE(nullptr, p);
+  EXPECT_EQ(2u, ntohl(static_cast<uint32_t>(*p)));
+  ASSERT_TRUE(xdr_u_int32_t(&dec, &w));  // crosses into the last fragment
+  EXPECT_EQ(3u, w);
+  EXPECT_EQ(static_cast<uint32_t>(-1), XDR_GETPOS(&dec));
+  EXPECT_FALSE(XDR_SETPOS(&dec, 0));
+  XDR_DESTROY(&dec);
+}
+
+// Non-blocking assembly on a non-blocking socket.
+struct NonBlocking : ::testing::Test {
+  SocketPair sp;
+  Channel in{sp.fd[1]};
+  XDR dec;
+  void SetUp() override {
+    fcntl(sp.fd[1], F_SETFL, O_NONBLOCK);
+    dec.x_op = XDR_DECODE;
+    ks_xdrrec_create(&dec, 0, 0, &in, fd_read_nonblock, fd_write);
+    ASSERT_TRUE(xdrrec_setnonblock(&dec, 8000));
+  }
+  void TearDown() override { XDR_DESTROY(&dec); }
+  void send_bytes(const void *data, size_t len) {
+    ASSERT_EQ(static_cast<ssize_t>(len), write(sp.fd[0], data, len));
+  }
+};
+
+TEST_F(NonBlocking, RecordSplitOverThreeReadsIsReadyOnTheThird) {
+  uint32_t record[] = {htonl(0x80000008u), htonl(11), htonl(22)};
+  const char *bytes = reinterpret_cast<const char *>(record);
+  int status = -1;
+  send_bytes(bytes, 2);
+  EXPECT_FALSE(xdrrec_getrec(&dec, &status, TRUE));
+  EXPECT_EQ(1, status);
+  send_bytes(bytes + 2, 6);
+  EXPECT_FALSE(xdrrec_getrec(&dec, &status, TRUE));
+  EXPECT_EQ(1, status);
+  send_bytes(bytes + 8, 4);
+  EXPECT_TRUE(xdrrec_getrec(&dec, &status, TRUE));
+  EXPECT_EQ(1, status);
+  uint32_t a, b;
+  ASSERT_TRUE(xdr_u_int32_t(&dec, &a));
+  ASSERT_TRUE(xdr_u_int32_t(&dec, &b));
+  EXPECT_EQ(11u, a);
+  EXPECT_EQ(22u, b);
+  EXPECT_FALSE(xdr_u_int32_t(&dec, &a)) << "the record is all there is; no read";
+}
+
+TEST_F(NonBlocking, FragmentsAreJoinedAndTheBufferGrows) {
+  // Two fragments of 3000 and 6000 bytes: larger than the 4000-byte buffer.
+  std::vector<uint32_t> words;
+  words.push_back(3000);
+  for (uint32_t i = 0; i < 750; ++i) words.push_back(i);
+  words.push_back(0x80000000u | 6000);
+  for (uint32_t i = 750; i < 2250; ++i) words.push_back(i);
+  std::thread writer([&] { send_raw(sp.fd[0], words); });
+  ASSERT_TRUE(xdrrec_setnonblock(&dec, 0x10000));
+  int status = -1;
+  bool ready = false;
+  for (int spins = 0; !ready && spins < 100000; ++spins) {
+    ready = xdrrec_getrec(&dec, &status, FALSE);
+    ASSERT_NE(0, status);
+  }
+  writer.join();
+  ASSERT_TRUE(ready);
+  for (uint32_t i = 0; i < 2250; ++i) {
+    uint32_t w;
+    ASSERT_TRUE(xdr_u_int32_t(&dec, &w));
+    ASSERT_EQ(i, w);
+  }
+}
+
+TEST_F(NonBlocking, OversizedOrEmptyFragmentsKillTheTransport) {
+  int status = -1;
+  send_raw(sp.fd[0], {8001});
+  EXPECT_FALSE(xdrrec_getrec(&dec, &status, TRUE));
+  EXPECT_EQ(0, status);
+}
+
+TEST_F(NonBlocking, TotalOfFragmentsAboveTheMaximumKillsTheTransport) {
+  std::vector<uint32_t> words = {4000};
+  words.resize(1 + 1000, 0);
+  words.push_back(0x80000000u | 4004);
+  send_raw(sp.fd[0], words);
+  int status = 1;
+  while (status == 1 && !xdrrec_getrec(&dec, &status, TRUE)) {
+  }
+  EXPECT_EQ(0, status);
+}
+
+TEST_F(NonBlocking, QuietConnectionIsIdleUnlessDataWasExpected) {
+  int status = -1;
+  EXPECT_FALSE(xdrrec_getrec(&dec, &status, FALSE));
+  EXPECT_EQ(2, status);
+  EXPECT_FALSE(xdrrec_getrec(&dec, &status, TRUE));
+  EXPECT_EQ(0, status);
+  send_raw(sp.fd[0], {0});
+  EXPECT_FALSE(xdrrec_getrec(&dec, &status, FALSE));
+  EXPECT_EQ(0, status) << "a zero header";
+}
+
+TEST_F(NonBlocking, SkipRecordDiscardsAReadyRecord) {
+  send_raw(sp.fd[0], {0x80000004u, 5});
+  EXPECT_TRUE(ks_xdrrec_skiprecord(&dec));
+  uint32_t w;
+  EXPECT_FALSE(xdr_u_int32_t(&dec, &w));
+  EXPECT_TRUE(xdrrec_grow_input(&dec, 20000));
+}
+
+}  // namespace
