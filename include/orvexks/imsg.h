@@ -3,6 +3,7 @@
 #define ORVEXKS_IMSG_H
 
 #include <stdarg.h>
+#include <stdio.h>
 
 #include <orvexks/ks_base.h>
 
@@ -126,6 +127,81 @@ KS_API int imsg_detabify_general(int tab_size, int start_column,
 /* imsg_detabify_general with the process tab size from column 0. */
 KS_API int imsg_detabify(const char *src, int max_width, size_t dst_size,
                          char *dst, int *out_width, size_t *out_bytes);
+
+/* ---- Message output. */
+
+/* A writer receives every delivered text of the kinds it serves. */
+typedef void (*imsg_writer_t)(void *arg, const char *text);
+/* One writer and its argument, as a window installs them. */
+typedef struct imsg_window_writers {
+  imsg_writer_t writer;
+  void *arg;
+} imsg_window_writers_t;
+/* The slot of kind k serves message kind k. */
+#define IMSG_REDIRECT_SLOTS 11
+
+/* Formats message `index` of `table` (index -1: `table` is a printf format)
+ * with the kind's prefix and delivers it. `subsys`, when not null, replaces
+ * the table's subsystem. Never exits. */
+KS_API void imsg_print(int kind, const void *table, int index, ...);
+KS_API void imsg_vprint(int kind, const void *table, int index, va_list args);
+KS_API void imsg_print_shared(int kind, const char *subsys, const void *table,
+                              int index, ...);
+KS_API void imsg_print_sharedv(int kind, const char *subsys, const void *table,
+                               int index, va_list args);
+
+/* Writes text to stream, rendering style markers as bold on a terminal and
+ * dropping them elsewhere. 0, or -1 on a write error. */
+KS_API int imsg_fputs(const char *text, FILE *stream);
+
+/* The application name prefixing messages ("noname" until set); a path and
+ * an ".exe" ending are dropped. The getter returns a per-thread copy. */
+KS_API void imsg_set_app_name(const char *name);
+KS_API const char *imsg_get_app_name(void);
+/* Both return the previous setting. */
+KS_API int imsg_output_subsys(int on);
+KS_API int imsg_suppress_prefix(int on);
+
+/* The built-in writers: the console (standard streams, the log file or the
+ * event log) and the one that drops everything. */
+KS_API void imsg_console_writer(void *arg, const char *text);
+KS_API void imsg_discard_writer(void *arg, const char *text);
+/* Redirection of output kinds (0, 1) and error kinds (4 to 9). */
+KS_API void imsg_redirect_output(imsg_writer_t out_writer, void *out_arg,
+                                 imsg_writer_t err_writer, void *err_arg);
+KS_API void imsg_use_window(const imsg_window_writers_t *writers);
+KS_API void imsg_get_redirect_info(imsg_writer_t *out_writer, void **out_arg,
+                                   imsg_writer_t *err_writer, void **err_arg);
+/* Whole slot tables, to save and restore them. */
+KS_API void imsg_set_redirect_procs(const imsg_writer_t *writers, int n,
+                                    void *arg);
+KS_API void imsg_get_redirect_procs(int n, imsg_writer_t *writers, void **arg);
+KS_API int imsg_in_gui(void);
+
+/* Log files and the event log; every start needs its end. */
+KS_API FILE *imsg_start_log(void);
+KS_API void imsg_end_log(void);
+KS_API FILE *imsg_start_log_file(const char *path);
+KS_API void imsg_end_log_file(void);
+
+/* Daemon mode: standard output and error go through a pipe to the event log
+ * (or the log file). 0, or -1 when it cannot be set up. */
+KS_API int imsg_init_daemon(void);
+KS_API int imsg_init_abe(void);
+KS_API int imsg_am_daemon(void);
+KS_API void imsg_suspend_daemon_logging(void);
+KS_API void imsg_resume_daemon_logging(void);
+KS_API void imsg_drain_pipes(void);
+
+/* Event type of a kind: 4 information, 2 warning, 1 error. */
+KS_API int imsg_nt_event_type(int kind);
+KS_API void imsg_nt_set_category(const char *name);
+
+typedef long (*imsg_clock_fn_t)(void *arg);
+KS_API void imsg_set_clock_callback(imsg_clock_fn_t fn, void *arg);
+/* fn(arg) of the callback, or 0 when none is set. */
+KS_API long imsg_clock(void);
+KS_API void imsg_starting_process(void);
 
 KS_END_DECLS
 

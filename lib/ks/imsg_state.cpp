@@ -120,6 +120,7 @@ void ksi_msg_init(void) {
     ksi_msg_state.print_status = env_set("QUILLMERE_PRINT_WIN32_STATUS");
     const char *ate = nt_getenv_safe("QUILLMERE_ENABLE_ATE_MESSAGES");
     if (ate != nullptr && strutl_stricoll(ate, "True") == 0) ksi_msg_tagging.store(true);
+    ksi_msg_output_init();
     start_capture_log();
     // Marked before the kind words are looked up: the lookup may print.
     initialised.store(true, std::memory_order_release);

@@ -53,6 +53,7 @@ ksi_thread_entry *entry_of(pfm_thread_state *st) {
 
 // Takes a posted status or a pending exit when raises are not inhibited.
 void delivery_check(pfm_thread_state *st) {
+  ksi_pfm_init_if_needed();
   uint32_t pending = ksi_entry_pending(entry_of(st));
   if (st->pfm_inh_count != 0) return;
   int code;
@@ -169,6 +170,8 @@ void ksi_pfm_post(uint32_t status) {
   ksi_registry_post_all(status);
   send_on_channel(status);
 }
+
+void ksi_pfm_notify_channel(uint32_t status) { send_on_channel(status); }
 
 void ksi_pfm_drain_channel(void) {
   int fd = raise_socket.load(std::memory_order_acquire);

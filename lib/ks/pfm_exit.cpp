@@ -30,12 +30,14 @@ int pending_exit_code = 0;
 
 // Under the pfm mutex.
 bool inited_under_lock = false;
-bool pass_deferred_on = false;
 bool atexit_registered = false;
 pfm_signal_t handler_sigvec[kMaxSignal];
 struct sigaction initial_action[kMaxSignal];
 struct on_exit_entry *exit_stack = nullptr;
 void (*exit_function)(int) = exit;
+
+// Set for process type 2; read by the delivery thread without the lock.
+std::atomic<bool> pass_deferred_on{false};
 
 // Under the signal mutex: bit sig-1 set = signal sig waits to be passed on
 // to its initial handler; state 0 none, 1 a signal waits, 2 an interrupt.
@@ -59,6 +61,19 @@ c_handler_t as_c(pfm_signal_t handler) {
 }
 
 pfm_signal_t initial_handler(int sig) { return as_pfm(initial_action[sig - 1].sa_handler); }
+
+// The handler the program asked for, and the one the signal had at
+// initialisation, read together under the pfm mutex.
+struct handler_pair {
+  pfm_signal_t requested;
+  pfm_signal_t initial;
+};
+handler_pair handlers_of(int sig) {
+  qmthread_mutex_lock(&ksi_pfm_mutex);
+  handler_pair pair{handler_sigvec[sig - 1], initial_handler(sig)};
+  qmthread_mutex_unlock(&ksi_pfm_mutex);
+  return pair;
+}
 
 bool is_function(pfm_signal_t handler) {
   return handler != as_pfm(SIG_DFL) &&
@@ -86,10 +101,26 @@ void *delivery_thread(void *) {
   }
 }
 
-void start_delivery_thread() {
+void open_delivery() {
   if (pipe2(signal_pipe, O_CLOEXEC) != 0) return;
   pthread_t tid;
   if (pthread_create(&tid, nullptr, delivery_thread, nullptr) == 0) pthread_detach(tid);
+}
+
+// A forked child inherits the kernel-level handlers but neither the
+// delivery thread nor a pipe of its own (the parent's thread would read the
+// child's signals): it gets both afresh.
+void restart_delivery_in_child() {
+  close(signal_pipe[0]);
+  close(signal_pipe[1]);
+  signal_pipe[0] = signal_pipe[1] = -1;
+  ksi_pfm_signal_handler_tid.store(QMTHREAD_INVALID_TID, std::memory_order_relaxed);
+  open_delivery();
+}
+
+void start_delivery_thread() {
+  open_delivery();
+  pthread_atfork(nullptr, nullptr, restart_delivery_in_child);
 }
 
 // Gives the kernel the handler the library chose for `sig`.
@@ -123,7 +154,7 @@ void run_exit_handlers_at_exit() { run_exit_handlers(0); }
 // Passes waiting signals on to the handlers the process had before (only
 // in process type 2). An interrupt waits until an exit is pending.
 void pass_deferred_signals() {
-  if (!pass_deferred_on) return;
+  if (!pass_deferred_on.load(std::memory_order_acquire)) return;
   qmthread_mutex_lock(&signal_mutex);
   if (ksi_pfm_proc_type.load() != PFM_PROCESS_EXTERNAL &&
       (pending_exit_flag.load() || deferred_state == 1)) {
@@ -133,24 +164,27 @@ void pass_deferred_signals() {
       if ((deferred_mask & bit) == 0) continue;
       deferred_mask &= ~bit;
       qmthread_mutex_unlock(&signal_mutex);
-      pfm_signal_t requested = handler_sigvec[sig - 1];
-      pfm_signal(sig, initial_handler(sig));
+      handler_pair handlers = handlers_of(sig);
+      pfm_signal(sig, handlers.initial);
       raise(sig);
-      pfm_signal(sig, requested);
+      pfm_signal(sig, handlers.requested);
       qmthread_mutex_lock(&signal_mutex);
     }
   }
   qmthread_mutex_unlock(&signal_mutex);
 }
 
-void note_deferred(int sig) {
+// Records that `sig` waits to be passed on to its initial handler. Takes
+// the signal mutex only: the caller read the initial handler beforehand, so
+// the pfm mutex is never taken inside the signal mutex.
+void note_deferred(int sig, pfm_signal_t initial) {
   uint32_t bit = 1u << (sig - 1);
   qmthread_mutex_lock(&signal_mutex);
   if ((deferred_mask & bit) == 0 && ksi_pfm_proc_type.load() != PFM_PROCESS_EXTERNAL) {
     if (sig == SIGINT || sig == SIGTERM) {
       deferred_state = 2;
       deferred_mask |= bit;
-    } else if (deferred_state != 2 && is_function(initial_handler(sig))) {
+    } else if (deferred_state != 2 && is_function(initial)) {
       deferred_state = 1;
       deferred_mask |= bit;
     }
@@ -160,9 +194,8 @@ void note_deferred(int sig) {
 
 void dispatch(int sig) {
   KSI_PFM_CHECK(!pfm_in_safe_mode(), "!pfm_in_safe_mode() || pfm_is_safemode_signal(sig)");
-  qmthread_mutex_lock(&ksi_pfm_mutex);
-  pfm_signal_t requested = handler_sigvec[sig - 1];
-  qmthread_mutex_unlock(&ksi_pfm_mutex);
+  handler_pair handlers = handlers_of(sig);
+  pfm_signal_t requested = handlers.requested;
   KSI_PFM_CHECK(requested != as_pfm(SIG_DFL),
                 "handler_sigvec[sig-1] != (pfm_signal_t)SIG_DFL");
   KSI_PFM_CHECK(requested != as_pfm(SIG_IGN),
@@ -175,14 +208,16 @@ void dispatch(int sig) {
   qmthread_t attached;
   qmthread_attached_tid(&attached);
   if (qmthread_is_null(attached)) {
-    pfm_signal(sig, initial_handler(sig));
+    pfm_signal(sig, handlers.initial);
     raise(sig);
     pfm_signal(sig, requested);
   } else {
-    note_deferred(sig);
+    note_deferred(sig, handlers.initial);
     requested(sig, 1u << (sig - 1));
     pass_deferred_signals();
-    ksi_pfm_post(PFM_STATUS_INTERRUPT);
+    // Only a wake-up for a waiting select: whether the attached thread
+    // raises is up to the handler, which posts when it wants one.
+    ksi_pfm_notify_channel(PFM_STATUS_INTERRUPT);
   }
   ksi_run_key_destructors(false);
   ksi_pfm_signal_handler_tid.store(QMTHREAD_INVALID_TID, std::memory_order_release);
@@ -261,14 +296,16 @@ KS_API void pfm_init(void) {
 KS_API void pfm_proc_init(uint32_t type) {
   KSI_PFM_CHECK(type != PFM_PROCESS_INVALID, "proc_type != PFM_PROCESS_INVALID");
   qmthread_mutex_lock(&ksi_pfm_mutex);
+  // The external type cannot be taken once the library owns the signals
+  // and an attached thread, whichever type that initialisation chose.
+  if (type == PFM_PROCESS_EXTERNAL)
+    KSI_PFM_CHECK(!inited_under_lock, "pfm_inited == 0");
   if (ksi_pfm_proc_type.load() != PFM_PROCESS_INVALID) {
     qmthread_mutex_unlock(&ksi_pfm_mutex);
     return;
   }
   ksi_pfm_proc_type.store(type);
-  if (type == PFM_PROCESS_DEFERRED) pass_deferred_on = true;
-  if (type == PFM_PROCESS_EXTERNAL)
-    KSI_PFM_CHECK(!inited_under_lock, "pfm_inited == 0");
+  if (type == PFM_PROCESS_DEFERRED) pass_deferred_on.store(true, std::memory_order_release);
   qmthread_mutex_unlock(&ksi_pfm_mutex);
   pfm_init();
 }
@@ -296,8 +333,8 @@ KS_API pfm_signal_t pfm_signal(int sig, pfm_signal_t handler) {
   KSI_PFM_CHECK(!pfm_in_safe_mode(), "!pfm_in_safe_mode() || pfm_is_safemode_signal(sig)");
   ksi_pfm_init_if_needed();
   if (sig < 1 || sig > kMaxSignal) return as_pfm(SIG_ERR);
-  bool dispatcher = is_function(handler) && handler != initial_handler(sig);
   qmthread_mutex_lock(&ksi_pfm_mutex);
+  bool dispatcher = is_function(handler) && handler != initial_handler(sig);
   pfm_signal_t old = handler_sigvec[sig - 1];
   install(sig, handler, dispatcher);
   handler_sigvec[sig - 1] = handler;
@@ -362,7 +399,7 @@ KS_API void pfm_exit(int code) {
   ksi_pfm_proc_type.store(PFM_PROCESS_INVALID);
   ksi_pfm_inited.store(false, std::memory_order_release);
   inited_under_lock = false;
-  pass_deferred_on = false;
+  pass_deferred_on.store(false, std::memory_order_release);
   qmthread_mutex_unlock(&ksi_pfm_mutex);
   exit_fn(code);
 }

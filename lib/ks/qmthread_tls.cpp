@@ -17,7 +17,11 @@
 pthread_key_t ksi_pfm_state_key;
 
 // Families whose per-thread records own memory release it here.
-const ksi_tls_cleanup_t ksi_tls_cleanups[] = {ksi_date_tls_cleanup, ksi_msg_tls_cleanup, ksi_rpc_tls_cleanup, nullptr};
+// Dates first, then the two message records, then the families that came
+// later.
+const ksi_tls_cleanup_t ksi_tls_cleanups[] = {
+    ksi_date_tls_cleanup, ksi_msg_tls_cleanup, ksi_msg_out_tls_cleanup,
+    ksi_rpc_tls_cleanup, nullptr};
 
 namespace {
 

@@ -1,18 +1,15 @@
-// Internal message output of the foundation families.
-//
-// Storage areas, locks and fault management print their numbered messages
-// through these two calls. They format the table's text with the kind's
-// prefix and write it to the kind's stream in one write. The message
-// delivery family replaces their bodies with its own imsg_print, so this
-// file is the single place where that switch happens.
+// Message output shared by delivery, log files and daemon mode, and the
+// internal print calls of the library's families.
 #pragma once
 
+#include <atomic>
 #include <cstdarg>
+#include <cstdio>
 
 #include <orvexks/imsg.h>
 
-// Prints message `index` of `table` as message kind `kind`; index -1 makes
-// `table` a printf format.
+// Prints message `index` of `table` as message kind `kind` through
+// imsg_print; index -1 makes `table` a printf format.
 void ksi_msg_print(int kind, const ks_msg_table_t *table, int index, ...);
 // Same, with an explicit subsystem in place of the table's own.
 void ksi_msg_print_shared(int kind, const char *subsys,
@@ -33,3 +30,59 @@ inline bool ksi_trace_on(const char *subsys, int level) {
   static const ks_msg_table_t name = {                                      \
       "ks_lib", subsys, set,                                                \
       static_cast<int16_t>(sizeof(texts) / sizeof((texts)[0])), texts, ids}
+
+// Where messages go. Guarded by the message lock, except the members the
+// pipe reader reads, which are atomic or guarded by the event-log lock.
+struct ksi_msg_output_t {
+  FILE *err_stream;  // error kinds
+  FILE *out_stream;  // output kinds 0 to 3
+  // Slot k serves kind k: null is "none" (the console writer), the discard
+  // writer's address marks discarding, anything else is a writer.
+  imsg_writer_t slots[IMSG_REDIRECT_SLOTS];
+  void *redirect_arg;
+  imsg_writer_t out_writer, err_writer;  // as given to imsg_redirect_output
+  void *out_arg, *err_arg;
+  int current_kind;      // kind of the text being delivered
+  bool interleave;       // IMSG_IO_INTERLEAVE was set
+  int dup_output;        // IMSG_DUP_OUTPUT: -1 until read
+  bool bold_allowed;     // the terminal takes bold (TERM, no-bold switch)
+  FILE *last_stream;     // stream of the last imsg_fputs
+  FILE *log_file;        // open log file; written under both locks
+  int log_file_count;
+  FILE *log_stream;      // a log stream is active (subsystem shown)
+  int eventlog_users;    // event-log users; the handle is open while > 0
+  std::atomic<int> category;  // event category of the program
+  bool daemon;
+  FILE *saved_err, *saved_out;  // while daemon logging is suspended
+  imsg_clock_fn_t clock_fn;
+  void *clock_arg;
+};
+
+extern ksi_msg_output_t ksi_msg_out;
+
+// Sets the output state up; called once by ksi_msg_init under the lock.
+void ksi_msg_output_init(void);
+// Keeps the prefix builder's "log stream active" in step with log_stream.
+void ksi_msg_set_log_stream(FILE *stream);
+
+// Writes text through writer as message kind `kind`; message lock held.
+// A caller's writer runs with the lock released.
+void ksi_msg_deliver(imsg_writer_t writer, int kind, void *arg,
+                     const char *text);
+
+// The event log: a file named by ORVEX_EVENTLOG or else syslog. Open and
+// close under the message lock; open returns false with errno set.
+bool ksi_eventlog_open(void);
+void ksi_eventlog_close(void);
+bool ksi_eventlog_is_open(void);
+// One record "[1024/category] text" of event type `type` (4, 2 or 1).
+void ksi_eventlog_report(int type, const char *text);
+
+// Serialises writes to the log file and the event log between delivering
+// threads and the pipe reader, which never takes the message lock (a
+// delivering thread holds it while it waits for the reader to drain).
+void ksi_sink_lock(void);
+void ksi_sink_unlock(void);
+// Writes a captured line to the open log file or, without one, to the event
+// log as a warning. Takes the event-log lock.
+void ksi_sink_captured_line(const char *line);

@@ -65,6 +65,9 @@ void ksi_pfm_clear_pending_exit(void);
 // Posts a status to every registered thread and sends it on the
 // notification channel when it exists.
 void ksi_pfm_post(uint32_t status);
+// Only sends the status on the notification channel (when it exists), to
+// wake a select that waits on it; no thread's pending status changes.
+void ksi_pfm_notify_channel(uint32_t status);
 // Receives every queued notification (only on the attached thread).
 void ksi_pfm_drain_channel(void);
 // Drains and closes the notification channel.

@@ -10,6 +10,7 @@ struct ksi_tls_t {
   stg_area_t area;  // the storage area holding the block; always first
   struct ksi_date_tls *date;  // date result buffers, made on first use
   ksi_msg_tls_t msg;
+  char *msg_app_name;  // imsg_get_app_name's copy (malloc)
   char strutl_u32tostr_buf[33];  // result of strutl_u32tostr
   char strutl_flags_buf[1024];   // result of strutl_flags_to_str
   char *strutl_token_cursor;     // where strutl_tokenize resumes
@@ -22,6 +23,7 @@ typedef void (*ksi_tls_cleanup_t)(ksi_tls_t *block);
 extern const ksi_tls_cleanup_t ksi_tls_cleanups[];
 void ksi_date_tls_cleanup(ksi_tls_t *block);
 void ksi_rpc_tls_cleanup(ksi_tls_t *block);
+void ksi_msg_out_tls_cleanup(ksi_tls_t *block);
 
 // The caller's block (zero-filled when new). Failure ends the process.
 ksi_tls_t *ksi_tls_block(void);
