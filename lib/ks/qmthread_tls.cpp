@@ -18,10 +18,11 @@ pthread_key_t ksi_pfm_state_key;
 
 // Families whose per-thread records own memory release it here.
 // Dates first, then the two message records, then the families that came
-// later.
+// later, the system utilities last.
 const ksi_tls_cleanup_t ksi_tls_cleanups[] = {
-    ksi_date_tls_cleanup, ksi_msg_tls_cleanup, ksi_msg_out_tls_cleanup,
-    ksi_rpc_tls_cleanup, nullptr};
+    ksi_date_tls_cleanup,    ksi_msg_tls_cleanup, ksi_msg_out_tls_cleanup,
+    ksi_credutl_tls_cleanup, ksi_rpc_tls_cleanup, ksi_sysutl_tls_cleanup,
+    nullptr};
 
 namespace {
 

@@ -60,7 +60,3 @@ inline bool_t ksi_xdr_get_u32(XDR *xdrs, uint32_t *value) {
 
 // The text "<filter>: out of memory" and a newline on standard error.
 void ksi_xdr_out_of_memory(const char *filter);
-
-// The library's address-family code of a host address family: 1 IPv4,
-// 2 IPv6, 0 for any other.
-uint32_t ksi_sa_family_to_ks(int family);

@@ -11,12 +11,13 @@
 #include <sys/socket.h>
 
 #include <orvexks/strutl.h>
+#include <orvexks/sysutl.h>
 
 namespace {
 
 // Sockets: the library's own address-family codes on the wire.
-constexpr enum_t KS_AF_INET = 1;
-constexpr enum_t KS_AF_INET6 = 2;
+constexpr enum_t KS_AF_INET = SYSUTL_KS_AF_INET;
+constexpr enum_t KS_AF_INET6 = SYSUTL_KS_AF_INET6;
 
 constexpr uint32_t kNoBound = 0xFFFFFFFFu;
 
@@ -131,17 +132,6 @@ uint64_t cursor_bits(void *cursor) {
 
 }  // namespace
 
-uint32_t ksi_sa_family_to_ks(int family) {
-  switch (family) {
-    case AF_INET:
-      return KS_AF_INET;
-    case AF_INET6:
-      return KS_AF_INET6;
-    default:
-      return 0;
-  }
-}
-
 extern "C" {
 
 bool_t xdr_ks_boolean_t(XDR *xdrs, int32_t *bp) { return xdr_int32_t(xdrs, bp); }
@@ -233,11 +223,9 @@ bool_t xdr_sockaddr_in6(XDR *xdrs, struct sockaddr_in6 *sin6) {
   return TRUE;
 }
 
-// TODO(sysutl): ksi_sa_family_to_ks becomes the socket utilities' family
-// conversion once that family exists.
 bool_t xdr_ks_sockaddr_storage_t(XDR *xdrs, struct sockaddr_storage *ss) {
   if (xdrs->x_op == XDR_FREE) return TRUE;
-  enum_t family = static_cast<enum_t>(ksi_sa_family_to_ks(ss->ss_family));
+  enum_t family = static_cast<enum_t>(sysutl_sa_family_to_ks_addrfamily(ss->ss_family));
   if (!xdr_enum(xdrs, &family)) return FALSE;
   switch (family) {
     case KS_AF_INET:
