@@ -3,13 +3,14 @@
 // summary prints each ratio (library time / peer time).
 #include <benchmark/benchmark.h>
 
+#include "ratio_report.h"
+
 #include <orvexks/list.h>
 #include <orvexks/stg.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -117,48 +118,14 @@ BENCHMARK(BM_QsortInt)->Arg(1000)->Arg(100000);
 BENCHMARK(BM_KsQsortRecord32)->Arg(1000)->Arg(100000);
 BENCHMARK(BM_QsortRecord32)->Arg(1000)->Arg(100000);
 
-// Pairs of (ours, peer) run names whose ratio the summary prints.
-const std::pair<const char *, const char *> kPairs[] = {
+}  // namespace
+
+int main(int argc, char **argv) {
+  return run_with_ratios(argc, argv, {
     {"BM_StgAllocThenFreeArea", "BM_MallocThenFree"},
     {"BM_KsQsortInt/1000", "BM_QsortInt/1000"},
     {"BM_KsQsortInt/100000", "BM_QsortInt/100000"},
     {"BM_KsQsortRecord32/1000", "BM_QsortRecord32/1000"},
     {"BM_KsQsortRecord32/100000", "BM_QsortRecord32/100000"},
-};
-
-// Prints the normal console table and remembers each run's CPU time.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run> &runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run &run : runs) {
-      if (run.run_type == Run::RT_Iteration && run.iterations > 0) {
-        cpu_[run.benchmark_name()] = run.GetAdjustedCPUTime();
-      }
-    }
-  }
-
-  void PrintRatios() const {
-    std::printf("\nratio = library time / peer time (below 1: library faster)\n");
-    for (const auto &[ours, peer] : kPairs) {
-      auto a = cpu_.find(ours), b = cpu_.find(peer);
-      if (a == cpu_.end() || b == cpu_.end() || b->second <= 0) continue;
-      std::printf("ratio %-26s / %-24s = %.2f\n", ours, peer,
-                  a->second / b->second);
-    }
-  }
-
- private:
-  std::map<std::string, double> cpu_;
-};
-
-}  // namespace
-
-int main(int argc, char **argv) {
-  benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.PrintRatios();
-  benchmark::Shutdown();
-  return 0;
+  });
 }

@@ -3,10 +3,11 @@
 // prints each ratio (library time / peer time).
 #include <benchmark/benchmark.h>
 
+#include "ratio_report.h"
+
 #include <orvexks/strutl.h>
 
 #include <cstdio>
-#include <map>
 #include <random>
 #include <string>
 
@@ -57,44 +58,13 @@ BENCHMARK(BM_StrToHash32)->Arg(16)->Arg(4096);
 BENCHMARK(BM_Fnv1a)->Arg(16)->Arg(4096);
 BENCHMARK(BM_ByteSum)->Arg(16)->Arg(4096);
 
-const std::pair<const char *, const char *> kPairs[] = {
+}  // namespace
+
+int main(int argc, char **argv) {
+  return run_with_ratios(argc, argv, {
     {"BM_StrToHash32/16", "BM_Fnv1a/16"},
     {"BM_StrToHash32/4096", "BM_Fnv1a/4096"},
     {"BM_StrToHash32/16", "BM_ByteSum/16"},
     {"BM_StrToHash32/4096", "BM_ByteSum/4096"},
-};
-
-// Prints the normal console table and remembers each run's CPU time.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run> &runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run &run : runs)
-      if (run.run_type == Run::RT_Iteration && run.iterations > 0)
-        cpu_[run.benchmark_name()] = run.GetAdjustedCPUTime();
-  }
-
-  void PrintRatios() const {
-    std::printf("\nratio = library time / peer time (below 1: library faster)\n");
-    for (const auto &[ours, peer] : kPairs) {
-      auto a = cpu_.find(ours), b = cpu_.find(peer);
-      if (a == cpu_.end() || b == cpu_.end() || b->second <= 0) continue;
-      std::printf("ratio %-22s / %-18s = %.2f\n", ours, peer,
-                  a->second / b->second);
-    }
-  }
-
- private:
-  std::map<std::string, double> cpu_;
-};
-
-}  // namespace
-
-int main(int argc, char **argv) {
-  benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.PrintRatios();
-  benchmark::Shutdown();
-  return 0;
+  });
 }
