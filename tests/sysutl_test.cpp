@@ -519,3 +519,12 @@ TEST(SysutlNames, NamesToSids) {
 }
 
 }  // namespace
+
+TEST(SysutlLimits, MaxFdsFollowsTheSoftDescriptorLimit) {
+  rlimit limit;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+  if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur <= INT32_MAX) {
+    EXPECT_EQ(sysutl_get_max_fds(), static_cast<int>(limit.rlim_cur));
+  }
+  EXPECT_GT(sysutl_get_max_fds(), 2);
+}

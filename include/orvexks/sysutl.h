@@ -116,6 +116,8 @@ KS_API int sysutl_get_random_bytes(void *buf, size_t size);
  * the accepted end close on exec, else the connecting end. 0, or 1 after a
  * message. */
 KS_API int sysutl_pipe(int flag, int pair_out[2]);
+/* The descriptor limit of the process (the soft RLIMIT_NOFILE). */
+KS_API int sysutl_get_max_fds(void);
 KS_API int sysutl_pipe_close(int s);
 KS_API int sysutl_set_socket_nonblocking(int s, int on);
 KS_API int sysutl_accept(int s, struct sockaddr *sa, socklen_t *len);

@@ -4,6 +4,7 @@
 
 #include <orvexks/pfm.h>
 #include <orvexks/qmthread.h>
+#include <orvexks/sysutl.h>
 #include <orvexnt/nt_accounts.h>
 #include <orvexnt/nt_init.h>
 #include <orvexnt/nt_registry.h>
@@ -21,16 +22,13 @@
 #include "internal/msg_out.h"
 #include "internal/msg_tables.h"
 
-// The descriptor limit lives with the process utilities; start-up primes it
-// when that family is linked in.
-extern "C" int sysutl_get_max_fds(void) __attribute__((weak));
-
 namespace {
 
 constexpr uint32_t kConnectedParam = 25;
 constexpr const char *kLibraryName = "liborvexks";
-// Follows the project version; the fourth number counts rebuilds of it.
-constexpr const char *kLibraryVersion = "0.1.0.0";
+// The project version from the build, and a fourth number that counts
+// rebuilds of it.
+constexpr const char *kLibraryVersion = ORVEXKS_VERSION ".0";
 constexpr const char *kVeridFormat = "%-*s %s (%s) %s\n";
 constexpr int kVeridNameWidth = 33;
 
@@ -70,7 +68,7 @@ void ksi_initialise_process() {
   const char *locale = setlocale(LC_ALL, nullptr);
   if (locale != nullptr && strcmp(locale, "C") == 0) setlocale(LC_ALL, "");
   ksi_check_product_group();
-  if (sysutl_get_max_fds != nullptr) sysutl_get_max_fds();
+  sysutl_get_max_fds();
   library_initialised.store(true, std::memory_order_release);
 }
 

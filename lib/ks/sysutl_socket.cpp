@@ -5,6 +5,7 @@
 #include <orvexnt/nt_error.h>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/ioctl.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -132,3 +133,13 @@ int sysutl_set_cloexec_file(int fd, int on) { return set_fd_flag(fd, on); }
 int sysutl_set_cloexec_other(int handle, int on) { return set_fd_flag(handle, on); }
 
 }  // extern "C"
+
+extern "C" KS_API int sysutl_get_max_fds(void) {
+  rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY ||
+      limit.rlim_cur > static_cast<rlim_t>(INT32_MAX)) {
+    long fallback = sysconf(_SC_OPEN_MAX);
+    return fallback > 0 && fallback <= INT32_MAX ? static_cast<int>(fallback) : INT32_MAX;
+  }
+  return static_cast<int>(limit.rlim_cur);
+}
