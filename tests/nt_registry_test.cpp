@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <stdlib.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -177,8 +178,10 @@ TEST_F(SettingsFile, SettingRewritesTheFileKeepingEverythingElse) {
 
   Write("# kept\n[params]\n8=old\n9=x\n8=dup\n[drives]\nd=/data\n");
   chmod(path_.c_str(), 0640);
-  struct stat before, after;
-  stat(path_.c_str(), &before);
+  // Holding the original open keeps its inode from being reused by the
+  // rewrites, so "replaced" can be told from "written in place".
+  int original = open(path_.c_str(), O_RDONLY);
+  ASSERT_GE(original, 0);
   EXPECT_EQ(ntregy_set_param(8, 3, "newer", NTREGY_TYPE_TEXT), NTREGY_OK);
   EXPECT_EQ(nt_settings_set("drives", "e", "  padded "), NTREGY_OK);
   EXPECT_EQ(nt_settings_set("accounts", "product_group", "qm"), NTREGY_OK);
@@ -192,7 +195,11 @@ TEST_F(SettingsFile, SettingRewritesTheFileKeepingEverythingElse) {
   EXPECT_STREQ(value, "  padded ");
 
   // A new file replaced the old one, with the old mode and no leftovers.
+  struct stat before, after;
+  ASSERT_EQ(fstat(original, &before), 0);
+  close(original);
   stat(path_.c_str(), &after);
+  EXPECT_EQ(before.st_nlink, 0u);
   EXPECT_NE(before.st_ino, after.st_ino);
   EXPECT_EQ(after.st_mode & 0777, 0640u);
   EXPECT_EQ(Entries(), std::vector<std::string>{"registry.ini"});
