@@ -162,8 +162,9 @@ int imsg_fputs(const char *text, FILE *stream) {
   ksi_msg_init();
   qmthread_mutex_lock(&ksi_msg_lock);
   ksi_msg_out.last_stream = stream;
-  int fd = fileno(stream);
-  bool bold_terminal = fd >= 0 && isatty(fd) == 1 && ksi_msg_out.bold_allowed;
+  // Whether the stream is a terminal is asked only when a marker shows up:
+  // most messages carry none, and the question costs a system call.
+  int bold_terminal = -1;
   static int style = 0;  // bold, italic, underline bits across calls
   int result = 0;
   const char *run = text;
@@ -181,7 +182,11 @@ int imsg_fputs(const char *text, FILE *stream) {
     }
     int was_bold = style & kBold;
     style = on ? (style | bit) : (style & ~bit);
-    if (bold_terminal && (style & kBold) != was_bold) {
+    if (bold_terminal < 0) {
+      int fd = fileno(stream);
+      bold_terminal = fd >= 0 && isatty(fd) == 1 && ksi_msg_out.bold_allowed;
+    }
+    if (bold_terminal != 0 && (style & kBold) != was_bold) {
       std::fflush(ksi_msg_out.out_stream);
       std::fputs((style & kBold) != 0 ? "\033[1m" : "\033[22m", stream);
     }
