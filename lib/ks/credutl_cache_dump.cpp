@@ -44,16 +44,16 @@ void print_key(KeyForm form, const unsigned char *key) {
   if (form == kIdForm) {
     uint32_t id;
     memcpy(&id, key, 4);
-    ksi_msg_print(IMSG_OK, &ksi_credutl_msgs, KSI_CREDUTL_DUMP_ID_KEY,
+    imsg_print(IMSG_OK, &ksi_credutl_msgs, KSI_CREDUTL_DUMP_ID_KEY,
                   static_cast<int>(id), id);
   } else if (form == kNameForm) {
-    ksi_msg_print(IMSG_OK, &ksi_credutl_msgs,
+    imsg_print(IMSG_OK, &ksi_credutl_msgs,
                   KSI_CREDUTL_DUMP_TEXT_KEY, reinterpret_cast<const char *>(key));
   } else {
     char text[CREDUTL_SID_STR_SIZE];
     credutl_sid_t sid;
     memcpy(&sid, key, sizeof sid);
-    ksi_msg_print(IMSG_OK, &ksi_credutl_msgs,
+    imsg_print(IMSG_OK, &ksi_credutl_msgs,
                   KSI_CREDUTL_DUMP_TEXT_KEY, credutl_sid_to_str(&sid, text));
   }
 }
@@ -62,7 +62,7 @@ void print_account(const unsigned char *flat) {
   ksi_account a = {};
   if (!ksi_account_unflatten(flat, &a)) return;
   char user_sid[CREDUTL_SID_STR_SIZE], group_sid[CREDUTL_SID_STR_SIZE];
-  ksi_msg_print(IMSG_OK, &ksi_credutl_msgs, KSI_CREDUTL_DUMP_ACCOUNT,
+  imsg_print(IMSG_OK, &ksi_credutl_msgs, KSI_CREDUTL_DUMP_ACCOUNT,
                 a.name, static_cast<int>(a.uid), a.uid,
                 credutl_sid_to_str(&a.sid, user_sid), a.group_name,
                 static_cast<int>(a.gid), a.gid,
@@ -79,7 +79,7 @@ void print_group(KeyForm form, const unsigned char *key,
   if (form == kIdForm) {
     uint32_t id;
     memcpy(&id, key, 4);
-    ksi_msg_print(IMSG_OK, &ksi_credutl_msgs,
+    imsg_print(IMSG_OK, &ksi_credutl_msgs,
                   KSI_CREDUTL_DUMP_GROUP_BY_ID, static_cast<int>(id), id,
                   g.name, static_cast<int>(g.gid), g.gid, sid_text);
   } else {
@@ -90,7 +90,7 @@ void print_group(KeyForm form, const unsigned char *key,
       memcpy(&sid, key, sizeof sid);
       text = credutl_sid_to_str(&sid, key_text);
     }
-    ksi_msg_print(IMSG_OK, &ksi_credutl_msgs,
+    imsg_print(IMSG_OK, &ksi_credutl_msgs,
                   KSI_CREDUTL_DUMP_GROUP_BY_TEXT, text, g.name,
                   static_cast<int>(g.gid), g.gid, sid_text);
   }
@@ -103,12 +103,12 @@ void dump_table(ksi_cred_table_id id, KeyForm form, bool accounts) {
                                               : sizeof(credutl_sid_t);
   const size_t value_size =
       accounts ? KSI_CRED_PASSWD_SIZE : KSI_CRED_GROUP_SIZE;
-  ksi_msg_print(IMSG_OK, &ksi_credutl_msgs,
+  imsg_print(IMSG_OK, &ksi_credutl_msgs,
                 KSI_CREDUTL_DUMP_TABLE_NAME, ksi_cred_table_name(id));
   size_t count;
   unsigned char *rows = snapshot(id, key_size, value_size, &count);
   if (count == 0)
-    ksi_msg_print(IMSG_OK, &ksi_credutl_msgs, KSI_CREDUTL_DUMP_EMPTY);
+    imsg_print(IMSG_OK, &ksi_credutl_msgs, KSI_CREDUTL_DUMP_EMPTY);
   for (size_t i = 0; i < count; i++) {
     const unsigned char *key = rows + i * (key_size + value_size);
     if (accounts) {
@@ -119,7 +119,7 @@ void dump_table(ksi_cred_table_id id, KeyForm form, bool accounts) {
     }
   }
   free(rows);
-  ksi_msg_print(IMSG_OK, &ksi_credutl_msgs,
+  imsg_print(IMSG_OK, &ksi_credutl_msgs,
                 KSI_CREDUTL_DUMP_END_OF_TABLE);
 }
 

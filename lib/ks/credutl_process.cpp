@@ -14,7 +14,7 @@
 namespace {
 
 int report_getgroups_failure() {
-  ksi_msg_print(IMSG_ERROR, &ksi_credutl_msgs, KSI_CREDUTL_GETGROUPS_FAILED,
+  imsg_print(IMSG_ERROR, &ksi_credutl_msgs, KSI_CREDUTL_GETGROUPS_FAILED,
                 imsg_strerror(errno));
   return 1;
 }
@@ -32,7 +32,7 @@ int process_whole_credentials(bool complete, credutl_whole_credentials_t *out) {
     groups = static_cast<credutl_sid_t *>(
         ksi_heap_alloc(static_cast<size_t>(n) * sizeof *groups, true));
     if (groups == nullptr) {
-      ksi_msg_print(IMSG_ERROR, &ksi_ks_msgs, KSI_KS_NO_STORAGE);
+      imsg_print(IMSG_ERROR, &ksi_ks_msgs, KSI_KS_NO_STORAGE);
       return 1;
     }
     kept = credutl_getgroups(complete ? -n : n, groups);

@@ -88,7 +88,7 @@ void credutl_nt_sid_to_sid(const void *nt_sid, credutl_sid_t *sid_out) {
   if (sidlen > CREDUTL_SID_DATA_SIZE) {
     if (ksi_trace_on(kKsiCredutlSubsys, 2)) {
       char text[NT_SID_STRING_MAX];
-      ksi_msg_print(IMSG_TRACE, &ksi_credutl_msgs, KSI_CREDUTL_SID_WONT_FIT,
+      imsg_print(IMSG_TRACE, &ksi_credutl_msgs, KSI_CREDUTL_SID_WONT_FIT,
                     nt_sid_to_str(nt, text, sizeof text));
     }
     *sid_out = CREDUTL_SID_NOBODY;

@@ -63,13 +63,13 @@ int imsg_vsnprintf(char *buf, size_t size, const void *table, int index,
   if (index == -1) {
     text = static_cast<const char *>(table);
     if (text == nullptr) {
-      ksi_msg_print(IMSG_ERROR, &ksi_imsg_msgs, KSI_IMSG_NULL_MESSAGE, "vsprintf/NOMSG");
+      imsg_print(IMSG_ERROR, &ksi_imsg_msgs, KSI_IMSG_NULL_MESSAGE, "vsprintf/NOMSG");
       return -1;
     }
   } else {
     tbl = as_table(table);
     if (tbl == nullptr || index < 0 || index >= tbl->count) {
-      ksi_msg_print(IMSG_ERROR, &ksi_imsg_msgs, KSI_IMSG_BAD_TABLE_INDEX, "vsprintf",
+      imsg_print(IMSG_ERROR, &ksi_imsg_msgs, KSI_IMSG_BAD_TABLE_INDEX, "vsprintf",
                     static_cast<long>(reinterpret_cast<intptr_t>(table)), index);
       return -1;
     }
@@ -128,7 +128,7 @@ int imsg_snprintf_type(char *buf, size_t size, int kind, const void *table,
   char prefix[512];
   ksi_msg_prefix(prefix, sizeof prefix, kind, nullptr);
   if (strutl_cpy_buf(buf, prefix, size) != 0) {
-    ksi_msg_print(IMSG_ERROR, &ksi_imsg_msgs, KSI_IMSG_STRING_BUFFER_TOO_SMALL);
+    imsg_print(IMSG_ERROR, &ksi_imsg_msgs, KSI_IMSG_STRING_BUFFER_TOO_SMALL);
     return -1;
   }
   size_t used = std::strlen(prefix);

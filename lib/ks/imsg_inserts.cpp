@@ -40,7 +40,7 @@ union argument {
 enum { kSlotUnused = 0, kSlotSecondHalf = -1 };
 
 void report_failure(int code) {
-  ksi_msg_print(IMSG_ERROR,
+  imsg_print(IMSG_ERROR,
                 reinterpret_cast<const ks_msg_table_t *>("IMSG Internal Error(FM): %d\n"),
                 -1, code);
 }
@@ -182,7 +182,7 @@ int ksi_msg_inserts(char *buf, size_t size, const char *text, va_list args) {
   }
   if (!renumber(inserts, count)) {
     if (size > 0) buf[0] = '\0';
-    ksi_msg_print(IMSG_ERROR,
+    imsg_print(IMSG_ERROR,
                   reinterpret_cast<const ks_msg_table_t *>(
                       "Internal Error, too many directives.\n"),
                   -1);

@@ -204,7 +204,7 @@ void imsg_print_sharedv(int kind, const char *subsys, const void *table, int ind
   pfm_test_raise(nullptr);
   ksi_msg_init();
   if (index != -1 && table == nullptr) {
-    ksi_msg_print(IMSG_ERROR, &ksi_imsg_msgs, KSI_IMSG_BAD_TABLE_INDEX, "print_sharedv", 0L,
+    imsg_print(IMSG_ERROR, &ksi_imsg_msgs, KSI_IMSG_BAD_TABLE_INDEX, "print_sharedv", 0L,
                   index);
     return;
   }

@@ -132,7 +132,7 @@ void ksi_msg_init(void) {
 int ksi_msg_prefix(char *out, size_t size, int kind, const char *subsys) {
   ksi_msg_init();
   if (kind < IMSG_OK || kind > IMSG_OTHER) {
-    ksi_msg_print(IMSG_ERROR, &ksi_imsg_msgs, KSI_IMSG_UNKNOWN_TYPE, kind,
+    imsg_print(IMSG_ERROR, &ksi_imsg_msgs, KSI_IMSG_UNKNOWN_TYPE, kind,
                   "lib/ks/imsg", __LINE__);
   }
   qmthread_mutex_lock(&ksi_msg_lock);

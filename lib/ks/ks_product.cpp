@@ -56,7 +56,7 @@ void ksi_check_product_group() {
   struct stat st;
   if (nt_map_path(tool, host_path, sizeof host_path) == 0 &&
       stat(host_path, &st) == 0)
-    ksi_msg_print(IMSG_WARNING, &ksi_ks_msgs, KSI_KS_NO_PRODUCT_GROUP,
+    imsg_print(IMSG_WARNING, &ksi_ks_msgs, KSI_KS_NO_PRODUCT_GROUP,
                   nt_get_quillmere_group_name());
 }
 
@@ -135,7 +135,7 @@ KS_API int ks_set_connected(int on) {
 KS_API void ks_disable_long_path(void) { nt_disable_long_path(); }
 
 KS_API void liborvexks_print_verid(void) {
-  ksi_msg_print(IMSG_OK, reinterpret_cast<const ks_msg_table_t *>(kVeridFormat),
+  imsg_print(IMSG_OK, reinterpret_cast<const ks_msg_table_t *>(kVeridFormat),
                 -1, kVeridNameWidth, kLibraryName, kLibraryVersion,
                 ksi_build_time(), "64-bit");
 }

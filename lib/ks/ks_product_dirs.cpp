@@ -62,7 +62,7 @@ const char *ksi_product_dir_text() {
                          NTREGY_TYPE_TEXT) == NTREGY_OK) {
       char *copy = strdup(value);
       if (copy == nullptr)
-        ksi_msg_print(IMSG_ERROR, &ksi_ks_msgs, KSI_KS_NO_STORAGE);
+        imsg_print(IMSG_ERROR, &ksi_ks_msgs, KSI_KS_NO_STORAGE);
       else
         dir = copy;
     }
@@ -75,8 +75,8 @@ const char *ksi_product_dir_text() {
 // Reports a missing host-data directory and ends the process: without it
 // no tool can work. Message lock held.
 [[noreturn]] void ksi_hostdata_missing(const char *tried) {
-  ksi_msg_print(IMSG_ERROR, &ksi_ks_msgs, KSI_KS_NOT_INSTALLED);
-  ksi_msg_print(IMSG_ERROR, &ksi_ks_msgs, KSI_KS_NO_HOSTDATA_DIR, tried);
+  imsg_print(IMSG_ERROR, &ksi_ks_msgs, KSI_KS_NOT_INSTALLED);
+  imsg_print(IMSG_ERROR, &ksi_ks_msgs, KSI_KS_NO_HOSTDATA_DIR, tried);
   if (imsg_in_gui() && imsg_prompt_proceed != nullptr) {
     char notice[256];
     imsg_snprintf(notice, sizeof notice, &ksi_ks_msgs,
@@ -110,7 +110,7 @@ const char *ksi_hostdata_text(char *scratch) {
     if (!ksi_is_directory(value)) ksi_hostdata_missing(value);
     char *copy = stg_strdup(value);
     if (copy == nullptr) {
-      ksi_msg_print(IMSG_WARNING, &ksi_ks_msgs, KSI_KS_OPERATION_FAILED,
+      imsg_print(IMSG_WARNING, &ksi_ks_msgs, KSI_KS_OPERATION_FAILED,
                     "stg_strdup", imsg_strerror(errno));
       snprintf(scratch, KS_DIR_BUF_SIZE, "%s", value);
       dir = scratch;
@@ -137,7 +137,7 @@ const char *ksi_read_smx_dir() {
     return nullptr;
   char *copy = strdup(value);
   if (copy == nullptr)
-    ksi_msg_print(IMSG_WARNING, &ksi_ks_msgs, KSI_KS_NO_STORAGE);
+    imsg_print(IMSG_WARNING, &ksi_ks_msgs, KSI_KS_NO_STORAGE);
   return copy;
 }
 

@@ -40,7 +40,7 @@ enum { kMsgNoStorage = 0, kMsgAttrsTooLong = 1, kMsgNotInList = 2 };
 void *alloc_or_panic(stg_area_t area, size_t size) {
   void *p = stg_alloc(area, size);
   if (p == nullptr) {
-    ksi_msg_print_shared(IMSG_ERROR, "ks/list", &kListTable, kMsgNoStorage);
+    imsg_print_shared(IMSG_ERROR, "ks/list", &kListTable, kMsgNoStorage);
     pfm_panic(__FILE__, __LINE__);
   }
   return p;
@@ -130,7 +130,7 @@ void list_remove(list_t *list, list_elem_t *elem) {
   }
   pfm_enable();
   if (e == nullptr) {
-    ksi_msg_print(IMSG_ERROR, &kListTable, kMsgNotInList,
+    imsg_print(IMSG_ERROR, &kListTable, kMsgNotInList,
                   reinterpret_cast<unsigned long>(elem),
                   reinterpret_cast<unsigned long>(list));
     return;
@@ -197,7 +197,7 @@ void *list_get_attrs(list_t *list, list_elem_t *elem, uint32_t *size) {
 void list_set_attrs(list_t *list, list_elem_t *elem, uint32_t count,
                     const void *src) {
   if (count > list->attr_size) {
-    ksi_msg_print(IMSG_ERROR, &kListTable, kMsgAttrsTooLong,
+    imsg_print(IMSG_ERROR, &kListTable, kMsgAttrsTooLong,
                   static_cast<int>(count), static_cast<int>(list->attr_size));
     pfm_panic(__FILE__, __LINE__);
   }

@@ -112,26 +112,6 @@ void ksi_msg_set_log_stream(FILE *stream) {
   ksi_msg_state.log_active = stream != nullptr;
 }
 
-void ksi_msg_vprint(int kind, const char *subsys, const ks_msg_table_t *table,
-                    int index, va_list args) {
-  imsg_print_sharedv(kind, subsys, table, index, args);
-}
-
-void ksi_msg_print(int kind, const ks_msg_table_t *table, int index, ...) {
-  va_list args;
-  va_start(args, index);
-  imsg_print_sharedv(kind, nullptr, table, index, args);
-  va_end(args);
-}
-
-void ksi_msg_print_shared(int kind, const char *subsys,
-                          const ks_msg_table_t *table, int index, ...) {
-  va_list args;
-  va_start(args, index);
-  imsg_print_sharedv(kind, subsys, table, index, args);
-  va_end(args);
-}
-
 void ksi_msg_out_tls_cleanup(ksi_tls_t *block) {
   std::free(block->msg_app_name);
   block->msg_app_name = nullptr;

@@ -154,7 +154,7 @@ bool ksi_pfm_state_in_use(const pfm_thread_state *st) {
 }
 
 void ksi_pfm_abort(const char *condition, const char *file, int line) {
-  ksi_msg_print(IMSG_ERROR, &kPfmTable, 0, condition, file, line);
+  imsg_print(IMSG_ERROR, &kPfmTable, 0, condition, file, line);
   qmthread_mutex_lock(&ksi_pfm_mutex);
   int n = std::snprintf(pfm_abort_buffer, sizeof pfm_abort_buffer,
                         "pfm_abort: %s at '%s':%d", condition, file, line);

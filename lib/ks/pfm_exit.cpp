@@ -405,7 +405,7 @@ KS_API void pfm_exit(int code) {
 }
 
 KS_API void pfm_panic(const char *file, int line) {
-  ksi_msg_print(IMSG_ERROR, pfm_ks_msg_table_adr(), 1, file, line);
+  imsg_print(IMSG_ERROR, pfm_ks_msg_table_adr(), 1, file, line);
   ksi_pfm_abort("*** Panic ***", file, line);
 }
 

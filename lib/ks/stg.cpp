@@ -80,7 +80,7 @@ bool is_real(stg_area_t area) {
 void print(int kind, int index, ...) {
   va_list args;
   va_start(args, index);
-  ksi_msg_vprint(kind, kKsiStgSubsys, &kStgTable, index, args);
+  imsg_print_sharedv(kind, kKsiStgSubsys, &kStgTable, index, args);
   va_end(args);
 }
 

@@ -142,7 +142,7 @@ void check_guard(void *block) {
   auto *user = static_cast<unsigned char *>(block);
   for (size_t i = size; i < round8(size) + 8; ++i) {
     if (user[i] != kGuardByte) {
-      ksi_msg_print(IMSG_ERROR, stg_ks_msg_table_adr(),
+      imsg_print(IMSG_ERROR, stg_ks_msg_table_adr(),
                     KSI_STG_HEAP_OVERWRITTEN, ksi_stg_addr(block),
                     ksi_stg_addr(user + i));
       return;
@@ -198,7 +198,7 @@ void *guarded_realloc(void *block, size_t size) {
 }  // namespace
 
 void ksi_stg_report_exhausted() {
-  ksi_msg_print(IMSG_ERROR, stg_ks_msg_table_adr(), KSI_STG_NO_MEMORY);
+  imsg_print(IMSG_ERROR, stg_ks_msg_table_adr(), KSI_STG_NO_MEMORY);
   errno = ENOMEM;
 }
 
@@ -211,7 +211,7 @@ void *ksi_heap_alloc(size_t size, bool quiet) {
     return nullptr;
   }
   if (!quiet && ksi_stg_trace(5)) {
-    ksi_msg_print(IMSG_TRACE, stg_ks_msg_table_adr(), KSI_STG_HEAP_ALLOCATED,
+    imsg_print(IMSG_TRACE, stg_ks_msg_table_adr(), KSI_STG_HEAP_ALLOCATED,
                   ksi_stg_addr(block), static_cast<unsigned>(size));
   }
   return block;
@@ -219,7 +219,7 @@ void *ksi_heap_alloc(size_t size, bool quiet) {
 
 void ksi_heap_free(void *block, bool quiet) {
   if (!quiet && ksi_stg_trace(5)) {
-    ksi_msg_print(IMSG_TRACE, stg_ks_msg_table_adr(), KSI_STG_HEAP_FREEING,
+    imsg_print(IMSG_TRACE, stg_ks_msg_table_adr(), KSI_STG_HEAP_FREEING,
                   ksi_stg_addr(block));
   }
   if (block == nullptr) return;
@@ -249,7 +249,7 @@ void *stg_realloc(void *block, size_t size) {
     return nullptr;
   }
   if (ksi_stg_trace(5)) {
-    ksi_msg_print(IMSG_TRACE, stg_ks_msg_table_adr(),
+    imsg_print(IMSG_TRACE, stg_ks_msg_table_adr(),
                   KSI_STG_HEAP_REALLOCATED, ksi_stg_addr(block),
                   ksi_stg_addr(result), static_cast<unsigned>(size));
   }

@@ -224,13 +224,13 @@ int report(Step step, const char *near) {
   switch (step) {
     case Step::kDone: return 0;
     case Step::kBadFormat:
-      ksi_msg_print(IMSG_ERROR, &ksi_strutl_msgs, kBadFormat, near);
+      imsg_print(IMSG_ERROR, &ksi_strutl_msgs, kBadFormat, near);
       break;
     case Step::kTooSmall:
-      ksi_msg_print(IMSG_ERROR, &ksi_strutl_msgs, kTooSmall);
+      imsg_print(IMSG_ERROR, &ksi_strutl_msgs, kTooSmall);
       break;
     case Step::kNoMemory:
-      ksi_msg_print(IMSG_ERROR, &ksi_strutl_msgs, kNoMemory);
+      imsg_print(IMSG_ERROR, &ksi_strutl_msgs, kNoMemory);
       break;
   }
   return 1;

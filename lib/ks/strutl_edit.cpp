@@ -261,7 +261,7 @@ KS_API int strutl_replace_substr(char *s, size_t pos, size_t size,
   if (old_len > len - pos) old_len = len - pos;
   const size_t new_len = std::strlen(new_text);
   if (new_len > old_len && len - old_len + new_len + 1 > size) {
-    ksi_msg_print(IMSG_ERROR, &ksi_strutl_msgs, kMsgBufferTooSmall);
+    imsg_print(IMSG_ERROR, &ksi_strutl_msgs, kMsgBufferTooSmall);
     return 1;
   }
   strutl_slide_tail(s, pos + old_len,

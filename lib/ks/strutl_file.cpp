@@ -67,13 +67,13 @@ char *read_stream(stg_area_t area, size_t size, FILE *stream, bool quiet,
     if (used + 1 < cap) break;  // a short read: the end or an error
   }
   if (buf == nullptr) {
-    if (!quiet) ksi_msg_print(IMSG_WARNING, &ksi_strutl_msgs, kStrutlNoMemory);
+    if (!quiet) imsg_print(IMSG_WARNING, &ksi_strutl_msgs, kStrutlNoMemory);
     return nullptr;
   }
   if (std::ferror(stream)) {
     int err = errno;
     if (!quiet)
-      ksi_msg_print(IMSG_ERROR, &ksi_ks_msgs, KSI_KS_OPERATION_FAILED, "read",
+      imsg_print(IMSG_ERROR, &ksi_ks_msgs, KSI_KS_OPERATION_FAILED, "read",
                     imsg_strerror(err));
     release(area, buf);
     errno = err;
@@ -95,13 +95,13 @@ char *read_file(stg_area_t area, const char *path, bool binary, bool quiet,
       return empty;
     }
     if (!quiet)
-      ksi_msg_print(IMSG_ERROR, &ksi_ks_msgs, KSI_KS_CANT_OPEN, path,
+      imsg_print(IMSG_ERROR, &ksi_ks_msgs, KSI_KS_CANT_OPEN, path,
                     imsg_strerror(err));
     errno = err;
     return nullptr;
   }
   if (st.st_size >= kLargeFileLimit) {
-    if (!quiet) ksi_msg_print(IMSG_ERROR, &ksi_ks_msgs, KSI_KS_FILE_OVER_2GB, path);
+    if (!quiet) imsg_print(IMSG_ERROR, &ksi_ks_msgs, KSI_KS_FILE_OVER_2GB, path);
     errno = EFBIG;
     return nullptr;
   }
@@ -109,7 +109,7 @@ char *read_file(stg_area_t area, const char *path, bool binary, bool quiet,
   if (stream == nullptr) {
     int err = errno;
     if (!quiet)
-      ksi_msg_print(IMSG_ERROR, &ksi_ks_msgs, KSI_KS_CANT_OPEN, path,
+      imsg_print(IMSG_ERROR, &ksi_ks_msgs, KSI_KS_CANT_OPEN, path,
                     imsg_strerror(err));
     errno = err;
     return nullptr;
@@ -125,7 +125,7 @@ char *read_file(stg_area_t area, const char *path, bool binary, bool quiet,
   if (text != nullptr && (changed || len > expected)) {
     release(area, text);
     if (!quiet)
-      ksi_msg_print(IMSG_ERROR, &ksi_ks_msgs, KSI_KS_FILE_CHANGED_SIZE, path);
+      imsg_print(IMSG_ERROR, &ksi_ks_msgs, KSI_KS_FILE_CHANGED_SIZE, path);
     errno = EFBIG;
     return nullptr;
   }
@@ -137,7 +137,7 @@ int write_file(const char *text, const char *path, bool binary, bool quiet) {
   FILE *stream = std::fopen(path, binary ? "wb" : "w");
   if (stream == nullptr) {
     if (!quiet)
-      ksi_msg_print(IMSG_ERROR, &ksi_ks_msgs, KSI_KS_CANT_OPEN, path,
+      imsg_print(IMSG_ERROR, &ksi_ks_msgs, KSI_KS_CANT_OPEN, path,
                     imsg_strerror(errno));
     return 1;
   }
@@ -150,7 +150,7 @@ int write_file(const char *text, const char *path, bool binary, bool quiet) {
   }
   if (!failed) return 0;
   if (!quiet)
-    ksi_msg_print(IMSG_ERROR, &ksi_ks_msgs, KSI_KS_OPERATION_ON_FAILED, "write",
+    imsg_print(IMSG_ERROR, &ksi_ks_msgs, KSI_KS_OPERATION_ON_FAILED, "write",
                   path, imsg_strerror(err));
   errno = err;
   return 1;

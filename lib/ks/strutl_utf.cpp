@@ -191,21 +191,21 @@ KS_API strutl_wchar_t *strutl_cvt_str_to_wide_str(const char *text,
                                                   stg_area_t area) {
   PFM_ASSERT(area != STG_AREA_NULL);
   if (text == nullptr) {
-    ksi_msg_print(IMSG_ERROR, &ksi_strutl_msgs, kMsgNullString);
+    imsg_print(IMSG_ERROR, &ksi_strutl_msgs, kMsgNullString);
     return nullptr;
   }
   const size_t n = strutl_mb_strlen(text);
   auto *wide = static_cast<strutl_wchar_t *>(
       stg_alloc(area, (n + 1) * sizeof(strutl_wchar_t)));
   if (wide == nullptr) {
-    ksi_msg_print(IMSG_ERROR, &ksi_strutl_msgs, kMsgNoMemory);
+    imsg_print(IMSG_ERROR, &ksi_strutl_msgs, kMsgNoMemory);
     return nullptr;
   }
   // A character the wide form cannot hold in one unit (an invalid
   // sequence, or one that needs a surrogate pair) makes the counts differ.
   const long units = to_wide_units(text, wide, n);
   if (units != static_cast<long>(n)) {
-    ksi_msg_print(IMSG_ERROR, &ksi_strutl_msgs, kMsgToWideFailed, text);
+    imsg_print(IMSG_ERROR, &ksi_strutl_msgs, kMsgToWideFailed, text);
     wide[0] = 0;
     return wide;
   }
@@ -217,18 +217,18 @@ KS_API char *strutl_cvt_wide_str_to_str(const strutl_wchar_t *wide,
                                         stg_area_t area) {
   PFM_ASSERT(area != STG_AREA_NULL);
   if (wide == nullptr) {
-    ksi_msg_print(IMSG_ERROR, &ksi_strutl_msgs, kMsgNullString);
+    imsg_print(IMSG_ERROR, &ksi_strutl_msgs, kMsgNullString);
     return nullptr;
   }
   const long bytes = to_multibyte(wide, nullptr);
   const size_t room = bytes < 0 ? 1 : static_cast<size_t>(bytes) + 1;
   auto *text = static_cast<char *>(stg_alloc(area, room));
   if (text == nullptr) {
-    ksi_msg_print(IMSG_ERROR, &ksi_strutl_msgs, kMsgNoMemory);
+    imsg_print(IMSG_ERROR, &ksi_strutl_msgs, kMsgNoMemory);
     return nullptr;
   }
   if (bytes < 0) {
-    ksi_msg_print(IMSG_ERROR, &ksi_strutl_msgs, kMsgToMultibyteFailed);
+    imsg_print(IMSG_ERROR, &ksi_strutl_msgs, kMsgToMultibyteFailed);
     text[0] = '\0';
     return text;
   }

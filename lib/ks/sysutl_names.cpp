@@ -110,7 +110,7 @@ void styled_name(const credutl_sid_t *sid, int style, const char *qualified,
     if (style >= SYSUTL_NAME_SHORT_PLUS) blanks_to_plus(buf);
   }
   if (ksi_trace_on(kTraceClass, kTraceLevel))
-    ksi_msg_print(IMSG_TRACE, &ksi_sysutl_msgs, kind.qualified_msg, qualified, buf);
+    imsg_print(IMSG_TRACE, &ksi_sysutl_msgs, kind.qualified_msg, qualified, buf);
 }
 
 // The common part of the SID-to-name conversions: lookup gives the
@@ -125,7 +125,7 @@ const char *sid_to_name(const credutl_sid_t *sid, int style, int *found_out,
   if (!account_type || !lookup(sid, &qualified, &full_name)) {
     credutl_sid_to_str(sid, buf);
     if (account_type && ksi_trace_on(kTraceClass, kTraceLevel))
-      ksi_msg_print(IMSG_TRACE, &ksi_sysutl_msgs, kind.unknown_msg, buf);
+      imsg_print(IMSG_TRACE, &ksi_sysutl_msgs, kind.unknown_msg, buf);
     return buf;
   }
   if (found_out != nullptr) *found_out = 1;
@@ -171,7 +171,7 @@ int name_to_sid(const char *name, int quiet, credutl_sid_t *sid_out, int unknown
   }
   const credutl_sid_t *found = lookup(name);
   if (found == nullptr) {
-    if (quiet == 0) ksi_msg_print(IMSG_ERROR, &ksi_sysutl_msgs, unknown_msg, name);
+    if (quiet == 0) imsg_print(IMSG_ERROR, &ksi_sysutl_msgs, unknown_msg, name);
     return 2;
   }
   *sid_out = *found;

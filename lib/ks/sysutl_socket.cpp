@@ -40,7 +40,7 @@ int pipe_failed(pipe_parts &parts, int index, int err) {
   close_if_open(parts.listener);
   close_if_open(parts.connecting);
   close_if_open(parts.accepted);
-  ksi_msg_print(IMSG_ERROR, &ksi_sysutl_msgs, index, imsg_strerror(nt_errno2wsa(err)));
+  imsg_print(IMSG_ERROR, &ksi_sysutl_msgs, index, imsg_strerror(nt_errno2wsa(err)));
   return 1;
 }
 

@@ -8,15 +8,6 @@
 
 #include <orvexks/imsg.h>
 
-// Prints message `index` of `table` as message kind `kind` through
-// imsg_print; index -1 makes `table` a printf format.
-void ksi_msg_print(int kind, const ks_msg_table_t *table, int index, ...);
-// Same, with an explicit subsystem in place of the table's own.
-void ksi_msg_print_shared(int kind, const char *subsys,
-                          const ks_msg_table_t *table, int index, ...);
-void ksi_msg_vprint(int kind, const char *subsys, const ks_msg_table_t *table,
-                    int index, va_list args);
-
 // The trace test every family uses before building a trace line.
 inline bool ksi_trace_on(const char *subsys, int level) {
   return imsg_get_desired_verbosity() >= level &&

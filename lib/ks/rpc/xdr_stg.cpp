@@ -19,7 +19,7 @@ constexpr uint64_t LINEAR_GROWTH = 4096;
 
 // "Operation <operation>: <system error text>" for an allocation failure.
 void report_failure(const char *operation) {
-  ksi_msg_print(IMSG_ERROR, &ksi_ks_msgs, KS_MSG_OPERATION_FAILED, operation,
+  imsg_print(IMSG_ERROR, &ksi_ks_msgs, KS_MSG_OPERATION_FAILED, operation,
                 imsg_strerror(errno));
 }
 
