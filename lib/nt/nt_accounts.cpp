@@ -255,6 +255,22 @@ const nt_sid_t *nti_product_sid() {
   return p ? reinterpret_cast<const nt_sid_t *>(p->sid) : nullptr;
 }
 
+// The machine-domain SID of a user or group id (`to_rid` picks which):
+// 0, or -1 with errno EINVAL for an id without a SID, ENOMEM when out of
+// memory.
+int id_sid(uint32_t id, int (*to_rid)(uint32_t, uint32_t *), nt_sid_t **sid_out) {
+  uint32_t rid;
+  if (sid_out == nullptr || id >= 0xFFFFFFFEu || to_rid(id, &rid)) {
+    errno = EINVAL;
+    return -1;
+  }
+  if ((*sid_out = nti_domain_sid_alloc(rid)) == nullptr) {
+    errno = ENOMEM;
+    return -1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 extern "C" {
@@ -407,29 +423,11 @@ NT_API uint32_t nt_sid_to_uid(const nt_sid_t *sid) {
 }
 
 NT_API int ntx_uid_to_sid(uint32_t uid, nt_sid_t **sid_out) {
-  uint32_t rid;
-  if (sid_out == nullptr || uid >= 0xFFFFFFFEu || nti_uid_rid(uid, &rid)) {
-    errno = EINVAL;
-    return -1;
-  }
-  if ((*sid_out = nti_domain_sid_alloc(rid)) == nullptr) {
-    errno = ENOMEM;
-    return -1;
-  }
-  return 0;
+  return id_sid(uid, nti_uid_rid, sid_out);
 }
 
 NT_API int ntx_gid_to_sid(uint32_t gid, nt_sid_t **sid_out) {
-  uint32_t rid;
-  if (sid_out == nullptr || gid >= 0xFFFFFFFEu || nti_gid_rid(gid, &rid)) {
-    errno = EINVAL;
-    return -1;
-  }
-  if ((*sid_out = nti_domain_sid_alloc(rid)) == nullptr) {
-    errno = ENOMEM;
-    return -1;
-  }
-  return 0;
+  return id_sid(gid, nti_gid_rid, sid_out);
 }
 
 NT_API const nt_sid_t *nt_get_enum_sid(int n) {
