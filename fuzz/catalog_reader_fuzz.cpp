@@ -10,8 +10,8 @@
 #include <cstring>
 #include <string>
 
-#include "internal/catalog.h"
-#include "internal/catalog_format.h"
+#include "msg/catalog.h"
+#include "msg/catalog_format.h"
 
 namespace {
 

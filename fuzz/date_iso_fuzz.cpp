@@ -8,7 +8,7 @@
 #include <ctime>
 #include <string>
 
-#include "internal/date_internal.h"
+#include "date/date_internal.h"
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   setenv("TZ", "<+0530>-5:30", 1);

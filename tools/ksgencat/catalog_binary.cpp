@@ -6,7 +6,7 @@
 #include <string>
 
 #include "catalog_model.h"
-#include "internal/catalog_format.h"
+#include "msg/catalog_format.h"
 
 namespace ksgencat {
 namespace {
