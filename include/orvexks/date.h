@@ -5,11 +5,12 @@
 #ifndef ORVEXKS_DATE_H
 #define ORVEXKS_DATE_H
 
+#include <orvexks/ks_base.h>
+
 #include <sys/time.h>
 #include <time.h>
 
 #include <orvexks/imsg.h>
-#include <orvexks/ks_base.h>
 
 KS_BEGIN_DECLS
 

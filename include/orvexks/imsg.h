@@ -2,10 +2,10 @@
 #ifndef ORVEXKS_IMSG_H
 #define ORVEXKS_IMSG_H
 
+#include <orvexks/ks_base.h>
+
 #include <stdarg.h>
 #include <stdio.h>
-
-#include <orvexks/ks_base.h>
 
 KS_BEGIN_DECLS
 

@@ -3,10 +3,12 @@
 #ifndef ORVEXKS_STRUTL_H
 #define ORVEXKS_STRUTL_H
 
+#include <orvexks/ks_base.h>
+
 #include <stdarg.h>
+#include <stdio.h>
 
 #include <orvexks/imsg.h>
-#include <orvexks/ks_base.h>
 #include <orvexks/list.h>
 #include <orvexks/stg.h>
 
@@ -248,9 +250,6 @@ KS_API size_t strutl_xlate_chars_to_strings(char *dst, const char *src,
 KS_API int strutl_cstr_to_str(const char *text, int quoted, char **result);
 
 /* ---- Numbers, environment references, flags, hashing and files. */
-
-/* FILE of the stream reader; a C header, harmless inside the C linkage. */
-#include <stdio.h>
 
 /* Conversions in the manner of strtol/strtoul/strtod (leading white space
  * and a sign are accepted). 0 when a number was read and the whole text was

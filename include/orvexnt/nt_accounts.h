@@ -22,10 +22,11 @@
 #ifndef ORVEXNT_NT_ACCOUNTS_H
 #define ORVEXNT_NT_ACCOUNTS_H
 
+#include <orvexnt/nt_base.h>
+
 #include <stddef.h>
 #include <stdint.h>
 
-#include <orvexnt/nt_base.h>
 #include <orvexnt/nt_sid.h>
 
 NT_BEGIN_DECLS

@@ -3,10 +3,10 @@
 #ifndef ORVEXNT_NT_ERROR_H
 #define ORVEXNT_NT_ERROR_H
 
+#include <orvexnt/nt_base.h>
+
 #include <stddef.h>
 #include <stdint.h>
-
-#include <orvexnt/nt_base.h>
 
 NT_BEGIN_DECLS
 

@@ -34,10 +34,10 @@
 #ifndef ORVEXNT_NT_REGISTRY_H
 #define ORVEXNT_NT_REGISTRY_H
 
+#include <orvexnt/nt_base.h>
+
 #include <stddef.h>
 #include <stdint.h>
-
-#include <orvexnt/nt_base.h>
 
 NT_BEGIN_DECLS
 

@@ -11,10 +11,10 @@
 #ifndef ORVEXNT_NT_SID_H
 #define ORVEXNT_NT_SID_H
 
+#include <orvexnt/nt_base.h>
+
 #include <stddef.h>
 #include <stdint.h>
-
-#include <orvexnt/nt_base.h>
 
 NT_BEGIN_DECLS
 

@@ -2,9 +2,9 @@
 #ifndef ORVEXNT_NT_THREAD_H
 #define ORVEXNT_NT_THREAD_H
 
-#include <stdint.h>
-
 #include <orvexnt/nt_base.h>
+
+#include <stdint.h>
 
 NT_BEGIN_DECLS
 

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build tree BUILD into WORK/prefix and checks what a user of
 # the installed library gets: the files, the exported symbols, headers that
-# compile on their own in C and C++, and a C program built once with
-# pkg-config and once with find_package(orvexks).
+# compile alone and in every order in C and C++, and a C program built once
+# with pkg-config and once with find_package(orvexks).
 # Usage: run.sh BUILD WORK
 set -euo pipefail
 
@@ -46,14 +46,9 @@ for lib in liborvexks.so liborvexnt.so; do
 $leaked"
 done
 
-# Every installed header compiles alone, as strict C11 and as C++20.
-for h in $(cd "$prefix/include" && find orvexks orvexnt -name '*.h' | sort); do
-  printf '#include <%s>\n' "$h" >"$work/header.c"
-  "$cc" -std=c11 -Wall -Wextra -Werror -pedantic -I"$prefix/include" \
-    -fsyntax-only "$work/header.c" || fail "$h does not compile as C11"
-  "$cxx" -std=c++20 -Wall -Wextra -Werror -pedantic -I"$prefix/include" \
-    -fsyntax-only -x c++ "$work/header.c" || fail "$h does not compile as C++"
-done
+# Every installed header compiles alone and after any other, as strict C11
+# and as C++20.
+CC=$cc CXX=$cxx bash "$here/headers.sh" "$prefix/include" "$work/headers"
 
 # pkg-config: flags from the installed orvexks.pc.
 export PKG_CONFIG_PATH=$libdir/pkgconfig
