@@ -16,7 +16,10 @@
 
 #include "msg/catalog.h"
 #include "msg/catalog_format.h"
-#include "internal/msg_tables.h"
+#include "date/date_msgs.h"
+#include "msg/imsg_msgs.h"
+#include "startup/ks_msgs.h"
+#include "strings/strutl_msgs.h"
 
 namespace {
 

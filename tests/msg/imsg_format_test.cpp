@@ -18,7 +18,7 @@
 
 #include "msg/catalog.h"
 #include "msg/msg_lookup.h"
-#include "internal/msg_tables.h"
+#include "msg/imsg_msgs.h"
 
 namespace {
 
