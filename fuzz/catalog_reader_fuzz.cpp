@@ -25,11 +25,11 @@ std::string temp_path() {
 
 // Reads the whole text, so that a text pointer outside its set's text data
 // shows up under the address sanitizer.
-size_t look_up(ksi_catalog_t *cat, int set, int id) {
-  return std::strlen(ksi_catalog_get(cat, set, id, "d"));
+size_t look_up(msgcat_t *cat, int set, int id) {
+  return std::strlen(msgcat_get(cat, set, id, "d"));
 }
 
-void look_up_everything(ksi_catalog_t *cat, const uint8_t *data, size_t size) {
+void look_up_everything(msgcat_t *cat, const uint8_t *data, size_t size) {
   if (!ksi_catalog_is_open(cat)) return;
   size_t total = 0;
   // Set numbers as the file's records may give them, plus small ones.
@@ -51,9 +51,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size > 0 && fwrite(data, 1, size, f) != size) abort();
   fclose(f);
   for (int mode : {0, 1}) {
-    ksi_catalog_t *cat = ksi_catalog_open(path.c_str(), mode);
+    msgcat_t *cat = msgcat_open(path.c_str(), mode);
     look_up_everything(cat, data, size);
-    ksi_catalog_close(cat);
+    msgcat_close(cat);
   }
   return 0;
 }

@@ -10,6 +10,7 @@
 #include <orvexks/ks_product.h>
 #include <orvexks/list.h>
 #include <orvexks/llist.h>
+#include <orvexks/msgcat.h>
 #include <orvexks/ntpfxmap.h>
 #include <orvexks/pfm.h>
 #include <orvexks/qmthread.h>

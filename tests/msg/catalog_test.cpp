@@ -16,7 +16,10 @@
 
 #include "msg/catalog.h"
 #include "msg/catalog_format.h"
-#include "internal/msg_tables.h"
+#include "date/date_msgs.h"
+#include "msg/imsg_msgs.h"
+#include "startup/ks_msgs.h"
+#include "strings/strutl_msgs.h"
 
 namespace {
 
@@ -91,16 +94,16 @@ TEST_F(CatalogCompiler, RoundTripKeepsEveryText) {
   write_file(dir_ + "/a.msg", source);
   ASSERT_EQ(ksgencat("-o " + dir_ + "/a.cat " + dir_ + "/a.msg"), 0);
 
-  ksi_catalog_t *cat = ksi_catalog_open((dir_ + "/a.cat").c_str(), 0);
+  msgcat_t *cat = msgcat_open((dir_ + "/a.cat").c_str(), 0);
   ASSERT_TRUE(ksi_catalog_is_open(cat));
-  EXPECT_STREQ(ksi_catalog_get(cat, 40, 3, "d"), "tab\there \"quoted\" back\\slash");
-  EXPECT_STREQ(ksi_catalog_get(cat, 40, 1, "d"), "first line\nsecond line\n");
-  EXPECT_STREQ(ksi_catalog_get(cat, 2, 2147483647, "d"),
+  EXPECT_STREQ(msgcat_get(cat, 40, 3, "d"), "tab\there \"quoted\" back\\slash");
+  EXPECT_STREQ(msgcat_get(cat, 40, 1, "d"), "first line\nsecond line\n");
+  EXPECT_STREQ(msgcat_get(cat, 2, 2147483647, "d"),
                "gr\xc3\xbc\xc3\x9f \001\0011B bold\x7f");
-  EXPECT_STREQ(ksi_catalog_get(cat, 2, 5, "d"), "");
-  EXPECT_STREQ(ksi_catalog_get(cat, 2, 4, "d"), "d");
-  EXPECT_STREQ(ksi_catalog_get(cat, 3, 1, "d"), "d");
-  ksi_catalog_close(cat);
+  EXPECT_STREQ(msgcat_get(cat, 2, 5, "d"), "");
+  EXPECT_STREQ(msgcat_get(cat, 2, 4, "d"), "d");
+  EXPECT_STREQ(msgcat_get(cat, 3, 1, "d"), "d");
+  msgcat_close(cat);
 
   std::string dumped;
   ASSERT_EQ(ksgencat("-d " + dir_ + "/a.cat", &dumped), 0);
@@ -186,10 +189,10 @@ TEST_F(CatalogLookup, EnglishOrNoCatalogGivesTheDefaults) {
   char buf[64];
   imsg_snprintf(buf, sizeof buf, &ksi_imsg_msgs, 15);
   EXPECT_STREQ(buf, "Warning: ");
-  EXPECT_EQ(ksi_catalog_open("ks_lib", 0), nullptr);
-  EXPECT_EQ(ksi_catalog_open("", 0), KSI_CATALOG_NONE);
-  EXPECT_STREQ(ksi_catalog_get(nullptr, 10, 18, "d"), "d");
-  EXPECT_STREQ(ksi_catalog_get(KSI_CATALOG_NONE, 10, 18, "d"), "d");
+  EXPECT_EQ(msgcat_open("ks_lib", 0), nullptr);
+  EXPECT_EQ(msgcat_open("", 0), MSGCAT_NONE);
+  EXPECT_STREQ(msgcat_get(nullptr, 10, 18, "d"), "d");
+  EXPECT_STREQ(msgcat_get(MSGCAT_NONE, 10, 18, "d"), "d");
 }
 
 TEST_F(CatalogLookup, SearchOrderAndInstallationRoots) {
@@ -197,17 +200,17 @@ TEST_F(CatalogLookup, SearchOrderAndInstallationRoots) {
   std::string copy = dir_ + "/de%X_ks_lib.cat";
   write_file(copy, read_file(kGerman));
   setenv("NLSPATH", (";;" + dir_ + "/missing_%N;" + dir_ + "/de%X_%N.cat;").c_str(), 1);
-  ksi_catalog_t *cat = ksi_catalog_open("ks_lib", 0);
+  msgcat_t *cat = msgcat_open("ks_lib", 0);
   ASSERT_TRUE(ksi_catalog_is_open(cat));
-  EXPECT_STREQ(ksi_catalog_get(cat, 10, 18, "d"), "Warnung: ");
-  ksi_catalog_close(cat);
+  EXPECT_STREQ(msgcat_get(cat, 10, 18, "d"), "Warnung: ");
+  msgcat_close(cat);
 
   // A name with a separator is the file itself; the search list is unused.
-  EXPECT_EQ(ksi_catalog_open((dir_ + "/nothing.cat").c_str(), 0), nullptr);
-  EXPECT_EQ(ksi_catalog_open((dir_ + "\\nothing.cat").c_str(), 0), nullptr);
-  cat = ksi_catalog_open((dir_ + "\\de%X_ks_lib.cat").c_str(), 0);
+  EXPECT_EQ(msgcat_open((dir_ + "/nothing.cat").c_str(), 0), nullptr);
+  EXPECT_EQ(msgcat_open((dir_ + "\\nothing.cat").c_str(), 0), nullptr);
+  cat = msgcat_open((dir_ + "\\de%X_ks_lib.cat").c_str(), 0);
   EXPECT_TRUE(ksi_catalog_is_open(cat));
-  ksi_catalog_close(cat);
+  msgcat_close(cat);
 
   // Installation roots from the settings file: parameter 7, then 8.
   unsetenv("NLSPATH");
@@ -217,17 +220,17 @@ TEST_F(CatalogLookup, SearchOrderAndInstallationRoots) {
   write_file(root8 + "/bin/resdll/ks_lib_DEU.cat", read_file(kGerman));
   write_file(dir_ + "/reg.ini", "[params]\n7=" + root7 + "\n8=" + root8 + "\n");
   setenv("ORVEX_REGISTRY", (dir_ + "/reg.ini").c_str(), 1);
-  cat = ksi_catalog_open("ks_lib", 0);
+  cat = msgcat_open("ks_lib", 0);
   ASSERT_TRUE(ksi_catalog_is_open(cat));
-  EXPECT_STREQ(ksi_catalog_get(cat, 12, 1, "d"), "HEUTE");
-  ksi_catalog_close(cat);
+  EXPECT_STREQ(msgcat_get(cat, 12, 1, "d"), "HEUTE");
+  msgcat_close(cat);
   // A catalog under root 7 is found first.
   ASSERT_EQ(std::system(("mkdir -p " + root7 + "/bin/resdll").c_str()), 0);
   write_file(dir_ + "/seven.msg", "set 12\n1 \"SIEBEN\"\n");
   ASSERT_EQ(ksgencat("-o " + root7 + "/bin/resdll/ks_lib_DEU.cat " + dir_ + "/seven.msg"), 0);
-  cat = ksi_catalog_open("ks_lib", 0);
-  EXPECT_STREQ(ksi_catalog_get(cat, 12, 1, "d"), "SIEBEN");
-  ksi_catalog_close(cat);
+  cat = msgcat_open("ks_lib", 0);
+  EXPECT_STREQ(msgcat_get(cat, 12, 1, "d"), "SIEBEN");
+  msgcat_close(cat);
 }
 
 // Damaged files: a copy of the German catalog with bytes changed.
@@ -239,10 +242,10 @@ class CatalogDamage : public CatalogEnv {
     path_ = dir_ + "/damaged.cat";
   }
   // The open of `data` in `mode`, and what it wrote to standard error.
-  ksi_catalog_t *open(const std::string &data, std::string &report, int mode = 0) {
+  msgcat_t *open(const std::string &data, std::string &report, int mode = 0) {
     write_file(path_, data);
     CaptureStderr();
-    ksi_catalog_t *cat = ksi_catalog_open(path_.c_str(), mode);
+    msgcat_t *cat = msgcat_open(path_.c_str(), mode);
     report = GetCapturedStderr();
     return cat;
   }
@@ -291,13 +294,6 @@ TEST_F(CatalogDamage, BrokenHeadersAndChainsAreReportedAndAbsent) {
   put64(d, set_at(0) + fmt::kSetNext, set_at(0));  // loops on itself
   put32(d, set_at(0) + fmt::kSetInvalid, 1);
   cases.push_back({"looping chain of invalid records", d, corrupt});
-  d = good_;
-  put64(d, set_at(1) + fmt::kSetText, good_.size() - 4);
-  cases.push_back({"text data past the end", d, corrupt});
-  d = good_;
-  put32(d, set_at(2) + fmt::kSetMessageCount, 0x40000000);
-  cases.push_back({"huge message count", d, corrupt});
-  cases.push_back({"truncated after the set records", good_.substr(0, set_at(4)), corrupt});
 
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
@@ -327,40 +323,88 @@ TEST_F(CatalogDamage, InvalidRecordsAndBadSetsGiveTheDefault) {
   uint64_t ks = fmt::get64(reinterpret_cast<const unsigned char *>(d.data()) +
                            set_at(1) + fmt::kSetMessages);
   put64(d, ks + fmt::kMessageText, 5000);
-  ksi_catalog_t *cat = open(d, report);
+  msgcat_t *cat = open(d, report);
   ASSERT_TRUE(ksi_catalog_is_open(cat));
   EXPECT_EQ(report, "");
-  EXPECT_STREQ(ksi_catalog_get(cat, 7, 2, "d"), "d");
-  EXPECT_STREQ(ksi_catalog_get(cat, 10, 18, "d"), "d");
-  EXPECT_STREQ(ksi_catalog_get(cat, 10, 19, "d"), "Fehler: ");
-  EXPECT_STREQ(ksi_catalog_get(cat, 9, 17, "d"), "d");
-  EXPECT_STREQ(ksi_catalog_get(cat, 12, 0, "d"), "d");
-  EXPECT_STREQ(ksi_catalog_get(cat, 0, 1, "d"), "d");
-  EXPECT_STREQ(ksi_catalog_get(cat, -12, 1, "d"), "d");
-  EXPECT_STREQ(ksi_catalog_get(cat, 12, 2, "d"), "GESTERN");
-  ksi_catalog_close(cat);
+  EXPECT_STREQ(msgcat_get(cat, 7, 2, "d"), "d");
+  EXPECT_STREQ(msgcat_get(cat, 10, 18, "d"), "d");
+  EXPECT_STREQ(msgcat_get(cat, 10, 19, "d"), "Fehler: ");
+  EXPECT_STREQ(msgcat_get(cat, 9, 17, "d"), "d");
+  EXPECT_STREQ(msgcat_get(cat, 12, 0, "d"), "d");
+  EXPECT_STREQ(msgcat_get(cat, 0, 1, "d"), "d");
+  EXPECT_STREQ(msgcat_get(cat, -12, 1, "d"), "d");
+  EXPECT_STREQ(msgcat_get(cat, 12, 2, "d"), "GESTERN");
+  msgcat_close(cat);
   // Reading everything at once, the bad offset refuses the whole file.
   EXPECT_EQ(open(d, report, 1), nullptr);
+  EXPECT_EQ(report, "Message Catalog System: corrupt file.\n");
+}
+
+// One set whose messages lie outside the file: read lazily, only that set
+// serves the defaults; read at open, the whole file is refused.
+TEST_F(CatalogDamage, ABadSetCostsOnlyItselfWhenReadLazily) {
+  const unsigned char *raw = reinterpret_cast<const unsigned char *>(good_.data());
+  const uint64_t text_length = fmt::get32(raw + set_at(1) + fmt::kSetTextLength);
+  const struct {
+    const char *what;
+    size_t field;
+    uint64_t value;
+    bool wide;
+  } damages[] = {
+      {"text data past the end", fmt::kSetText, good_.size() - text_length + 1, true},
+      {"text offset wraps", fmt::kSetText, ~uint64_t{0} - 2, true},
+      {"records past the end", fmt::kSetMessages, good_.size() - 8, true},
+      {"huge message count", fmt::kSetMessageCount, 0x40000000, false},
+      {"text longer than the file", fmt::kSetTextLength, 0xfffffff0, false},
+  };
+  for (const auto &damage : damages) {
+    SCOPED_TRACE(damage.what);
+    std::string d = good_;  // set 9 (the second) damaged
+    if (damage.wide)
+      put64(d, set_at(1) + damage.field, damage.value);
+    else
+      put32(d, set_at(1) + damage.field, static_cast<uint32_t>(damage.value));
+    std::string report;
+    msgcat_t *cat = open(d, report, 0);
+    ASSERT_TRUE(ksi_catalog_is_open(cat));
+    EXPECT_EQ(report, "");
+    EXPECT_STREQ(msgcat_get(cat, 9, 17, "d"), "d");
+    EXPECT_STREQ(msgcat_get(cat, 9, 17, "again"), "again");
+    EXPECT_STREQ(msgcat_get(cat, 7, 2, "d"), "Kein Speicher verfügbar\n");
+    EXPECT_STREQ(msgcat_get(cat, 10, 19, "d"), "Fehler: ");
+    EXPECT_STREQ(msgcat_get(cat, 12, 1, "d"), "HEUTE");
+    msgcat_close(cat);
+    EXPECT_EQ(open(d, report, 1), nullptr);
+    EXPECT_EQ(report, "Message Catalog System: corrupt file.\n");
+  }
+  // Cut after the set records: every set serves the defaults.
+  std::string report;
+  msgcat_t *cat = open(good_.substr(0, set_at(4)), report, 0);
+  ASSERT_TRUE(ksi_catalog_is_open(cat));
+  EXPECT_STREQ(msgcat_get(cat, 7, 2, "d"), "d");
+  EXPECT_STREQ(msgcat_get(cat, 12, 1, "d"), "d");
+  msgcat_close(cat);
+  EXPECT_EQ(open(good_.substr(0, set_at(4)), report, 1), nullptr);
   EXPECT_EQ(report, "Message Catalog System: corrupt file.\n");
 }
 
 TEST_F(CatalogDamage, SetsAreReadOnFirstUseUnlessLoadedAtOpen) {
   std::string report;
   // Mode 0 reads set 12 only when asked: cut off, it serves the default.
-  ksi_catalog_t *lazy = open(good_, report, 0);
+  msgcat_t *lazy = open(good_, report, 0);
   ASSERT_TRUE(ksi_catalog_is_open(lazy));
-  EXPECT_STREQ(ksi_catalog_get(lazy, 10, 19, "d"), "Fehler: ");
+  EXPECT_STREQ(msgcat_get(lazy, 10, 19, "d"), "Fehler: ");
   ASSERT_EQ(truncate(path_.c_str(), static_cast<off_t>(set_at(4))), 0);
-  EXPECT_STREQ(ksi_catalog_get(lazy, 12, 1, "d"), "d");
-  EXPECT_STREQ(ksi_catalog_get(lazy, 10, 18, "d"), "Warnung: ");
-  ksi_catalog_close(lazy);
+  EXPECT_STREQ(msgcat_get(lazy, 12, 1, "d"), "d");
+  EXPECT_STREQ(msgcat_get(lazy, 10, 18, "d"), "Warnung: ");
+  msgcat_close(lazy);
   // Mode 1 has everything before the file changes.
-  ksi_catalog_t *eager = open(good_, report, 1);
+  msgcat_t *eager = open(good_, report, 1);
   ASSERT_TRUE(ksi_catalog_is_open(eager));
   ASSERT_EQ(truncate(path_.c_str(), 0), 0);
-  EXPECT_STREQ(ksi_catalog_get(eager, 12, 1, "d"), "HEUTE");
-  EXPECT_STREQ(ksi_catalog_get(eager, 7, 2, "d"), "Kein Speicher verfügbar\n");
-  ksi_catalog_close(eager);
+  EXPECT_STREQ(msgcat_get(eager, 12, 1, "d"), "HEUTE");
+  EXPECT_STREQ(msgcat_get(eager, 7, 2, "d"), "Kein Speicher verfügbar\n");
+  msgcat_close(eager);
 }
 
 }  // namespace

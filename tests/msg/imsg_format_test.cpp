@@ -18,7 +18,7 @@
 
 #include "msg/catalog.h"
 #include "msg/msg_lookup.h"
-#include "internal/msg_tables.h"
+#include "msg/imsg_msgs.h"
 
 namespace {
 
@@ -79,6 +79,23 @@ TEST(ImsgFormat, NumberedInserts) {
             "noname: Error: Internal Error, too many directives.\n"
             "noname: Error: IMSG Internal Error(FM): " +
                 std::to_string(EINVAL) + "\n");
+}
+
+// After a 64-bit insert every later insert moves up one slot: the ninth
+// insert would land on slot 10, which is refused; eight still fit.
+TEST(ImsgFormat, RenumberedInsertsStopAtSlotTen) {
+  char buf[128];
+  CaptureStderr();
+  EXPECT_EQ(imsg_snprintf(buf, sizeof buf,
+                          "%1!I64d! %2!d! %3!d! %4!d! %5!d! %6!d! %7!d! %8!d! %9!d!", -1,
+                          1LL, 2, 3, 4, 5, 6, 7, 8, 9),
+            0);
+  EXPECT_STREQ(buf, "");
+  EXPECT_EQ(GetCapturedStderr(), "noname: Error: Internal Error, too many directives.\n");
+  EXPECT_EQ(imsg_snprintf(buf, sizeof buf, "%1!I64d! %2!d! %3!d! %4!d! %5!d! %6!d! %7!d! %8!d!",
+                          -1, 1LL, 2, 3, 4, 5, 6, 7, 8),
+            15);
+  EXPECT_STREQ(buf, "1 2 3 4 5 6 7 8");
 }
 
 TEST(ImsgFormat, TaggedForm) {
@@ -215,6 +232,17 @@ TEST(ImsgDynamicLen, GrowsUntilTheTextFits) {
   EXPECT_EQ(std::string(text), "<" + long_text + ">");
   std::free(text);
 
+  // A start size of 5 has no room for "hello" and its NUL: one more try.
+  EXPECT_EQ(imsg_dynamic_len_snprintf(&text, 5, 100, "hello", -1), 5);
+  ASSERT_NE(text, nullptr);
+  EXPECT_STREQ(text, "hello");
+  std::free(text);
+  EXPECT_EQ(imsg_dynamic_len_snprintf(&text, 5, 5, "hello", -1), -1);
+  EXPECT_EQ(text, nullptr);
+  EXPECT_EQ(imsg_dynamic_len_snprintf(&text, 6, 6, "hello", -1), 5);
+  EXPECT_STREQ(text, "hello");
+  std::free(text);
+
   text = reinterpret_cast<char *>(1);
   EXPECT_EQ(imsg_dynamic_len_snprintf(&text, 4, 100, "%s", -1, long_text.c_str()), -1);
   EXPECT_EQ(text, nullptr);
@@ -256,20 +284,20 @@ int opens = 0;
 int closes = 0;
 std::string served;
 
-ksi_catalog_t *fake_open(const char *name, int mode) {
+msgcat_t *fake_open(const char *name, int mode) {
   EXPECT_EQ(mode, 0);
   ++opens;
   if (std::strcmp(name, "missing") == 0) return nullptr;
-  return reinterpret_cast<ksi_catalog_t *>(strdup(name));
+  return reinterpret_cast<msgcat_t *>(strdup(name));
 }
 
-const char *fake_get(ksi_catalog_t *handle, int set, int id, const char *) {
+const char *fake_get(msgcat_t *handle, int set, int id, const char *) {
   served = std::string(reinterpret_cast<char *>(handle)) + ":" + std::to_string(set) + ":" +
            std::to_string(id);
   return served.c_str();
 }
 
-void fake_close(ksi_catalog_t *handle) {
+void fake_close(msgcat_t *handle) {
   ++closes;
   std::free(handle);
 }

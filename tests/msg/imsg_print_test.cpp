@@ -189,6 +189,39 @@ TEST(ImsgPrint, SlotsChooseWritersAndSaveRestore) {
   EXPECT_EQ(slot2.back(), "Disk W: is full\n");
 }
 
+// A message printed while another is being composed (here: the report of
+// a bad insert list) has a buffer of its own; the outer message keeps its
+// prefix. The first print makes the shared buffer exist.
+TEST(ImsgPrint, NestedPrintLeavesTheOuterMessageAlone) {
+  console_again restore;
+  std::vector<std::string> got;
+  imsg_redirect_output(collect, &got, collect, &got);
+  imsg_print(IMSG_OUTPUT, "first\n", -1);
+  imsg_print(IMSG_WARNING, "%1!I64d!%2!d!%3!d!%4!d!%5!d!%6!d!%7!d!%8!d!%9!d!", -1, 1LL, 2,
+             3, 4, 5, 6, 7, 8, 9);
+  imsg_print(IMSG_OUTPUT, "last\n", -1);
+  EXPECT_EQ(got, (std::vector<std::string>{
+                     "first\n", "noname: Error: Internal Error, too many directives.\n",
+                     "noname: Warning: ", "last\n"}));
+}
+
+// With IMSG_DUP_OUTPUT on, a message for a caller's writer is also written
+// to the console, on the stream of the slot's kind: alternate output (slot
+// 3) is output.
+TEST(ImsgPrint, DuplicatedAlternateOutputGoesToStandardOutput) {
+  child_output got = in_child({{"IMSG_DUP_OUTPUT", "1"}}, [] {
+    std::vector<std::string> alt;
+    imsg_writer_t procs[IMSG_REDIRECT_SLOTS];
+    for (imsg_writer_t &w : procs) w = imsg_console_writer;
+    procs[IMSG_OUTPUT_ALT] = collect;
+    imsg_set_redirect_procs(procs, IMSG_REDIRECT_SLOTS, &alt);
+    imsg_print(IMSG_OUTPUT_ALT, "alternate\n", -1);
+    if (alt != std::vector<std::string>{"alternate\n"}) _exit(3);
+  });
+  EXPECT_EQ(got.out, "alternate\n");
+  EXPECT_EQ(got.err, "");
+}
+
 TEST(ImsgPrint, LongMessagesGrowTheSharedBuffer) {
   console_again restore;
   std::vector<std::string> got;
@@ -298,6 +331,26 @@ TEST(ImsgPrint, EventLogFileGetsOneRecordPerMessage) {
             "[1024/22] final newline goes\n"
             "[1024/8] styled\n");
   EXPECT_EQ(got.out, "console again someprog\n");
+  unlink(events.c_str());
+}
+
+// Of the 102 line breaks of a 102-line message the first 100 get a
+// carriage return; the rest stay bare.
+TEST(ImsgPrint, EventLogTextGetsAtMostOneHundredCarriageReturns) {
+  std::string events = temp_path("events");
+  in_child({{"ORVEX_EVENTLOG", events.c_str()}}, [] {
+    std::string lines;
+    for (int i = 0; i < 102; ++i) lines += "line\n";
+    imsg_start_log();
+    imsg_print(IMSG_OUTPUT, "%s", -1, lines.c_str());
+    imsg_end_log();
+  });
+  std::string expected;
+  for (int i = 0; i < 100; ++i) expected += "line\r\n";
+  expected += "line\nline\n";
+  std::string record = slurp(events);
+  ASSERT_NE(record.find("] "), std::string::npos) << record;
+  EXPECT_EQ(record.substr(record.find("] ") + 2), expected + "\n");
   unlink(events.c_str());
 }
 

@@ -7,7 +7,7 @@
 #include <orvexks/strutl.h>
 #include <orvexnt/nt_env.h>
 
-#include "internal/msg_tables.h"
+#include "strings/strutl_msgs.h"
 
 #include <unistd.h>
 

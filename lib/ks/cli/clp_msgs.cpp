@@ -3,6 +3,7 @@
 
 #include <orvexks/clp.h>
 
+#include "cli/clp_msgs.h"
 #include "internal/msg_tables.h"
 
 namespace {

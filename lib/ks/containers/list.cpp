@@ -10,6 +10,7 @@
 
 #include <cstring>
 
+#include "containers/list_msgs.h"
 #include "msg/msg_out.h"
 
 struct list_elem {
@@ -27,20 +28,11 @@ struct list {
 
 namespace {
 
-const char *const kTexts[] = {
-    "Unable to allocate storage\n",
-    "Attempt to store %d attribute bytes in list providing %d bytes.\n",
-    "Element 0x%08lX is not in list 0x%08lX; nothing removed.\n",
-};
-const int16_t kIds[] = {2, 3, 4};
-KSI_MSG_TABLE(kListTable, "ks/list", 7, kTexts, kIds);
-
-enum { kMsgNoStorage = 0, kMsgAttrsTooLong = 1, kMsgNotInList = 2 };
 
 void *alloc_or_panic(stg_area_t area, size_t size) {
   void *p = stg_alloc(area, size);
   if (p == nullptr) {
-    imsg_print_shared(IMSG_ERROR, "ks/list", &kListTable, kMsgNoStorage);
+    imsg_print_shared(IMSG_ERROR, "ks/list", &ksi_list_msgs, KSI_LIST_NO_STORAGE);
     pfm_panic(__FILE__, __LINE__);
   }
   return p;
@@ -130,7 +122,7 @@ void list_remove(list_t *list, list_elem_t *elem) {
   }
   pfm_enable();
   if (e == nullptr) {
-    imsg_print(IMSG_ERROR, &kListTable, kMsgNotInList,
+    imsg_print(IMSG_ERROR, &ksi_list_msgs, KSI_LIST_NOT_IN_LIST,
                   reinterpret_cast<unsigned long>(elem),
                   reinterpret_cast<unsigned long>(list));
     return;
@@ -197,14 +189,11 @@ void *list_get_attrs(list_t *list, list_elem_t *elem, uint32_t *size) {
 void list_set_attrs(list_t *list, list_elem_t *elem, uint32_t count,
                     const void *src) {
   if (count > list->attr_size) {
-    imsg_print(IMSG_ERROR, &kListTable, kMsgAttrsTooLong,
+    imsg_print(IMSG_ERROR, &ksi_list_msgs, KSI_LIST_ATTRS_TOO_LONG,
                   static_cast<int>(count), static_cast<int>(list->attr_size));
     pfm_panic(__FILE__, __LINE__);
   }
   std::memcpy(elem->attrs, src, count);
 }
-
-const ks_msg_table_t *list_ks_msg_table_adr(void) { return &kListTable; }
-const ks_msg_table_t *_list_ks_msg_table_adr(void) { return &kListTable; }
 
 }  // extern "C"

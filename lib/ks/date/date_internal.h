@@ -5,25 +5,9 @@
 
 #include <orvexks/date.h>
 
+#include "date/date_msgs.h"
 #include "thread/tls_impl.h"
 
-// Positions in the ks/date message table.
-enum KsiDateMsg {
-  KSI_DATE_TODAY = 0,
-  KSI_DATE_YESTERDAY = 1,
-  KSI_DATE_TODAY_ALT = 2,
-  KSI_DATE_FIRST_MONTH = 3,    // full name, then three-letter name, per month
-  KSI_DATE_FIRST_WEEKDAY = 27, // full then short, Monday to Sunday
-  KSI_DATE_DATE_SEP = 41,
-  KSI_DATE_TIME_SEP = 42,
-  KSI_DATE_DATE_TIME_SEP = 43,
-  KSI_DATE_USAGE = 44,
-  KSI_DATE_YESTERDAY_ALT = 45,
-  KSI_DATE_NOW = 46,
-  KSI_DATE_NONE = 47,
-  KSI_DATE_UTC = 48,
-  KSI_DATE_MSG_COUNT = 49
-};
 
 // Keywords, separators and names, looked up once per process and kept in
 // upper case so that they compare directly with upper-cased input.

@@ -11,7 +11,7 @@
 
 #include "date/date_internal.h"
 #include "msg/msg_lookup.h"
-#include "internal/msg_tables.h"
+#include "date/date_msgs.h"
 
 namespace {
 

@@ -3,6 +3,7 @@
 
 #include <orvexks/rt.h>
 
+#include "event/rt_msgs.h"
 #include "internal/msg_tables.h"
 
 namespace {

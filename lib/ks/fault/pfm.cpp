@@ -7,6 +7,7 @@
 // entry and taken by each thread at its next delivery check, provided its
 // inhibit count is 0.
 #include "msg/msg_out.h"
+#include "fault/pfm_msgs.h"
 #include "fault/pfm_state.h"
 #include "thread/qmthread_internal.h"
 
@@ -33,13 +34,6 @@ KS_API char pfm_abort_buffer[PFM_ABORT_BUFFER_SIZE];
 }
 
 namespace {
-
-static const char *const kPfmTexts[] = {
-    "PFM_ASSERT:(%s) failed: '%s':%d\n",
-    "***ABORT***  '%s':%d\n",
-};
-static const int16_t kPfmIds[] = {1, 2};
-KSI_MSG_TABLE(kPfmTable, "pfm", 19, kPfmTexts, kPfmIds);
 
 std::atomic<pfm_abort_hook_t> abort_hook{nullptr};
 
@@ -154,7 +148,7 @@ bool ksi_pfm_state_in_use(const pfm_thread_state *st) {
 }
 
 void ksi_pfm_abort(const char *condition, const char *file, int line) {
-  imsg_print(IMSG_ERROR, &kPfmTable, 0, condition, file, line);
+  imsg_print(IMSG_ERROR, &ksi_pfm_msgs, KSI_PFM_ASSERT_FAILED, condition, file, line);
   qmthread_mutex_lock(&ksi_pfm_mutex);
   int n = std::snprintf(pfm_abort_buffer, sizeof pfm_abort_buffer,
                         "pfm_abort: %s at '%s':%d", condition, file, line);
@@ -188,9 +182,6 @@ void ksi_pfm_close_channel(void) {
 }
 
 extern "C" {
-
-KS_API const ks_msg_table_t *pfm_ks_msg_table_adr(void) { return &kPfmTable; }
-KS_API const ks_msg_table_t *_pfm_ks_msg_table_adr(void) { return &kPfmTable; }
 
 KS_API pfm_abort_hook_t pfm_set_abort_hook(pfm_abort_hook_t hook) {
   return abort_hook.exchange(hook);

@@ -3,6 +3,7 @@
 
 #include <orvexks/ntpfxmap.h>
 
+#include "file/ntpfxmap_msgs.h"
 #include "internal/msg_tables.h"
 
 namespace {

@@ -4,6 +4,7 @@
 
 #include <orvexks/sysutl.h>
 
+#include "host/sysutl_msgs.h"
 #include "internal/msg_tables.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "msg/msg_out.h"
-#include "internal/msg_tables.h"
+#include "host/sysutl_msgs.h"
 #include "host/sysutl_internal.h"
 #include "thread/tls_impl.h"
 

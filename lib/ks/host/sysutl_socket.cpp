@@ -14,7 +14,7 @@
 #include <cstring>
 
 #include "msg/msg_out.h"
-#include "internal/msg_tables.h"
+#include "host/sysutl_msgs.h"
 
 namespace {
 

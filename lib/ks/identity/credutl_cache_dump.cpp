@@ -8,7 +8,7 @@
 
 #include "identity/credutl_cache.h"
 #include "msg/msg_out.h"
-#include "internal/msg_tables.h"
+#include "identity/credutl_msgs.h"
 
 namespace {
 

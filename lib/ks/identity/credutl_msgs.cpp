@@ -3,6 +3,7 @@
 
 #include <orvexks/credutl.h>
 
+#include "identity/credutl_msgs.h"
 #include "internal/msg_tables.h"
 
 namespace {

@@ -8,7 +8,8 @@
 
 #include "identity/credutl_internal.h"
 #include "msg/msg_out.h"
-#include "internal/msg_tables.h"
+#include "identity/credutl_msgs.h"
+#include "startup/ks_msgs.h"
 #include "memory/stg_heap.h"
 
 namespace {

@@ -11,7 +11,7 @@
 
 #include "identity/credutl_internal.h"
 #include "msg/msg_out.h"
-#include "internal/msg_tables.h"
+#include "identity/credutl_msgs.h"
 
 static_assert(sizeof(credutl_sid_t) == CREDUTL_SID_SIZE,
               "the SID record is a fixed 34-byte item");

@@ -43,25 +43,6 @@ struct stg_area {
 
 namespace {
 
-const char *const kTexts[] = {
-    "(stg) Area 0x%08lX: created area.\n",
-    "No more memory available.\n",
-    "(stg) Area 0x%08lX: created chunk 0x%08lX (size %u).\n",
-    "Storage area 0x%08lX: corrupted at 0x%08lX.\n",
-    "(stg) Area 0x%08lX: allocated 0x%08lX (size %u).\n",
-    "(stg) Area 0x%08lX: clearing area.\n",
-    "(stg) Area 0x%08lX: freeing chunk 0x%08lX.\n",
-    "(stg) Area 0x%08lX: deleting area.\n",
-    "(stg) area 0x%08lX: allocd=%lu used=%lu #chks=%d 1st=%lu base=%lu des=%lu gf=%.2f\n",
-    "(stg)   chunk 0x%08lX: size=%lu avail=%lu data=0x%08lX prev=0x%08lX\n",
-    "(stg) Heap block 0x%08lX: allocated (size %u).\n",
-    "(stg) Heap block 0x%08lX: reallocated as 0x%08lX: (size %u).\n",
-    "(stg) Heap block 0x%08lX: freeing block.\n",
-    "Heap block 0x%08lX: end overwritten at 0x%08lX.\n",
-};
-const int16_t kIds[] = {2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
-KSI_MSG_TABLE(kStgTable, "ks/stg", 6, kTexts, kIds);
-
 // Chunk bases never exceed this, whatever the growth factor.
 constexpr uint64_t kMaxChunkBase = 102400;
 // Larger requests could not be rounded and added to a base without overflow.
@@ -80,7 +61,7 @@ bool is_real(stg_area_t area) {
 void print(int kind, int index, ...) {
   va_list args;
   va_start(args, index);
-  imsg_print_sharedv(kind, kKsiStgSubsys, &kStgTable, index, args);
+  imsg_print_sharedv(kind, kKsiStgSubsys, &ksi_stg_msgs, index, args);
   va_end(args);
 }
 
@@ -430,8 +411,5 @@ void stg_dump(void) {
   qmthread_mutex_unlock(&registry_lock);
   pfm_enable();
 }
-
-const ks_msg_table_t *stg_ks_msg_table_adr(void) { return &kStgTable; }
-const ks_msg_table_t *_stg_ks_msg_table_adr(void) { return &kStgTable; }
 
 }  // extern "C"

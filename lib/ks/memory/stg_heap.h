@@ -5,25 +5,9 @@
 
 #include <orvexks/stg.h>
 
+#include "memory/stg_msgs.h"
 #include "msg/msg_out.h"
 
-// Positions in the ks/stg message table.
-enum KsiStgMsg {
-  KSI_STG_CREATED_AREA = 0,
-  KSI_STG_NO_MEMORY,
-  KSI_STG_CREATED_CHUNK,
-  KSI_STG_CORRUPTED,
-  KSI_STG_ALLOCATED,
-  KSI_STG_CLEARING,
-  KSI_STG_FREEING_CHUNK,
-  KSI_STG_DELETING,
-  KSI_STG_DUMP_AREA,
-  KSI_STG_DUMP_CHUNK,
-  KSI_STG_HEAP_ALLOCATED,
-  KSI_STG_HEAP_REALLOCATED,
-  KSI_STG_HEAP_FREEING,
-  KSI_STG_HEAP_OVERWRITTEN
-};
 
 inline constexpr const char *kKsiStgSubsys = "ks/stg";
 

@@ -6,10 +6,11 @@
 // file's size before anything is allocated or read, so a damaged or hostile
 // file costs at most its own size in memory and never a read past its end.
 // A damaged header or set chain is reported on standard error and the
-// catalog treated as absent; a set whose records or texts cannot be read
-// serves the default texts.
+// catalog treated as absent. A set whose records or texts cannot be read
+// serves the default texts in mode 0 and refuses the file in mode 1.
 //
-// Handles are used only under the message lock, so nothing here locks.
+// The library's own handles are used only under the message lock; a
+// handle itself has no lock.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -52,7 +53,7 @@ struct catalog_set {
 
 }  // namespace
 
-struct ksi_catalog {
+struct msgcat {
   int fd;  // -1 once everything is loaded (mode 1)
   uint64_t file_size;
   uint32_t set_count;
@@ -114,19 +115,22 @@ void unload_set(catalog_set &set) {
 enum load_result { kLoadOk, kLoadCorrupt, kLoadNoMemory };
 
 // Reads a set's text data and message records; drops invalid records and
-// turns each kept record's offset into a pointer into the text data.
-load_result load_set(const ksi_catalog &cat, catalog_set &set) {
+// turns each kept record's offset into a pointer into the text data. Both
+// ranges are checked against the file before anything is allocated.
+load_result load_set(const msgcat &cat, catalog_set &set) {
+  uint64_t records_size = uint64_t{set.message_count} * fmt::kMessageSize;
+  if (!inside(set.text_offset, set.text_length, cat.file_size) ||
+      !inside(set.messages_offset, records_size, cat.file_size))
+    return kLoadCorrupt;
   set.text = static_cast<char *>(std::malloc(size_t{set.text_length} + 1));
-  unsigned char *raw = static_cast<unsigned char *>(
-      std::malloc(size_t{set.message_count} * fmt::kMessageSize + 1));
+  auto *raw = static_cast<unsigned char *>(std::malloc(records_size + 1));
   set.messages = static_cast<catalog_message *>(
       std::malloc(size_t{set.message_count} * sizeof(catalog_message) + 1));
   load_result result = kLoadOk;
   if (set.text == nullptr || raw == nullptr || set.messages == nullptr) {
     result = kLoadNoMemory;
   } else if (!read_at(cat.fd, set.text_offset, set.text, set.text_length) ||
-             !read_at(cat.fd, set.messages_offset, raw,
-                      size_t{set.message_count} * fmt::kMessageSize)) {
+             !read_at(cat.fd, set.messages_offset, raw, records_size)) {
     result = kLoadCorrupt;
   } else {
     set.text[set.text_length] = '\0';
@@ -150,7 +154,7 @@ load_result load_set(const ksi_catalog &cat, catalog_set &set) {
   return result;
 }
 
-void free_catalog(ksi_catalog *cat) {
+void free_catalog(msgcat *cat) {
   if (cat->fd >= 0) close(cat->fd);
   for (uint32_t i = 0; cat->sets != nullptr && i < cat->set_count; ++i)
     unload_set(cat->sets[i]);
@@ -158,9 +162,9 @@ void free_catalog(ksi_catalog *cat) {
   std::free(cat);
 }
 
-// Reads one set record at `offset`. False when it is not inside the file or
-// its message records or text data are not.
-bool read_set_record(const ksi_catalog &cat, uint64_t offset, catalog_set &set,
+// Reads one set record at `offset`. False when it is not inside the file.
+// Where the set's messages lie is checked when they are loaded.
+bool read_set_record(const msgcat &cat, uint64_t offset, catalog_set &set,
                      uint64_t &next, bool &valid) {
   unsigned char rec[fmt::kSetSize];
   if (!inside(offset, sizeof rec, cat.file_size) ||
@@ -175,15 +179,12 @@ bool read_set_record(const ksi_catalog &cat, uint64_t offset, catalog_set &set,
   set.text_length = fmt::get32(rec + fmt::kSetTextLength);
   set.message_count = fmt::get32(rec + fmt::kSetMessageCount);
   set.state = kSetUnloaded;
-  return !valid ||
-         (inside(set.text_offset, set.text_length, cat.file_size) &&
-          inside(set.messages_offset,
-                 uint64_t{set.message_count} * fmt::kMessageSize, cat.file_size));
+  return true;
 }
 
 // Checks the header and reads the chain of set records. Null (reported)
-// when the file is damaged, KSI_CATALOG_NONE when memory runs out.
-ksi_catalog_t *read_catalog(ksi_catalog *cat, const char *path) {
+// when the file is damaged, MSGCAT_NONE when memory runs out.
+msgcat_t *read_catalog(msgcat *cat, const char *path) {
   unsigned char header[fmt::kHeaderSize];
   if (!read_at(cat->fd, 0, header, sizeof header) ||
       std::memcmp(header, fmt::kMagic, sizeof fmt::kMagic) != 0) {
@@ -212,7 +213,7 @@ ksi_catalog_t *read_catalog(ksi_catalog *cat, const char *path) {
       std::calloc(static_cast<size_t>(count), sizeof(catalog_set)));
   if (cat->sets == nullptr) {
     report_no_memory();
-    return KSI_CATALOG_NONE;
+    return MSGCAT_NONE;
   }
   // Invalid records are skipped and not counted. A chain longer than the
   // file could hold records loops back on itself.
@@ -234,7 +235,7 @@ ksi_catalog_t *read_catalog(ksi_catalog *cat, const char *path) {
 }
 
 // Mode 1: every set now, and the file closed.
-ksi_catalog_t *load_everything(ksi_catalog *cat) {
+msgcat_t *load_everything(msgcat *cat) {
   for (uint32_t i = 0; i < cat->set_count; ++i) {
     switch (load_set(*cat, cat->sets[i])) {
       case kLoadOk:
@@ -244,7 +245,7 @@ ksi_catalog_t *load_everything(ksi_catalog *cat) {
         return nullptr;
       case kLoadNoMemory:
         report_no_memory();
-        return KSI_CATALOG_NONE;
+        return MSGCAT_NONE;
     }
   }
   close(cat->fd);
@@ -252,11 +253,11 @@ ksi_catalog_t *load_everything(ksi_catalog *cat) {
   return cat;
 }
 
-ksi_catalog_t *open_file(const char *path, int mode) {
-  auto *cat = static_cast<ksi_catalog *>(std::calloc(1, sizeof(ksi_catalog)));
+msgcat_t *open_file(const char *path, int mode) {
+  auto *cat = static_cast<msgcat *>(std::calloc(1, sizeof(msgcat)));
   if (cat == nullptr) {
     report_no_memory();
-    return KSI_CATALOG_NONE;
+    return MSGCAT_NONE;
   }
   cat->fd = open(path, O_RDONLY | O_CLOEXEC);
   struct stat st;
@@ -265,7 +266,7 @@ ksi_catalog_t *open_file(const char *path, int mode) {
     return nullptr;
   }
   cat->file_size = static_cast<uint64_t>(st.st_size);
-  ksi_catalog_t *result = read_catalog(cat, path);
+  msgcat_t *result = read_catalog(cat, path);
   if (result == cat && mode == 1) result = load_everything(cat);
   if (result != cat) free_catalog(cat);
   return result;
@@ -273,32 +274,38 @@ ksi_catalog_t *open_file(const char *path, int mode) {
 
 }  // namespace
 
-ksi_catalog_t *ksi_catalog_open(const char *name, int mode) {
-  if (name == nullptr || name[0] == '\0') return KSI_CATALOG_NONE;
+extern "C" {
+
+KS_API msgcat_t *msgcat_open(const char *name, int mode) {
+  if (name == nullptr || name[0] == '\0') return MSGCAT_NONE;
   std::string path;
   try {
     if (!ksi_catalog_find(name, path)) return nullptr;
   } catch (const std::bad_alloc &) {
-    return KSI_CATALOG_NONE;
+    return MSGCAT_NONE;
   }
   return open_file(path.c_str(), mode);
 }
 
-const char *ksi_catalog_get(ksi_catalog_t *handle, int set_number, int number,
+KS_API const char *msgcat_get(msgcat_t *handle, int set_number, int number,
                             const char *dflt) {
   if (!ksi_catalog_is_open(handle) || set_number < 1 || number < 1) return dflt;
   catalog_set *set = find_number(handle->sets, handle->set_count,
                                  static_cast<uint32_t>(set_number));
   if (set == nullptr) return dflt;
+  // A damaged set is not retried (the file will not mend itself); one
+  // that ran out of memory stays unloaded and is tried again next time.
   if (set->state == kSetUnloaded && handle->fd >= 0 &&
-      load_set(*handle, *set) != kLoadOk)
-    set->state = kSetBroken;  // not retried: the file will not mend itself
+      load_set(*handle, *set) == kLoadCorrupt)
+    set->state = kSetBroken;
   if (set->state != kSetLoaded) return dflt;
   catalog_message *msg =
       find_number(set->messages, set->kept, static_cast<uint32_t>(number));
   return msg != nullptr ? msg->text : dflt;
 }
 
-void ksi_catalog_close(ksi_catalog_t *handle) {
+KS_API void msgcat_close(msgcat_t *handle) {
   if (ksi_catalog_is_open(handle)) free_catalog(handle);
 }
+
+}  // extern "C"

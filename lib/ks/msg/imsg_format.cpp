@@ -12,7 +12,7 @@
 #include "msg/msg_lookup.h"
 #include "msg/msg_out.h"
 #include "msg/msg_state.h"
-#include "internal/msg_tables.h"
+#include "msg/imsg_msgs.h"
 #include "strings/printf_fmt.h"
 
 namespace {

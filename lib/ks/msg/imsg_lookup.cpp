@@ -26,13 +26,12 @@ namespace {
 constexpr int kSlots = 5;
 
 struct catalog_slot {
-  ksi_catalog_t *handle;
+  msgcat_t *handle;
   char *name;
   timeval last_use;
 };
 
-constexpr ksi_catalog_ops_t kRealOps = {ksi_catalog_open, ksi_catalog_get,
-                                        ksi_catalog_close};
+constexpr ksi_catalog_ops_t kRealOps = {msgcat_open, msgcat_get, msgcat_close};
 
 // All guarded by the message lock. Static storage starts zeroed: every slot
 // empty, which is the cache's initial state.

@@ -3,6 +3,7 @@
 
 #include <orvexks/imsg.h>
 
+#include "msg/imsg_msgs.h"
 #include "internal/msg_tables.h"
 
 namespace {

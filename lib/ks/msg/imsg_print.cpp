@@ -14,7 +14,7 @@
 #include "msg/msg_lock.h"
 #include "msg/msg_out.h"
 #include "msg/msg_state.h"
-#include "internal/msg_tables.h"
+#include "msg/imsg_msgs.h"
 
 namespace {
 

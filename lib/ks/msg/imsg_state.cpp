@@ -16,7 +16,7 @@
 #include "msg/msg_lock.h"
 #include "msg/msg_lookup.h"
 #include "msg/msg_out.h"
-#include "internal/msg_tables.h"
+#include "msg/imsg_msgs.h"
 
 ksi_msg_state_t ksi_msg_state = {"noname", false, false, false, false, false,
                                  nullptr, {"Ok: ", "Warning: ", "Error: ",

@@ -11,7 +11,7 @@
 
 #include "msg/msg_lookup.h"
 #include "msg/msg_state.h"
-#include "internal/msg_tables.h"
+#include "msg/imsg_msgs.h"
 #include "thread/tls_impl.h"
 
 namespace {

@@ -14,14 +14,6 @@ inline bool ksi_trace_on(const char *subsys, int level) {
          imsg_should_trace(subsys, level) != 0;
 }
 
-// Builds an exported message table accessor's record from parallel arrays.
-#define KSI_MSG_TABLE(name, subsys, set, texts, ids)                        \
-  static_assert(sizeof(texts) / sizeof((texts)[0]) ==                       \
-                sizeof(ids) / sizeof((ids)[0]));                            \
-  static const ks_msg_table_t name = {                                      \
-      "ks_lib", subsys, set,                                                \
-      static_cast<int16_t>(sizeof(texts) / sizeof((texts)[0])), texts, ids}
-
 // Where messages go. Guarded by the message lock, except the members the
 // pipe reader reads, which are atomic or guarded by the event-log lock.
 struct ksi_msg_output_t {

@@ -2,6 +2,7 @@
 
 #include <orvexks/rt_proc.h>
 
+#include "proc/rt_proc_msgs.h"
 #include "internal/msg_tables.h"
 
 namespace {

@@ -4,6 +4,7 @@
 
 #include <orvexks/server.h>
 
+#include "protect/server_id_nt_msgs.h"
 #include "internal/msg_tables.h"
 
 namespace {

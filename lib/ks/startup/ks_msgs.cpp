@@ -5,6 +5,7 @@
 
 #include <orvexks/ks_product.h>
 
+#include "startup/ks_msgs.h"
 #include "internal/msg_tables.h"
 
 namespace {

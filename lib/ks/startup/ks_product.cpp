@@ -20,7 +20,7 @@
 
 #include "startup/ks_product_internal.h"
 #include "msg/msg_out.h"
-#include "internal/msg_tables.h"
+#include "startup/ks_msgs.h"
 
 namespace {
 

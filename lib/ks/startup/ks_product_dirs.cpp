@@ -18,7 +18,7 @@
 #include "startup/ks_product_internal.h"
 #include "msg/msg_lock.h"
 #include "msg/msg_out.h"
-#include "internal/msg_tables.h"
+#include "startup/ks_msgs.h"
 
 // The console prompt lives with the prompts family; the host-data failure
 // shows its notice through it when that family is linked in.

@@ -4,7 +4,7 @@
 // conversion character.
 #include "msg/msg_lookup.h"
 #include "msg/msg_out.h"
-#include "internal/msg_tables.h"
+#include "strings/strutl_msgs.h"
 #include "strings/strutl_internal.h"
 
 #include <orvexks/pfm.h>
@@ -17,10 +17,6 @@
 
 namespace {
 
-// Positions in the strutl message table.
-constexpr int kBadFormat = 0;  // "Bad format in control string at or near ..."
-constexpr int kTooSmall = 1;   // "Supplied buffer too small.\n"
-constexpr int kNoMemory = 2;   // "No memory available for storage allocation.\n"
 
 constexpr size_t kMaxArgument = 1023;
 constexpr size_t kMaxModifiers = 63;
@@ -224,13 +220,13 @@ int report(Step step, const char *near) {
   switch (step) {
     case Step::kDone: return 0;
     case Step::kBadFormat:
-      imsg_print(IMSG_ERROR, &ksi_strutl_msgs, kBadFormat, near);
+      imsg_print(IMSG_ERROR, &ksi_strutl_msgs, KSI_STRUTL_BAD_FORMAT, near);
       break;
     case Step::kTooSmall:
-      imsg_print(IMSG_ERROR, &ksi_strutl_msgs, kTooSmall);
+      imsg_print(IMSG_ERROR, &ksi_strutl_msgs, KSI_STRUTL_BUFFER_TOO_SMALL);
       break;
     case Step::kNoMemory:
-      imsg_print(IMSG_ERROR, &ksi_strutl_msgs, kNoMemory);
+      imsg_print(IMSG_ERROR, &ksi_strutl_msgs, KSI_STRUTL_NO_MEMORY);
       break;
   }
   return 1;

@@ -3,7 +3,7 @@
 // multibyte characters, so a trail byte that happens to equal an ASCII
 // character never matches it.
 #include "msg/msg_out.h"
-#include "internal/msg_tables.h"
+#include "strings/strutl_msgs.h"
 #include "strings/strutl_internal.h"
 #include "thread/tls_impl.h"
 
@@ -20,8 +20,6 @@
 #include <cwctype>
 
 namespace {
-
-constexpr int kMsgBufferTooSmall = 1;
 
 // True when the character at `p` is the single byte `ch`.
 bool is_byte(const char *p, int len, int ch) {
@@ -261,7 +259,7 @@ KS_API int strutl_replace_substr(char *s, size_t pos, size_t size,
   if (old_len > len - pos) old_len = len - pos;
   const size_t new_len = std::strlen(new_text);
   if (new_len > old_len && len - old_len + new_len + 1 > size) {
-    imsg_print(IMSG_ERROR, &ksi_strutl_msgs, kMsgBufferTooSmall);
+    imsg_print(IMSG_ERROR, &ksi_strutl_msgs, KSI_STRUTL_BUFFER_TOO_SMALL);
     return 1;
   }
   strutl_slide_tail(s, pos + old_len,

@@ -2,7 +2,8 @@
 // Each runs with asynchronous raises held off, so a raise can never leave a
 // stream open or a heap buffer behind.
 #include "msg/msg_out.h"
-#include "internal/msg_tables.h"
+#include "startup/ks_msgs.h"
+#include "strings/strutl_msgs.h"
 
 #include <orvexks/imsg.h>
 #include <orvexks/pfm.h>

@@ -1,7 +1,7 @@
 // Conversions between UTF-16 and UTF-8, and between the locale's multibyte
 // texts and 16-bit wide texts.
 #include "msg/msg_out.h"
-#include "internal/msg_tables.h"
+#include "strings/strutl_msgs.h"
 #include "strings/strutl_internal.h"
 
 #include <orvexks/pfm.h>
@@ -13,11 +13,6 @@
 #include <cwchar>
 
 namespace {
-
-constexpr int kMsgNoMemory = 2;
-constexpr int kMsgNullString = 3;
-constexpr int kMsgToWideFailed = 5;
-constexpr int kMsgToMultibyteFailed = 6;
 
 constexpr uint32_t kReplacement = 0xFFFD;
 constexpr uint32_t kMaxCodePoint = 0x10FFFF;
@@ -191,21 +186,21 @@ KS_API strutl_wchar_t *strutl_cvt_str_to_wide_str(const char *text,
                                                   stg_area_t area) {
   PFM_ASSERT(area != STG_AREA_NULL);
   if (text == nullptr) {
-    imsg_print(IMSG_ERROR, &ksi_strutl_msgs, kMsgNullString);
+    imsg_print(IMSG_ERROR, &ksi_strutl_msgs, KSI_STRUTL_NULL_STRING);
     return nullptr;
   }
   const size_t n = strutl_mb_strlen(text);
   auto *wide = static_cast<strutl_wchar_t *>(
       stg_alloc(area, (n + 1) * sizeof(strutl_wchar_t)));
   if (wide == nullptr) {
-    imsg_print(IMSG_ERROR, &ksi_strutl_msgs, kMsgNoMemory);
+    imsg_print(IMSG_ERROR, &ksi_strutl_msgs, KSI_STRUTL_NO_MEMORY);
     return nullptr;
   }
   // A character the wide form cannot hold in one unit (an invalid
   // sequence, or one that needs a surrogate pair) makes the counts differ.
   const long units = to_wide_units(text, wide, n);
   if (units != static_cast<long>(n)) {
-    imsg_print(IMSG_ERROR, &ksi_strutl_msgs, kMsgToWideFailed, text);
+    imsg_print(IMSG_ERROR, &ksi_strutl_msgs, KSI_STRUTL_TO_WIDE_FAILED, text);
     wide[0] = 0;
     return wide;
   }
@@ -217,18 +212,18 @@ KS_API char *strutl_cvt_wide_str_to_str(const strutl_wchar_t *wide,
                                         stg_area_t area) {
   PFM_ASSERT(area != STG_AREA_NULL);
   if (wide == nullptr) {
-    imsg_print(IMSG_ERROR, &ksi_strutl_msgs, kMsgNullString);
+    imsg_print(IMSG_ERROR, &ksi_strutl_msgs, KSI_STRUTL_NULL_STRING);
     return nullptr;
   }
   const long bytes = to_multibyte(wide, nullptr);
   const size_t room = bytes < 0 ? 1 : static_cast<size_t>(bytes) + 1;
   auto *text = static_cast<char *>(stg_alloc(area, room));
   if (text == nullptr) {
-    imsg_print(IMSG_ERROR, &ksi_strutl_msgs, kMsgNoMemory);
+    imsg_print(IMSG_ERROR, &ksi_strutl_msgs, KSI_STRUTL_NO_MEMORY);
     return nullptr;
   }
   if (bytes < 0) {
-    imsg_print(IMSG_ERROR, &ksi_strutl_msgs, kMsgToMultibyteFailed);
+    imsg_print(IMSG_ERROR, &ksi_strutl_msgs, KSI_STRUTL_TO_MULTIBYTE_FAILED);
     text[0] = '\0';
     return text;
   }

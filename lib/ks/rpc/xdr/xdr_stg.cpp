@@ -10,16 +10,15 @@
 #include <orvexks/stg.h>
 
 #include "msg/msg_out.h"
-#include "internal/msg_tables.h"
+#include "startup/ks_msgs.h"
 
 namespace {
 
-constexpr int KS_MSG_OPERATION_FAILED = 2;  // "Operation %s: %s\n"
 constexpr uint64_t LINEAR_GROWTH = 4096;
 
 // "Operation <operation>: <system error text>" for an allocation failure.
 void report_failure(const char *operation) {
-  imsg_print(IMSG_ERROR, &ksi_ks_msgs, KS_MSG_OPERATION_FAILED, operation,
+  imsg_print(IMSG_ERROR, &ksi_ks_msgs, KSI_KS_OPERATION_FAILED, operation,
                 imsg_strerror(errno));
 }
 
