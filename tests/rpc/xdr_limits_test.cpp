@@ -1,0 +1,201 @@
+// Decode limits that guard against hostile peers, each tested with every
+// byte of the oversized item present, so that only the limit itself can
+// refuse it; and the record-marking bookkeeping around unflushed records.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include <orvexks/rpc/rpc_msg.h>
+#include <orvexks/rpc/xdr.h>
+#include <orvexks/rpc/xdrrec.h>
+
+namespace {
+
+// A decode stream over a copy of `words` (host order, stored big-endian),
+// `offset` bytes into an aligned block: offset 0 lets filters take inline
+// blocks, an odd offset makes them go word by word.
+struct WireDecoder {
+  WireDecoder(const std::vector<uint32_t> &words, size_t offset)
+      : storage(words.size() + 2) {
+    char *start = reinterpret_cast<char *>(storage.data()) + offset;
+    for (size_t i = 0; i < words.size(); ++i) {
+      uint32_t be = htonl(words[i]);
+      std::memcpy(start + 4 * i, &be, 4);
+    }
+    xdrmem_create(&xdrs, start, static_cast<uint32_t>(words.size() * 4),
+                  XDR_DECODE);
+  }
+  std::vector<uint32_t> storage;
+  XDR xdrs;
+};
+
+TEST(XdrLimits, BytesLongerThanTheMaximumAreRefusedWhenAllArePresent) {
+  alignas(8) char buf[64];
+  XDR enc;
+  xdrmem_create(&enc, buf, sizeof buf, XDR_ENCODE);
+  char ten[10] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+  char *p = ten;
+  uint32_t n = 10;
+  ASSERT_TRUE(xdr_bytes(&enc, &p, &n, 10));
+  uint32_t used = XDR_GETPOS(&enc);
+  ASSERT_EQ(16u, used);
+
+  for (uint32_t maxsize : {8u, 9u, 10u}) {
+    XDR dec;
+    xdrmem_create(&dec, buf, used, XDR_DECODE);
+    char *out = nullptr;
+    uint32_t len = 0;
+    EXPECT_EQ(maxsize >= 10, xdr_bytes(&dec, &out, &len, maxsize) != 0) << maxsize;
+    EXPECT_EQ(maxsize >= 10, out != nullptr) << "nothing allocated when refused";
+    dec.x_op = XDR_FREE;
+    xdr_bytes(&dec, &out, &len, maxsize);
+  }
+}
+
+// The words of a call with a credential body of cred_len bytes and a
+// verifier body of verf_len bytes, every byte present.
+std::vector<uint32_t> call_words(uint32_t cred_len, uint32_t verf_len) {
+  std::vector<uint32_t> w = {77, CALL, 2, 100003, 3, 1, AUTH_UNIX, cred_len};
+  w.insert(w.end(), (cred_len + 3) / 4, 0x01020304u);
+  w.push_back(AUTH_NONE);
+  w.push_back(verf_len);
+  w.insert(w.end(), (verf_len + 3) / 4, 0x05060708u);
+  return w;
+}
+
+TEST(XdrLimits, CallCredentialAndVerifierAtMostFourHundredBytes) {
+  struct Case {
+    uint32_t cred, verf;
+    bool ok;
+  } cases[] = {{400, 0, true},   {401, 0, false}, {0, 400, true},
+               {0, 401, false},  {400, 400, true}, {404, 8, false}};
+  for (const Case &c : cases) {
+    for (size_t offset : {0u, 1u}) {
+      WireDecoder d(call_words(c.cred, c.verf), offset);
+      struct rpc_msg msg;
+      std::memset(&msg, 0, sizeof msg);
+      EXPECT_EQ(c.ok, xdr_ks_callmsg(&d.xdrs, &msg) != 0)
+          << "credential " << c.cred << ", verifier " << c.verf
+          << (offset ? ", word by word" : ", inline");
+      xdr_free(reinterpret_cast<xdrproc_t>(xdr_ks_callmsg), &msg);
+    }
+  }
+}
+
+TEST(XdrLimits, OpaqueAuthOverFourHundredBytesIsRefused) {
+  for (uint32_t len : {400u, 401u}) {
+    std::vector<uint32_t> w = {AUTH_UNIX, len};
+    w.insert(w.end(), (len + 3) / 4, 0);
+    WireDecoder d(w, 0);
+    struct opaque_auth oa;
+    std::memset(&oa, 0, sizeof oa);
+    EXPECT_EQ(len <= 400, xdr_ks_opaque_auth(&d.xdrs, &oa) != 0) << len;
+    d.xdrs.x_op = XDR_FREE;
+    xdr_ks_opaque_auth(&d.xdrs, &oa);
+  }
+}
+
+// ---- Record marking.
+
+struct SocketPair {
+  int fd[2] = {-1, -1};
+  SocketPair() { EXPECT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM, 0, fd)); }
+  ~SocketPair() {
+    for (int f : fd)
+      if (f >= 0) close(f);
+  }
+};
+
+struct Channel {
+  int fd;
+  int writes = 0;
+};
+
+int channel_write(void *handle, char *buf, int len) {
+  auto *ch = static_cast<Channel *>(handle);
+  ch->writes++;
+  int done = 0;
+  while (done < len) {
+    ssize_t n = write(ch->fd, buf + done, static_cast<size_t>(len - done));
+    if (n <= 0) return -1;
+    done += static_cast<int>(n);
+  }
+  return done;
+}
+
+// Never blocks: nothing available reads as 0, end of file as -1.
+int channel_read_nonblock(void *handle, char *buf, int len) {
+  auto *ch = static_cast<Channel *>(handle);
+  ssize_t n = read(ch->fd, buf, static_cast<size_t>(len));
+  if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
+  return n == 0 ? -1 : static_cast<int>(n);
+}
+
+void send_words(int fd, const std::vector<uint32_t> &words) {
+  std::vector<uint32_t> be;
+  for (uint32_t w : words) be.push_back(htonl(w));
+  ASSERT_EQ(static_cast<ssize_t>(be.size() * 4), write(fd, be.data(), be.size() * 4));
+}
+
+TEST(XdrRecLimits, RecordAboveTheMaximumDiesWithEveryPayloadByteSent) {
+  // Fragments of 4000 and 4004 bytes: each fits the 8000-byte maximum,
+  // their total does not. A record of exactly 8000 bytes is accepted.
+  for (uint32_t last : {4000u, 4004u}) {
+    SocketPair sp;
+    fcntl(sp.fd[1], F_SETFL, O_NONBLOCK);
+    Channel in{sp.fd[1]};
+    XDR dec;
+    dec.x_op = XDR_DECODE;
+    ks_xdrrec_create(&dec, 0, 0, &in, channel_read_nonblock, channel_write);
+    ASSERT_NE(nullptr, dec.x_ops);
+    ASSERT_TRUE(xdrrec_setnonblock(&dec, 8000));
+    std::vector<uint32_t> words = {4000};
+    words.resize(1 + 1000, 7);
+    words.push_back(0x80000000u | last);
+    words.resize(words.size() + last / 4, 9);
+    send_words(sp.fd[0], words);
+
+    int status = 1;
+    bool ready = false;
+    // Every byte is already in the socket: a bounded number of steps
+    // reaches a verdict.
+    for (int step = 0; step < 100 && status == 1 && !ready; ++step)
+      ready = xdrrec_getrec(&dec, &status, TRUE);
+    if (last == 4000) {
+      EXPECT_TRUE(ready) << "a record of exactly the maximum is accepted";
+      EXPECT_EQ(1, status);
+    } else {
+      EXPECT_FALSE(ready) << "a record over the maximum was assembled";
+      EXPECT_EQ(0, status) << "the transport must be dead";
+    }
+    XDR_DESTROY(&dec);
+  }
+}
+
+TEST(XdrRecLimits, SmallRecordAfterAFlushedLargeOneWaitsInTheBuffer) {
+  SocketPair sp;
+  Channel out{sp.fd[0]};
+  XDR enc;
+  enc.x_op = XDR_ENCODE;
+  ks_xdrrec_create(&enc, 0, 0, &out, channel_read_nonblock, channel_write);
+  ASSERT_NE(nullptr, enc.x_ops);
+  for (uint32_t i = 0; i < 1200; ++i) ASSERT_TRUE(xdr_u_int32_t(&enc, &i));
+  // Part of that record already left, so its end is written at once.
+  ASSERT_TRUE(ks_xdrrec_endofrecord(&enc, FALSE));
+  int after_large = out.writes;
+  EXPECT_GE(after_large, 2);
+  // The next record starts a fresh buffer that nothing has left from.
+  for (uint32_t i = 0; i < 2; ++i) ASSERT_TRUE(xdr_u_int32_t(&enc, &i));
+  ASSERT_TRUE(ks_xdrrec_endofrecord(&enc, FALSE));
+  EXPECT_EQ(after_large, out.writes) << "a small record was written at once";
+  XDR_DESTROY(&enc);
+}
+
+}  // namespace
