@@ -5,15 +5,31 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 #include <vector>
 
 #include <orvexks/rpc/xdrrec.h>
+
+// The sanitizers' allocators end the process on exhaustion instead of
+// returning null; gcc announces them with macros, clang through
+// __has_feature.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define KS_UNDER_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define KS_UNDER_SANITIZER 1
+#endif
+#endif
+#ifndef KS_UNDER_SANITIZER
+#define KS_UNDER_SANITIZER 0
+#endif
 
 namespace {
 
@@ -131,6 +147,38 @@ TEST(XdrRecEncode, SizesBelow100MeanFourThousandAndRoundUpToWords) {
     EXPECT_EQ(c.buffer - 4, word_at(wire, 0)) << "no last-fragment bit";
     XDR_DESTROY(&xdrs);
   }
+}
+
+// Caps the address space a little above what the process maps now, so
+// that a buffer of gigabytes cannot be allocated.
+void cap_address_space() {
+  long pages = 0;
+  if (FILE *statm = fopen("/proc/self/statm", "r")) {
+    if (fscanf(statm, "%ld", &pages) != 1) pages = 0;
+    fclose(statm);
+  }
+  rlim_t now = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE));
+  rlimit limit{now + (64u << 20), now + (64u << 20)};
+  if (pages == 0 || setrlimit(RLIMIT_AS, &limit) != 0) _exit(3);
+}
+
+// Runs in a child: creation over a handle full of stale pointers must leave
+// no table and no private record whichever buffer cannot be allocated.
+void create_without_memory(uint32_t sendsize, uint32_t recvsize) {
+  cap_address_space();
+  XDR xdrs;
+  memset(&xdrs, 0xA5, sizeof xdrs);
+  ks_xdrrec_create(&xdrs, sendsize, recvsize, nullptr, fd_read, fd_write);
+  _exit(xdrs.x_ops == nullptr && xdrs.x_private == nullptr ? 0 : 1);
+}
+
+TEST(XdrRecCreate, OutOfMemoryLeavesNoTableAndNoPrivateRecord) {
+  if (KS_UNDER_SANITIZER) GTEST_SKIP() << "the sanitizer allocator aborts instead of failing";
+  constexpr uint32_t kHuge = 0x7FFFFFF0u;
+  EXPECT_EXIT(create_without_memory(kHuge, 0), testing::ExitedWithCode(0),
+              "ks_xdrrec_create: out of memory\n");
+  EXPECT_EXIT(create_without_memory(0, kHuge), testing::ExitedWithCode(0),
+              "ks_xdrrec_create: out of memory\n");
 }
 
 TEST(XdrRecEncode, SmallRecordsShareOneWrite) {

@@ -20,7 +20,7 @@ typedef int (*ks_xdrrec_write_t)(void *handle, char *buf, int len);
 
 /* Sizes below 100 mean 4000; each is rounded up to a multiple of 4. On
  * failure "ks_xdrrec_create: out of memory" goes to standard error and the
- * handle is left without an operations table. */
+ * handle's x_ops and x_private are set to null. */
 KS_API void ks_xdrrec_create(XDR *xdrs, uint32_t sendsize, uint32_t recvsize,
                              void *handle, ks_xdrrec_read_t readit,
                              ks_xdrrec_write_t writeit);

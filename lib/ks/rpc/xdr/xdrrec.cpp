@@ -332,6 +332,9 @@ KS_API void ks_xdrrec_create(XDR *xdrs, uint32_t sendsize, uint32_t recvsize,
     fputs("ks_xdrrec_create: out of memory\n", stderr);
     free(out);
     free(rs);
+    // A caller that did not clear the handle can still tell the failure.
+    xdrs->x_ops = nullptr;
+    xdrs->x_private = nullptr;
     return;
   }
   rs->handle = handle;
