@@ -4,6 +4,7 @@
 
 #include <orvexks/ks_base.h>
 #include <orvexks/imsg.h>
+#include <orvexks/cl.h>
 #include <orvexks/clp.h>
 #include <orvexks/credutl.h>
 #include <orvexks/date.h>
