@@ -20,6 +20,7 @@
 #include <orvexks/rpc/auth.h>
 #include <orvexks/rpc/clnt.h>
 #include <orvexks/rpc/rpc_msg.h>
+#include <orvexks/rpc/rpcb.h>
 #include <orvexks/rpc/svc.h>
 #include <orvexks/rpc/xdr.h>
 #include <orvexks/rpc/xdrrec.h>

@@ -9,9 +9,24 @@
 #include <orvexks/rpc/rpc_msg.h>
 #include <orvexks/rpc/xdr.h>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/time.h>
 
 KS_BEGIN_DECLS
+
+/* A transport address: buffer of maxlen bytes, len of them in use. */
+#ifndef ORVEXKS_NETBUF_DEFINED
+#define ORVEXKS_NETBUF_DEFINED
+struct netbuf {
+  uint32_t maxlen;
+  uint32_t len;
+  void *buf;
+};
+#endif
+
+/* A transport description (rpc/rpcb.h). */
+struct netconfig;
 
 /* Outcome of a call or of a client creation. */
 enum clnt_stat {
@@ -116,6 +131,104 @@ KS_API char *ks_clnt_sperror(CLIENT *cl, const char *prefix);
 KS_API void ks_clnt_perror(CLIENT *cl, const char *prefix);
 KS_API char *ks_clnt_spcreateerror(const char *prefix);
 KS_API void ks_clnt_pcreateerror(const char *prefix);
+
+/* Control requests (KS_CLNT_CONTROL). Timeouts take a struct timeval *;
+ * CLGET_FD an int *; transaction id, version and program a uint32_t *;
+ * CLGET_SERVER_ADDR a buffer of at least 128 bytes; CLGET_SVC_ADDR and
+ * CLSET_SVC_ADDR a struct netbuf *. CLSET_FD_CLOSE and CLSET_FD_NCLOSE
+ * take no argument. */
+#define CLSET_TIMEOUT 1
+#define CLGET_TIMEOUT 2
+#define CLGET_SERVER_ADDR 3
+#define CLSET_RETRY_TIMEOUT 4
+#define CLGET_RETRY_TIMEOUT 5
+#define CLGET_FD 6
+#define CLGET_SVC_ADDR 7
+#define CLSET_FD_CLOSE 8
+#define CLSET_FD_NCLOSE 9
+#define CLGET_XID 10
+#define CLSET_XID 11
+#define CLGET_VERS 12
+#define CLSET_VERS 13
+#define CLGET_PROG 14
+#define CLSET_PROG 15
+#define CLSET_SVC_ADDR 16
+
+/* Observes every client made by the address-based creation functions. */
+typedef void (*ks_client_metering_hook_t)(uint32_t prog, uint32_t vers,
+                                          CLIENT *clnt);
+
+/* Creation. Each returns null on failure and leaves the reason in the
+ * thread's creation error (ks_rpc_get_createerr). A nettype of null or ""
+ * means "netpath". */
+KS_API CLIENT *ks_clnt_create(const char *host, uint32_t prog, uint32_t vers,
+                              const char *nettype);
+/* A client on the highest version in [vers_low, vers_high] that the server
+ * also offers; that version goes to *vers_out. */
+KS_API CLIENT *ks_clnt_create_vers(const char *host, uint32_t prog,
+                                   uint32_t *vers_out, uint32_t vers_low,
+                                   uint32_t vers_high, const char *nettype);
+KS_API CLIENT *ks_clnt_tp_create(const char *host, uint32_t prog,
+                                 uint32_t vers, const struct netconfig *nconf);
+/* fd -1 opens a socket for nconf (owned by the client). Sizes of 0 take
+ * the transport's default. */
+KS_API CLIENT *ks_clnt_tli_create(int fd, const struct netconfig *nconf,
+                                  struct netbuf *svcaddr, uint32_t prog,
+                                  uint32_t vers, uint32_t sendsz,
+                                  uint32_t recvsz);
+KS_API CLIENT *ks_clnt_dg_create(int fd, const struct netbuf *svcaddr,
+                                 uint32_t prog, uint32_t vers, uint32_t sendsz,
+                                 uint32_t recvsz);
+KS_API CLIENT *ks_clnt_vc_create(int fd, const struct netbuf *raddr,
+                                 uint32_t prog, uint32_t vers, uint32_t sendsz,
+                                 uint32_t recvsz);
+/* IPv4 address-based creation: port 0 asks the host's port mapper; *sockp
+ * of -1 makes the client open (and own) a socket, returned through sockp. */
+KS_API CLIENT *ks_clnttcp_create(struct sockaddr_in *raddr, uint32_t prog,
+                                 uint32_t vers, int *sockp, uint32_t sendsz,
+                                 uint32_t recvsz);
+KS_API CLIENT *ks_clntudp_bufcreate(struct sockaddr_in *raddr, uint32_t prog,
+                                    uint32_t vers, struct timeval wait,
+                                    int *sockp, uint32_t sendsz,
+                                    uint32_t recvsz);
+KS_API CLIENT *ks_clntudp_create(struct sockaddr_in *raddr, uint32_t prog,
+                                 uint32_t vers, struct timeval wait,
+                                 int *sockp);
+/* IPv4 or IPv6; an IPv6 address must carry its port. */
+KS_API CLIENT *ks_clnttcp_create_sockaddr(struct sockaddr *raddr,
+                                          uint32_t prog, uint32_t vers,
+                                          int *sockp, uint32_t sendsz,
+                                          uint32_t recvsz);
+KS_API CLIENT *ks_clntudp_create_sockaddr(struct sockaddr *raddr,
+                                          uint32_t prog, uint32_t vers,
+                                          struct timeval wait, int *sockp);
+/* The same clients under the sysutl family's names. */
+KS_API CLIENT *sysutl_clnttcp_create(struct sockaddr *raddr, uint32_t prog,
+                                     uint32_t vers, int *sockp,
+                                     uint32_t sendsz, uint32_t recvsz);
+KS_API CLIENT *sysutl_clnttcp_create_ext(struct sockaddr *raddr,
+                                         uint32_t prog, uint32_t vers,
+                                         int *sockp, uint32_t sendsz,
+                                         uint32_t recvsz);
+KS_API CLIENT *sysutl_clntudp_create(struct sockaddr *raddr, uint32_t prog,
+                                     uint32_t vers, struct timeval wait,
+                                     int *sockp);
+
+/* One call through a client cached per thread (total timeout 25 s). */
+KS_API enum clnt_stat ks_rpc_call(const char *host, uint32_t prog,
+                                  uint32_t vers, uint32_t proc,
+                                  xdrproc_t inproc, const void *in,
+                                  xdrproc_t outproc, void *out,
+                                  const char *nettype);
+/* ks_rpc_call over "udp". */
+KS_API enum clnt_stat ks_callrpc(const char *host, uint32_t prog,
+                                 uint32_t vers, uint32_t proc,
+                                 xdrproc_t inproc, const void *in,
+                                 xdrproc_t outproc, void *out);
+
+KS_API void ks_client_metering_enable(ks_client_metering_hook_t tcp_hook,
+                                      ks_client_metering_hook_t udp_hook);
+KS_API void ks_client_metering_disable(void);
 
 KS_END_DECLS
 
