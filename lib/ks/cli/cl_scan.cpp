@@ -10,7 +10,7 @@
 
 #include <cstring>
 
-#include "internal/msg_tables.h"
+#include "startup/ks_msgs.h"
 #include "strings/strutl_internal.h"
 
 namespace {
