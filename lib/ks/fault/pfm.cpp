@@ -9,6 +9,7 @@
 #include "msg/msg_out.h"
 #include "fault/pfm_msgs.h"
 #include "fault/pfm_state.h"
+#include "internal/report_line.h"
 #include "thread/qmthread_internal.h"
 
 #include <orvexnt/nt_thread.h>
@@ -120,16 +121,10 @@ pfm_thread_state *ksi_pfm_state(void) {
   if (st != nullptr) return cached_state = st;
   st = static_cast<pfm_thread_state *>(calloc(1, sizeof *st));
   if (st == nullptr || pthread_setspecific(ksi_pfm_state_key, st) != 0) {
-    char line[256];
-    int n = std::snprintf(line, sizeof line,
-                          " (pfm): [P%u][T%lu]Unable to set PFM TLS %p\n",
-                          static_cast<unsigned>(getpid()),
-                          static_cast<unsigned long>(nt_get_current_thread_id()),
-                          static_cast<void *>(st));
-    if (n > 0) {
-      ssize_t rc = write(2, line, static_cast<size_t>(n));
-      (void)rc;
-    }
+    ksi_report(" (pfm): [P%u][T%lu]Unable to set PFM TLS %p",
+               static_cast<unsigned>(getpid()),
+               static_cast<unsigned long>(nt_get_current_thread_id()),
+               static_cast<void *>(st));
     abort();
   }
   ksi_arm_thread_exit_hook();

@@ -16,7 +16,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -25,6 +24,7 @@
 #include "msg/catalog.h"
 #include "msg/catalog_format.h"
 #include "msg/catalog_search.h"
+#include "internal/report_line.h"
 
 namespace {
 
@@ -62,8 +62,8 @@ struct msgcat {
 
 namespace {
 
-void report_corrupt() { dprintf(2, "%s: corrupt file.\n", kReporter); }
-void report_no_memory() { dprintf(2, "%s: no more memory.\n", kReporter); }
+void report_corrupt() { ksi_report("%s: corrupt file.", kReporter); }
+void report_no_memory() { ksi_report("%s: no more memory.", kReporter); }
 
 // Reads exactly `size` bytes at `offset`; false on a short read or error.
 bool read_at(int fd, uint64_t offset, void *buf, size_t size) {
@@ -193,13 +193,13 @@ msgcat_t *read_catalog(msgcat *cat, const char *path) {
   }
   auto major = static_cast<int32_t>(fmt::get32(header + fmt::kHeaderMajor));
   if (major != static_cast<int32_t>(fmt::kMajorVersion)) {
-    dprintf(2, "%s: %s is version %d, we need %d.\n", kReporter, path, major,
-            static_cast<int>(fmt::kMajorVersion));
+    ksi_report("%s: %s is version %d, we need %d.", kReporter, path, major,
+               static_cast<int>(fmt::kMajorVersion));
     return nullptr;
   }
   auto count = static_cast<int32_t>(fmt::get32(header + fmt::kHeaderSetCount));
   if (count <= 0) {
-    dprintf(2, "%s: %s has %d sets!\n", kReporter, path, count);
+    ksi_report("%s: %s has %d sets!", kReporter, path, count);
     return nullptr;
   }
   // Each set needs a record of its own in the file: a count the file cannot

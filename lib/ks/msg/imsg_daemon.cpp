@@ -17,6 +17,7 @@
 #include "msg/msg_lock.h"
 #include "msg/msg_out.h"
 #include "msg/msg_state.h"
+#include "internal/report_line.h"
 #include "msg/imsg_msgs.h"
 
 namespace {
@@ -130,11 +131,13 @@ void give_standard_descriptors() {
   }
 }
 
-// Reports a set-up failure of message `index` with perror.
+// Reports a set-up failure: the text of message `index`, ": " and the text
+// of the system error, as perror writes it.
 void report_failure(int index) {
+  int err = errno;
   char text[256];
   imsg_snprintf(text, sizeof text, &ksi_imsg_msgs, index);
-  std::perror(text);
+  ksi_report("%s: %s", text, std::strerror(err));
 }
 
 // Opens the event log for a daemon; writes the failure to the error stream.
@@ -250,7 +253,7 @@ void imsg_suspend_daemon_logging(void) {
   ksi_msg_output_t &out = ksi_msg_out;
   if (!out.daemon) {
     qmthread_mutex_unlock(&ksi_msg_lock);
-    std::perror("Can't suspend daemon logging, process not a daemon");
+    ksi_report("Can't suspend daemon logging, process not a daemon: %s", std::strerror(errno));
     return;
   }
   if (out.saved_err == nullptr) {
@@ -269,7 +272,7 @@ void imsg_resume_daemon_logging(void) {
   ksi_msg_output_t &out = ksi_msg_out;
   if (!out.daemon) {
     qmthread_mutex_unlock(&ksi_msg_lock);
-    std::perror("Can't resume daemon logging, process not a daemon");
+    ksi_report("Can't resume daemon logging, process not a daemon: %s", std::strerror(errno));
     return;
   }
   if (out.saved_err != nullptr) {

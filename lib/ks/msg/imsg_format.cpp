@@ -12,6 +12,7 @@
 #include "msg/msg_lookup.h"
 #include "msg/msg_out.h"
 #include "msg/msg_state.h"
+#include "internal/report_line.h"
 #include "msg/imsg_msgs.h"
 #include "strings/printf_fmt.h"
 
@@ -143,11 +144,10 @@ int imsg_dynamic_len_snprintf(char **result, int start_size, int max_size,
                               const void *table, int index, ...) {
   if (start_size < 1 || max_size < start_size) {
     if (ksi_trace_on("ks/imsg", 1))
-      std::fprintf(stderr,
-                   "ERROR im imsg_dynamic_len_vsnprintf(): passed max_size argument is "
-                   "greater than passed start_size argument, or start_size argument is "
-                   "less or equal to 0.\nmax_size = %d,\tstart_size = %d\n",
-                   max_size, start_size);
+      ksi_report("ERROR im imsg_dynamic_len_vsnprintf(): passed max_size argument is "
+                 "greater than passed start_size argument, or start_size argument is "
+                 "less or equal to 0.\nmax_size = %d,\tstart_size = %d\n",
+                 max_size, start_size);
     return -1;
   }
   ksi_msg_init();
@@ -162,10 +162,9 @@ int imsg_dynamic_len_snprintf(char **result, int start_size, int max_size,
     char *buf = static_cast<char *>(std::malloc(static_cast<size_t>(n)));
     if (buf == nullptr) {
       if (ksi_trace_on("ks/imsg", 1))
-        std::fprintf(stderr,
-                     "ERROR in imsg_dynamic_len_vsnprintf(): cannot allocate a string of "
-                     "size %d\n",
-                     n);
+        ksi_report("ERROR in imsg_dynamic_len_vsnprintf(): cannot allocate a string of "
+                   "size %d\n",
+                   n);
       break;
     }
     va_list args;
@@ -187,10 +186,9 @@ int imsg_dynamic_len_snprintf(char **result, int start_size, int max_size,
     length = -1;
   }
   if (*result == nullptr && size > max_size && ksi_trace_on("ks/imsg", 1))
-    std::fprintf(stderr,
-                 "Error, max buffer size %d passed to imsg_dynamic_len_vsnprintf() is not "
-                 "sufficient to hold the string.\n",
-                 max_size);
+    ksi_report("Error, max buffer size %d passed to imsg_dynamic_len_vsnprintf() is not "
+               "sufficient to hold the string.\n",
+               max_size);
   ksi_msg_capturing.store(false);
   ksi_msg_taggable.store(false);
   return *result != nullptr ? length : -1;

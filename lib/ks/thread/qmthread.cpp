@@ -5,6 +5,7 @@
 // and the link to fault management: a raise-mode mutex or a type-1 rwlock
 // keeps its holder's inhibit count raised by one while it is held.
 #include "fault/pfm_state.h"
+#include "internal/report_line.h"
 #include "thread/qmthread_internal.h"
 
 #include <orvexnt/nt_thread.h>
@@ -45,24 +46,12 @@ void ksi_qmthread_trace_line(const char *format, ...) {
 #pragma GCC diagnostic pop
   va_end(args);
   if (text < 0) return;
-  size_t total = static_cast<size_t>(used) + static_cast<size_t>(text);
-  if (total > sizeof line - 1) total = sizeof line - 1;
-  ssize_t rc = write(2, line, total);
-  (void)rc;
+  ksi_report("%s", line);
 }
 
 void ksi_qmthread_assert_fail(const char *condition, int line) {
-  char report[4096];
-  int n = std::snprintf(report, sizeof report,
-                        "qmthread assertion fail: [%lu] %s at 'qmthread':%d\n",
-                        static_cast<unsigned long>(nt_get_current_thread_id()),
-                        condition, line);
-  if (n > 0) {
-    size_t len = static_cast<size_t>(n) < sizeof report ? static_cast<size_t>(n)
-                                                        : sizeof report - 1;
-    ssize_t rc = write(2, report, len);
-    (void)rc;
-  }
+  ksi_report("qmthread assertion fail: [%lu] %s at 'qmthread':%d",
+             static_cast<unsigned long>(nt_get_current_thread_id()), condition, line);
   abort();
 }
 

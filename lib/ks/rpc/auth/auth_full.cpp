@@ -5,10 +5,10 @@
 // handle then sends that until the server refuses it, and falls back to
 // the full credential with a fresh time stamp.
 #include "rpc/auth/rpc_auth.h"
+#include "internal/report_line.h"
 
 #include <sys/time.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -26,7 +26,7 @@ void marshal_cred(AUTH *auth) {
   xdrmem_create(&xdrs, ap->marshalled, ap->flavor->marshal_capacity, XDR_ENCODE);
   if (!xdr_ks_opaque_auth(&xdrs, &auth->ah_cred) ||
       !xdr_ks_opaque_auth(&xdrs, &auth->ah_verf)) {
-    fprintf(stderr, "%s\n", ap->flavor->marshal_failure);
+    ksi_report("%s", ap->flavor->marshal_failure);
     return;
   }
   ap->marshalled_len = XDR_GETPOS(&xdrs);
@@ -48,7 +48,7 @@ AUTH *ksi_auth_full_create(const struct auth_ops *ops, const ksi_auth_flavor *fl
                   : nullptr;
   char *copy = ap ? static_cast<char *>(malloc(length > 0 ? length : 1)) : nullptr;
   if (copy == nullptr) {
-    fprintf(stderr, "%s\n", oom_text);
+    ksi_report("%s", oom_text);
     free(ap);
     free(auth);
     return nullptr;

@@ -10,11 +10,11 @@
 //   n entries:  {prefix index, relative identifier}
 //
 // Entry 0 is the user, entry k the primary group, the rest the groups.
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "rpc/auth/rpc_auth.h"
+#include "internal/report_line.h"
 
 namespace {
 
@@ -163,7 +163,7 @@ bool_t decode_parms(XDR *xdrs, struct authnt_parms *p) {
   if (!own_array && count > p->ant_len) count = p->ant_len;
   if (own_array && count > 0) {
     p->ant_groups = static_cast<nt_sid_t **>(calloc(count, sizeof(nt_sid_t *)));
-    if (p->ant_groups == nullptr) fputs("xdr_authnt_parms: out of memory\n", stderr);
+    if (p->ant_groups == nullptr) ksi_report("xdr_authnt_parms: out of memory");
   }
   bool ok = p->ant_user != nullptr && p->ant_group != nullptr &&
             (count == 0 || p->ant_groups != nullptr);
@@ -242,7 +242,7 @@ KS_API AUTH *authnt_create(const char *machname, const nt_sid_t *user, const nt_
     xdrmem_create(&xdrs, body, sizeof body, XDR_ENCODE);
     if (xdr_authnt_parms(&xdrs, &parms)) break;
     if (parms.ant_len == 0) {
-      fputs("authnt_create: xdr_authnt_parms failed\n", stderr);
+      ksi_report("authnt_create: xdr_authnt_parms failed");
       return nullptr;
     }
     parms.ant_len--;

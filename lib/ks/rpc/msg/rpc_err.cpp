@@ -10,6 +10,7 @@
 
 #include "rpc/msg/rpc_enum.h"
 #include "thread/tls_impl.h"
+#include "internal/report_line.h"
 
 constexpr size_t kTextSize = 256;
 
@@ -180,7 +181,7 @@ struct text_builder {
 };
 
 void write_line(const char *text) {
-  if (text != nullptr) fprintf(stderr, "%s\n", text);
+  if (text != nullptr) ksi_report("%s", text);
 }
 
 // Creation failures land here when the thread's record cannot be made.

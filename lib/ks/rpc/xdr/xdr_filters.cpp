@@ -4,9 +4,9 @@
 // field of the handle but x_op, so that xdr_free may run it on a bare
 // handle.
 #include "rpc/xdr/xdr_stream.h"
+#include "internal/report_line.h"
 
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <type_traits>
 
@@ -180,7 +180,7 @@ uint64_t ksi_xdr_bytes_left(const XDR *xdrs) {
 }
 
 void ksi_xdr_out_of_memory(const char *filter) {
-  std::fprintf(stderr, "%s: out of memory\n", filter);
+  ksi_report("%s: out of memory", filter);
 }
 
 extern "C" {

@@ -9,9 +9,10 @@
 
 #include <arpa/inet.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "internal/report_line.h"
 
 namespace {
 
@@ -329,7 +330,7 @@ KS_API void ks_xdrrec_create(XDR *xdrs, uint32_t sendsize, uint32_t recvsize,
   char *out = rs ? static_cast<char *>(malloc(send_size)) : nullptr;
   char *in = out ? static_cast<char *>(malloc(recv_size)) : nullptr;
   if (in == nullptr) {
-    fputs("ks_xdrrec_create: out of memory\n", stderr);
+    ksi_report("ks_xdrrec_create: out of memory");
     free(out);
     free(rs);
     // A caller that did not clear the handle can still tell the failure.
