@@ -61,7 +61,7 @@ constexpr ksi_msg_entry kRows[] = {
 
 }  // namespace
 
-KSI_DEFINE_MSG_TABLE(ksi_date_msgs, "ks/date", 12, 49, 1, 49, kRows);
+KSI_DEFINE_MSG_TABLE(ksi_date_msgs, "ks/date", 12, KSI_DATE_MSG_COUNT, 1, 49, kRows);
 
 extern "C" {
 
