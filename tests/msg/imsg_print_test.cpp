@@ -249,10 +249,16 @@ TEST(ImsgPrint, StyleMarkersAreBoldOnATerminalOnly) {
       std::fflush(nullptr);
       dup2(slave, 1);
       if (imsg_fputs(text, stdout) != 0) _exit(4);
+      // The text may arrive in more than one write: read up to the line's end.
+      std::string seen;
       pollfd ready = {master, POLLIN, 0};
       char buf[256];
-      ssize_t n = poll(&ready, 1, 2000) == 1 ? read(master, buf, sizeof buf) : 0;
-      if (n > 0) std::fwrite(buf, 1, static_cast<size_t>(n), stderr);
+      while (seen.find('\n') == std::string::npos && poll(&ready, 1, 2000) == 1) {
+        ssize_t n = read(master, buf, sizeof buf);
+        if (n <= 0) break;
+        seen.append(buf, static_cast<size_t>(n));
+      }
+      std::fwrite(seen.data(), 1, seen.size(), stderr);
     });
     if (std::string(term) == "xterm")
       EXPECT_EQ(got.err, "\033[1mbold\033[22m plain\r\n");
