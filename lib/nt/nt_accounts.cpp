@@ -13,6 +13,7 @@
 #include <orvexnt/nt_accounts.h>
 
 #include "internal/nt_accounts_impl.h"
+#include "internal/nt_tls.h"
 
 namespace {
 
@@ -21,15 +22,14 @@ const unsigned char kNobodySid[12] = {1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
 
 constexpr size_t kShortNameMax = 256;
 
-thread_local char tl_domain[NT_ACCOUNT_NAME_MAX];
-thread_local char tl_login[NT_ACCOUNT_NAME_MAX];
-thread_local char tl_homedir[NT_ACCOUNT_NAME_MAX];
-thread_local char tl_group_name[kShortNameMax];
-
-// Copies text into buf (or the per-thread tls buffer when buf is null).
-const char *nti_output(const char *text, char *buf, size_t size, char *tls) {
+// Copies text into buf, or when buf is null into the member `tls` of the
+// caller's per-thread block.
+const char *nti_output(const char *text, char *buf, size_t size,
+                       char (nti_tls_t::*tls)[NT_ACCOUNT_NAME_MAX]) {
   if (buf == nullptr) {
-    buf = tls;
+    nti_tls_t *block = nti_tls();
+    if (block == nullptr) return nullptr;
+    buf = block->*tls;
     size = NT_ACCOUNT_NAME_MAX;
   }
   const size_t n = strlen(text);
@@ -491,13 +491,13 @@ NT_API int nt_is_privileged_sid_creds(const nt_sid_t *user,
 NT_API const char *nt_get_domain_name(char *buf, size_t size) {
   char domain[kShortNameMax + 1];
   if (!nti_domain(domain, sizeof domain)) return nullptr;
-  return nti_output(domain, buf, size, tl_domain);
+  return nti_output(domain, buf, size, &nti_tls_t::domain);
 }
 
 NT_API const char *nt_getlogin(char *buf, size_t size) {
   nt_passwd_sid_t *rec = nti_passwd_by_uid(geteuid());
   if (rec == nullptr) return nullptr;
-  const char *out = nti_output(rec->pw_name, buf, size, tl_login);
+  const char *out = nti_output(rec->pw_name, buf, size, &nti_tls_t::login);
   free(rec);
   return out;
 }
@@ -505,13 +505,15 @@ NT_API const char *nt_getlogin(char *buf, size_t size) {
 NT_API const char *nt_get_my_homedir(char *buf, size_t size) {
   nt_passwd_sid_t *rec = nti_passwd_by_uid(geteuid());
   if (rec == nullptr) return nullptr;
-  const char *out = nti_output(rec->pw_dir, buf, size, tl_homedir);
+  const char *out = nti_output(rec->pw_dir, buf, size, &nti_tls_t::homedir);
   free(rec);
   return out;
 }
 
 NT_API const char *nt_get_quillmere_group_name(void) {
-  return nti_product_group_name(tl_group_name, sizeof tl_group_name);
+  nti_tls_t *block = nti_tls();
+  if (block == nullptr) return nullptr;
+  return nti_product_group_name(block->group_name, sizeof block->group_name);
 }
 
 }  // extern "C"

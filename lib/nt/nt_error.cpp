@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "internal/nt_error_tables.h"
+#include "internal/nt_tls.h"
 
 #define ROW(name, code, err) {code, err, #name}
 
@@ -131,8 +132,6 @@ const nti_error_row *nti_find_error_code(const nti_error_row *table,
 
 namespace {
 
-thread_local char error_string_buffer[NT_ERROR_STRING_MAX];
-
 // The errno twin of a Windows system or socket code; false when it has none.
 bool nti_errno_twin(uint32_t code, int *err) {
   const nti_error_row *row =
@@ -156,8 +155,10 @@ NT_API int nt_win32error2errno(uint32_t win32_error) {
 
 NT_API const char *nt_get_error_string(uint32_t code, char *buf, size_t size) {
   if (buf == nullptr) {
-    buf = error_string_buffer;
-    size = sizeof error_string_buffer;
+    nti_tls_t *block = nti_tls();
+    if (block == nullptr) return nullptr;
+    buf = block->error_string;
+    size = sizeof block->error_string;
   }
   if (size == 0) return nullptr;
 

@@ -4,9 +4,9 @@
 #include <inttypes.h>
 #include <stdio.h>
 
-namespace {
+#include "internal/nt_tls.h"
 
-thread_local char sid_string_buffer[NT_SID_STRING_MAX];
+namespace {
 
 // Authorities up to this value print in decimal, larger ones in hex.
 constexpr uint64_t kLargestDecimalAuthority = 0xFFFFFFFFull;
@@ -47,8 +47,10 @@ extern "C" {
 
 NT_API const char *nt_sid_to_str(const nt_sid_t *sid, char *buf, size_t size) {
   if (buf == nullptr) {
-    buf = sid_string_buffer;
-    size = sizeof sid_string_buffer;
+    nti_tls_t *block = nti_tls();
+    if (block == nullptr) return nullptr;
+    buf = block->sid_string;
+    size = sizeof block->sid_string;
   }
   if (size > 0) buf[0] = '\0';
   if (size == 0 || !nt_sid_is_valid(sid)) return nullptr;

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the build tree BUILD into WORK/prefix and checks what a user of
 # the installed library gets: the files, the exported symbols, headers that
-# compile alone and in every order in C and C++, and a C program built once
-# with pkg-config and once with find_package(orvexks).
+# compile alone and in every order in C and C++, loading at run time
+# (dlopen, Python's ctypes), and a C program built once with pkg-config and
+# once with find_package(orvexks).
 # Usage: run.sh BUILD WORK
 set -euo pipefail
 
@@ -62,6 +63,31 @@ check_exports liborvexnt.so NT_API orvexnt
 # Every installed header compiles alone and after any other, as strict C11
 # and as C++20.
 CC=$cc CXX=$cxx bash "$here/headers.sh" "$prefix/include" "$work/headers"
+
+# Both libraries load at run time, as plugins and language bindings load
+# them (dlopen, Python's ctypes): a library loaded late gets only the small
+# surplus of static TLS, so neither may need more of it than a few words.
+cat >"$work/dlopen.c" <<'EOF_C'
+#include <dlfcn.h>
+#include <stdio.h>
+int main(int argc, char **argv) {
+  for (int i = 1; i < argc; ++i)
+    if (dlopen(argv[i], RTLD_NOW | RTLD_LOCAL) == NULL) {
+      fprintf(stderr, "%s\n", dlerror());
+      return 1;
+    }
+  return 0;
+}
+EOF_C
+"$cc" -std=c11 -Wall -Werror -o "$work/dlopen" "$work/dlopen.c" -ldl
+for lib in liborvexnt.so liborvexks.so; do
+  "$work/dlopen" "$libdir/$lib" || fail "dlopen of $lib failed"
+done
+command -v python3 >/dev/null || fail "python3 is needed for the ctypes load"
+for lib in liborvexnt.so liborvexks.so; do
+  python3 -c 'import ctypes, sys; ctypes.CDLL(sys.argv[1])' "$libdir/$lib" ||
+    fail "ctypes.CDLL of $lib failed"
+done
 
 # pkg-config: flags from the installed orvexks.pc.
 export PKG_CONFIG_PATH=$libdir/pkgconfig

@@ -108,7 +108,11 @@ void check_root_record(pfm_cleanup_rec *rec, pfm_thread_state *st) {
 // The caller's record, cached beside its key slot: every raise-mode lock
 // reaches it, so the common path must not go through pthread_once and
 // pthread_getspecific. Only the owning thread sets or clears it.
-static thread_local pfm_thread_state *cached_state = nullptr;
+// Initial-exec: the one thread-local of this library on the path of every
+// lock (see bench/qmthread_bench); every other one keeps the default model,
+// so that the library loads late without exhausting static TLS.
+static thread_local pfm_thread_state *cached_state
+    __attribute__((tls_model("initial-exec"))) = nullptr;
 
 pfm_thread_state *ksi_pfm_state_peek(void) {
   if (cached_state != nullptr) return cached_state;
