@@ -147,6 +147,28 @@ TEST_F(Pfm, PanicPrintsStoresAndCallsTheHook) {
               "PFM_ASSERT:\\(1 \\+ 1 == 3\\) failed: '.*pfm_test\\.cpp':[0-9]+\n");
 }
 
+// Each abort path runs inside a protected region with a status posted:
+// the abort's own message output must not take it.
+void abort_with_status_pending(int path) {
+  pfm_cleanup_rec rec;
+  rec.status = setjmp(rec.jmpbuf);
+  if (pfm_cleanup_start(&rec, 0) == 0) {
+    pfm_notify_qm_thread(PFM_STATUS_INTERRUPT);
+    if (path == 0) pfm_panic("x", 7);
+    if (path == 1) pfm_assert_fail("cond", "y", 8);
+    pfm_enable();  // an internal check: the count is already 0
+  }
+  fprintf(stderr, "carried on with %d\n", rec.status);
+  exit(0);
+}
+
+TEST_F(Pfm, AnAbortEndsTheProcessWhateverIsPending) {
+  for (int path = 0; path < 3; ++path)
+    EXPECT_EXIT(abort_with_status_pending(path), testing::KilledBySignal(SIGABRT),
+                "PFM_ASSERT")
+        << "abort path " << path;
+}
+
 TEST_F(Pfm, NotificationInterruptsSelectOnTheAttachedThread) {
   int pair[2];
   ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);

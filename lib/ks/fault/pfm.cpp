@@ -146,7 +146,12 @@ bool ksi_pfm_state_in_use(const pfm_thread_state *st) {
          st->held.next != nullptr;
 }
 
+void ksi_pfm_hold_off_delivery(void) { ksi_pfm_state()->pfm_inh_count += 1; }
+
 void ksi_pfm_abort(const char *condition, const char *file, int line) {
+  // The message output below makes delivery checks: with raises held off
+  // a pending status or exit cannot turn the abort into a raise.
+  ksi_pfm_hold_off_delivery();
   imsg_print(IMSG_ERROR, &ksi_pfm_msgs, KSI_PFM_ASSERT_FAILED, condition, file, line);
   qmthread_mutex_lock(&ksi_pfm_mutex);
   int n = std::snprintf(pfm_abort_buffer, sizeof pfm_abort_buffer,

@@ -405,6 +405,7 @@ KS_API void pfm_exit(int code) {
 }
 
 KS_API void pfm_panic(const char *file, int line) {
+  ksi_pfm_hold_off_delivery();
   imsg_print(IMSG_ERROR, pfm_ks_msg_table_adr(), 1, file, line);
   ksi_pfm_abort("*** Panic ***", file, line);
 }

@@ -29,6 +29,11 @@ void ksi_pfm_state_destroy(void *state);
 // True while the record holds live bookkeeping.
 bool ksi_pfm_state_in_use(const pfm_thread_state *state);
 
+// Raises the caller's inhibit count by one without a delivery check, for
+// good: the abort paths call it first, so that nothing pending can turn
+// them into a raise or an exit.
+void ksi_pfm_hold_off_delivery(void);
+
 // The abort of fault management: message, abort buffer, hook, abort().
 [[noreturn]] void ksi_pfm_abort(const char *condition, const char *file,
                                 int line);
