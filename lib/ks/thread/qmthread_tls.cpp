@@ -83,7 +83,7 @@ void registry_unlink(ksi_thread_entry *entry) {
   if (head->next == head) head->next = head->prev = nullptr;
 }
 
-// Records a created key; 12 when the table is full.
+// Records a created key; ENOMEM when the table is full.
 int record_key(pthread_key_t key, void (*destructor)(void *)) {
   qmthread_mutex_lock(&registry_mutex);
   int err = 0;
@@ -102,7 +102,11 @@ int create_recorded_key(qmthread_key_t *key, void (*destructor)(void *)) {
   *key = 0;
   int err = pthread_key_create(key, destructor);
   if (err != 0) return err;
-  return record_key(*key, destructor);
+  err = record_key(*key, destructor);
+  // An unrecorded key would never have its destructors run by the library:
+  // give it back rather than leak it.
+  if (err != 0) pthread_key_delete(*key);
+  return err;
 }
 
 // Runs when a thread that used the library ends.
