@@ -7,14 +7,17 @@
 
 #include "fault/pfm_state.h"
 
+#include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 namespace {
 
@@ -167,6 +170,62 @@ TEST_F(Pfm, AnAbortEndsTheProcessWhateverIsPending) {
     EXPECT_EXIT(abort_with_status_pending(path), testing::KilledBySignal(SIGABRT),
                 "PFM_ASSERT")
         << "abort path " << path;
+}
+
+// ---- A status posted while the thread takes another one.
+
+constexpr int kPostRounds = 3000;
+std::atomic<int> round_armed{0};
+std::atomic<bool> stop_posting{false};
+
+// Posts 1 and at once 2 in every round the main thread armed.
+void *post_one_then_two(void *) {
+  for (int round = 1; round <= kPostRounds; ++round) {
+    while (round_armed.load() != round) {
+      if (stop_posting.load()) return nullptr;
+      sched_yield();
+    }
+    pfm_notify_qm_thread(1);
+    pfm_notify_qm_thread(2);
+  }
+  return nullptr;
+}
+
+// Takes statuses until it has taken 2; false when 2 never came.
+bool take_until_two() {
+  pfm_cleanup_rec rec;
+  volatile int round = round_armed.load() + 1;
+  rec.status = setjmp(rec.jmpbuf);
+  int status = pfm_cleanup_start(&rec, 0);
+  if (status == 2) {
+    pfm_enable();
+    return true;
+  }
+  if (status == 1) pfm_cleanup_reset(&rec);  // armed again for the 2
+  round_armed.store(round);
+  timespec start, now;
+  clock_gettime(CLOCK_MONOTONIC, &start);
+  do {
+    pfm_test_raise(nullptr);
+    clock_gettime(CLOCK_MONOTONIC, &now);
+  } while (now.tv_sec - start.tv_sec < 10);
+  pfm_cleanup_rls(&rec);
+  return false;
+}
+
+// The status is taken and cleared in one step: a post that lands between
+// the two would otherwise be wiped without ever being taken.
+TEST_F(Pfm, AStatusPostedWhileAnotherIsTakenIsNeverLost) {
+  round_armed.store(0);
+  stop_posting.store(false);
+  qmthread_t poster;
+  ASSERT_EQ(qmthread_create(&poster, nullptr, post_one_then_two, nullptr), 0);
+  int lost = 0;
+  for (int round = 1; round <= kPostRounds && lost == 0; ++round)
+    if (!take_until_two()) lost = round;
+  EXPECT_EQ(lost, 0) << "status 2 of round " << lost << " was never taken";
+  stop_posting.store(true);
+  qmthread_join(poster, nullptr);
 }
 
 TEST_F(Pfm, NotificationInterruptsSelectOnTheAttachedThread) {

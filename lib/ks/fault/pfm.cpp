@@ -46,17 +46,38 @@ ksi_thread_entry *entry_of(pfm_thread_state *st) {
   return st->entry;
 }
 
+// The raise of a status that is no longer pending: a jump to the caller's
+// innermost record, or the exit when there is none (which returns in
+// process types 2 and 3 with the default exit function).
+void raise_taken(pfm_thread_state *st, uint32_t status) {
+  pfm_cleanup_rec *root = st->cl_rec_root;
+  if (root == nullptr) {
+    pfm_exit(static_cast<int>(status));
+    return;
+  }
+  KSI_PFM_CHECK(pthread_equal(pthread_self(), root->thr_id),
+                "qmthread_equal(qmthread_self(), cl_rec_root->thr_id)");
+  longjmp(root->jmpbuf, static_cast<int>(status));
+}
+
 // Takes a posted status or a pending exit when raises are not inhibited.
+// The status is taken and cleared in one exchange, so a status posted
+// meanwhile is either the one taken or stays pending for the next check.
 void delivery_check(pfm_thread_state *st) {
   ksi_pfm_init_if_needed();
-  uint32_t pending = ksi_entry_pending(entry_of(st));
+  ksi_thread_entry *entry = entry_of(st);
   if (st->pfm_inh_count != 0) return;
   int code;
   if (ksi_pfm_pending_exit(&code)) pfm_exit(code);
-  if (pending != 0) {
-    ksi_pfm_drain_channel();
-    pfm_raise(pending);
+  if (ksi_entry_pending(entry) == 0) return;
+  uint32_t pending = ksi_entry_take_pending(entry);
+  if (pending == 0) return;
+  ksi_pfm_drain_channel();
+  if (ksi_on_signal_handler_thread()) {
+    ksi_pfm_post(pending);
+    return;
   }
+  raise_taken(st, pending);
 }
 
 void send_on_channel(uint32_t status) {
@@ -260,15 +281,9 @@ KS_API void pfm_raise(uint32_t status) {
     return;
   }
   pfm_thread_state *st = ksi_pfm_state();
-  pfm_cleanup_rec *root = st->cl_rec_root;
-  if (root == nullptr) {
-    pfm_exit(static_cast<int>(status));
-    return;
-  }
-  KSI_PFM_CHECK(pthread_equal(pthread_self(), root->thr_id),
-                "qmthread_equal(qmthread_self(), cl_rec_root->thr_id)");
-  ksi_entry_set_pending(entry_of(st), 0);
-  longjmp(root->jmpbuf, static_cast<int>(status));
+  // A synchronous raise also clears whatever was posted to the thread.
+  if (st->cl_rec_root != nullptr) ksi_entry_set_pending(entry_of(st), 0);
+  raise_taken(st, status);
 }
 
 KS_API void pfm_test_raise(pfm_thread_state_t *state) {

@@ -41,6 +41,11 @@ inline uint32_t ksi_entry_pending(ksi_thread_entry *entry) {
   return std::atomic_ref<uint32_t>(entry->pending_status)
       .load(std::memory_order_acquire);
 }
+// Takes the pending status and clears it in one step.
+inline uint32_t ksi_entry_take_pending(ksi_thread_entry *entry) {
+  return std::atomic_ref<uint32_t>(entry->pending_status)
+      .exchange(0, std::memory_order_acq_rel);
+}
 inline void ksi_entry_set_pending(ksi_thread_entry *entry, uint32_t status) {
   std::atomic_ref<uint32_t>(entry->pending_status)
       .store(status, std::memory_order_release);
