@@ -6,11 +6,13 @@
 #include <cstring>
 
 #include "date/date_internal.h"
+#include "thread/qmthread_internal.h"
 
 namespace {
 
 // Guards the style and the one-time read of QUILL_ISO_DATE_FMT.
 qmthread_mutex_t style_lock = QMTHREAD_MUTEX_INITIALIZER_NORAISE;
+KSI_FORK_GUARDED(style_lock);
 int style = DATE_STYLE_ISO;
 bool style_read = false;
 

@@ -26,6 +26,7 @@
 #include <cstring>
 
 qmthread_mutex_t ksi_pfm_mutex = QMTHREAD_MUTEX_INITIALIZER_NORAISE;
+KSI_FORK_GUARDED(ksi_pfm_mutex);
 std::atomic<bool> ksi_pfm_inited{false};
 std::atomic<uint32_t> ksi_pfm_proc_type{PFM_PROCESS_INVALID};
 std::atomic<qmthread_t> ksi_pfm_signal_handler_tid{QMTHREAD_INVALID_TID};

@@ -23,8 +23,10 @@ constexpr int kMaxSignal = 31;
 
 // Guards the deferred-signal mask and state.
 qmthread_mutex_t signal_mutex = QMTHREAD_MUTEX_INITIALIZER_NORAISE;
+KSI_FORK_GUARDED(signal_mutex);
 // Guards the pending exit.
 qmthread_mutex_t exit_mutex = QMTHREAD_MUTEX_INITIALIZER_NORAISE;
+KSI_FORK_GUARDED(exit_mutex);
 std::atomic<bool> pending_exit_flag{false};
 int pending_exit_code = 0;
 

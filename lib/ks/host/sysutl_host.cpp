@@ -12,8 +12,10 @@
 #include <cstring>
 
 #include "host/sysutl_internal.h"
+#include "thread/qmthread_internal.h"
 
 qmthread_mutex_t ksi_sysutl_mutex = QMTHREAD_MUTEX_INITIALIZER;
+KSI_FORK_GUARDED(ksi_sysutl_mutex);
 
 namespace {
 

@@ -20,6 +20,7 @@
 #include <cstring>
 
 #include "memory/stg_heap.h"
+#include "thread/qmthread_internal.h"
 
 struct stg_chunk {
   uint64_t used;  // offset of the next free byte of data
@@ -68,6 +69,7 @@ void print(int kind, int index, ...) {
 // ---- Registry of live areas (for stg_dump).
 
 qmthread_mutex_t registry_lock = QMTHREAD_MUTEX_INITIALIZER_NORAISE;
+KSI_FORK_GUARDED(registry_lock);
 stg_area_t *registry_slots = nullptr;
 uint32_t registry_capacity = 0;  // entries of registry_slots
 uint32_t *registry_bits = nullptr;

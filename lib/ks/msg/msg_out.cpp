@@ -15,9 +15,11 @@
 
 #include "msg/msg_lock.h"
 #include "msg/msg_state.h"
+#include "thread/qmthread_internal.h"
 #include "thread/tls_impl.h"
 
 qmthread_mutex_t ksi_msg_lock = QMTHREAD_MUTEX_INITIALIZER;
+KSI_FORK_GUARDED(ksi_msg_lock);
 ksi_msg_output_t ksi_msg_out = {};
 
 namespace {

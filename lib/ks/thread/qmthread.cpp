@@ -22,6 +22,8 @@
 
 std::atomic<bool> ksi_qmthread_tracing{false};
 qmthread_mutex_t ksi_lib_lock = QMTHREAD_MUTEX_INITIALIZER_NORAISE;
+// Not taken before a fork: its holder may keep it for a long time.
+static ksi_fork_guarded lib_lock_fork_guarded(&ksi_lib_lock, false);
 std::atomic<qmthread_t> ksi_lib_attached_tid{QMTHREAD_INVALID_TID};
 
 void ksi_qmthread_trace_line(const char *format, ...) {

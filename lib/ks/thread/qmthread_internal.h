@@ -80,3 +80,24 @@ extern std::atomic<qmthread_t> ksi_lib_attached_tid;
 void ksi_lib_lock_release_all(void);
 // True when the caller is the attached thread.
 bool ksi_is_attached_thread(void);
+
+// Hands a process-wide mutex of the library to the fork handlers: in a
+// forked child it stays held only when the forking thread held it, under
+// that thread's new id. With `held_across_fork` the forking thread also
+// takes it before the fork, so that no other thread is inside it when the
+// process is copied; that suits every mutex held only briefly (all but the
+// library lock).
+// REQUIRES: called during static initialisation, through KSI_FORK_GUARDED.
+void ksi_fork_guard(qmthread_mutex_t *mutex, bool held_across_fork);
+struct ksi_fork_guarded {
+  ksi_fork_guarded(qmthread_mutex_t *mutex, bool held_across_fork) {
+    ksi_fork_guard(mutex, held_across_fork);
+  }
+};
+// Placed beside the definition of a static bookkeeping mutex.
+#define KSI_FORK_GUARDED(mutex) \
+  static ksi_fork_guarded mutex##_fork_guarded_(&(mutex), true)
+
+// Removes every registry entry but the caller's (in a forked child, where
+// the other threads do not exist).
+void ksi_registry_keep_only_self(void);

@@ -32,6 +32,7 @@ constexpr size_t kMinStackSize = 0x100000;
 // Registry and key table, both guarded by the registry mutex. The registry
 // is circular through its head: an empty list has null first and last.
 qmthread_mutex_t registry_mutex = QMTHREAD_MUTEX_INITIALIZER_NORAISE;
+KSI_FORK_GUARDED(registry_mutex);
 llist_d_t qmthread_state_list = LLIST_D_HEAD_INITIALIZER;
 #define QMTHREAD_LIST_FIRST(head) ((head)->next)
 #define QMTHREAD_LIST_LAST(head) ((head)->prev)
@@ -210,6 +211,19 @@ ksi_thread_entry *ksi_registry_find_or_add_self(void) {
   if (entry == nullptr) entry = ksi_registry_add(pthread_self());
   ksi_arm_thread_exit_hook();
   return entry;
+}
+
+void ksi_registry_keep_only_self(void) {
+  qmthread_mutex_lock(&registry_mutex);
+  llist_d_t *head = &qmthread_state_list;
+  for (llist_d_t *n = head->next; n != nullptr && n != head;) {
+    ksi_thread_entry *entry = entry_of(n);
+    n = n->next;
+    if (pthread_equal(entry->tid, pthread_self())) continue;
+    registry_unlink(entry);
+    free(entry);
+  }
+  qmthread_mutex_unlock(&registry_mutex);
 }
 
 void ksi_registry_post_all(uint32_t status) {

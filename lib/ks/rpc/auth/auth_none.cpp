@@ -3,6 +3,8 @@
 #include <orvexks/qmthread.h>
 #include <orvexks/rpc/auth.h>
 
+#include "thread/qmthread_internal.h"
+
 namespace {
 
 struct none_handle {
@@ -14,6 +16,7 @@ struct none_handle {
 none_handle shared_none;
 bool shared_none_ready = false;
 qmthread_mutex_t none_mutex = QMTHREAD_MUTEX_INITIALIZER_NORAISE;
+KSI_FORK_GUARDED(none_mutex);
 
 void none_nextverf(AUTH *) {}
 

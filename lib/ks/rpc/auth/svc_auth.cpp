@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "thread/qmthread_internal.h"
+
 namespace {
 
 // ---- AUTH_UNIX.
@@ -155,6 +157,7 @@ struct auth_node {
 
 auth_node *registered = nullptr;
 qmthread_mutex_t registry_mutex = QMTHREAD_MUTEX_INITIALIZER_NORAISE;
+KSI_FORK_GUARDED(registry_mutex);
 
 auth_node *find_registered(int flavor) {
   for (auth_node *n = registered; n != nullptr; n = n->next)

@@ -1,0 +1,104 @@
+// Fork handlers for the library's process-wide mutexes.
+//
+// A mutex records its holder by kernel thread id, and a forked child runs
+// the forking thread under a new id. Without these handlers the child finds
+// every mutex the forking thread held taken by a stranger, and every mutex
+// another thread held taken for good: its first library call deadlocks.
+//
+// Before the fork the forking thread takes every registered bookkeeping
+// mutex (they are held only briefly), so no other thread is half-way
+// through the state they guard when the process is copied. In the child,
+// each registered mutex the forking thread held is handed to its new id,
+// and one held by a thread that does not exist there is made free. The
+// library lock is not taken before the fork, since its holder may keep it
+// for as long as it runs an event loop: in the child it stays held only
+// when the forking thread held it.
+#include "thread/qmthread_internal.h"
+
+#include <orvexnt/nt_init.h>
+#include <orvexnt/nt_thread.h>
+
+#include <sched.h>
+
+#include <cstdlib>
+
+namespace {
+
+constexpr int kMaxGuarded = 48;
+
+struct guarded_mutex {
+  qmthread_mutex_t *mutex;
+  bool held_across_fork;
+};
+
+// Appended to while the library loads (static initialisation runs on one
+// thread); read by the fork handlers.
+guarded_mutex guarded[kMaxGuarded];
+std::atomic<int> guarded_count{0};
+pthread_once_t handlers_once = PTHREAD_ONCE_INIT;
+uint32_t forking_thread_id = 0;
+
+int count() { return guarded_count.load(std::memory_order_acquire); }
+
+// Takes every bookkeeping mutex. A mutex held by another thread makes the
+// forking thread give back what it took this round and try again, so the
+// order in which other threads take them cannot deadlock the fork.
+void before_fork() {
+  forking_thread_id = nt_get_current_thread_id();
+  int n = count();
+  for (;;) {
+    int taken = 0;
+    while (taken < n && (!guarded[taken].held_across_fork ||
+                         qmthread_mutex_trylock(guarded[taken].mutex) == 0))
+      ++taken;
+    if (taken == n) return;
+    while (taken-- > 0)
+      if (guarded[taken].held_across_fork) qmthread_mutex_unlock(guarded[taken].mutex);
+    sched_yield();
+  }
+}
+
+void release_bookkeeping_mutexes() {
+  for (int i = count(); i-- > 0;)
+    if (guarded[i].held_across_fork) qmthread_mutex_unlock(guarded[i].mutex);
+}
+
+void after_fork_parent() { release_bookkeeping_mutexes(); }
+
+void after_fork_child() {
+  // The companion library's child handler ran first and dropped the cached
+  // id, so this is the child's own.
+  uint32_t self = nt_get_current_thread_id();
+  for (int i = 0; i < count(); ++i) {
+    qmthread_mutex_t *m = guarded[i].mutex;
+    if (m->owner == forking_thread_id) {
+      m->owner = self;
+    } else if (m->owner != 0) {
+      pthread_mutex_t fresh = PTHREAD_MUTEX_INITIALIZER;
+      m->lock = fresh;
+      m->owner = 0;
+      m->recursion_count = 0;
+    }
+  }
+  if (!ksi_is_attached_thread())
+    ksi_lib_attached_tid.store(QMTHREAD_INVALID_TID, std::memory_order_relaxed);
+  ksi_registry_keep_only_self();
+  release_bookkeeping_mutexes();
+}
+
+// The companion library's handlers are installed first: its child handler
+// must reset the cached thread id before this layer's runs.
+void install_handlers() {
+  if (nt_init() != 0 || pthread_atfork(before_fork, after_fork_parent, after_fork_child) != 0)
+    abort();
+}
+
+}  // namespace
+
+void ksi_fork_guard(qmthread_mutex_t *mutex, bool held_across_fork) {
+  pthread_once(&handlers_once, install_handlers);
+  int slot = guarded_count.load(std::memory_order_relaxed);
+  KSI_QMTHREAD_ASSERT(slot < kMaxGuarded);
+  guarded[slot] = {mutex, held_across_fork};
+  guarded_count.store(slot + 1, std::memory_order_release);
+}
