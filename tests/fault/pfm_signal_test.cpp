@@ -6,6 +6,8 @@
 #include <orvexks/pfm.h>
 #include <orvexks/qmthread.h>
 
+#include <sched.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -200,6 +202,58 @@ TEST_F(PfmSignal, ForkedChildTakesItsOwnInterrupts) {
   GTEST_SKIP() << "ThreadSanitizer refuses new threads after a multi-threaded fork";
 #endif
   EXPECT_EXIT(interrupt_in_a_forked_child(), testing::ExitedWithCode(0), "^$");
+}
+
+// ---- Signals queued for the delivery thread.
+
+std::atomic<int> slow_handler_state{0};
+std::atomic<int> marker_runs{0};
+
+void slow_handler(int, uint32_t) {
+  slow_handler_state.store(1);
+  while (slow_handler_state.load() != 2) sched_yield();
+}
+
+void marker_handler(int, uint32_t) { marker_runs.fetch_add(1); }
+
+// While the dispatcher is busy, SIGUSR2 arrives and waits in the queue;
+// the program then ignores it. The queued signal is dropped, and the
+// signal queued behind it (SIGHUP) is still dispatched.
+void switch_a_queued_signal_to(void (*now)(int)) {
+  pfm_signal(SIGUSR1, slow_handler);
+  pfm_signal(SIGUSR2, marker_handler);
+  pfm_signal(SIGHUP, marker_handler);
+  kill(getpid(), SIGUSR1);
+  wait_until(slow_handler_state, 1);
+  raise(SIGUSR2);  // reaches the queue before raise returns
+  pfm_signal(SIGUSR2, c_value(now));
+  raise(SIGHUP);
+  slow_handler_state.store(2);
+  wait_until(marker_runs, 1);
+  qmthread_sleep(20);
+  exit(marker_runs.load());
+}
+
+TEST_F(PfmSignal, AQueuedSignalWhoseHandlerChangedIsDropped) {
+  EXPECT_EXIT(switch_a_queued_signal_to(SIG_IGN), testing::ExitedWithCode(1), "^$");
+  EXPECT_EXIT(switch_a_queued_signal_to(SIG_DFL), testing::ExitedWithCode(1), "^$");
+}
+
+// Without descriptors the delivery pipe cannot be made: signals would be
+// lost, and the program is told so.
+void initialise_without_descriptors() {
+  rlimit few{16, 16};
+  setrlimit(RLIMIT_NOFILE, &few);
+  while (dup(0) >= 0) {
+  }
+  pfm_init();
+  exit(0);
+}
+
+TEST(PfmSignalDelivery, FailureToStartIsReported) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(initialise_without_descriptors(), testing::ExitedWithCode(0),
+              "Signals cannot reach the library \\('pipe2' failed\\): ");
 }
 
 // ---- Deferred signals of process type 2.

@@ -66,6 +66,7 @@ void raise_taken(pfm_thread_state *st, uint32_t status) {
 // meanwhile is either the one taken or stays pending for the next check.
 void delivery_check(pfm_thread_state *st) {
   ksi_pfm_init_if_needed();
+  ksi_pfm_start_delivery_if_missing();
   ksi_thread_entry *entry = entry_of(st);
   if (st->pfm_inh_count != 0) return;
   int code;

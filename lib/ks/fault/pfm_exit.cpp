@@ -46,9 +46,21 @@ std::atomic<bool> pass_deferred_on{false};
 uint32_t deferred_mask = 0;
 int deferred_state = 0;
 
-// The self-pipe between the kernel-level handler and the delivery thread.
+// The self-pipe between the kernel-level handler and the delivery thread,
+// and whether that thread runs; under the delivery mutex. The kernel-level
+// handler reads the write end without it.
+qmthread_mutex_t delivery_mutex = QMTHREAD_MUTEX_INITIALIZER_NORAISE;
+KSI_FORK_GUARDED(delivery_mutex);
 int signal_pipe[2] = {-1, -1};
-qmthread_once_t delivery_once = QMTHREAD_ONCE_INIT;
+std::atomic<int> signal_pipe_in{-1};
+bool delivery_running = false;
+// Set once signals go through the delivery thread; after a fork the child
+// starts its own thread on first need (see start_delivery_if_needed).
+std::atomic<bool> delivery_wanted{false};
+std::atomic<bool> delivery_missing{false};
+// Signalled when a dispatch ends (pfm_exit waits for the running one).
+pthread_cond_t dispatch_done = PTHREAD_COND_INITIALIZER;
+pthread_once_t fork_handler_once = PTHREAD_ONCE_INIT;
 
 using c_handler_t = void (*)(int);
 
@@ -82,53 +94,106 @@ bool is_function(pfm_signal_t handler) {
          handler != as_pfm(SIG_IGN);
 }
 
+// True when the library's dispatcher is the handler the kernel runs.
+bool through_dispatcher(handler_pair handlers) {
+  return is_function(handlers.requested) && handlers.requested != handlers.initial;
+}
+
 // The kernel-level handler: async-signal-safe hand-over to the delivery
 // thread.
 void forward_signal(int sig) {
   int saved = errno;
   unsigned char byte = static_cast<unsigned char>(sig);
-  ssize_t rc = write(signal_pipe[1], &byte, 1);
+  ssize_t rc = write(signal_pipe_in.load(std::memory_order_relaxed), &byte, 1);
   (void)rc;
   errno = saved;
 }
 
 void dispatch(int sig);
 
-void *delivery_thread(void *) {
+void *delivery_thread(void *raw) {
+  int from = static_cast<int>(reinterpret_cast<intptr_t>(raw));
   for (;;) {
     unsigned char byte;
-    ssize_t n = read(signal_pipe[0], &byte, 1);
+    ssize_t n = read(from, &byte, 1);
     if (n == 1) dispatch(byte);
     else if (n < 0 && errno != EINTR) return nullptr;
   }
 }
 
-void open_delivery() {
-  if (pipe2(signal_pipe, O_CLOEXEC) != 0) return;
+// Signals are lost while the delivery cannot start: say so. The pfm table
+// keeps its two catalogued messages, so the text goes as a format
+// (position -1).
+void report_delivery_failure(const char *call, int err) {
+  static const char kFormat[] = "Signals cannot reach the library ('%s' failed): %s\n";
+  char text[128];
+  imsg_print(IMSG_ERROR, reinterpret_cast<const ks_msg_table_t *>(kFormat), -1, call,
+             ksi_error_text(err, text, sizeof text));
+}
+
+void open_pipe_locked() {
+  if (signal_pipe[0] >= 0) return;
+  if (pipe2(signal_pipe, O_CLOEXEC) != 0) {
+    signal_pipe[0] = signal_pipe[1] = -1;
+    report_delivery_failure("pipe2", errno);
+    return;
+  }
+  signal_pipe_in.store(signal_pipe[1], std::memory_order_relaxed);
+}
+
+// Under the delivery mutex: the pipe and the thread, whichever is missing.
+void open_delivery_locked() {
+  open_pipe_locked();
+  if (signal_pipe[0] < 0 || delivery_running) return;
   pthread_t tid;
-  if (pthread_create(&tid, nullptr, delivery_thread, nullptr) == 0) pthread_detach(tid);
+  void *from = reinterpret_cast<void *>(static_cast<intptr_t>(signal_pipe[0]));
+  int err = pthread_create(&tid, nullptr, delivery_thread, from);
+  if (err != 0) {
+    report_delivery_failure("pthread_create", err);
+    return;
+  }
+  pthread_detach(tid);
+  delivery_running = true;
 }
 
 // A forked child inherits the kernel-level handlers but neither the
-// delivery thread nor a pipe of its own (the parent's thread would read the
-// child's signals): it gets both afresh.
-void restart_delivery_in_child() {
-  close(signal_pipe[0]);
-  close(signal_pipe[1]);
+// delivery thread nor a pipe of its own (the parent's thread would read
+// the child's signals). The handler gives it a fresh pipe, so signals
+// queue from the start, but creates no thread: the thread starts at the
+// child's first delivery check or handler change.
+void delivery_after_fork_child() {
+  if (signal_pipe[0] >= 0) {
+    close(signal_pipe[0]);
+    close(signal_pipe[1]);
+  }
   signal_pipe[0] = signal_pipe[1] = -1;
+  signal_pipe_in.store(-1, std::memory_order_relaxed);
+  delivery_running = false;
   ksi_pfm_signal_handler_tid.store(QMTHREAD_INVALID_TID, std::memory_order_relaxed);
-  open_delivery();
+  pthread_cond_t fresh = PTHREAD_COND_INITIALIZER;
+  dispatch_done = fresh;
+  if (!delivery_wanted.load(std::memory_order_relaxed)) return;
+  if (pipe2(signal_pipe, O_CLOEXEC) == 0)
+    signal_pipe_in.store(signal_pipe[1], std::memory_order_relaxed);
+  else
+    signal_pipe[0] = signal_pipe[1] = -1;  // reported when the thread starts
+  delivery_missing.store(true, std::memory_order_release);
 }
 
-void start_delivery_thread() {
-  open_delivery();
-  pthread_atfork(nullptr, nullptr, restart_delivery_in_child);
+void install_fork_handler() { pthread_atfork(nullptr, nullptr, delivery_after_fork_child); }
+
+void start_delivery() {
+  pthread_once(&fork_handler_once, install_fork_handler);
+  qmthread_mutex_lock(&delivery_mutex);
+  delivery_wanted.store(true, std::memory_order_relaxed);
+  open_delivery_locked();
+  qmthread_mutex_unlock(&delivery_mutex);
 }
 
 // Gives the kernel the handler the library chose for `sig`.
 void install(int sig, pfm_signal_t chosen, bool dispatcher) {
   if (dispatcher) {
-    qmthread_once(&delivery_once, start_delivery_thread);
+    start_delivery();
     struct sigaction sa {};
     sa.sa_handler = forward_signal;
     sigemptyset(&sa.sa_mask);
@@ -198,10 +263,12 @@ void dispatch(int sig) {
   KSI_PFM_CHECK(!pfm_in_safe_mode(), "!pfm_in_safe_mode() || pfm_is_safemode_signal(sig)");
   handler_pair handlers = handlers_of(sig);
   pfm_signal_t requested = handlers.requested;
-  KSI_PFM_CHECK(requested != as_pfm(SIG_DFL),
-                "handler_sigvec[sig-1] != (pfm_signal_t)SIG_DFL");
-  KSI_PFM_CHECK(requested != as_pfm(SIG_IGN),
-                "handler_sigvec[sig-1] != (pfm_signal_t)SIG_IGN");
+  // A signal waits in the pipe between its arrival and its dispatch; the
+  // program may have switched it to SIG_IGN, SIG_DFL or its initial handler
+  // meanwhile. Such a signal is dropped, as it would have been had it come
+  // after the switch (a synchronous delivery has no such window, and there
+  // the dispatcher checks that the handler is not SIG_IGN or SIG_DFL).
+  if (!through_dispatcher(handlers)) return;
   qmthread_t none = QMTHREAD_INVALID_TID;
   KSI_PFM_CHECK(ksi_pfm_signal_handler_tid.compare_exchange_strong(none, pthread_self()),
                 "qmthread_equal(pfm_signal_handler_tid, QMTHREAD_INVALID_TID)");
@@ -222,7 +289,19 @@ void dispatch(int sig) {
     ksi_pfm_notify_channel(PFM_STATUS_INTERRUPT);
   }
   ksi_run_key_destructors(false);
+  qmthread_mutex_lock(&delivery_mutex);
   ksi_pfm_signal_handler_tid.store(QMTHREAD_INVALID_TID, std::memory_order_release);
+  pthread_cond_broadcast(&dispatch_done);
+  qmthread_mutex_unlock(&delivery_mutex);
+}
+
+// Waits until no dispatch runs (the delivery thread lives as long as the
+// process, so there is no thread to join).
+void wait_for_dispatch_end() {
+  qmthread_mutex_lock(&delivery_mutex);
+  while (!qmthread_is_null(ksi_pfm_signal_handler_tid.load(std::memory_order_acquire)))
+    qmthread_cond_wait(&dispatch_done, &delivery_mutex);
+  qmthread_mutex_unlock(&delivery_mutex);
 }
 
 // Installed for SIGINT and SIGTERM: the attached thread takes an interrupt
@@ -254,6 +333,13 @@ void ksi_pfm_clear_pending_exit(void) {
   pending_exit_code = 0;
   pending_exit_flag.store(false, std::memory_order_release);
   qmthread_mutex_unlock(&exit_mutex);
+}
+
+void ksi_pfm_start_delivery_if_missing(void) {
+  // One attempt: a failure is reported through message output, whose own
+  // delivery checks come back here.
+  if (delivery_missing.load(std::memory_order_acquire) && delivery_missing.exchange(false))
+    start_delivery();
 }
 
 extern "C" {
@@ -392,10 +478,7 @@ KS_API void pfm_exit(int code) {
     return;
 
   ksi_lib_lock_release_all();
-  // The dispatcher runs on the delivery thread, which lives as long as the
-  // process: wait for the running dispatch to finish instead of joining.
-  while (!qmthread_is_null(ksi_pfm_signal_handler_tid.load(std::memory_order_acquire)))
-    qmthread_sleep(1);
+  wait_for_dispatch_end();
   ksi_pfm_close_channel();
   qmthread_mutex_lock(&ksi_pfm_mutex);
   ksi_pfm_proc_type.store(PFM_PROCESS_INVALID);

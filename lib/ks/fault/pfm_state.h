@@ -75,5 +75,8 @@ void ksi_pfm_post(uint32_t status);
 void ksi_pfm_notify_channel(uint32_t status);
 // Receives every queued notification (only on the attached thread).
 void ksi_pfm_drain_channel(void);
+// In a forked child, starts the signal delivery thread the fork handler
+// could not start; nothing elsewhere (one atomic load).
+void ksi_pfm_start_delivery_if_missing(void);
 // Drains and closes the notification channel.
 void ksi_pfm_close_channel(void);
