@@ -322,8 +322,14 @@ KS_API char *credutl_whole_credentials_to_str(
  * Lookups never raise.
  *
  * The records returned are per thread: one account record and one group
- * record per thread, overwritten by that thread's next user or group
- * lookup. The names are qualified ("DOMAIN\name").
+ * record per thread, in the library's thread-local block. A record, and
+ * the SIDs of credutl_getusid and credutl_getgsid, stay valid until the
+ * first of: the same thread's next user (or group, or same-function)
+ * lookup; that thread's outermost leave of the library lock
+ * (qmthread_leave_critical_section at depth 1), its qmthread_exit or its
+ * end, which free the block. Copy a record to keep it longer, or hold the
+ * library lock from the lookup to the last use. The names are qualified
+ * ("DOMAIN\name").
  * ------------------------------------------------------------------------ */
 
 /* Cache limits: a record with a longer string is returned but not cached.
@@ -345,7 +351,7 @@ KS_API credutl_group_sid_t *credutl_getgrgid(credutl_gid_t gid);
 KS_API credutl_group_sid_t *credutl_getgrsid(const credutl_sid_t *sid);
 
 /* The process's user SID and primary group SID in per-thread buffers
- * (valid until the same thread calls the same function again); the address
+ * (valid as the records above); the address
  * of CREDUTL_SID_NOBODY when the platform cannot tell. */
 KS_API const credutl_sid_t *credutl_getusid(void);
 KS_API const credutl_sid_t *credutl_getgsid(void);

@@ -77,7 +77,11 @@ KS_API int imsg_dynamic_len_snprintf(char **result, int start_size,
                                      int index, ...);
 
 /* Text of a C library, system or socket error number, in a per-thread
- * buffer valid until the thread's next call. */
+ * buffer of the library's thread-local block. Per-thread results of this
+ * header (this text, imsg_get_app_name's copy) stay valid until the first
+ * of: the same thread's next call of the same function; that thread's
+ * outermost leave of the library lock (qmthread_leave_critical_section at
+ * depth 1), its qmthread_exit or its end, which free the block. */
 KS_API const char *imsg_strerror(int err);
 
 /* The process-wide tagging switch of test harnesses. */
@@ -155,7 +159,8 @@ KS_API void imsg_print_sharedv(int kind, const char *subsys, const void *table,
 KS_API int imsg_fputs(const char *text, FILE *stream);
 
 /* The application name prefixing messages ("noname" until set); a path and
- * an ".exe" ending are dropped. The getter returns a per-thread copy. */
+ * an ".exe" ending are dropped. The getter returns a per-thread copy
+ * (valid as imsg_strerror's text). */
 KS_API void imsg_set_app_name(const char *name);
 KS_API const char *imsg_get_app_name(void);
 /* Both return the previous setting. */

@@ -227,7 +227,14 @@ KS_API int strutl_str_in_list(list_t *list, const char *s);
 /* 0 when s is decimal digits only, else 1 (null and empty included). */
 KS_API int strutl_match_numeric_string(const char *s);
 
-/* strtok with a per-thread cursor: a non-null text starts a new scan. */
+/* strtok with a per-thread cursor: a non-null text starts a new scan. The
+ * cursor, like the buffers of strutl_u32tostr and strutl_flags_to_str,
+ * lives in the library's thread-local block: it lasts until the first of
+ * the same thread's next call of the same function, and that thread's
+ * outermost leave of the library lock (qmthread_leave_critical_section at
+ * depth 1), its qmthread_exit or its end, which free the block. A scan
+ * that spans such a leave ends there: the next call with a null text
+ * returns null. */
 KS_API char *strutl_tokenize(char *text, const char *delims);
 /* 1 when name is acceptable as a name: non-empty, first character not in
  * bad_first, every character printable and not a control, ASCII
