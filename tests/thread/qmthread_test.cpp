@@ -412,4 +412,47 @@ TEST(QmthreadKeys, PerThreadBlocksCarryTheirArea) {
   });
 }
 
+// ---- Per-thread slots.
+
+struct counted_record {
+  int value;
+  char bytes[300];
+};
+std::atomic<int> cleanups{0};
+ksi_tls_slot_t counted_slot =
+    KSI_TLS_SLOT_INIT(counted_record, [](void *record) {
+      cleanups.fetch_add(static_cast<counted_record *>(record)->value);
+    });
+ksi_tls_slot_t plain_slot = KSI_TLS_SLOT_INIT(int, nullptr);
+
+// A slot's record is per thread, zero-filled and made once; its cleanup
+// runs once when the block goes (outermost leave of the library lock or
+// the thread's end), and a slot without cleanup needs none.
+TEST(QmthreadSlots, RecordsArePerThreadAndCleanedUpWithTheBlock) {
+  on_thread([] {
+    qmthread_enter_critical_section();
+    auto *mine = ksi_tls_record<counted_record>(&counted_slot);
+    ASSERT_NE(mine, nullptr);
+    EXPECT_EQ(mine->value, 0);
+    for (char c : mine->bytes) EXPECT_EQ(c, 0);
+    EXPECT_EQ(ksi_tls_record<counted_record>(&counted_slot), mine);
+    EXPECT_GE(counted_slot.index.load(), 0);
+    EXPECT_NE(ksi_tls_needed<int>(&plain_slot), nullptr);
+    EXPECT_NE(plain_slot.index.load(), counted_slot.index.load());
+    mine->value = 1;
+    on_thread([&] {
+      auto *theirs = ksi_tls_record<counted_record>(&counted_slot);
+      EXPECT_NE(theirs, mine);
+      EXPECT_EQ(theirs->value, 0);
+      theirs->value = 10;  // cleaned up when this thread ends
+    });
+    EXPECT_EQ(cleanups.load(), 10);
+    qmthread_leave_critical_section();
+    EXPECT_EQ(cleanups.load(), 11);
+    // A fresh record after the block went.
+    EXPECT_EQ(ksi_tls_record<counted_record>(&counted_slot)->value, 0);
+  });
+  EXPECT_EQ(cleanups.load(), 11);
+}
+
 }  // namespace

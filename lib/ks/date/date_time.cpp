@@ -45,26 +45,22 @@ bool ksi_date_is_recent(time_t t) {
   return date_one_year_ago(now) < t && t <= now;
 }
 
-ksi_date_tls *ksi_date_tls_get(void) {
-  ksi_tls_t *block = ksi_tls_block();
-  if (block->date == nullptr) {
-    void *mem = stg_alloc_quiet(block->area, sizeof(ksi_date_tls));
-    if (mem == nullptr) return nullptr;
-    memset(mem, 0, sizeof(ksi_date_tls));
-    block->date = static_cast<ksi_date_tls *>(mem);
-  }
-  return block->date;
-}
+namespace {
 
 // The buffers live in the block's own area; only the token copies are on
 // the heap.
-void ksi_date_tls_cleanup(ksi_tls_t *block) {
-  if (block->date == nullptr) return;
-  for (char *&token : block->date->tokens) {
+void date_tls_cleanup(void *record) {
+  for (char *&token : static_cast<ksi_date_tls *>(record)->tokens) {
     if (token != nullptr) stg_free(token);
     token = nullptr;
   }
 }
+
+ksi_tls_slot_t date_slot = KSI_TLS_SLOT_INIT(ksi_date_tls, date_tls_cleanup);
+
+}  // namespace
+
+ksi_date_tls *ksi_date_tls_get(void) { return ksi_tls_record<ksi_date_tls>(&date_slot); }
 
 extern "C" {
 

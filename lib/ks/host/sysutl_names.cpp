@@ -31,26 +31,20 @@ struct ksi_sysutl_tls {
   char group_buf[SYSUTL_NAME_BUF_SIZE];
 };
 
-void ksi_sysutl_tls_cleanup(ksi_tls_t *block) {
-  ksi_sysutl_tls *tls = block->sysutl;
-  if (tls == nullptr) return;
+namespace {
+
+void sysutl_tls_cleanup(void *record) {
+  auto *tls = static_cast<ksi_sysutl_tls *>(record);
   free(tls->login_name);
   free(tls->group_name);
   free(tls->fullname_login);
   free(tls->fullname);
-  free(tls);
-  block->sysutl = nullptr;
 }
 
-namespace {
+ksi_tls_slot_t sysutl_slot = KSI_TLS_SLOT_INIT(ksi_sysutl_tls, sysutl_tls_cleanup);
 
 // The thread's record, or null when memory runs out.
-ksi_sysutl_tls *sysutl_tls() {
-  ksi_tls_t *block = ksi_tls_block();
-  if (block->sysutl == nullptr)
-    block->sysutl = static_cast<ksi_sysutl_tls *>(calloc(1, sizeof(ksi_sysutl_tls)));
-  return block->sysutl;
-}
+ksi_sysutl_tls *sysutl_tls() { return ksi_tls_record<ksi_sysutl_tls>(&sysutl_slot); }
 
 void copy_cut(char *dst, size_t size, const char *src) {
   size_t n = strlen(src);

@@ -26,25 +26,19 @@ struct ksi_credutl_tls {
   credutl_sid_t gsid;
 };
 
-void ksi_credutl_tls_cleanup(ksi_tls_t *block) {
-  if (block->credutl == nullptr) return;
-  ksi_account_free(&block->credutl->account);
-  ksi_group_free(&block->credutl->group_own);
-  free(block->credutl);
-  block->credutl = nullptr;
+namespace {
+
+void credutl_tls_cleanup(void *record) {
+  auto *t = static_cast<ksi_credutl_tls *>(record);
+  ksi_account_free(&t->account);
+  ksi_group_free(&t->group_own);
 }
 
-namespace {
+ksi_tls_slot_t credutl_slot = KSI_TLS_SLOT_INIT(ksi_credutl_tls, credutl_tls_cleanup);
 
 constexpr credutl_uid_t kNobodyId = CREDUTL_ID_NOBODY;
 
-ksi_credutl_tls *thread_state() {
-  ksi_tls_t *block = ksi_tls_block();
-  if (block->credutl == nullptr)
-    block->credutl =
-        static_cast<ksi_credutl_tls *>(calloc(1, sizeof(ksi_credutl_tls)));
-  return block->credutl;
-}
+ksi_credutl_tls *thread_state() { return ksi_tls_record<ksi_credutl_tls>(&credutl_slot); }
 
 uint32_t clip(uint32_t id) { return id > kNobodyId ? kNobodyId : id; }
 

@@ -19,7 +19,7 @@
 
 #include "msg/catalog.h"
 #include "msg/msg_lock.h"
-#include "thread/tls_impl.h"
+#include "msg/msg_tls.h"
 
 namespace {
 
@@ -106,7 +106,7 @@ int open_slot(const char *name) {
 const char *keep_translation(const char *text, const char *dflt) {
   char *copy = strdup(text);
   if (copy == nullptr) return dflt;
-  ksi_msg_tls_t &tls = ksi_tls_block()->msg;
+  ksi_msg_tls_t &tls = ksi_msg_tls();
   std::free(tls.translation);
   tls.translation = copy;
   return copy;
@@ -146,7 +146,8 @@ void ksi_catalog_set_ops_for_test(const ksi_catalog_ops_t *new_ops) {
   qmthread_mutex_unlock(&ksi_msg_lock);
 }
 
-void ksi_msg_tls_cleanup(ksi_tls_t *block) {
-  std::free(block->msg.translation);
-  block->msg.translation = nullptr;
+static void msg_tls_cleanup(void *record) {
+  std::free(static_cast<ksi_msg_tls_t *>(record)->translation);
 }
+
+ksi_tls_slot_t ksi_msg_tls_slot = KSI_TLS_SLOT_INIT(ksi_msg_tls_t, msg_tls_cleanup);

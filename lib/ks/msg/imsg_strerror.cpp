@@ -12,7 +12,7 @@
 #include "msg/msg_lookup.h"
 #include "msg/msg_state.h"
 #include "msg/imsg_msgs.h"
-#include "thread/tls_impl.h"
+#include "msg/msg_tls.h"
 
 namespace {
 
@@ -59,7 +59,7 @@ extern "C" {
 const char *imsg_strerror(int err) {
   const int saved = errno;
   ksi_msg_init();
-  ksi_msg_tls_t &tls = ksi_tls_block()->msg;
+  ksi_msg_tls_t &tls = ksi_msg_tls();
   const bool status = ksi_msg_state.print_status;
   const unsigned os_code = static_cast<unsigned>(saved);
   char *out = tls.strerror_result;

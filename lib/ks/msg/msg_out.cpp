@@ -114,10 +114,14 @@ void ksi_msg_set_log_stream(FILE *stream) {
   ksi_msg_state.log_active = stream != nullptr;
 }
 
-void ksi_msg_out_tls_cleanup(ksi_tls_t *block) {
-  std::free(block->msg_app_name);
-  block->msg_app_name = nullptr;
+// imsg_get_app_name's per-thread copy (malloc).
+struct app_name_tls {
+  char *copy;
+};
+static void app_name_tls_cleanup(void *record) {
+  std::free(static_cast<app_name_tls *>(record)->copy);
 }
+static ksi_tls_slot_t app_name_slot = KSI_TLS_SLOT_INIT(app_name_tls, app_name_tls_cleanup);
 
 extern "C" {
 
@@ -231,13 +235,13 @@ void imsg_set_app_name(const char *name) {
 
 const char *imsg_get_app_name(void) {
   ksi_msg_init();
-  ksi_tls_t *block = ksi_tls_block();
+  app_name_tls *tls = ksi_tls_record<app_name_tls>(&app_name_slot);
   qmthread_mutex_lock(&ksi_msg_lock);
-  char *copy = strdup(ksi_msg_state.app_name);
+  char *copy = tls != nullptr ? strdup(ksi_msg_state.app_name) : nullptr;
   qmthread_mutex_unlock(&ksi_msg_lock);
   if (copy == nullptr) return "noname";
-  std::free(block->msg_app_name);
-  block->msg_app_name = copy;
+  std::free(tls->copy);
+  tls->copy = copy;
   return copy;
 }
 

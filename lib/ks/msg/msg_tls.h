@@ -1,7 +1,8 @@
-// The message family's record in the library's thread-local block.
+// The message family's per-thread record (a slot of the library's
+// thread-local block).
 #pragma once
 
-struct ksi_tls_t;
+#include "thread/tls_impl.h"
 
 struct ksi_msg_tls_t {
   char *translation;           // last translated text returned (malloc)
@@ -9,5 +10,9 @@ struct ksi_msg_tls_t {
   char strerror_compose[1024]; // imsg_strerror's composition
 };
 
-// Frees what the record owns; run when the thread's block goes.
-void ksi_msg_tls_cleanup(ksi_tls_t *block);
+extern ksi_tls_slot_t ksi_msg_tls_slot;
+
+// The caller's record; running out of memory for it ends the process.
+inline ksi_msg_tls_t &ksi_msg_tls(void) {
+  return *ksi_tls_needed<ksi_msg_tls_t>(&ksi_msg_tls_slot);
+}

@@ -132,6 +132,10 @@ int alphabet_value(unsigned char c) {
 
 }  // namespace
 
+static ksi_tls_slot_t strutl_slot = KSI_TLS_SLOT_INIT(ksi_strutl_tls, nullptr);
+
+ksi_strutl_tls *ksi_strutl_tls_get() { return ksi_tls_needed<ksi_strutl_tls>(&strutl_slot); }
+
 extern "C" {
 
 // ---- Searching.
@@ -419,12 +423,12 @@ KS_API int strutl_extract_tail(const char *text, char *out, size_t out_size) {
 // ---- Tokenising.
 
 KS_API char *strutl_tokenize(char *text, const char *delims) {
-  ksi_tls_t *tls = ksi_tls_block();
-  char *p = text != nullptr ? text : tls->strutl_token_cursor;
+  ksi_strutl_tls *tls = ksi_strutl_tls_get();
+  char *p = text != nullptr ? text : tls->token_cursor;
   if (p == nullptr) return nullptr;
   while (*p != '\0' && byte_in(p, ksi_mb_step(p), delims)) ++p;
   if (*p == '\0') {
-    tls->strutl_token_cursor = nullptr;
+    tls->token_cursor = nullptr;
     return nullptr;
   }
   char *token = p;
@@ -432,12 +436,12 @@ KS_API char *strutl_tokenize(char *text, const char *delims) {
     const int len = ksi_mb_step(p);
     if (byte_in(p, len, delims)) {
       *p = '\0';
-      tls->strutl_token_cursor = p + 1;
+      tls->token_cursor = p + 1;
       return token;
     }
     p += len;
   }
-  tls->strutl_token_cursor = p;
+  tls->token_cursor = p;
   return token;
 }
 

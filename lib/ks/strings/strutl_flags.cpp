@@ -1,7 +1,6 @@
 // Flag words as texts and back, through a caller's table of
 // {name, mask} entries.
 #include "strings/strutl_internal.h"
-#include "thread/tls_impl.h"
 
 #include <orvexks/stg.h>
 #include <orvexks/strutl.h>
@@ -63,8 +62,8 @@ extern "C" {
 KS_API const char *strutl_flags_to_str(uint32_t flags, const char *sep,
                                        const strutl_flag_name_t *table,
                                        int count) {
-  char *buf = ksi_tls_block()->strutl_flags_buf;
-  constexpr size_t kSize = sizeof(ksi_tls_t::strutl_flags_buf);
+  char *buf = ksi_strutl_tls_get()->flags_buf;
+  constexpr size_t kSize = sizeof(ksi_strutl_tls::flags_buf);
   size_t len = 0;
   buf[0] = '\0';
   sep = separator_or_blank(sep);

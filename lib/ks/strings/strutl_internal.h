@@ -26,3 +26,13 @@ bool ksi_mb_char_in_set(const char *ch, int len, const char *set);
 inline int ksi_mb_step(const char *s) {
   return strutl_mblen(s, MB_LEN_MAX);
 }
+
+// The string utilities' per-thread record (a slot of the library's
+// thread-local block), made on first use; running out of memory for it
+// ends the process.
+struct ksi_strutl_tls {
+  char u32tostr_buf[33];  // result of strutl_u32tostr
+  char flags_buf[1024];   // result of strutl_flags_to_str
+  char *token_cursor;     // where strutl_tokenize resumes
+};
+ksi_strutl_tls *ksi_strutl_tls_get();

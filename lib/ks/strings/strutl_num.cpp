@@ -2,7 +2,7 @@
 // over the C library's strto* functions, parameters with defaults and
 // clamping, sizes with k/m/g suffixes, unsigned-to-text in any base) and
 // the 32-bit text hash.
-#include "thread/tls_impl.h"
+#include "strings/strutl_internal.h"
 
 #include <orvexks/strutl.h>
 
@@ -155,7 +155,7 @@ KS_API const char *strutl_u32tostr(uint32_t value, int base, int width) {
   static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
   constexpr int kMaxDigits = 32;
   if (base < 2 || base > 36) return nullptr;
-  char *buf = ksi_tls_block()->strutl_u32tostr_buf;
+  char *buf = ksi_strutl_tls_get()->u32tostr_buf;
   // Digits are produced from the end of the buffer backwards.
   char *p = buf + kMaxDigits;
   *p = '\0';

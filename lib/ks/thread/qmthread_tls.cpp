@@ -1,9 +1,7 @@
 // Start of the threads layer, the thread registry, thread creation and
-// end, thread-local keys, per-thread storage blocks and the library's
-// thread-local block.
+// end, thread-local keys and per-thread storage blocks.
 #include "fault/pfm_state.h"
 #include "thread/qmthread_internal.h"
-#include "thread/tls_impl.h"
 
 #include <orvexks/stg.h>
 #include <orvexnt/nt_thread.h>
@@ -15,14 +13,6 @@
 #include <ctime>
 
 pthread_key_t ksi_pfm_state_key;
-
-// Families whose per-thread records own memory release it here.
-// Dates first, then the two message records, then the families that came
-// later, the system utilities last.
-const ksi_tls_cleanup_t ksi_tls_cleanups[] = {
-    ksi_date_tls_cleanup,    ksi_msg_tls_cleanup, ksi_msg_out_tls_cleanup,
-    ksi_credutl_tls_cleanup, ksi_rpc_tls_cleanup, ksi_sysutl_tls_cleanup,
-    nullptr};
 
 namespace {
 
@@ -46,8 +36,6 @@ int key_count = 0;
 
 qmthread_once_t init_once = QMTHREAD_ONCE_INIT;
 pthread_key_t exit_hook_key;
-qmthread_once_t tls_block_once = QMTHREAD_ONCE_INIT;
-qmthread_key_t tls_block_key;
 
 ksi_thread_entry *entry_of(llist_d_t *node) {
   return static_cast<ksi_thread_entry *>(node->data);
@@ -144,18 +132,6 @@ int set_stack_floor(pthread_attr_t *attr) {
   size_t size = 0;
   if (pthread_attr_getstacksize(attr, &size) == 0 && size >= kMinStackSize) return 0;
   return pthread_attr_setstacksize(attr, kMinStackSize);
-}
-
-void destroy_tls_block(void *raw) {
-  auto *block = static_cast<ksi_tls_t *>(raw);
-  for (const ksi_tls_cleanup_t *cleanup = ksi_tls_cleanups; *cleanup != nullptr; ++cleanup)
-    (*cleanup)(block);
-  qmthread_free_tls(block);
-}
-
-void create_tls_block_key() {
-  if (qmthread_key_create(&tls_block_key, destroy_tls_block) != 0)
-    pfm_panic(__FILE__, __LINE__);
 }
 
 }  // namespace
@@ -258,16 +234,6 @@ void ksi_run_key_destructors(bool thread_ending) {
 void ksi_arm_thread_exit_hook(void) {
   if (pthread_getspecific(exit_hook_key) == nullptr)
     pthread_setspecific(exit_hook_key, &exit_hook_key);
-}
-
-ksi_tls_t *ksi_tls_block(void) {
-  qmthread_once(&tls_block_once, create_tls_block_key);
-  auto *block = static_cast<ksi_tls_t *>(qmthread_get_tls(tls_block_key));
-  if (block != nullptr) return block;
-  block = static_cast<ksi_tls_t *>(qmthread_alloc_tls(sizeof(ksi_tls_t)));
-  if (block == nullptr || qmthread_set_tls(tls_block_key, block) != 0)
-    pfm_panic(__FILE__, __LINE__);
-  return block;
 }
 
 extern "C" {

@@ -1,33 +1,51 @@
-// The library's thread-local block: one per thread, created on first use.
-// Families that keep per-thread state add their member records here.
+// Per-thread slots: the library's thread-local block and its registry.
+//
+// A family that keeps per-thread state defines one slot (the size of its
+// record and a cleanup function) and asks for the caller's record through
+// it. The slot gets its index in the block on its first use in the
+// process; the record is made, zero-filled, from the block's own storage
+// area on the thread's first use. When the block goes (outermost leave of
+// the library lock, qmthread_exit, end of the thread) each made record's
+// cleanup runs, in slot order, and the area goes with every record in it.
+// The threads layer thereby knows no family's state.
 #pragma once
 
 #include <orvexks/stg.h>
 
-#include "msg/msg_tls.h"
+#include <atomic>
+#include <cstddef>
+
+// At most this many slots in the process (a fixed table: the block is one
+// allocation).
+constexpr int kKsiTlsMaxSlots = 16;
+
+struct ksi_tls_slot_t {
+  size_t size;                    // bytes of the family's record
+  void (*cleanup)(void *record);  // frees what the record owns, or null
+  std::atomic<int> index;         // -1 until the first use
+};
+#define KSI_TLS_SLOT_INIT(type, cleanup) {sizeof(type), (cleanup), {-1}}
 
 struct ksi_tls_t {
   stg_area_t area;  // the storage area holding the block; always first
-  struct ksi_date_tls *date;  // date result buffers, made on first use
-  ksi_msg_tls_t msg;
-  char *msg_app_name;  // imsg_get_app_name's copy (malloc)
-  char strutl_u32tostr_buf[33];  // result of strutl_u32tostr
-  char strutl_flags_buf[1024];   // result of strutl_flags_to_str
-  char *strutl_token_cursor;     // where strutl_tokenize resumes
-  struct ksi_credutl_tls *credutl;  // account and group lookup results
-  struct ksi_rpc_tls *rpc;       // RPC error texts and creation error, made on first use
-  struct ksi_sysutl_tls *sysutl; // the current user's names and name conversions, made on first use
+  void *records[kKsiTlsMaxSlots];  // by slot index; null until made
 };
-
-// Run on a thread's block before it is freed, in list order; the list ends
-// with a null entry.
-typedef void (*ksi_tls_cleanup_t)(ksi_tls_t *block);
-extern const ksi_tls_cleanup_t ksi_tls_cleanups[];
-void ksi_date_tls_cleanup(ksi_tls_t *block);
-void ksi_rpc_tls_cleanup(ksi_tls_t *block);
-void ksi_sysutl_tls_cleanup(ksi_tls_t *block);
-void ksi_credutl_tls_cleanup(ksi_tls_t *block);
-void ksi_msg_out_tls_cleanup(ksi_tls_t *block);
 
 // The caller's block (zero-filled when new). Failure ends the process.
 ksi_tls_t *ksi_tls_block(void);
+
+// The caller's record of `slot`, made on first use; null when memory for
+// it runs out.
+void *ksi_tls_get(ksi_tls_slot_t *slot);
+// As ksi_tls_get, but running out of memory ends the process (pfm_panic),
+// as it does for the block itself.
+void *ksi_tls_need(ksi_tls_slot_t *slot);
+
+template <typename T>
+T *ksi_tls_record(ksi_tls_slot_t *slot) {
+  return static_cast<T *>(ksi_tls_get(slot));
+}
+template <typename T>
+T *ksi_tls_needed(ksi_tls_slot_t *slot) {
+  return static_cast<T *>(ksi_tls_need(slot));
+}

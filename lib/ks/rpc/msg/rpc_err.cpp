@@ -19,12 +19,9 @@ struct ksi_rpc_tls {
   struct rpc_createerr createerr;
 };
 
-void ksi_rpc_tls_cleanup(ksi_tls_t *block) {
-  free(block->rpc);
-  block->rpc = nullptr;
-}
-
 namespace {
+
+ksi_tls_slot_t rpc_slot = KSI_TLS_SLOT_INIT(ksi_rpc_tls, nullptr);
 
 const char *const kStatTexts[] = {
     "RPC: Success",
@@ -158,11 +155,7 @@ const char *auth_text(int why) {
   return why >= 0 && static_cast<unsigned>(why) < kAuthCount ? kAuthTexts[why] : nullptr;
 }
 
-ksi_rpc_tls *rpc_tls() {
-  ksi_tls_t *block = ksi_tls_block();
-  if (block->rpc == nullptr) block->rpc = static_cast<ksi_rpc_tls *>(calloc(1, sizeof(ksi_rpc_tls)));
-  return block->rpc;
-}
+ksi_rpc_tls *rpc_tls() { return ksi_tls_record<ksi_rpc_tls>(&rpc_slot); }
 
 // Appends to the thread's text buffer, truncating at its end.
 struct text_builder {
