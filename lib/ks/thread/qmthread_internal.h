@@ -51,6 +51,13 @@ inline void ksi_entry_set_pending(ksi_thread_entry *entry, uint32_t status) {
       .store(status, std::memory_order_release);
 }
 
+// Guards the thread registry and the key table.
+extern qmthread_mutex_t ksi_registry_mutex;
+// The registry must be empty when the layer starts (assertion report).
+void ksi_registry_check_empty(void);
+// Creates the end-of-thread hook's key and the fault state's key.
+void ksi_keys_init(void);
+
 // Registry add: returns the (new or existing) entry of `tid`.
 ksi_thread_entry *ksi_registry_add(qmthread_t tid);
 // Registry remove: unlinks and frees the entry of `tid`, if any.
