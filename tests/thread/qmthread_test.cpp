@@ -387,6 +387,26 @@ TEST(QmthreadKeys, DestructorRunsOncePerThread) {
   qmthread_key_delete(key);
 }
 
+std::atomic<int> new_key_runs{0};
+
+// A deleted key stays in the key table; a later key that gets the same
+// number from the system has its own destructor run, not the old one.
+TEST(QmthreadKeys, AReusedKeyNumberRunsItsNewDestructor) {
+  qmthread_key_t old_key, new_key;
+  ASSERT_EQ(qmthread_key_create(&old_key, [](void *) { ADD_FAILURE() << "old destructor"; }), 0);
+  qmthread_key_delete(old_key);
+  ASSERT_EQ(qmthread_key_create(&new_key, [](void *) { ++new_key_runs; }), 0);
+  if (new_key != old_key) GTEST_SKIP() << "the system did not reuse the key number";
+  static int value;
+  on_thread([&] {
+    qmthread_enter_critical_section();
+    qmthread_set_tls(new_key, &value);
+    qmthread_leave_critical_section();
+  });
+  EXPECT_EQ(new_key_runs.load(), 1);
+  qmthread_key_delete(new_key);
+}
+
 TEST(QmthreadKeys, PerThreadBlocksCarryTheirArea) {
   struct block {
     stg_area_t area;

@@ -29,7 +29,14 @@ pthread_key_t exit_hook_key;
 int record_key(pthread_key_t key, void (*destructor)(void *)) {
   qmthread_mutex_lock(&ksi_registry_mutex);
   int err = 0;
-  if (key_count >= kMaxKeys) {
+  // A deleted key stays in the table; when the system hands its number out
+  // again, the new key takes over the record (else the old destructor
+  // would run on the new key's values).
+  int reused = 0;
+  while (reused < key_count && key_table[reused].key != key) ++reused;
+  if (reused < key_count) {
+    key_table[reused].destructor = destructor;
+  } else if (key_count >= kMaxKeys) {
     err = ENOMEM;
   } else {
     key_table[key_count].key = key;
