@@ -344,7 +344,7 @@ TEST(PfmExternal, NoSignalsAndNoAttachedThread) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(signal_in_external_process(), testing::KilledBySignal(SIGABRT),
               "PFM_ASSERT:\\(!pfm_in_safe_mode\\(\\) \\|\\| "
-              "pfm_is_safemode_signal\\(sig\\)\\) failed: '.*pfm_exit\\.cpp':[0-9]+\n");
+              "pfm_is_safemode_signal\\(sig\\)\\) failed: '.*pfm_signals\\.cpp':[0-9]+\n");
   EXPECT_EXIT(external_type_after_initialisation(), testing::KilledBySignal(SIGABRT),
               "PFM_ASSERT:\\(pfm_inited == 0\\) failed");
   EXPECT_EXIT(pfm_proc_init(PFM_PROCESS_INVALID), testing::KilledBySignal(SIGABRT),
