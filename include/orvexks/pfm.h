@@ -87,6 +87,12 @@ KS_API uint32_t pfm_proc(void);
 KS_API int pfm_in_safe_mode(void);
 KS_API int pfm_proc_asignals(int how);
 KS_API pfm_signal_t pfm_signal(int sig, pfm_signal_t handler);
+/* Registers an exit handler. pfm_exit (and the C runtime's exit) runs the
+ * handlers newest first while holding the fault-management mutex, so that
+ * handlers registered meanwhile also run and two exits never run the same
+ * handler: a handler must not wait for another thread that registers a
+ * handler, calls pfm_signal or pfm_set_exit. Each handler receives its
+ * entry and frees it; the library does not. */
 KS_API void pfm_on_exit(pfm_exit_handler_t handler, void *arg);
 KS_API pfm_exit_fn_t pfm_set_exit(pfm_exit_fn_t fn);
 KS_API void pfm_exit(int code);

@@ -85,7 +85,9 @@ KS_API int qmthread_mutex_set_noraise(qmthread_mutex_t *mutex);
 KS_API int qmthread_mutex_destroy(qmthread_mutex_t *mutex);
 KS_API int qmthread_mutex_lock(qmthread_mutex_t *mutex);
 KS_API int qmthread_mutex_trylock(qmthread_mutex_t *mutex);
-/* 1 when the caller does not hold the mutex. */
+/* Releases one level. A caller that does not hold the mutex gets 1 (not
+ * a POSIX error number, and nothing changes): callers test for non-zero,
+ * and 1 is the documented answer to that misuse. */
 KS_API int qmthread_mutex_unlock(qmthread_mutex_t *mutex);
 
 KS_API int qmthread_rwlock_init(qmthread_rwlock_t *rwlock, uint32_t type);

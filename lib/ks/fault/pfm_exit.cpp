@@ -44,6 +44,10 @@ void ksi_pfm_clear_pending_exit(void) {
 
 void ksi_pfm_reset_exit_function(void) { exit_function = exit; }
 
+// The handlers run under the pfm mutex, as the interface specifies (pfm.h):
+// handlers registered while they run are run too, and concurrent exits
+// never run one handler twice. The mutex is recursive for this thread, so
+// a handler may itself register handlers.
 void ksi_pfm_run_exit_handlers(int code) {
   qmthread_mutex_lock(&ksi_pfm_mutex);
   while (exit_stack != nullptr) {

@@ -319,6 +319,8 @@ KS_API int qmthread_mutex_lock(qmthread_mutex_t *mutex) { return acquire(mutex, 
 KS_API int qmthread_mutex_trylock(qmthread_mutex_t *mutex) { return acquire(mutex, false); }
 
 KS_API int qmthread_mutex_unlock(qmthread_mutex_t *mutex) {
+  // 1, not EPERM: the interface answers a release by a non-owner with 1
+  // and callers rely on that value (qmthread.h).
   if (owner_of(mutex) != nt_get_current_thread_id()) {
     KSI_QMTHREAD_TRACE("Fail to unlock mutex %u, for it's not the owner\n",
                        static_cast<unsigned>(reinterpret_cast<uintptr_t>(mutex)));
