@@ -8,6 +8,7 @@
 #include <orvexks/stg.h>
 #include <orvexnt/nt_thread.h>
 
+#include "containers/ilist.h"
 #include "fault/pfm_state.h"
 #include "thread/qmthread_internal.h"
 #include "thread/tls_impl.h"
@@ -117,7 +118,8 @@ TEST(QmthreadMutex, StatisticsAndLockOrderGroups) {
   qmthread_sleep(20);
   qmthread_mutex_unlock(&low);
   qmthread_mutex_unlock(&high);
-  EXPECT_EQ(ksi_pfm_state()->held.next, nullptr);
+  EXPECT_TRUE(ksi_ilist_empty(&ksi_pfm_state()->held));
+  EXPECT_FALSE(ksi_pfm_state_in_use(ksi_pfm_state()));
   EXPECT_EQ(low.lock_count, 2u);
   EXPECT_GE(low.held_time.sec * 1000000 + low.held_time.usec, 15000);
   EXPECT_LT(low.held_time.usec, 1000000);

@@ -1,55 +1,32 @@
-// Circular doubly linked lists with intrusive nodes.
-//
-// A head whose links are still null (LLIST_D_HEAD_INITIALIZER) is made
-// circular by the first insertion; from then on an empty list is a head
-// that points at itself. Nodes live in the caller's records, so linking and
-// unlinking never allocate.
+// Circular doubly linked lists with intrusive nodes: the interface over
+// the library's one internal list (containers/ilist.h, which states the
+// empty-list convention). Nodes live in the caller's records, so linking
+// and unlinking never allocate.
+#include "containers/ilist.h"
+
 #include <orvexks/llist.h>
 #include <orvexks/pfm.h>
-
-namespace {
-
-void make_circular(llist_d_t *head) {
-  if (head->next == nullptr || head->prev == nullptr) {
-    head->next = head;
-    head->prev = head;
-  }
-}
-
-// Links `node` in front of `at` (which may be the head: then at the tail).
-void link_before(llist_d_t *node, void *data, llist_d_t *at) {
-  node->data = data;
-  node->next = at;
-  node->prev = at->prev;
-  at->prev->next = node;
-  at->prev = node;
-}
-
-}  // namespace
 
 extern "C" {
 
 void llist_d_insert(llist_d_t *head, void *data, llist_d_t *node,
                     llist_d_cmp_t position) {
-  make_circular(head);
-  llist_d_t *at;
-  if (position == LLIST_D_TAIL) {
-    at = head;
-  } else if (position == LLIST_D_FRONT) {
-    at = head->next;
-  } else {
+  llist_d_t *at = head;
+  if (position == LLIST_D_FRONT) {
+    at = ksi_ilist_empty(head) ? head : head->next;
+  } else if (position != LLIST_D_TAIL) {
     // Before the first node the new one does not sort after, so nodes that
     // compare equal end up behind it.
-    at = head->next;
-    while (at != head && position(data, at->data) > 0) at = at->next;
+    at = ksi_ilist_first(head);
+    while (at != nullptr && position(data, at->data) > 0) at = ksi_ilist_next(head, at);
+    if (at == nullptr) at = head;
   }
-  link_before(node, data, at);
+  ksi_ilist_link_before(head, node, data, at);
 }
 
 void llist_d_insert_before(llist_d_t *head, void *data, llist_d_t *node,
                            llist_d_t *existing) {
-  make_circular(head);
-  link_before(node, data, existing);
+  ksi_ilist_link_before(head, node, data, existing);
 }
 
 void *llist_d_remove(llist_d_t *elem) {
@@ -59,18 +36,14 @@ void *llist_d_remove(llist_d_t *elem) {
     pfm_assert_fail("elem->next != NULL && elem->prev != NULL", __FILE__,
                     __LINE__);
   }
-  elem->prev->next = elem->next;
-  elem->next->prev = elem->prev;
+  ksi_ilist_unlink(elem);
   void *data = elem->data;
-  elem->next = nullptr;
-  elem->prev = nullptr;
   elem->data = nullptr;
   return data;
 }
 
 void llist_d_remove_list(llist_d_t *head) {
-  if (head->next == nullptr) return;  // never used: nothing linked
-  while (head->next != head) llist_d_remove(head->next);
+  while (!ksi_ilist_empty(head)) llist_d_remove(head->next);
 }
 
 }  // extern "C"

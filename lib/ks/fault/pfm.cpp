@@ -6,6 +6,7 @@
 // asynchronous status is posted into every registered thread's registry
 // entry and taken by each thread at its next delivery check, provided its
 // inhibit count is 0.
+#include "containers/ilist.h"
 #include "msg/msg_out.h"
 #include "fault/pfm_msgs.h"
 #include "fault/pfm_state.h"
@@ -166,7 +167,7 @@ void ksi_pfm_state_destroy(void *state) {
 
 bool ksi_pfm_state_in_use(const pfm_thread_state *st) {
   return st->cl_rec_root != nullptr || st->pfm_inh_count != 0 ||
-         st->held.next != nullptr;
+         !ksi_ilist_empty(&st->held);
 }
 
 void ksi_pfm_hold_off_delivery(void) { ksi_pfm_state()->pfm_inh_count += 1; }

@@ -4,6 +4,7 @@
 // the kernel thread id), optional timing statistics and lock-order groups,
 // and the link to fault management: a raise-mode mutex or a type-1 rwlock
 // keeps its holder's inhibit count raised by one while it is held.
+#include "containers/ilist.h"
 #include "fault/pfm_state.h"
 #include "internal/report_line.h"
 #include "thread/qmthread_internal.h"
@@ -97,26 +98,10 @@ void add_elapsed(qmthread_time_t *total, qmthread_time_t from,
   total->usec = static_cast<int32_t>(sum % 1000000);
 }
 
-// Held-mutex list of grouped mutexes: head.next is the first node,
-// head.prev the last; nodes are linked with null ends.
-void held_append(llist_d_t *head, qmthread_mutex_t *m) {
-  llist_d_t *node = &m->held_link;
-  node->data = m;
-  node->next = nullptr;
-  node->prev = head->prev;
-  if (head->prev != nullptr) head->prev->next = node; else head->next = node;
-  head->prev = node;
-}
-void held_unlink(llist_d_t *head, qmthread_mutex_t *m) {
-  llist_d_t *node = &m->held_link;
-  if (node->prev != nullptr) node->prev->next = node->next; else head->next = node->next;
-  if (node->next != nullptr) node->next->prev = node->prev; else head->prev = node->prev;
-  node->next = node->prev = nullptr;
-}
-
 void check_lock_order(qmthread_mutex_t *m) {
   pfm_thread_state *st = ksi_pfm_state();
-  for (llist_d_t *n = st->held.next; n != nullptr; n = n->next) {
+  llist_d_t *head = &st->held;
+  for (llist_d_t *n = ksi_ilist_first(head); n != nullptr; n = ksi_ilist_next(head, n)) {
     auto *held = static_cast<qmthread_mutex_t *>(n->data);
     if (held->group == m->group && held->level > m->level)
       m->group->violation(m, held, m->group);
@@ -160,7 +145,7 @@ int acquire(qmthread_mutex_t *m, bool blocking) {
   m->lock_count += 1;
   set_owner(m, self);
   m->recursion_count = 1;
-  if (m->group != nullptr) held_append(&ksi_pfm_state()->held, m);
+  if (m->group != nullptr) ksi_ilist_append(&ksi_pfm_state()->held, &m->held_link, m);
   KSI_QMTHREAD_TRACE("Mutex %p is locked\n", static_cast<void *>(m));
   return 0;
 }
@@ -334,7 +319,7 @@ KS_API int qmthread_mutex_unlock(qmthread_mutex_t *mutex) {
   }
   mutex->recursion_count = 0;
   set_owner(mutex, 0);
-  if (mutex->group != nullptr) held_unlink(&ksi_pfm_state()->held, mutex);
+  if (mutex->group != nullptr) ksi_ilist_unlink(&mutex->held_link);
   if ((mutex->flags & QMTHREAD_MUTEX_STATS) != 0) {
     add_elapsed(&mutex->held_time, mutex->locked_at, now());
     mutex->locked_at = {0, 0};

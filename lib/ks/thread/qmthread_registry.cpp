@@ -1,6 +1,7 @@
 // The thread registry: every thread the library knows, each with its
 // pending raise status. Guarded by the registry mutex, which also guards
 // the key table (qmthread_keys.cpp).
+#include "containers/ilist.h"
 #include "fault/pfm_state.h"
 #include "thread/qmthread_internal.h"
 
@@ -13,8 +14,8 @@ KSI_FORK_GUARDED(ksi_registry_mutex);
 
 namespace {
 
-// The registry is circular through its head: an empty list has null first
-// and last.
+// An internal list (containers/ilist.h): before the first registration the
+// head's links are null, as the start of the layer checks.
 llist_d_t qmthread_state_list = LLIST_D_HEAD_INITIALIZER;
 #define QMTHREAD_LIST_FIRST(head) ((head)->next)
 #define QMTHREAD_LIST_LAST(head) ((head)->prev)
@@ -26,33 +27,16 @@ ksi_thread_entry *entry_of(llist_d_t *node) {
 // Under the registry mutex.
 ksi_thread_entry *registry_find(qmthread_t tid) {
   llist_d_t *head = &qmthread_state_list;
-  for (llist_d_t *n = head->next; n != nullptr && n != head; n = n->next)
+  for (llist_d_t *n = ksi_ilist_first(head); n != nullptr; n = ksi_ilist_next(head, n))
     if (pthread_equal(entry_of(n)->tid, tid)) return entry_of(n);
   return nullptr;
 }
 
 void registry_append(ksi_thread_entry *entry) {
-  llist_d_t *head = &qmthread_state_list;
-  llist_d_t *node = &entry->link;
-  node->data = entry;
-  if (head->next == nullptr) {
-    head->next = head->prev = node;
-    node->next = node->prev = head;
-    return;
-  }
-  node->prev = head->prev;
-  node->next = head;
-  head->prev->next = node;
-  head->prev = node;
+  ksi_ilist_append(&qmthread_state_list, &entry->link, entry);
 }
 
-void registry_unlink(ksi_thread_entry *entry) {
-  llist_d_t *head = &qmthread_state_list;
-  llist_d_t *node = &entry->link;
-  node->prev->next = node->next;
-  node->next->prev = node->prev;
-  if (head->next == head) head->next = head->prev = nullptr;
-}
+void registry_unlink(ksi_thread_entry *entry) { ksi_ilist_unlink(&entry->link); }
 
 }  // namespace
 
@@ -117,9 +101,9 @@ ksi_thread_entry *ksi_registry_find_or_add_self(void) {
 void ksi_registry_keep_only_self(void) {
   qmthread_mutex_lock(&ksi_registry_mutex);
   llist_d_t *head = &qmthread_state_list;
-  for (llist_d_t *n = head->next; n != nullptr && n != head;) {
+  for (llist_d_t *n = ksi_ilist_first(head); n != nullptr;) {
     ksi_thread_entry *entry = entry_of(n);
-    n = n->next;
+    n = ksi_ilist_next(head, n);
     if (pthread_equal(entry->tid, pthread_self())) continue;
     registry_unlink(entry);
     free(entry);
@@ -130,7 +114,7 @@ void ksi_registry_keep_only_self(void) {
 void ksi_registry_post_all(uint32_t status) {
   qmthread_mutex_lock(&ksi_registry_mutex);
   llist_d_t *head = &qmthread_state_list;
-  for (llist_d_t *n = head->next; n != nullptr && n != head; n = n->next)
+  for (llist_d_t *n = ksi_ilist_first(head); n != nullptr; n = ksi_ilist_next(head, n))
     ksi_entry_set_pending(entry_of(n), status);
   qmthread_mutex_unlock(&ksi_registry_mutex);
 }
@@ -143,7 +127,7 @@ KS_API void qmthread_dump_thread(void) {
   ksi_qmthread_trace_line(">>>>Start to dump thread<<<<\n");
   qmthread_mutex_lock(&ksi_registry_mutex);
   llist_d_t *head = &qmthread_state_list;
-  for (llist_d_t *n = head->next; n != nullptr && n != head; n = n->next)
+  for (llist_d_t *n = ksi_ilist_first(head); n != nullptr; n = ksi_ilist_next(head, n))
     ksi_qmthread_trace_line("thread %u, raise status %d\n",
                             static_cast<unsigned>(entry_of(n)->tid),
                             static_cast<int>(ksi_entry_pending(entry_of(n))));
