@@ -4,7 +4,6 @@
 // live until the process ends.
 #include <ctype.h>
 #include <errno.h>
-#include <pthread.h>
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
@@ -12,6 +11,7 @@
 #include <atomic>
 
 #include "identity/credutl_cache.h"
+#include "thread/qmthread_internal.h"
 
 namespace {
 
@@ -53,14 +53,15 @@ struct Entry {
 
 struct ksi_cred_table {
   const TableSpec *spec;
-  pthread_mutex_t lock;
+  qmthread_mutex_t lock;  // noraise: lookups never raise
   Entry **buckets;
 };
 
 namespace {
 
 std::atomic<ksi_cred_table *> g_tables[KSI_CRED_TABLE_COUNT];
-pthread_mutex_t g_create_lock = PTHREAD_MUTEX_INITIALIZER;
+qmthread_mutex_t g_create_lock = QMTHREAD_MUTEX_INITIALIZER_NORAISE;
+KSI_FORK_GUARDED(g_create_lock);
 
 // h = h + (tolower(c) XOR (h * 128)) over the name, unsigned 32-bit.
 uint32_t name_hash(const char *name) {
@@ -107,17 +108,13 @@ ksi_cred_table *create_table(const TableSpec &spec) {
   auto *t = static_cast<ksi_cred_table *>(calloc(1, sizeof(ksi_cred_table)));
   if (t == nullptr) return nullptr;
   t->buckets = static_cast<Entry **>(calloc(spec.buckets, sizeof(Entry *)));
-  pthread_mutexattr_t attr;
-  pthread_mutexattr_init(&attr);
-  pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
-  if (t->buckets == nullptr || pthread_mutex_init(&t->lock, &attr) != 0) {
+  if (t->buckets == nullptr || qmthread_mutex_init_noraise(&t->lock) != 0) {
     free(t->buckets);
     free(t);
-    t = nullptr;
-  } else {
-    t->spec = &spec;
+    return nullptr;
   }
-  pthread_mutexattr_destroy(&attr);
+  t->spec = &spec;
+  ksi_fork_guard(&t->lock, true);
   return t;
 }
 
@@ -136,13 +133,13 @@ Entry *find(ksi_cred_table *t, const void *key, Entry ***link_out) {
 ksi_cred_table *ksi_cred_table_get(ksi_cred_table_id id) {
   ksi_cred_table *t = g_tables[id].load(std::memory_order_acquire);
   if (t != nullptr) return t;
-  pthread_mutex_lock(&g_create_lock);
+  qmthread_mutex_lock(&g_create_lock);
   t = g_tables[id].load(std::memory_order_relaxed);
   if (t == nullptr) {
     t = create_table(kSpecs[id]);
     g_tables[id].store(t, std::memory_order_release);
   }
-  pthread_mutex_unlock(&g_create_lock);
+  qmthread_mutex_unlock(&g_create_lock);
   return t;
 }
 
@@ -153,11 +150,11 @@ const char *ksi_cred_table_name(ksi_cred_table_id id) {
 bool ksi_cred_table_lookup(ksi_cred_table *t, const void *key,
                            void *value_out) {
   if (t == nullptr || !key_fits(*t->spec, key)) return false;
-  pthread_mutex_lock(&t->lock);
+  qmthread_mutex_lock(&t->lock);
   Entry *e = find(t, key, nullptr);
   if (e != nullptr)
     memcpy(value_out, e->bytes() + t->spec->key_size, t->spec->value_size);
-  pthread_mutex_unlock(&t->lock);
+  qmthread_mutex_unlock(&t->lock);
   return e != nullptr;
 }
 
@@ -166,7 +163,7 @@ int ksi_cred_table_enter(ksi_cred_table *t, const void *key,
   if (t == nullptr) return ENOMEM;
   const TableSpec &s = *t->spec;
   if (!key_fits(s, key)) return ENAMETOOLONG;
-  pthread_mutex_lock(&t->lock);
+  qmthread_mutex_lock(&t->lock);
   Entry **link;
   Entry *e = find(t, key, &link);
   if (e == nullptr) {
@@ -182,25 +179,25 @@ int ksi_cred_table_enter(ksi_cred_table *t, const void *key,
     }
   }
   if (e != nullptr) memcpy(e->bytes() + s.key_size, value, s.value_size);
-  pthread_mutex_unlock(&t->lock);
+  qmthread_mutex_unlock(&t->lock);
   return e != nullptr ? 0 : ENOMEM;
 }
 
 int ksi_cred_table_delete(ksi_cred_table *t, const void *key) {
   if (t == nullptr || !key_fits(*t->spec, key)) return ENOENT;
-  pthread_mutex_lock(&t->lock);
+  qmthread_mutex_lock(&t->lock);
   Entry **link;
   Entry *e = find(t, key, &link);
   if (e != nullptr) {
     *link = e->next;
     free(e);
   }
-  pthread_mutex_unlock(&t->lock);
+  qmthread_mutex_unlock(&t->lock);
   return e != nullptr ? 0 : ENOENT;
 }
 
-void ksi_cred_table_lock(ksi_cred_table *t) { pthread_mutex_lock(&t->lock); }
-void ksi_cred_table_unlock(ksi_cred_table *t) { pthread_mutex_unlock(&t->lock); }
+void ksi_cred_table_lock(ksi_cred_table *t) { qmthread_mutex_lock(&t->lock); }
+void ksi_cred_table_unlock(ksi_cred_table *t) { qmthread_mutex_unlock(&t->lock); }
 
 bool ksi_cred_table_next(ksi_cred_table *t, void **cursor, const void **key,
                          const void **value) {

@@ -3,7 +3,6 @@
 // Results go to the calling thread's account or group record.
 #include <errno.h>
 #include <limits.h>
-#include <pthread.h>
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
@@ -15,6 +14,7 @@
 #include <orvexnt/nt_env.h>
 
 #include "identity/credutl_cache.h"
+#include "thread/qmthread_internal.h"
 #include "thread/tls_impl.h"
 
 struct ksi_credutl_tls {
@@ -286,13 +286,14 @@ void preload_group(const credutl_sid_t *sid) {
 }
 
 std::atomic<bool> g_preloaded{false};
-pthread_mutex_t g_preload_lock = PTHREAD_MUTEX_INITIALIZER;
+qmthread_mutex_t g_preload_lock = QMTHREAD_MUTEX_INITIALIZER_NORAISE;
+KSI_FORK_GUARDED(g_preload_lock);
 
 // Caches the process's own account and groups under their short names,
 // once the own account has been found.
 void preload() {
   if (g_preloaded.load(std::memory_order_acquire)) return;
-  pthread_mutex_lock(&g_preload_lock);
+  qmthread_mutex_lock(&g_preload_lock);
   if (!g_preloaded.load(std::memory_order_relaxed)) {
     const credutl_sid_t user = *credutl_getusid();
     const credutl_sid_t group = *credutl_getgsid();
@@ -311,7 +312,7 @@ void preload() {
       free(groups);
     }
   }
-  pthread_mutex_unlock(&g_preload_lock);
+  qmthread_mutex_unlock(&g_preload_lock);
 }
 
 // QUILLMERE_GRP_LIMIT as a decimal number, or -1 when unset or not one.

@@ -31,8 +31,10 @@ struct guarded_mutex {
   bool held_across_fork;
 };
 
-// Appended to while the library loads (static initialisation runs on one
-// thread); read by the fork handlers.
+// Appended to under the registration lock, which the fork handlers hold
+// from before the fork until after it (the threads layer's own POSIX
+// mutex: registration must not depend on the mutexes it registers).
+pthread_mutex_t registration_lock = PTHREAD_MUTEX_INITIALIZER;
 guarded_mutex guarded[kMaxGuarded];
 std::atomic<int> guarded_count{0};
 pthread_once_t handlers_once = PTHREAD_ONCE_INIT;
@@ -44,6 +46,7 @@ int count() { return guarded_count.load(std::memory_order_acquire); }
 // forking thread give back what it took this round and try again, so the
 // order in which other threads take them cannot deadlock the fork.
 void before_fork() {
+  pthread_mutex_lock(&registration_lock);
   forking_thread_id = nt_get_current_thread_id();
   int n = count();
   for (;;) {
@@ -63,7 +66,10 @@ void release_bookkeeping_mutexes() {
     if (guarded[i].held_across_fork) qmthread_mutex_unlock(guarded[i].mutex);
 }
 
-void after_fork_parent() { release_bookkeeping_mutexes(); }
+void after_fork_parent() {
+  release_bookkeeping_mutexes();
+  pthread_mutex_unlock(&registration_lock);
+}
 
 void after_fork_child() {
   // The companion library's child handler ran first and dropped the cached
@@ -84,6 +90,8 @@ void after_fork_child() {
     ksi_lib_attached_tid.store(QMTHREAD_INVALID_TID, std::memory_order_relaxed);
   ksi_registry_keep_only_self();
   release_bookkeeping_mutexes();
+  pthread_mutex_t fresh = PTHREAD_MUTEX_INITIALIZER;
+  registration_lock = fresh;
 }
 
 // The companion library's handlers are installed first: its child handler
@@ -97,8 +105,10 @@ void install_handlers() {
 
 void ksi_fork_guard(qmthread_mutex_t *mutex, bool held_across_fork) {
   pthread_once(&handlers_once, install_handlers);
+  pthread_mutex_lock(&registration_lock);
   int slot = guarded_count.load(std::memory_order_relaxed);
   KSI_QMTHREAD_ASSERT(slot < kMaxGuarded);
   guarded[slot] = {mutex, held_across_fork};
   guarded_count.store(slot + 1, std::memory_order_release);
+  pthread_mutex_unlock(&registration_lock);
 }

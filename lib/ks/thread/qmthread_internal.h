@@ -94,7 +94,9 @@ bool ksi_is_attached_thread(void);
 // takes it before the fork, so that no other thread is inside it when the
 // process is copied; that suits every mutex held only briefly (all but the
 // library lock).
-// REQUIRES: called during static initialisation, through KSI_FORK_GUARDED.
+// A static mutex registers through KSI_FORK_GUARDED beside its definition,
+// a mutex made at run time when it is initialised.
+// REQUIRES: the mutex lives until the process ends.
 void ksi_fork_guard(qmthread_mutex_t *mutex, bool held_across_fork);
 struct ksi_fork_guarded {
   ksi_fork_guarded(qmthread_mutex_t *mutex, bool held_across_fork) {
