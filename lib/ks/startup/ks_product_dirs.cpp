@@ -1,6 +1,6 @@
 // The installation's directories: product, tools, host data, configuration
 // and the monitoring product. Each is read from the settings store once,
-// under the message lock, and kept for the life of the process.
+// under the start-up lock, and kept for the life of the process.
 #include <orvexks/ks_product.h>
 
 #include <orvexks/pfm.h>
@@ -16,9 +16,9 @@
 #include <atomic>
 
 #include "startup/ks_product_internal.h"
-#include "msg/msg_lock.h"
 #include "msg/msg_out.h"
 #include "startup/ks_msgs.h"
+#include "thread/qmthread_internal.h"
 
 // The console prompt lives with the prompts family; the host-data failure
 // shows its notice through it when that family is linked in.
@@ -34,6 +34,13 @@ constexpr const char *kDefaultProductDir = "c:\\orvex";
 constexpr const char *kSmxKey = "Software\\Fennick\\Sentrymon";
 constexpr const char *kSmxValue = "Directory";
 constexpr int kProceedAbort = 1;
+
+// Guards the reading of the directories below. Raise mode (a raise is
+// held off while a directory is read and cached); taken before the
+// message lock, since failures are reported while it is held, and never
+// taken by message output.
+qmthread_mutex_t startup_lock = QMTHREAD_MUTEX_INITIALIZER;
+KSI_FORK_GUARDED(startup_lock);
 
 std::atomic<const char *> product_dir{nullptr};
 std::atomic<const char *> hostdata_dir{nullptr};
@@ -53,7 +60,7 @@ char *ksi_compose(char *buf, const char *text, const char *sub) {
 const char *ksi_product_dir_text() {
   const char *dir = product_dir.load(std::memory_order_acquire);
   if (dir != nullptr) return dir;
-  qmthread_mutex_lock(&ksi_msg_lock);
+  qmthread_mutex_lock(&startup_lock);
   dir = product_dir.load(std::memory_order_relaxed);
   if (dir == nullptr) {
     char value[kParamBufSize + 1];
@@ -68,12 +75,12 @@ const char *ksi_product_dir_text() {
     }
     product_dir.store(dir, std::memory_order_release);
   }
-  qmthread_mutex_unlock(&ksi_msg_lock);
+  qmthread_mutex_unlock(&startup_lock);
   return dir;
 }
 
 // Reports a missing host-data directory and ends the process: without it
-// no tool can work. Message lock held.
+// no tool can work. Start-up lock held.
 [[noreturn]] void ksi_hostdata_missing(const char *tried) {
   imsg_print(IMSG_ERROR, &ksi_ks_msgs, KSI_KS_NOT_INSTALLED);
   imsg_print(IMSG_ERROR, &ksi_ks_msgs, KSI_KS_NO_HOSTDATA_DIR, tried);
@@ -83,7 +90,7 @@ const char *ksi_product_dir_text() {
                   KSI_KS_APPLICATION_WILL_EXIT);
     imsg_prompt_proceed(IMSG_ERROR, notice, kProceedAbort, kProceedAbort);
   }
-  qmthread_mutex_unlock(&ksi_msg_lock);
+  qmthread_mutex_unlock(&startup_lock);
   pfm_exit(2);
   abort();  // pfm_exit does not return
 }
@@ -93,7 +100,7 @@ const char *ksi_product_dir_text() {
 const char *ksi_hostdata_text(char *scratch) {
   const char *dir = hostdata_dir.load(std::memory_order_acquire);
   if (dir != nullptr) return dir;
-  qmthread_mutex_lock(&ksi_msg_lock);
+  qmthread_mutex_lock(&startup_lock);
   dir = hostdata_dir.load(std::memory_order_relaxed);
   if (dir == nullptr) {
     char value[KS_DIR_BUF_SIZE] = "";
@@ -119,12 +126,12 @@ const char *ksi_hostdata_text(char *scratch) {
       dir = copy;
     }
   }
-  qmthread_mutex_unlock(&ksi_msg_lock);
+  qmthread_mutex_unlock(&startup_lock);
   return dir;
 }
 
 // Reads and checks the monitoring product's directory; null when it is not
-// installed. Message lock held.
+// installed. Start-up lock held.
 const char *ksi_read_smx_dir() {
   ntregy_hkey_t key;
   if (ntregy_get_handle(NTREGY_HKEY_LOCAL_MACHINE, kSmxKey, &key) != NTREGY_OK)
@@ -185,13 +192,13 @@ KS_API char *ks_host_config_dir(char *buf, const char *sub) {
 KS_API char *ks_smx_product_dir(char *buf, const char *sub) {
   const char *dir = smx_dir.load(std::memory_order_acquire);
   if (dir == nullptr) {
-    qmthread_mutex_lock(&ksi_msg_lock);
+    qmthread_mutex_lock(&startup_lock);
     dir = smx_dir.load(std::memory_order_relaxed);
     if (dir == nullptr) {
       dir = ksi_read_smx_dir();
       if (dir != nullptr) smx_dir.store(dir, std::memory_order_release);
     }
-    qmthread_mutex_unlock(&ksi_msg_lock);
+    qmthread_mutex_unlock(&startup_lock);
   }
   return dir != nullptr ? ksi_compose(buf, dir, sub) : nullptr;
 }

@@ -1,5 +1,6 @@
 // Yes/no switches from the environment that change how tools present
-// themselves. Each is read once per process under the message lock.
+// themselves. Each is read once per process; no lock, since message output
+// asks for one (ks_no_bold) while it holds the message lock.
 #include <orvexks/ks_product.h>
 
 #include <orvexnt/nt_env.h>
@@ -9,8 +10,6 @@
 #include <stdlib.h>
 
 #include <atomic>
-
-#include "msg/msg_lock.h"
 
 namespace {
 
@@ -40,17 +39,16 @@ int ksi_switch_value(const ksi_switch &s) {
   return 1;
 }
 
+// Threads that read the switch at the same time may each read the
+// environment; the first value stored is the one every caller gets.
 int ksi_switch_get(ksi_switch &s) {
   int state = s.state.load(std::memory_order_acquire);
   if (state >= 0) return state;
-  qmthread_mutex_lock(&ksi_msg_lock);
-  state = s.state.load(std::memory_order_relaxed);
-  if (state < 0) {
-    state = ksi_switch_value(s);
-    s.state.store(state, std::memory_order_release);
-  }
-  qmthread_mutex_unlock(&ksi_msg_lock);
-  return state;
+  int unread = -1;
+  int value = ksi_switch_value(s);
+  return s.state.compare_exchange_strong(unread, value, std::memory_order_acq_rel)
+             ? value
+             : unread;
 }
 
 // "NAME=1" to turn on, "NAME=" (which removes the variable) to turn off.
