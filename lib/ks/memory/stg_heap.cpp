@@ -11,8 +11,7 @@
 // correctly even after tracing was switched on or off. While no guarded
 // block exists, stg_free costs one atomic load over plain free().
 #include "memory/stg_heap.h"
-
-#include <pthread.h>
+#include "thread/qmthread_internal.h"
 
 #include <atomic>
 #include <cerrno>
@@ -34,7 +33,8 @@ size_t guarded_total(size_t size) { return round8(size) + 16; }
 
 // ---- The set of guarded blocks: open addressing, linear probing, deletion
 // by backward shift (so an insert right after a removal never grows it).
-pthread_mutex_t guarded_lock = PTHREAD_MUTEX_INITIALIZER;
+qmthread_mutex_t guarded_lock = QMTHREAD_MUTEX_INITIALIZER_NORAISE;
+KSI_FORK_GUARDED(guarded_lock);
 void **guarded_slots = nullptr;
 size_t guarded_capacity = 0;  // power of two
 std::atomic<size_t> guarded_count{0};
@@ -103,18 +103,18 @@ bool guarded_remove(void *p) {
 
 bool is_guarded(const void *p) {
   if (guarded_count.load(std::memory_order_acquire) == 0) return false;
-  pthread_mutex_lock(&guarded_lock);
+  qmthread_mutex_lock(&guarded_lock);
   bool found = guarded_find(p) != guarded_capacity;
-  pthread_mutex_unlock(&guarded_lock);
+  qmthread_mutex_unlock(&guarded_lock);
   return found;
 }
 
 // True (and p forgotten) when p is a guarded block.
 bool take_guarded(void *p) {
   if (guarded_count.load(std::memory_order_acquire) == 0) return false;
-  pthread_mutex_lock(&guarded_lock);
+  qmthread_mutex_lock(&guarded_lock);
   bool found = guarded_remove(p);
-  pthread_mutex_unlock(&guarded_lock);
+  qmthread_mutex_unlock(&guarded_lock);
   return found;
 }
 
@@ -156,9 +156,9 @@ void *guarded_alloc(size_t size) {
   write_guard(raw, size);
   std::memset(raw + kHeaderBytes, kFreshByte, size);
   void *block = raw + kHeaderBytes;
-  pthread_mutex_lock(&guarded_lock);
+  qmthread_mutex_lock(&guarded_lock);
   bool kept = guarded_insert(block);
-  pthread_mutex_unlock(&guarded_lock);
+  qmthread_mutex_unlock(&guarded_lock);
   if (!kept) {
     std::free(raw);
     return nullptr;
@@ -179,7 +179,7 @@ void guarded_free(void *block, bool quiet) {
 // Guarded realloc of a guarded block; the block stays registered on failure.
 void *guarded_realloc(void *block, size_t size) {
   check_guard(block);
-  pthread_mutex_lock(&guarded_lock);
+  qmthread_mutex_lock(&guarded_lock);
   guarded_remove(block);
   auto *raw = static_cast<unsigned char *>(
       std::realloc(header_of(block), guarded_total(size)));
@@ -191,7 +191,7 @@ void *guarded_realloc(void *block, size_t size) {
     result = raw + kHeaderBytes;
     guarded_insert(result);
   }
-  pthread_mutex_unlock(&guarded_lock);
+  qmthread_mutex_unlock(&guarded_lock);
   return result;
 }
 

@@ -19,6 +19,7 @@
 #include "msg/msg_state.h"
 #include "internal/report_line.h"
 #include "msg/imsg_msgs.h"
+#include "thread/qmthread_internal.h"
 
 namespace {
 
@@ -29,12 +30,13 @@ constexpr long kDrainTimeoutMs = 5000;
 
 // The drain event: auto-reset, signalled by the reader at each marker line.
 struct drain_event {
-  pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
+  qmthread_mutex_t mutex = QMTHREAD_MUTEX_INITIALIZER_NORAISE;
   pthread_cond_t cond;
   bool exists = false;  // set once by imsg_init_daemon
   bool signalled = false;
 };
 drain_event drain;
+ksi_fork_guarded drain_fork_guarded(&drain.mutex, true);
 
 int pipe_read_fd = -1;
 int saved_stdout_fd = -1, saved_stderr_fd = -1;  // the real standard streams
@@ -50,22 +52,22 @@ void create_drain_event() {
 }
 
 void signal_drain() {
-  pthread_mutex_lock(&drain.mutex);
+  qmthread_mutex_lock(&drain.mutex);
   drain.signalled = true;
   pthread_cond_signal(&drain.cond);
-  pthread_mutex_unlock(&drain.mutex);
+  qmthread_mutex_unlock(&drain.mutex);
 }
 
 void wait_drain() {
   timespec deadline;
   clock_gettime(CLOCK_MONOTONIC, &deadline);
   deadline.tv_sec += kDrainTimeoutMs / 1000;
-  pthread_mutex_lock(&drain.mutex);
+  qmthread_mutex_lock(&drain.mutex);
   while (!drain.signalled &&
-         pthread_cond_timedwait(&drain.cond, &drain.mutex, &deadline) != ETIMEDOUT) {
+         qmthread_cond_timedwait(&drain.cond, &drain.mutex, &deadline) != ETIMEDOUT) {
   }
   drain.signalled = false;
-  pthread_mutex_unlock(&drain.mutex);
+  qmthread_mutex_unlock(&drain.mutex);
 }
 
 bool blank(const char *line) {

@@ -5,7 +5,6 @@
 #include <orvexks/imsg.h>
 #include <orvexks/pfm.h>
 
-#include <pthread.h>
 #include <pwd.h>
 #include <syslog.h>
 #include <unistd.h>
@@ -22,13 +21,15 @@
 #include "msg/msg_out.h"
 #include "msg/msg_state.h"
 #include "msg/imsg_msgs.h"
+#include "thread/qmthread_internal.h"
 
 namespace {
 
 constexpr int kEventId = 1024;
 constexpr int kEventWarning = 2;
 
-pthread_mutex_t sink_mutex = PTHREAD_MUTEX_INITIALIZER;
+qmthread_mutex_t sink_mutex = QMTHREAD_MUTEX_INITIALIZER_NORAISE;
+KSI_FORK_GUARDED(sink_mutex);
 FILE *eventlog_file = nullptr;  // ORVEX_EVENTLOG's file (event-log lock)
 bool eventlog_syslog = false;   // syslog is open (event-log lock)
 
@@ -84,9 +85,9 @@ void set_log_file(FILE *file) {
 
 }  // namespace
 
-void ksi_sink_lock(void) { pthread_mutex_lock(&sink_mutex); }
+void ksi_sink_lock(void) { qmthread_mutex_lock(&sink_mutex); }
 
-void ksi_sink_unlock(void) { pthread_mutex_unlock(&sink_mutex); }
+void ksi_sink_unlock(void) { qmthread_mutex_unlock(&sink_mutex); }
 
 bool ksi_eventlog_is_open(void) { return ksi_msg_out.eventlog_users > 0; }
 
