@@ -5,8 +5,8 @@
 // to the kernel only writes the signal number into a pipe, and the
 // delivery thread runs the dispatcher outside signal context, so the
 // dispatcher may take locks and post statuses like any other thread.
-#include "msg/msg_out.h"
 #include "fault/pfm_process.h"
+#include "internal/report_line.h"
 #include "thread/qmthread_internal.h"
 
 #include <fcntl.h>
@@ -109,13 +109,12 @@ void *delivery_thread(void *raw) {
   }
 }
 
-// Signals are lost while the delivery cannot start: say so. The pfm table
-// keeps its two catalogued messages, so the text goes as a format
-// (position -1).
+// Signals are lost while the delivery cannot start: say so, through the
+// low-level reporter (this runs under the pfm mutex, possibly in a fork
+// child, and the pfm table keeps its two catalogued messages).
 void report_delivery_failure(const char *call, int err) {
-  static const char kFormat[] = "Signals cannot reach the library ('%s' failed): %s\n";
   char text[128];
-  imsg_print(IMSG_ERROR, reinterpret_cast<const ks_msg_table_t *>(kFormat), -1, call,
+  ksi_report("Signals cannot reach the library ('%s' failed): %s", call,
              ksi_error_text(err, text, sizeof text));
 }
 
