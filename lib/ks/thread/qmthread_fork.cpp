@@ -77,12 +77,13 @@ void after_fork_child() {
   uint32_t self = nt_get_current_thread_id();
   for (int i = 0; i < count(); ++i) {
     qmthread_mutex_t *m = guarded[i].mutex;
-    if (m->owner == forking_thread_id) {
-      m->owner = self;
-    } else if (m->owner != 0) {
+    std::atomic_ref<uint32_t> owner(m->owner);  // read unlocked elsewhere
+    if (owner.load(std::memory_order_relaxed) == forking_thread_id) {
+      owner.store(self, std::memory_order_relaxed);
+    } else if (owner.load(std::memory_order_relaxed) != 0) {
       pthread_mutex_t fresh = PTHREAD_MUTEX_INITIALIZER;
       m->lock = fresh;
-      m->owner = 0;
+      owner.store(0, std::memory_order_relaxed);
       m->recursion_count = 0;
     }
   }
