@@ -16,6 +16,18 @@
 #include <atomic>
 #include <csignal>
 
+// gcc announces ThreadSanitizer with a macro, clang through __has_feature.
+#if defined(__SANITIZE_THREAD__)
+#define KS_UNDER_TSAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define KS_UNDER_TSAN 1
+#endif
+#endif
+#ifndef KS_UNDER_TSAN
+#define KS_UNDER_TSAN 0
+#endif
+
 namespace {
 
 // A bookkeeping mutex of the test, handled like the library's own.
@@ -58,6 +70,13 @@ int leave_inherited_holdings() {
 }
 
 TEST(QmthreadFork, TheForkingThreadKeepsWhatItHeld) {
+#if KS_UNDER_TSAN
+  // The companion library's child handler makes its environment lock anew
+  // instead of unlocking it (its recursive owner is the old thread id), so
+  // ThreadSanitizer believes the child still holds it and reports every
+  // library lock the child takes as an inversion against the fork.
+  GTEST_SKIP() << "ThreadSanitizer sees the re-made environment lock as held";
+#endif
   qmthread_enter_critical_section();
   qmthread_mutex_lock(&bookkeeping);
   qmthread_mutex_lock(&bookkeeping);
