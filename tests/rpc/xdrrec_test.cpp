@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -207,6 +208,92 @@ TEST(XdrRecEncode, SmallRecordsShareOneWrite) {
   ASSERT_TRUE(ks_xdrrec_endofrecord(&xdrs, FALSE));
   EXPECT_EQ(3, ch.writes);
   XDR_DESTROY(&xdrs);
+}
+
+// In-memory transport: writes append to `wire`, reads take at most
+// `max_read` bytes from it.
+struct Tape {
+  std::vector<char> wire;
+  size_t read_at = 0;
+  size_t max_read = 1 << 30;
+};
+
+int tape_write(void *handle, char *buf, int len) {
+  auto *t = static_cast<Tape *>(handle);
+  t->wire.insert(t->wire.end(), buf, buf + len);
+  return len;
+}
+
+int tape_read(void *handle, char *buf, int len) {
+  auto *t = static_cast<Tape *>(handle);
+  size_t n = std::min({static_cast<size_t>(len), t->max_read, t->wire.size() - t->read_at});
+  memcpy(buf, t->wire.data() + t->read_at, n);
+  t->read_at += n;
+  return static_cast<int>(n);
+}
+
+// A record of words with odd-sized opaque items between them, so that
+// words meet the buffer's end at every offset.
+template <typename PutWord>
+std::vector<char> encode_mixed(PutWord put_word) {
+  Tape tape;
+  XDR xdrs;
+  xdrs.x_op = XDR_ENCODE;
+  ks_xdrrec_create(&xdrs, 100, 100, &tape, tape_read, tape_write);
+  char bytes[3] = {'x', 'y', 'z'};
+  for (uint32_t i = 0; i < 300; ++i) {
+    EXPECT_TRUE(put_word(&xdrs, 0xA5000000u + i));
+    if (i % 7 == 0) {
+      EXPECT_TRUE(XDR_PUTBYTES(&xdrs, bytes, 1 + i % 3));
+    }
+  }
+  EXPECT_TRUE(ks_xdrrec_endofrecord(&xdrs, TRUE));
+  XDR_DESTROY(&xdrs);
+  return tape.wire;
+}
+
+// Word filters code a word that fits inline; the stream's own putlong and
+// getlong are the reference the inline path must match byte for byte.
+TEST(XdrRecWords, InlineWordsMatchTheStreamOperations) {
+  std::vector<char> filtered = encode_mixed([](XDR *x, uint32_t w) {
+    return xdr_u_int32_t(x, &w) != 0;
+  });
+  std::vector<char> through_table = encode_mixed([](XDR *x, uint32_t w) {
+    int32_t word = static_cast<int32_t>(w);
+    return XDR_PUTLONG(x, &word) != 0;
+  });
+  ASSERT_GT(filtered.size(), 1200u);
+  EXPECT_EQ(through_table, filtered);
+
+  for (size_t max_read : {size_t{5}, size_t{96}, size_t{1} << 20}) {
+    Tape tape;
+    tape.wire = filtered;
+    tape.max_read = max_read;
+    XDR by_filter, by_table;
+    Tape tape2 = tape;
+    by_filter.x_op = by_table.x_op = XDR_DECODE;
+    ks_xdrrec_create(&by_filter, 100, 100, &tape, tape_read, tape_write);
+    ks_xdrrec_create(&by_table, 100, 100, &tape2, tape_read, tape_write);
+    ASSERT_TRUE(ks_xdrrec_skiprecord(&by_filter));
+    ASSERT_TRUE(ks_xdrrec_skiprecord(&by_table));
+    char skip[3];
+    for (uint32_t i = 0; i < 300; ++i) {
+      uint32_t a = 0;
+      int32_t b = 0;
+      ASSERT_TRUE(xdr_u_int32_t(&by_filter, &a)) << i << " reads of " << max_read;
+      ASSERT_TRUE(XDR_GETLONG(&by_table, &b)) << i;
+      ASSERT_EQ(0xA5000000u + i, a);
+      ASSERT_EQ(a, static_cast<uint32_t>(b));
+      if (i % 7 == 0) {
+        ASSERT_TRUE(XDR_GETBYTES(&by_filter, skip, 1 + i % 3));
+        ASSERT_TRUE(XDR_GETBYTES(&by_table, skip, 1 + i % 3));
+      }
+    }
+    uint32_t past;
+    EXPECT_FALSE(xdr_u_int32_t(&by_filter, &past)) << "no word past the record";
+    XDR_DESTROY(&by_filter);
+    XDR_DESTROY(&by_table);
+  }
 }
 
 TEST(XdrRecRoundTrip, LargeRecordLeavesAsFragmentsAndReadsBackAcrossSmallReads) {

@@ -23,23 +23,20 @@ uint32_t pad_of(uint32_t count) {
 // narrower than 64 bits goes through here.
 template <typename T>
 bool_t code_word(XDR *xdrs, T *value) {
-  switch (xdrs->x_op) {
-    case XDR_ENCODE:
-      return ksi_xdr_put_u32(xdrs, static_cast<uint32_t>(*value));
-    case XDR_DECODE: {
-      uint32_t word;
-      if (!ksi_xdr_get_u32(xdrs, &word)) return FALSE;
-      // Narrow types keep the low bits; signed types sign-extend first.
-      if constexpr (std::is_signed_v<T>)
-        *value = static_cast<T>(static_cast<int32_t>(word));
-      else
-        *value = static_cast<T>(word);
-      return TRUE;
-    }
-    case XDR_FREE:
-      return TRUE;
+  // Encoding first: it is the hot direction of the record stream.
+  if (xdrs->x_op == XDR_ENCODE) [[likely]]
+    return ksi_xdr_put_u32(xdrs, static_cast<uint32_t>(*value));
+  if (xdrs->x_op == XDR_DECODE) {
+    uint32_t word;
+    if (!ksi_xdr_get_u32(xdrs, &word)) return FALSE;
+    // Narrow types keep the low bits; signed types sign-extend first.
+    if constexpr (std::is_signed_v<T>)
+      *value = static_cast<T>(static_cast<int32_t>(word));
+    else
+      *value = static_cast<T>(word);
+    return TRUE;
   }
-  return FALSE;
+  return xdrs->x_op == XDR_FREE ? TRUE : FALSE;
 }
 
 // A 64-bit C type moved as one word: the value must fit on encode.
@@ -177,6 +174,18 @@ uint64_t ksi_xdr_bytes_left(const XDR *xdrs) {
     return xdrs->x_handy;
   if (ops == &ksi_xdrstdio_ops) return ksi_xdrstdio_bytes_left(xdrs);
   return UINT64_MAX;
+}
+
+[[gnu::noinline]] bool_t ksi_xdr_put_u32_table(XDR *xdrs, uint32_t value) {
+  int32_t word = static_cast<int32_t>(value);
+  return XDR_PUTLONG(xdrs, &word);
+}
+
+[[gnu::noinline]] bool_t ksi_xdr_get_u32_table(XDR *xdrs, uint32_t *value) {
+  int32_t word;
+  if (!XDR_GETLONG(xdrs, &word)) return FALSE;
+  *value = static_cast<uint32_t>(word);
+  return TRUE;
 }
 
 void ksi_xdr_out_of_memory(const char *filter) {

@@ -8,6 +8,8 @@
 
 #include <orvexks/rpc/xdr.h>
 
+#include "rpc/xdr/xdrrec_stream.h"
+
 // Streams over one contiguous buffer (memory and storage-area streams):
 // x_private is the position, x_base the start and x_handy the bytes left
 // after the position.
@@ -38,16 +40,22 @@ uint64_t ksi_xdr_bytes_left(const XDR *xdrs);
 uint64_t ksi_xdrstdio_bytes_left(const XDR *xdrs);
 extern const struct xdr_ops ksi_xdrstdio_ops;
 
-// One 32-bit word through the stream, as an unsigned value.
+// One 32-bit word through the stream, as an unsigned value. A record
+// stream with room for the word codes it inline; everything else, a record
+// stream at a buffer or fragment boundary included, goes through the table.
+// The table calls are out of line so that the inline path needs no stack
+// frame of its own.
+bool_t ksi_xdr_put_u32_table(XDR *xdrs, uint32_t value);
+bool_t ksi_xdr_get_u32_table(XDR *xdrs, uint32_t *value);
 inline bool_t ksi_xdr_put_u32(XDR *xdrs, uint32_t value) {
-  int32_t word = static_cast<int32_t>(value);
-  return XDR_PUTLONG(xdrs, &word);
+  if (xdrs->x_ops == &ksi_xdrrec_ops && ksi_xdrrec_put_fast(xdrs, value)) [[likely]]
+    return TRUE;
+  return ksi_xdr_put_u32_table(xdrs, value);
 }
 inline bool_t ksi_xdr_get_u32(XDR *xdrs, uint32_t *value) {
-  int32_t word;
-  if (!XDR_GETLONG(xdrs, &word)) return FALSE;
-  *value = static_cast<uint32_t>(word);
-  return TRUE;
+  if (xdrs->x_ops == &ksi_xdrrec_ops && ksi_xdrrec_get_fast(xdrs, value)) [[likely]]
+    return TRUE;
+  return ksi_xdr_get_u32_table(xdrs, value);
 }
 
 // Filters are stored as xdrproc_t and called through it with the

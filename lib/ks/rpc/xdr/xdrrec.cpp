@@ -7,6 +7,8 @@
 // in the input buffer without its headers and then decodes it from there.
 #include <orvexks/rpc/xdrrec.h>
 
+#include "rpc/xdr/xdrrec_stream.h"
+
 #include <arpa/inet.h>
 
 #include <cstdlib>
@@ -22,32 +24,7 @@ constexpr int kStatusDead = 0;
 constexpr int kStatusMoreRequests = 1;
 constexpr int kStatusIdle = 2;
 
-struct rec_stream {
-  void *handle;
-  ks_xdrrec_write_t writeit;
-  char *out_base;
-  char *out_pos;
-  char *out_end;
-  char *frag_header;     // where the current fragment's header goes
-  bool frag_sent;        // part of the current record has been written
-  ks_xdrrec_read_t readit;
-  uint32_t in_size;
-  char *in_base;
-  char *in_pos;
-  char *in_end;          // end of the valid input
-  uint32_t frag_left;    // bytes of the current fragment not yet consumed
-  bool last_frag;
-  uint32_t send_size;
-  uint32_t recv_size;
-  bool nonblock;
-  bool header_done;      // non-blocking: the fragment header is complete
-  uint32_t header;       // non-blocking: the header being read
-  char *header_pos;
-  uint32_t header_read;
-  uint32_t record_len;   // non-blocking: assembled bytes plus the announced fragment
-  uint32_t received;     // non-blocking: bytes of the record read so far
-  uint32_t max_record;
-};
+using rec_stream = ksi_rec_stream;
 
 rec_stream *rec_of(XDR *xdrs) { return static_cast<rec_stream *>(xdrs->x_private); }
 
@@ -88,16 +65,19 @@ bool_t rec_putbytes(XDR *xdrs, const char *addr, uint32_t len) {
   return TRUE;
 }
 
-bool_t rec_putlong(XDR *xdrs, const int32_t *lp) {
+// A word that does not fit: the full buffer leaves as a non-last fragment
+// and the word starts the next one.
+[[gnu::noinline]] bool_t put_word_after_flush(XDR *xdrs, uint32_t value) {
   rec_stream *rs = rec_of(xdrs);
-  if (rs->out_end - rs->out_pos < 4) {
-    rs->frag_sent = true;
-    if (!flush_out(rs, false)) return FALSE;
-  }
-  uint32_t word = htonl(static_cast<uint32_t>(*lp));
-  memcpy(rs->out_pos, &word, sizeof word);
-  rs->out_pos += sizeof word;
-  return TRUE;
+  rs->frag_sent = true;
+  if (!flush_out(rs, false)) return FALSE;
+  return ksi_xdrrec_put_fast(xdrs, value) ? TRUE : FALSE;
+}
+
+bool_t rec_putlong(XDR *xdrs, const int32_t *lp) {
+  uint32_t value = static_cast<uint32_t>(*lp);
+  if (ksi_xdrrec_put_fast(xdrs, value)) return TRUE;
+  return put_word_after_flush(xdrs, value);
 }
 
 // ---- Blocking input.
@@ -161,16 +141,12 @@ bool_t rec_getbytes(XDR *xdrs, char *addr, uint32_t len) {
 }
 
 bool_t rec_getlong(XDR *xdrs, int32_t *lp) {
-  rec_stream *rs = rec_of(xdrs);
   uint32_t word;
-  if (rs->frag_left >= 4 && rs->in_end - rs->in_pos >= 4) {
-    memcpy(&word, rs->in_pos, sizeof word);
-    rs->in_pos += 4;
-    rs->frag_left -= 4;
-  } else if (!rec_getbytes(xdrs, reinterpret_cast<char *>(&word), sizeof word)) {
-    return FALSE;
+  if (!ksi_xdrrec_get_fast(xdrs, &word)) {
+    if (!rec_getbytes(xdrs, reinterpret_cast<char *>(&word), sizeof word)) return FALSE;
+    word = ntohl(word);
   }
-  *lp = static_cast<int32_t>(ntohl(word));
+  *lp = static_cast<int32_t>(word);
   return TRUE;
 }
 
@@ -227,10 +203,6 @@ void rec_destroy(XDR *xdrs) {
   free(rs);
   xdrs->x_private = nullptr;
 }
-
-const struct xdr_ops rec_ops = {rec_getlong,  rec_putlong, rec_getbytes,
-                                rec_putbytes, rec_getpostn, rec_setpostn,
-                                rec_inline,   rec_destroy};
 
 // ---- Non-blocking record assembly.
 
@@ -319,6 +291,10 @@ bool get_record(rec_stream *rs, int *status, bool expect_data) {
 
 }  // namespace
 
+const struct xdr_ops ksi_xdrrec_ops = {rec_getlong,  rec_putlong,  rec_getbytes,
+                                       rec_putbytes, rec_getpostn, rec_setpostn,
+                                       rec_inline,   rec_destroy};
+
 extern "C" {
 
 KS_API void ks_xdrrec_create(XDR *xdrs, uint32_t sendsize, uint32_t recvsize,
@@ -353,7 +329,7 @@ KS_API void ks_xdrrec_create(XDR *xdrs, uint32_t sendsize, uint32_t recvsize,
   rs->frag_left = 0;
   rs->last_frag = true;
   reset_header(rs);
-  xdrs->x_ops = &rec_ops;
+  xdrs->x_ops = &ksi_xdrrec_ops;
   xdrs->x_private = rs;
 }
 
