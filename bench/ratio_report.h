@@ -4,6 +4,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -20,21 +21,32 @@ class RatioReporter : public benchmark::ConsoleReporter {
     ConsoleReporter::ReportRuns(runs);
     for (const Run &run : runs)
       if (run.run_type == Run::RT_Iteration && run.iterations > 0)
-        cpu_[run.benchmark_name()] = run.GetAdjustedCPUTime();
+        cpu_[run.run_name.function_name].push_back(run.GetAdjustedCPUTime());
   }
 
   void PrintRatios() const {
     std::printf("\nratio = library time / peer time (below 1: library faster)\n");
     for (const auto &[ours, peer] : pairs_) {
       auto a = cpu_.find(ours), b = cpu_.find(peer);
-      if (a == cpu_.end() || b == cpu_.end() || b->second <= 0) continue;
-      std::printf("ratio %-26s / %-24s = %.2f\n", ours, peer, a->second / b->second);
+      if (a == cpu_.end() || b == cpu_.end()) continue;
+      double theirs = median(b->second);
+      if (theirs <= 0) continue;
+      std::printf("ratio %-26s / %-24s = %.2f\n", ours, peer, median(a->second) / theirs);
     }
   }
 
  private:
+  // With --benchmark_repetitions (best with
+  // --benchmark_enable_random_interleaving) the ratio is that of the
+  // medians, which a busy machine disturbs far less than a single run.
+  static double median(std::vector<double> times) {
+    std::sort(times.begin(), times.end());
+    size_t n = times.size();
+    return n % 2 == 1 ? times[n / 2] : (times[n / 2 - 1] + times[n / 2]) / 2;
+  }
+
   Pairs pairs_;
-  std::map<std::string, double> cpu_;
+  std::map<std::string, std::vector<double>> cpu_;
 };
 
 // Runs the registered benchmarks and prints the ratios of `pairs`.
