@@ -11,6 +11,7 @@
 
 #include "msg/msg_lookup.h"
 #include "msg/msg_out.h"
+#include "msg/msg_plain_format.h"
 #include "msg/msg_state.h"
 #include "internal/report_line.h"
 #include "msg/imsg_msgs.h"
@@ -81,6 +82,10 @@ int imsg_vsnprintf(char *buf, size_t size, const void *table, int index,
     return ksi_msg_tagged(buf, size, tbl, index, text, args);
   if (tbl != nullptr && ksi_msg_capturing.load(std::memory_order_relaxed))
     ksi_msg_capture(tbl, index);
+  if (size != 0) {
+    int plain = ksi_msg_plain_format(buf, size, text, args);
+    if (plain != -2) return plain;
+  }
   if (std::strstr(text, "%1!") != nullptr) return ksi_msg_inserts(buf, size, text, args);
   return size != 0 ? strutl_vsnprintf(buf, size, text, args)
                    : ksi_vformat(buf, 0, false, text, args);

@@ -45,10 +45,10 @@ void grow(char **buf, size_t *size, size_t keep) {
 // message cannot be formatted (a bad index, already reported).
 bool compose(char **buf, size_t *size, int kind, const char *subsys,
              const void *table, int index, va_list args) {
-  size_t prefix = static_cast<size_t>(ksi_msg_prefix(*buf, *size, kind, subsys));
+  size_t prefix = static_cast<size_t>(ksi_msg_prefix_locked(*buf, *size, kind, subsys));
   while (prefix >= *size) {
     grow(buf, size, 0);
-    ksi_msg_prefix(*buf, *size, kind, subsys);
+    ksi_msg_prefix_locked(*buf, *size, kind, subsys);
   }
   for (;;) {
     va_list copy;
@@ -123,44 +123,8 @@ bool write_run(const char *text, size_t len, FILE *stream) {
   return len == 0 || std::fwrite(text, 1, len, stream) == len;
 }
 
-}  // namespace
-
-void ksi_msg_deliver(imsg_writer_t writer, int kind, void *arg, const char *text) {
-  ksi_msg_out.current_kind = kind;
-  bool console = writer == imsg_console_writer;
-  bool log_open = ksi_msg_out.log_file != nullptr;
-  if (log_open || console || dup_output_on()) imsg_console_writer(nullptr, text);
-  if (!log_open && !console && writer != imsg_discard_writer) {
-    qmthread_mutex_unlock(&ksi_msg_lock);
-    writer(arg, text);
-    qmthread_mutex_lock(&ksi_msg_lock);
-  }
-}
-
-extern "C" {
-
-void imsg_console_writer(void *, const char *text) {
-  ksi_msg_init();
-  qmthread_mutex_lock(&ksi_msg_lock);
-  const ksi_msg_output_t &out = ksi_msg_out;
-  int kind = out.current_kind;
-  if (ksi_eventlog_is_open() && out.log_file == nullptr) {
-    imsg_drain_pipes();
-    char *event = event_text(text);
-    if (event != nullptr) ksi_eventlog_report(imsg_nt_event_type(kind), event);
-    std::free(event);
-  } else {
-    FILE *stream = out.log_file;
-    if (stream == nullptr)
-      stream = kind >= IMSG_OK && kind <= IMSG_OUTPUT_ALT ? out.out_stream : out.err_stream;
-    imsg_fputs(text, stream);
-  }
-  qmthread_mutex_unlock(&ksi_msg_lock);
-}
-
-int imsg_fputs(const char *text, FILE *stream) {
-  ksi_msg_init();
-  qmthread_mutex_lock(&ksi_msg_lock);
+// imsg_fputs with the message lock held.
+int fputs_locked(const char *text, FILE *stream) {
   ksi_msg_out.last_stream = stream;
   // Whether the stream is a terminal is asked only when a marker shows up:
   // most messages carry none, and the question costs a system call.
@@ -169,7 +133,8 @@ int imsg_fputs(const char *text, FILE *stream) {
   int result = 0;
   const char *run = text;
   const char *p = text;
-  while (*p != '\0') {
+  // Markers start with byte 0x01; the text between them goes out whole.
+  while ((p = std::strchr(p, '\001')) != nullptr) {
     int bit;
     bool on;
     if (!style_marker(p, &bit, &on)) {
@@ -193,8 +158,55 @@ int imsg_fputs(const char *text, FILE *stream) {
     p += 4;
     run = p;
   }
-  if (result == 0 && !write_run(run, static_cast<size_t>(p - run), stream)) result = -1;
+  if (result == 0 && !write_run(run, std::strlen(run), stream)) result = -1;
   if (std::fflush(stream) != 0) result = -1;
+  return result;
+}
+
+// The console writer with the message lock held.
+void console_write_locked(const char *text) {
+  const ksi_msg_output_t &out = ksi_msg_out;
+  int kind = out.current_kind;
+  if (ksi_eventlog_is_open() && out.log_file == nullptr) {
+    imsg_drain_pipes();
+    char *event = event_text(text);
+    if (event != nullptr) ksi_eventlog_report(imsg_nt_event_type(kind), event);
+    std::free(event);
+  } else {
+    FILE *stream = out.log_file;
+    if (stream == nullptr)
+      stream = kind >= IMSG_OK && kind <= IMSG_OUTPUT_ALT ? out.out_stream : out.err_stream;
+    fputs_locked(text, stream);
+  }
+}
+
+}  // namespace
+
+void ksi_msg_deliver(imsg_writer_t writer, int kind, void *arg, const char *text) {
+  ksi_msg_out.current_kind = kind;
+  bool console = writer == imsg_console_writer;
+  bool log_open = ksi_msg_out.log_file != nullptr;
+  if (log_open || console || dup_output_on()) console_write_locked(text);
+  if (!log_open && !console && writer != imsg_discard_writer) {
+    qmthread_mutex_unlock(&ksi_msg_lock);
+    writer(arg, text);
+    qmthread_mutex_lock(&ksi_msg_lock);
+  }
+}
+
+extern "C" {
+
+void imsg_console_writer(void *, const char *text) {
+  ksi_msg_init();
+  qmthread_mutex_lock(&ksi_msg_lock);
+  console_write_locked(text);
+  qmthread_mutex_unlock(&ksi_msg_lock);
+}
+
+int imsg_fputs(const char *text, FILE *stream) {
+  ksi_msg_init();
+  qmthread_mutex_lock(&ksi_msg_lock);
+  int result = fputs_locked(text, stream);
   qmthread_mutex_unlock(&ksi_msg_lock);
   return result;
 }

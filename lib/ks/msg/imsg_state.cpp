@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <initializer_list>
 
 #include <orvexks/strutl.h>
 #include <orvexnt/nt_env.h>
@@ -108,6 +109,34 @@ void prefix_format(char *fmt, size_t size, int kind, bool show_subsys) {
   if (kind == IMSG_ERROR) append_word(fmt, size, st.kind_words[kWordError]);
 }
 
+// Expands a prefix format as snprintf would (the length it wanted, the text
+// cut to fit). The formats are the templates above and kind words with
+// '%' doubled, so "%s" and "%%" are their only conversions; spelling them
+// out here spares every message a formatter call for its prefix.
+int expand_prefix(char *out, size_t size, const char *fmt,
+                  std::initializer_list<const char *> args) {
+  const char *const *arg = args.begin();
+  size_t len = 0;
+  auto put = [&](char c) {
+    if (len + 1 < size) out[len] = c;
+    ++len;
+  };
+  for (const char *p = fmt; *p != '\0'; ++p) {
+    if (*p != '%') {
+      put(*p);
+    } else if (*++p == '%') {
+      put('%');
+    } else if (*p == 's' && arg != args.end()) {
+      const char *text = *arg++;
+      for (const char *s = text != nullptr ? text : "(null)"; *s != '\0'; ++s) put(*s);
+    } else {
+      break;  // not a prefix format; never built above
+    }
+  }
+  if (size > 0) out[len < size ? len : size - 1] = '\0';
+  return static_cast<int>(len);
+}
+
 }  // namespace
 
 void ksi_msg_init(void) {
@@ -129,13 +158,17 @@ void ksi_msg_init(void) {
   qmthread_mutex_unlock(&ksi_msg_lock);
 }
 
-int ksi_msg_prefix(char *out, size_t size, int kind, const char *subsys) {
-  ksi_msg_init();
+namespace {
+
+void check_kind(int kind) {
   if (kind < IMSG_OK || kind > IMSG_OTHER) {
     imsg_print(IMSG_ERROR, &ksi_imsg_msgs, KSI_IMSG_UNKNOWN_TYPE, kind,
                   "lib/ks/imsg", __LINE__);
   }
-  qmthread_mutex_lock(&ksi_msg_lock);
+}
+
+// The prefix, with the message lock held.
+int expanded_prefix(char *out, size_t size, int kind, const char *subsys) {
   const ksi_msg_state_t &st = ksi_msg_state;
   bool show_subsys = subsys != nullptr && subsys[0] != '\0' &&
                      (st.print_subsys || st.log_active);
@@ -152,12 +185,27 @@ int ksi_msg_prefix(char *out, size_t size, int kind, const char *subsys) {
   if (kind == IMSG_TRACE && fmt[0] != '\0') {
     char clock[32];
     timestamp(clock, sizeof clock);
-    len = strutl_snprintf(out, size, fmt, clock, st.app_name, subsys);
+    len = expand_prefix(out, size, fmt, {clock, st.app_name, subsys});
   } else {
-    len = strutl_snprintf(out, size, fmt, st.app_name, subsys);
+    len = expand_prefix(out, size, fmt, {st.app_name, subsys});
   }
+  return len;
+}
+
+}  // namespace
+
+int ksi_msg_prefix(char *out, size_t size, int kind, const char *subsys) {
+  ksi_msg_init();
+  check_kind(kind);
+  qmthread_mutex_lock(&ksi_msg_lock);
+  int len = expanded_prefix(out, size, kind, subsys);
   qmthread_mutex_unlock(&ksi_msg_lock);
   return len;
+}
+
+int ksi_msg_prefix_locked(char *out, size_t size, int kind, const char *subsys) {
+  check_kind(kind);
+  return expanded_prefix(out, size, kind, subsys);
 }
 
 void ksi_msg_capture(const ks_msg_table_t *table, int index) {

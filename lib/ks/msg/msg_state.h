@@ -38,6 +38,8 @@ void ksi_msg_init(void);
 // shown when subsys is not empty and the print-subsystem flag is on or a
 // log stream is active; null subsys never shows one. Takes the message lock.
 int ksi_msg_prefix(char *out, size_t size, int kind, const char *subsys);
+// The same for a caller that holds the message lock (message delivery).
+int ksi_msg_prefix_locked(char *out, size_t size, int kind, const char *subsys);
 
 // Appends the capture-log line of message `index` of `table`.
 void ksi_msg_capture(const ks_msg_table_t *table, int index);
