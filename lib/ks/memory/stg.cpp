@@ -4,7 +4,8 @@
 // An allocation rounds its size to 8 bytes and bumps the used offset of a
 // chunk under the area's mutex. Chunks are linked newest first; a request
 // the newest chunk cannot hold goes to the oldest older chunk that can, and
-// only then to a new chunk. Fresh chunk memory is filled with 0xFF (or 0x00
+// only then to a new chunk (an index of the older chunks' free space finds
+// that chunk without walking the list). Fresh chunk memory is filled with 0xFF (or 0x00
 // after stg_set_zero) so that the corruption check at trace level 1 can see
 // writes past the end of an earlier allocation.
 //
@@ -18,8 +19,10 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "memory/stg_heap.h"
+#include "memory/stg_older.h"
 #include "thread/qmthread_internal.h"
 
 struct stg_chunk {
@@ -40,6 +43,7 @@ struct stg_area {
   uint32_t zero_fill;
   uint32_t incr_set;
   qmthread_mutex_t lock;
+  ksi_stg_older older;  // every chunk but the newest, for the oldest fit
 };
 
 namespace {
@@ -147,6 +151,7 @@ stg_area_t create_area(uint64_t first_size, bool quiet) {
   area->zero_fill = 0;
   area->incr_set = 0;
   qmthread_mutex_init(&area->lock);
+  new (&area->older) ksi_stg_older();
 
   qmthread_mutex_lock(&registry_lock);
   bool registered = registry_add(area);
@@ -180,7 +185,15 @@ uint64_t next_base(const stg_area *area, uint32_t count) {
 
 // Caller holds the area lock. Links a new chunk for a request of `a` bytes
 // (already rounded) at the head; null when the heap is exhausted.
-stg_chunk *add_chunk(stg_area *area, uint64_t a, uint32_t count, bool quiet) {
+stg_chunk *add_chunk(stg_area *area, uint64_t a, bool quiet) {
+  // The newest chunk becomes an older one: room in the index comes first,
+  // so that a failure leaves the area as it was.
+  stg_chunk *newest = area->chunks;
+  if (newest != nullptr && !ksi_stg_older_reserve(&area->older)) {
+    ksi_stg_report_exhausted();
+    return nullptr;
+  }
+  uint32_t count = area->older.count + (newest != nullptr ? 1 : 0);
   uint64_t base = next_base(area, count);
   // A request of more than 70 % of the base rides on top of the base, so
   // the chunk always holds it.
@@ -203,21 +216,19 @@ stg_chunk *add_chunk(stg_area *area, uint64_t a, uint32_t count, bool quiet) {
     print(IMSG_TRACE, KSI_STG_CREATED_CHUNK, ksi_stg_addr(area),
           ksi_stg_addr(chunk), static_cast<unsigned>(size));
   }
+  if (newest != nullptr) ksi_stg_older_append(&area->older, newest, newest->size - newest->used);
   area->chunks = chunk;
   return chunk;
 }
 
 // Caller holds the area lock. The chunk that takes `a` more bytes: the
-// newest when it fits, else the oldest older one that fits, else a new one.
-stg_chunk *choose_chunk(stg_area *area, uint64_t a, bool quiet) {
+// newest when it fits, else the oldest older one that fits (its index
+// position in *older_pos), else a new one.
+stg_chunk *choose_chunk(stg_area *area, uint64_t a, bool quiet, uint32_t *older_pos) {
   stg_chunk *newest = area->chunks;
   if (newest != nullptr && newest->used + a <= newest->size) return newest;
-  stg_chunk *fit = nullptr;
-  uint32_t count = 0;
-  for (stg_chunk *c = newest; c != nullptr; c = c->prev, ++count) {
-    if (c != newest && c->used + a <= c->size) fit = c;
-  }
-  return fit != nullptr ? fit : add_chunk(area, a, count, quiet);
+  stg_chunk *fit = ksi_stg_older_find(&area->older, a, older_pos);
+  return fit != nullptr ? fit : add_chunk(area, a, quiet);
 }
 
 // Reports the first byte of the chunk's free space (the next `a` bytes, or
@@ -244,13 +255,18 @@ void *alloc_from_area(stg_area_t area, uint64_t n, bool quiet) {
   }
   uint64_t a = round8(n);
   qmthread_mutex_lock(&area->lock);
-  stg_chunk *chunk = choose_chunk(area, a, quiet);
+  uint32_t older_pos = UINT32_MAX;
+  stg_chunk *chunk = choose_chunk(area, a, quiet, &older_pos);
   void *result = nullptr;
+  // One look at the verbosity serves both trace tests of the common case.
+  bool tracing = !quiet && imsg_get_desired_verbosity() >= 1;
   if (chunk != nullptr) {
-    if (!quiet && ksi_stg_trace(1)) check_free_space(area, chunk, a);
+    if (tracing && ksi_stg_trace(1)) check_free_space(area, chunk, a);
     result = chunk->data + chunk->used;
     chunk->used += a;
-    if (!quiet && ksi_stg_trace(5)) {
+    if (older_pos != UINT32_MAX)
+      ksi_stg_older_set_room(&area->older, older_pos, chunk->size - chunk->used);
+    if (tracing && ksi_stg_trace(5)) {
       print(IMSG_TRACE, KSI_STG_ALLOCATED, ksi_stg_addr(area),
             ksi_stg_addr(result), static_cast<unsigned>(a));
     }
@@ -279,6 +295,7 @@ stg_chunk *release_chunks(stg_area *area, bool keep_oldest, bool quiet) {
     c = prev;
   }
   area->chunks = kept;
+  ksi_stg_older_clear(&area->older);
   return kept;
 }
 
@@ -294,6 +311,7 @@ void delete_area(stg_area_t *handle, bool quiet) {
   area->desired = 0;
   qmthread_mutex_unlock(&area->lock);
   qmthread_mutex_destroy(&area->lock);
+  ksi_stg_older_free(&area->older);
   ksi_heap_free(area, quiet);
   *handle = STG_AREA_NULL;
 }
