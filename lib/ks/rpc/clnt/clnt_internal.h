@@ -1,0 +1,66 @@
+// Pieces shared by the client transports and the creation functions.
+#pragma once
+
+#include <orvexks/rpc/clnt.h>
+
+#include <cstdint>
+
+// A new handle with AUTH_NONE, empty netid and device, its mutex ready;
+// null when memory runs out.
+CLIENT *ksi_clnt_new(const struct clnt_ops *ops, void *priv);
+// Frees netid, device, mutex and the handle (not the private record).
+void ksi_clnt_free(CLIENT *cl);
+// Replaces the handle's netid or device with a copy of text; false when
+// memory runs out.
+bool ksi_clnt_set_text(char **slot, const char *text);
+
+// Locks the handle for the scope.
+class ksi_clnt_guard {
+ public:
+  explicit ksi_clnt_guard(CLIENT *cl) : cl_(cl) { qmthread_mutex_lock(&cl_->cl_lock); }
+  ~ksi_clnt_guard() { qmthread_mutex_unlock(&cl_->cl_lock); }
+  ksi_clnt_guard(const ksi_clnt_guard &) = delete;
+  ksi_clnt_guard &operator=(const ksi_clnt_guard &) = delete;
+
+ private:
+  CLIENT *cl_;
+};
+
+// A timeval a control request accepts: seconds at most 100000000 and
+// microseconds at most 1000000, neither negative.
+bool ksi_timeval_valid(const struct timeval *tv);
+int64_t ksi_timeval_usec(const struct timeval &tv);
+// Monotonic time in microseconds.
+int64_t ksi_now_usec();
+
+// The first transaction id of a client: process id ^ seconds ^ microseconds.
+uint32_t ksi_clnt_first_xid();
+
+// The Windows Sockets number of the current errno.
+int ksi_sock_error();
+
+// Records a creation failure in the thread's creation error.
+void ksi_set_createerr(enum clnt_stat stat, int error);
+
+// Waits until fd is readable or deadline (monotonic microseconds) passes,
+// in slices of at most slice_usec: 1 readable, 0 timed out, -1 failed
+// with errno set.
+int ksi_wait_readable(int fd, int64_t deadline, int64_t slice_usec);
+
+// The wait slice of a retransmit or total timeout: one second when it is
+// one second or more, else its microseconds.
+int64_t ksi_wait_slice(const struct timeval &tv);
+
+// Buffer sizes: 0 gives the default, anything else is cut to 262144; the
+// result is a multiple of 4.
+uint32_t ksi_clnt_bufsize(uint32_t requested, uint32_t default_size);
+constexpr uint32_t kClntTcpDefault = 8192;
+constexpr uint32_t kClntUdpDefault = 8800;
+constexpr uint32_t kClntOtherDefault = 9000;
+
+// Largest server address a client keeps.
+constexpr uint32_t kClntAddrMax = 128;
+
+// The library mutex that guards the lazy filling of the transports'
+// operations tables and the transaction counter.
+extern qmthread_mutex_t ksi_clnt_ops_mutex;

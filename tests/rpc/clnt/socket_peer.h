@@ -1,0 +1,140 @@
+// Small hand-written RPC peers for the client tests: a loopback UDP or TCP
+// socket served by a script on its own thread, and helpers that read calls
+// and write replies word by word.
+#ifndef ORVEX_TESTS_RPC_CLNT_SOCKET_PEER_H
+#define ORVEX_TESTS_RPC_CLNT_SOCKET_PEER_H
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <thread>
+#include <vector>
+
+namespace peer {
+
+// Big-endian words, appended.
+struct words {
+  std::vector<uint8_t> bytes;
+  words &u32(uint32_t v) {
+    uint32_t be = htonl(v);
+    auto *p = reinterpret_cast<uint8_t *>(&be);
+    bytes.insert(bytes.end(), p, p + 4);
+    return *this;
+  }
+  words &raw(const void *data, size_t n) {
+    auto *p = static_cast<const uint8_t *>(data);
+    bytes.insert(bytes.end(), p, p + n);
+    return *this;
+  }
+};
+
+inline uint32_t word_at(const uint8_t *p, size_t i) {
+  uint32_t be;
+  memcpy(&be, p + 4 * i, 4);
+  return ntohl(be);
+}
+
+// An accepted, successful reply header for xid (AUTH_NONE verifier);
+// results follow.
+inline words success_reply(uint32_t xid) {
+  words w;
+  w.u32(xid).u32(1).u32(0).u32(0).u32(0).u32(0);
+  return w;
+}
+
+// Waits up to ms for fd to become readable.
+inline bool readable(int fd, int ms) {
+  struct pollfd p = {fd, POLLIN, 0};
+  return poll(&p, 1, ms) == 1;
+}
+
+// A loopback socket of the given type bound to an ephemeral port, whose
+// script runs on a thread until it returns; the destructor joins it.
+class server {
+ public:
+  server(int type, std::function<void(int fd)> script, int family = AF_INET) {
+    fd_ = socket(family, type, 0);
+    sockaddr_storage ss{};
+    socklen_t len;
+    if (family == AF_INET) {
+      auto *sin = reinterpret_cast<sockaddr_in *>(&ss);
+      sin->sin_family = AF_INET;
+      sin->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      len = sizeof *sin;
+    } else {
+      auto *sin6 = reinterpret_cast<sockaddr_in6 *>(&ss);
+      sin6->sin6_family = AF_INET6;
+      sin6->sin6_addr = in6addr_loopback;
+      len = sizeof *sin6;
+    }
+    bind(fd_, reinterpret_cast<sockaddr *>(&ss), len);
+    if (type == SOCK_STREAM) listen(fd_, 4);
+    addrlen_ = sizeof addr_;
+    getsockname(fd_, reinterpret_cast<sockaddr *>(&addr_), &addrlen_);
+    thread_ = std::thread([this, script] { script(fd_); });
+  }
+  ~server() {
+    thread_.join();
+    close(fd_);
+  }
+  sockaddr *addr() { return reinterpret_cast<sockaddr *>(&addr_); }
+  socklen_t addrlen() const { return addrlen_; }
+
+ private:
+  int fd_;
+  sockaddr_storage addr_;
+  socklen_t addrlen_;
+  std::thread thread_;
+};
+
+// One datagram (up to 64 KiB) with its sender, or an empty buffer after ms.
+struct datagram {
+  std::vector<uint8_t> bytes;
+  sockaddr_storage from;
+  socklen_t fromlen = sizeof from;
+};
+inline datagram receive(int fd, int ms) {
+  datagram d;
+  if (!readable(fd, ms)) return d;
+  d.bytes.resize(65536);
+  ssize_t n = recvfrom(fd, d.bytes.data(), d.bytes.size(), 0,
+                       reinterpret_cast<sockaddr *>(&d.from), &d.fromlen);
+  d.bytes.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  return d;
+}
+inline void reply_to(int fd, const datagram &d, const words &w) {
+  sendto(fd, w.bytes.data(), w.bytes.size(), 0, reinterpret_cast<const sockaddr *>(&d.from),
+         d.fromlen);
+}
+
+// Reads one whole record from a stream (all fragments); empty on EOF.
+inline std::vector<uint8_t> read_record(int fd) {
+  std::vector<uint8_t> out;
+  for (;;) {
+    uint8_t hdr[4];
+    if (recv(fd, hdr, 4, MSG_WAITALL) != 4) return {};
+    uint32_t h = word_at(hdr, 0);
+    size_t len = h & 0x7FFFFFFF;
+    size_t at = out.size();
+    out.resize(at + len);
+    if (len > 0 && recv(fd, out.data() + at, len, MSG_WAITALL) != static_cast<ssize_t>(len))
+      return {};
+    if (h & 0x80000000) return out;
+  }
+}
+inline void write_record(int fd, const words &w) {
+  words framed;
+  framed.u32(0x80000000u | static_cast<uint32_t>(w.bytes.size()));
+  framed.raw(w.bytes.data(), w.bytes.size());
+  send(fd, framed.bytes.data(), framed.bytes.size(), MSG_NOSIGNAL);
+}
+
+}  // namespace peer
+
+#endif
