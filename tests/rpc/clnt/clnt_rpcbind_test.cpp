@@ -1,0 +1,239 @@
+// The binder clients and name-based client creation against the system
+// rpcbind (started by the fixture) and a libtirpc server in its own
+// process; rpcinfo confirms what our clients registered.
+#include <orvexks/rpc/clnt.h>
+#include <orvexks/rpc/rpcb.h>
+
+#include <arpa/inet.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+#include "rpc/bind/netconfig.h"
+#include "rpc/clnt/tirpc_server.h"
+#include "rpc/rpcbind_fixture.h"
+
+namespace {
+
+constexpr uint32_t kProg = 0x20000555;
+
+struct timeval tv(time_t sec, suseconds_t usec) { return timeval{sec, usec}; }
+xdrproc_t xvoid() { return reinterpret_cast<xdrproc_t>(xdr_void); }
+xdrproc_t xu32() { return reinterpret_cast<xdrproc_t>(xdr_u_int32_t); }
+
+std::string run(const std::string &command) {
+  std::string out;
+  FILE *p = popen(command.c_str(), "r");
+  if (p == nullptr) return out;
+  char buf[512];
+  while (fgets(buf, sizeof buf, p) != nullptr) out += buf;
+  pclose(p);
+  return out;
+}
+
+sockaddr_storage loopback(const char *netid, uint16_t port) {
+  sockaddr_storage ss{};
+  if (std::string(netid).back() == '6') {
+    auto *sin6 = reinterpret_cast<sockaddr_in6 *>(&ss);
+    sin6->sin6_family = AF_INET6;
+    sin6->sin6_addr = in6addr_loopback;
+    sin6->sin6_port = htons(port);
+  } else {
+    auto *sin = reinterpret_cast<sockaddr_in *>(&ss);
+    sin->sin_family = AF_INET;
+    sin->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sin->sin_port = htons(port);
+  }
+  return ss;
+}
+
+uint32_t addr_len(const sockaddr_storage &ss) {
+  return ss.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+}
+
+uint16_t port_of(const sockaddr_storage &ss) {
+  return ntohs(ss.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6 *>(&ss)->sin6_port
+                                        : reinterpret_cast<const sockaddr_in *>(&ss)->sin_port);
+}
+
+class ClntRpcbindTest : public RpcbindFixture {};
+
+TEST_F(ClntRpcbindTest, RpcbindNullProcedureOverEveryTransport) {
+  for (const char *netid : {"udp", "tcp", "udp6", "tcp6"}) {
+    const char *host = std::string(netid).back() == '6' ? "::1" : "127.0.0.1";
+    CLIENT *cl = ks_clnt_tp_create(host, RPCBPROG, RPCBVERS4, ksi_netconfig_lookup(netid));
+    ASSERT_NE(cl, nullptr) << netid << ": " << ks_clnt_spcreateerror("create");
+    EXPECT_STREQ(cl->cl_netid, netid);
+    EXPECT_EQ(KS_CLNT_CALL(cl, 0, xvoid(), nullptr, xvoid(), nullptr, tv(5, 0)), RPC_SUCCESS)
+        << netid;
+    KS_CLNT_DESTROY(cl);
+  }
+}
+
+TEST_F(ClntRpcbindTest, SetGetaddrDumpAndUnsetOnEveryTransport) {
+  for (const char *netid : {"udp", "tcp", "udp6", "tcp6"}) {
+    const struct netconfig *nc = ksi_netconfig_lookup(netid);
+    sockaddr_storage ss = loopback(netid, 4321);
+    struct netbuf nb = {sizeof ss, addr_len(ss), &ss};
+    ASSERT_TRUE(ks_rpcb_set(kProg, 7, nc, &nb)) << netid;
+  }
+  std::string listing = run("/usr/sbin/rpcinfo -p 127.0.0.1");
+  EXPECT_NE(listing.find("536872277    7   tcp   4321"), std::string::npos) << listing;
+  EXPECT_NE(listing.find("536872277    7   udp   4321"), std::string::npos) << listing;
+  for (const char *netid : {"udp", "tcp", "udp6", "tcp6"}) {
+    const char *host = std::string(netid).back() == '6' ? "::1" : "127.0.0.1";
+    sockaddr_storage found{};
+    struct netbuf out = {sizeof found, 0, &found};
+    ASSERT_TRUE(ks_rpcb_getaddr(kProg, 7, ksi_netconfig_lookup(netid), &out, host))
+        << netid << ": " << ks_clnt_spcreateerror("getaddr");
+    EXPECT_EQ(port_of(found), 4321) << netid;
+    // Too small a buffer.
+    char tiny[4];
+    struct netbuf small = {sizeof tiny, 0, tiny};
+    EXPECT_FALSE(ks_rpcb_getaddr(kProg, 7, ksi_netconfig_lookup(netid), &small, host));
+    EXPECT_EQ(ks_rpc_get_createerr()->cf_stat, RPC_FAILED);
+  }
+  struct rpcblist *maps = ks_rpcb_getmaps(ksi_netconfig_lookup("tcp"), "127.0.0.1");
+  ASSERT_NE(maps, nullptr);
+  int ours = 0;
+  for (struct rpcblist *m = maps; m != nullptr; m = m->rpcb_next)
+    if (m->rpcb_map.r_prog == kProg) ours++;
+  EXPECT_EQ(ours, 4);
+  xdr_free(reinterpret_cast<xdrproc_t>(xdr_ks_rpcblist_ptr), &maps);
+
+  EXPECT_TRUE(ks_rpcb_unset(kProg, 7, nullptr));
+  sockaddr_storage found{};
+  struct netbuf out = {sizeof found, 0, &found};
+  EXPECT_FALSE(ks_rpcb_getaddr(kProg, 7, ksi_netconfig_lookup("tcp6"), &out, "::1"));
+  EXPECT_EQ(ks_rpc_get_createerr()->cf_stat, RPC_PROGNOTREGISTERED);
+  EXPECT_FALSE(ks_rpcb_getaddr(kProg, 7, ksi_netconfig_lookup("udp"), &out, "127.0.0.1"));
+  EXPECT_EQ(ks_rpc_get_createerr()->cf_stat, RPC_PROGNOTREGISTERED);
+  EXPECT_EQ(run("/usr/sbin/rpcinfo -p 127.0.0.1").find("536872277"), std::string::npos);
+}
+
+TEST_F(ClntRpcbindTest, PortMapperSetGetportUnset) {
+  ASSERT_TRUE(ks_pmap_set(kProg, 2, IPPROTO_UDP, 4242));
+  ASSERT_TRUE(ks_pmap_set(kProg, 2, IPPROTO_TCP, 4243));
+  sockaddr_in sin;
+  ks_get_myaddress(&sin);
+  EXPECT_EQ(ks_pmap_getport(&sin, kProg, 2, IPPROTO_UDP), 4242);
+  EXPECT_EQ(sin.sin_port, 0);
+  EXPECT_EQ(ks_pmap_getport(&sin, kProg, 2, IPPROTO_TCP), 4243);
+  EXPECT_NE(run("/usr/sbin/rpcinfo -p 127.0.0.1").find("536872277    2   udp   4242"),
+            std::string::npos);
+  EXPECT_TRUE(ks_pmap_unset(kProg, 2));
+  EXPECT_EQ(ks_pmap_getport(&sin, kProg, 2, IPPROTO_UDP), 0);
+  EXPECT_EQ(ks_rpc_get_createerr()->cf_stat, RPC_PROGNOTREGISTERED);
+}
+
+TEST_F(ClntRpcbindTest, ClnttcpCreateWithPortZeroAndNoRegistrationFails) {
+  sockaddr_in sin;
+  ks_get_myaddress(&sin);
+  sin.sin_port = 0;
+  int sock = -1;
+  EXPECT_EQ(ks_clnttcp_create(&sin, kProg, 1, &sock, 0, 0), nullptr);
+  EXPECT_EQ(ks_rpc_get_createerr()->cf_stat, RPC_PROGNOTREGISTERED);
+  EXPECT_EQ(ks_clnt_create("127.0.0.1", kProg, 1, "udp"), nullptr);
+  EXPECT_EQ(ks_rpc_get_createerr()->cf_stat, RPC_PROGNOTREGISTERED);
+}
+
+TEST_F(ClntRpcbindTest, BinderTimeAndAddressConversions) {
+  setenv("NETPATH", "tcp", 1);
+  time_t t = 0;
+  ASSERT_TRUE(ks_rpcb_gettime("127.0.0.1", &t));
+  EXPECT_LE(std::labs(static_cast<long>(t - time(nullptr))), 5);
+  unsetenv("NETPATH");
+  sockaddr_storage ss = loopback("tcp", 0x0401);
+  struct netbuf nb = {sizeof ss, addr_len(ss), &ss};
+  char *uaddr = ks_rpcb_taddr2uaddr(ksi_netconfig_lookup("tcp"), &nb);
+  ASSERT_NE(uaddr, nullptr);
+  EXPECT_STREQ(uaddr, "127.0.0.1.4.1");
+  free(uaddr);
+  struct netbuf *back = ks_rpcb_uaddr2taddr(ksi_netconfig_lookup("tcp"), "127.0.0.1.4.1");
+  ASSERT_NE(back, nullptr);
+  ASSERT_EQ(back->len, sizeof(sockaddr_in));
+  EXPECT_EQ(ntohs(static_cast<sockaddr_in *>(back->buf)->sin_port), 0x0401);
+  free(back->buf);
+  free(back);
+  EXPECT_EQ(ks_rpcb_taddr2uaddr(nullptr, &nb), nullptr);
+  EXPECT_EQ(ks_rpc_get_createerr()->cf_stat, RPC_UNKNOWNPROTO);
+}
+
+// The libtirpc server, registered through our rpcbind client, reached by
+// host name and network type.
+class ClntByNameTest : public RpcbindFixture {
+ protected:
+  void SetUp() override {
+    RpcbindFixture::SetUp();
+    if (IsSkipped()) return;
+    if (!server_.running()) GTEST_SKIP() << "the libtirpc server peer is not available";
+    for (const char *netid : {"udp", "tcp", "udp6", "tcp6"}) {
+      sockaddr_storage ss = loopback(netid, server_.port(netid));
+      struct netbuf nb = {sizeof ss, addr_len(ss), &ss};
+      for (uint32_t vers : {2u, 3u})
+        ASSERT_TRUE(ks_rpcb_set(kTirpcProg, vers, ksi_netconfig_lookup(netid), &nb));
+    }
+  }
+  void TearDown() override {
+    if (server_.running() && rpcbind_running()) {
+      ks_rpcb_unset(kTirpcProg, 2, nullptr);
+      ks_rpcb_unset(kTirpcProg, 3, nullptr);
+    }
+  }
+  tirpc_server server_;
+};
+
+TEST_F(ClntByNameTest, CreateByNetworkTypeAndCall) {
+  for (const char *nettype : {"udp", "tcp"}) {
+    CLIENT *cl = ks_clnt_create("localhost", kTirpcProg, 3, nettype);
+    ASSERT_NE(cl, nullptr) << nettype << ": " << ks_clnt_spcreateerror("create");
+    uint32_t in = 41, out = 0;
+    EXPECT_EQ(KS_CLNT_CALL(cl, 1, xu32(), &in, xu32(), &out, tv(5, 0)), RPC_SUCCESS);
+    EXPECT_EQ(out, 42u);
+    KS_CLNT_DESTROY(cl);
+  }
+  setenv("NETPATH", "udp:tcp", 1);
+  CLIENT *cl = ks_clnt_create("127.0.0.1", kTirpcProg, 2, nullptr);
+  ASSERT_NE(cl, nullptr);
+  EXPECT_STREQ(cl->cl_netid, "udp");
+  KS_CLNT_DESTROY(cl);
+  unsetenv("NETPATH");
+}
+
+TEST_F(ClntByNameTest, CreateVersSettlesOnTheHighestCommonVersion) {
+  uint32_t vers = 0;
+  CLIENT *cl = ks_clnt_create_vers("127.0.0.1", kTirpcProg, &vers, 1, 5, "tcp");
+  ASSERT_NE(cl, nullptr) << ks_clnt_spcreateerror("create_vers");
+  EXPECT_EQ(vers, 3u);
+  KS_CLNT_DESTROY(cl);
+  // Versions 4 and 5 are not registered: the binder already says so.
+  EXPECT_EQ(ks_clnt_create_vers("127.0.0.1", kTirpcProg, &vers, 4, 5, "udp"), nullptr);
+}
+
+TEST_F(ClntByNameTest, RpcCallCachesItsClientPerThread) {
+  uint32_t in = 1, out = 0;
+  for (int i = 0; i < 3; i++) {
+    EXPECT_EQ(ks_rpc_call("127.0.0.1", kTirpcProg, 2, 1, xu32(), &in, xu32(), &out, "tcp"),
+              RPC_SUCCESS);
+    EXPECT_EQ(out, 2u);
+  }
+  EXPECT_EQ(ks_callrpc("127.0.0.1", kTirpcProg, 3, 1, xu32(), &in, xu32(), &out), RPC_SUCCESS);
+  EXPECT_EQ(ks_callrpc("127.0.0.1", kTirpcProg, 3, 9, xvoid(), nullptr, xvoid(), nullptr),
+            RPC_PROCUNAVAIL);
+}
+
+TEST_F(ClntByNameTest, UdpClientReusesTheBinderClient) {
+  CLIENT *cl = ks_clnt_tp_create("127.0.0.1", kTirpcProg, 3, ksi_netconfig_lookup("udp"));
+  ASSERT_NE(cl, nullptr);
+  uint32_t prog = 0, vers = 0;
+  KS_CLNT_CONTROL(cl, CLGET_PROG, &prog);
+  KS_CLNT_CONTROL(cl, CLGET_VERS, &vers);
+  EXPECT_EQ(prog, kTirpcProg);
+  EXPECT_EQ(vers, 3u);
+  EXPECT_EQ(KS_CLNT_CALL(cl, 0, xvoid(), nullptr, xvoid(), nullptr, tv(5, 0)), RPC_SUCCESS);
+  KS_CLNT_DESTROY(cl);
+}
+
+}  // namespace
