@@ -54,11 +54,13 @@ bool_t ksi_xdr_uaddr(XDR *xdrs, char **sp) { return code_string(xdrs, sp); }
 bool_t ksi_xdr_netbuf(XDR *xdrs, struct netbuf *nb) {
   if (!xdr_u_int32_t(xdrs, &nb->maxlen)) return FALSE;
   char *buf = static_cast<char *>(nb->buf);
-  if (!xdr_bytes(xdrs, &buf, &nb->len, kNetbufMax)) return FALSE;
+  // A failed decode may have allocated: the record keeps it for freeing.
+  bool_t ok = xdr_bytes(xdrs, &buf, &nb->len, kNetbufMax);
   nb->buf = buf;
-  return TRUE;
+  return ok;
 }
 
+KSI_XDR_CALLS_FILTERS
 bool_t ksi_xdr_rmtcallargs(XDR *xdrs, ksi_rmtcallargs *p) {
   if (xdrs->x_op != XDR_ENCODE) return FALSE;
   if (!xdr_u_int32_t(xdrs, &p->prog) || !xdr_u_int32_t(xdrs, &p->vers) ||
@@ -82,6 +84,7 @@ namespace {
 // Decodes counted bytes through a filter: the count is checked against
 // what the stream still holds, the bytes are copied out and decoded by
 // their own memory stream.
+KSI_XDR_CALLS_FILTERS
 bool_t decode_counted(XDR *xdrs, xdrproc_t proc, void *objp) {
   uint32_t len;
   if (!xdr_u_int32_t(xdrs, &len)) return FALSE;

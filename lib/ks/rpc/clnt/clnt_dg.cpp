@@ -14,6 +14,7 @@
 
 #include "rpc/bind/netconfig.h"
 #include "rpc/clnt/clnt_internal.h"
+#include "rpc/xdr/xdr_stream.h"
 
 namespace {
 
@@ -53,6 +54,7 @@ uint32_t get_word(const char *buf, uint32_t offset) {
 
 // Encodes procedure, credential and arguments behind the header under a
 // new transaction id; the message length, or 0 on failure.
+KSI_XDR_CALLS_FILTERS
 uint32_t encode_call(CLIENT *cl, dg_private *dg, uint32_t proc, xdrproc_t xargs, void *argsp) {
   dg->xid++;
   put_word(dg->sendbuf, kXidOffset, dg->xid);
@@ -183,6 +185,7 @@ void dg_geterr(CLIENT *cl, struct rpc_err *errp) {
   *errp = priv_of(cl)->err;
 }
 
+KSI_XDR_CALLS_FILTERS
 bool_t dg_freeres(CLIENT *cl, xdrproc_t xres, void *resp) {
   ksi_clnt_guard guard(cl);
   XDR xdrs;

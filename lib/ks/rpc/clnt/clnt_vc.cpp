@@ -15,6 +15,7 @@
 
 #include "rpc/bind/netconfig.h"
 #include "rpc/clnt/clnt_internal.h"
+#include "rpc/xdr/xdr_stream.h"
 
 namespace {
 
@@ -104,6 +105,7 @@ enum clnt_stat fail(vc_private *ct, enum clnt_stat stat) {
 }
 
 // Writes one call record; false with the status recorded.
+KSI_XDR_CALLS_FILTERS
 bool send_call(CLIENT *cl, vc_private *ct, uint32_t proc, xdrproc_t xargs, void *argsp,
                bool ship_now) {
   ct->xid--;
@@ -146,6 +148,7 @@ bool read_reply_header(vc_private *ct, struct rpc_msg *reply, int64_t deadline) 
   }
 }
 
+KSI_XDR_CALLS_FILTERS
 enum clnt_stat vc_call(CLIENT *cl, uint32_t proc, xdrproc_t xargs, void *argsp, xdrproc_t xres,
                        void *resp, struct timeval timeout) {
   ksi_clnt_guard guard(cl);
@@ -189,6 +192,7 @@ void vc_geterr(CLIENT *cl, struct rpc_err *errp) {
   *errp = priv_of(cl)->err;
 }
 
+KSI_XDR_CALLS_FILTERS
 bool_t vc_freeres(CLIENT *cl, xdrproc_t xres, void *resp) {
   ksi_clnt_guard guard(cl);
   XDR xdrs;
