@@ -19,6 +19,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -59,18 +60,19 @@ class RpcbindFixture : public ::testing::Test {
       skip_reason() = "another port mapper already listens on port 111";
       return;
     }
-    pid_t pid = fork();
-    if (pid == 0) {
-      int devnull = open("/dev/null", O_RDWR);
-      if (devnull >= 0) {
-        dup2(devnull, 1);
-        dup2(devnull, 2);
-      }
-      execl(kRpcbindPath, "rpcbind", "-f", "-w", static_cast<char *>(nullptr));
-      _exit(127);
-    }
-    if (pid < 0) {
-      skip_reason() = std::string("fork: ") + strerror(errno);
+    // posix_spawn, not fork: a forked child of a threaded test program may
+    // not run instrumented code under the thread sanitizer.
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    char name[] = "rpcbind", foreground[] = "-f", warm[] = "-w";
+    char *argv[] = {name, foreground, warm, nullptr};
+    pid_t pid = -1;
+    int rc = posix_spawn(&pid, kRpcbindPath, &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+      skip_reason() = std::string("cannot start rpcbind: ") + strerror(rc);
       return;
     }
     rpcbind_pid() = pid;
