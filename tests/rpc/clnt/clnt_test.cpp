@@ -169,6 +169,33 @@ TEST(ClntDgTest, ServerErrorsMapToTheirStatuses) {
   KS_CLNT_DESTROY(cl);
 }
 
+// A caller's connected datagram socket learns of an unreachable port: the
+// call ends as a datagram connection reset instead of waiting out its time.
+TEST(ClntDgTest, UnreachablePortOnAConnectedSocketIsAConnectionReset) {
+  int probe = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in sin{};
+  sin.sin_family = AF_INET;
+  sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(probe, reinterpret_cast<sockaddr *>(&sin), sizeof sin);
+  socklen_t len = sizeof sin;
+  getsockname(probe, reinterpret_cast<sockaddr *>(&sin), &len);
+  close(probe);  // nobody receives on that port now
+  int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr *>(&sin), sizeof sin), 0);
+  struct netbuf nb = {sizeof sin, sizeof sin, &sin};
+  CLIENT *cl = ks_clnt_dg_create(fd, &nb, kProg, kVers, 0, 0);
+  ASSERT_NE(cl, nullptr);
+  auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(KS_CLNT_CALL(cl, 1, xvoid(), nullptr, xvoid(), nullptr, tv(10, 0)),
+            RPC_DGRAM_CONNRESET);
+  EXPECT_LT(seconds_since(t0), 5.0);
+  struct rpc_err err;
+  KS_CLNT_GETERR(cl, &err);
+  EXPECT_EQ(err.re_errno, 10054);
+  KS_CLNT_DESTROY(cl);
+  close(fd);
+}
+
 TEST(ClntDgTest, ControlRequests) {
   peer::server srv(SOCK_DGRAM, [](int) {});
   CLIENT *cl = udp_client(srv);

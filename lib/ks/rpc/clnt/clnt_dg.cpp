@@ -22,6 +22,7 @@ constexpr uint32_t kXidOffset = 0;
 constexpr uint32_t kProgOffset = 12;
 constexpr uint32_t kVersOffset = 16;
 constexpr time_t kDoublingLimit = 30;
+constexpr int kWsaConnReset = 10054;
 
 struct dg_private {
   int fd;
@@ -89,8 +90,10 @@ recv_result receive(dg_private *dg, ssize_t *len_out) {
     if (n < 0) {
       if (errno == EINTR) continue;
       if (errno == EAGAIN || errno == EWOULDBLOCK) return recv_result::kWait;
+      // Linux reports an unreachable port as a refused connection; the
+      // contract's platform reports it as a reset (10054) either way.
       if (errno == ECONNREFUSED || errno == ECONNRESET) {
-        fail(dg, RPC_DGRAM_CONNRESET, ksi_sock_error());
+        fail(dg, RPC_DGRAM_CONNRESET, kWsaConnReset);
         return recv_result::kFailed;
       }
       fail(dg, RPC_CANTRECV, ksi_sock_error());
