@@ -11,6 +11,7 @@
 #include <ctime>
 
 #include "rpc/bind/netconfig.h"
+#include "thread/qmthread_internal.h"
 
 namespace {
 
@@ -19,6 +20,7 @@ constexpr uint32_t kPortCount = 65536 - kFirstPort;
 constexpr int kMaxAttempts = 16384;
 
 qmthread_mutex_t port_mutex = QMTHREAD_MUTEX_INITIALIZER_NORAISE;
+KSI_FORK_GUARDED(port_mutex);
 bool port_seeded = false;
 uint32_t next_port;
 

@@ -14,6 +14,7 @@
 #include "rpc/bind/netconfig.h"
 #include "rpc/bind/uaddr.h"
 #include "rpc/clnt/clnt_internal.h"
+#include "thread/qmthread_internal.h"
 
 namespace {
 
@@ -29,6 +30,7 @@ struct cache_entry {
 
 // Newest first; entries [0, cache_count) are in use.
 qmthread_mutex_t cache_mutex = QMTHREAD_MUTEX_INITIALIZER_NORAISE;
+KSI_FORK_GUARDED(cache_mutex);
 cache_entry cache[kCacheSize];
 int cache_count = 0;
 
@@ -78,6 +80,7 @@ CLIENT *from_cache(const char *host, const struct netconfig *nconf) {
 }
 
 qmthread_mutex_t local_mutex = QMTHREAD_MUTEX_INITIALIZER_NORAISE;
+KSI_FORK_GUARDED(local_mutex);
 const struct netconfig *local_nconf;
 const char *local_host;
 

@@ -12,8 +12,10 @@
 #include <ctime>
 
 #include "rpc/clnt/clnt_internal.h"
+#include "thread/qmthread_internal.h"
 
 qmthread_mutex_t ksi_clnt_ops_mutex = QMTHREAD_MUTEX_INITIALIZER_NORAISE;
+KSI_FORK_GUARDED(ksi_clnt_ops_mutex);
 
 namespace {
 char kEmpty[] = "";

@@ -12,6 +12,7 @@
 
 #include "rpc/bind/netconfig.h"
 #include "rpc/clnt/clnt_internal.h"
+#include "thread/qmthread_internal.h"
 
 namespace {
 
@@ -21,8 +22,11 @@ constexpr uint32_t kUdpSize = 8800;
 // Covers transport lookup and socket setup; released around the port
 // mapper query.
 qmthread_mutex_t rpc_socket_mutex = QMTHREAD_MUTEX_INITIALIZER_NORAISE;
+// Held across connects: the forking thread does not wait for it.
+ksi_fork_guarded rpc_socket_mutex_fork_guarded(&rpc_socket_mutex, false);
 
 qmthread_mutex_t hook_mutex = QMTHREAD_MUTEX_INITIALIZER_NORAISE;
+KSI_FORK_GUARDED(hook_mutex);
 ks_client_metering_hook_t tcp_hook;
 ks_client_metering_hook_t udp_hook;
 
