@@ -279,6 +279,7 @@ inline int udp_client(uint16_t port, int family = AF_INET) {
 // A socket of the family and type bound to the loopback address on a free
 // port; stream sockets listen.
 inline int bound_socket(int family, int type, uint16_t *port) {
+  *port = 0;
   int fd = socket(family, type, 0);
   struct sockaddr_storage ss = {};
   socklen_t len;
