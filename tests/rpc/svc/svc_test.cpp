@@ -7,7 +7,7 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 
-#include <orvexks/rpc/xdrrec.h>
+#include <orvexks/rpc/rpcb.h>
 
 namespace {
 
@@ -383,6 +383,60 @@ TEST_F(Transports, FdCreateWantsAConnectedSocket) {
   made.push_back(x);
   serve_while([&] { EXPECT_EQ(SUCCESS, tcp_call(pair[1], Call{}).stat); });
   close(pair[1]);
+}
+
+TEST_F(Transports, AddressBasedCreatorsBindDynamicPorts) {
+  SVCXPRT *u = ks_svcudp_create(-1);
+  ASSERT_NE(nullptr, u);
+  made.push_back(u);
+  EXPECT_GE(u->xp_port, 49152);
+  EXPECT_STREQ("udp", u->xp_netid);
+  EXPECT_EQ(1, u->xp_type);
+  SVCXPRT *t = ks_svctcp_create(-1, 0, 0);
+  ASSERT_NE(nullptr, t);
+  made.push_back(t);
+  EXPECT_GE(t->xp_port, 49152);
+  EXPECT_STREQ("tcp", t->xp_netid);
+  EXPECT_EQ(3, t->xp_type);
+  serve_while([&] {
+    int c = udp_client(u->xp_port);
+    EXPECT_EQ(SUCCESS, udp_call(c, Call{}).stat);
+    close(c);
+    c = connect_tcp(t->xp_port);
+    EXPECT_EQ(SUCCESS, tcp_call(c, Call{}).stat);
+    close(c);
+  });
+}
+
+TEST_F(Transports, TliCreateTakesSocketsAsTheyAre) {
+  uint16_t port;
+  int listening = bound_socket(AF_INET6, SOCK_STREAM, &port);
+  SVCXPRT *l = ks_svc_tli_create(listening, nullptr, nullptr, 0, 0);
+  ASSERT_NE(nullptr, l) << "already bound and listening";
+  made.push_back(l);
+  int32_t max = 0;
+  EXPECT_TRUE(KS_SVC_CONTROL(l, KS_SVCGET_CONNMAXREC, &max)) << "a listener";
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(nullptr, ks_svc_tli_create(-1, nullptr, nullptr, 0, 0));
+  EXPECT_EQ("ks_svc_tli_create: invalid netconfig\n", testing::internal::GetCapturedStderr());
+  struct netconfig tcp6 = {};
+  tcp6.nc_netid = const_cast<char *>("tcp6");
+  tcp6.nc_device = const_cast<char *>("-");
+  struct sockaddr_in6 at = {};
+  at.sin6_family = AF_INET6;
+  at.sin6_addr = in6addr_loopback;
+  struct t_bind b = {{sizeof at, sizeof at, &at}, 5};
+  SVCXPRT *x = ks_svc_tli_create(-1, &tcp6, &b, 0, 0);
+  ASSERT_NE(nullptr, x);
+  made.push_back(x);
+  EXPECT_STREQ("tcp6", x->xp_netid);
+  EXPECT_STREQ("-", x->xp_tp);
+  uint16_t xport = ntohs(static_cast<sockaddr_in6 *>(x->xp_ltaddr.buf)->sin6_port);
+  serve_while([&] {
+    int c = connect_tcp(xport, AF_INET6);
+    EXPECT_EQ(SUCCESS, tcp_call(c, Call{}).stat);
+    close(c);
+  });
 }
 
 // Raises the descriptor limit for the test and restores it afterwards.
