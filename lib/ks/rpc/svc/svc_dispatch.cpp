@@ -91,8 +91,8 @@ bool ksi_svc_run_once(struct timeval timeout) {
   // Marked before the copy: a socket put back after it wakes the select.
   ksi_svc_set_in_select(true);
   fd_set ready, waited;
-  ksi_svc_copy_fdset(&ready, &waited);
-  int n = select(FD_SETSIZE, &ready, nullptr, nullptr, &timeout);
+  int nfds = ksi_svc_copy_fdset(&ready, &waited);
+  int n = select(nfds, &ready, nullptr, nullptr, &timeout);
   if (n < 0) {
     ksi_svc_set_in_select(false);
     return errno == EINTR;

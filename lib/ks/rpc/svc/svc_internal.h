@@ -42,8 +42,9 @@ void ksi_svc_set_in_select(bool in_select);
 void ksi_svc_make_update_pipe();
 bool ksi_svc_is_pipe(const SVCXPRT *xprt);
 
-// Copies ks_svc_fdset twice under the transport-table lock.
-void ksi_svc_copy_fdset(fd_set *first, fd_set *second);
+// Copies ks_svc_fdset twice under the transport-table lock; returns one
+// more than the highest registered socket (select's first argument).
+int ksi_svc_copy_fdset(fd_set *first, fd_set *second);
 // The first registered transport whose socket is in ready, its socket
 // taken out of ready; null when none is.
 SVCXPRT *ksi_svc_take_ready(fd_set *ready);

@@ -252,9 +252,13 @@ int ksi_svc_collect_idle(const fd_set *set, time_t limit, SVCXPRT **out) {
   return n;
 }
 
-void ksi_svc_copy_fdset(fd_set *first, fd_set *second) {
+int ksi_svc_copy_fdset(fd_set *first, fd_set *second) {
   qmthread_rwlock_rdlock(ksi_svc_table_lock());
   *first = ks_svc_fdset;
   *second = ks_svc_fdset;
+  int highest = -1;
+  for (int i = 0; i < table_count; ++i)
+    if (table[i]->xp_fd > highest) highest = table[i]->xp_fd;
   qmthread_rwlock_unlock(&table_lock);
+  return highest + 1;
 }

@@ -59,14 +59,21 @@ bool wait_for(int fd, short events, int timeout_ms) {
 int conn_read(void *handle, char *buf, int len) {
   auto *xprt = static_cast<SVCXPRT *>(handle);
   conn_private *cd = priv(xprt);
-  if (!cd->nonblock && !wait_for(xprt->xp_fd, POLLIN, kReadWaitMs)) {
-    cd->state = XPRT_DIED;
-    return -1;
-  }
+  // Data that is already there is taken without waiting; a blocking
+  // connection waits for more at most 35 seconds.
   ssize_t got;
   do {
-    got = recv(xprt->xp_fd, buf, static_cast<size_t>(len), 0);
+    got = recv(xprt->xp_fd, buf, static_cast<size_t>(len), MSG_DONTWAIT);
   } while (got < 0 && errno == EINTR);
+  if (!cd->nonblock && got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+    if (!wait_for(xprt->xp_fd, POLLIN, kReadWaitMs)) {
+      cd->state = XPRT_DIED;
+      return -1;
+    }
+    do {
+      got = recv(xprt->xp_fd, buf, static_cast<size_t>(len), MSG_DONTWAIT);
+    } while (got < 0 && errno == EINTR);
+  }
   if (got > 0) {
     cd->last_recv.store(ksi_svc_now(), std::memory_order_relaxed);
     return static_cast<int>(got);
