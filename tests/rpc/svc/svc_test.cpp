@@ -87,6 +87,25 @@ TEST_F(Servers, TableHoldsAtMost1023TransportsAndTheSetFollows) {
   close(fd);
 }
 
+TEST_F(Servers, ServiceLoopReturnsOnlyWhenWaitingFails) {
+  testing::internal::CaptureStderr();
+  int fd = dup(0);
+  close(fd);  // a closed number: select refuses it
+  SVCXPRT broken = {};
+  broken.xp_fd = fd;
+  ASSERT_TRUE(ks_xprt_register(&broken));
+  ks_svc_run();
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(0u, err.find("ks_svc_run: - select failed:")) << err;
+  ks_xprt_unregister(&broken);
+  testing::internal::CaptureStderr();
+  ks_svc_run();  // the thread state is set up once
+  err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(0u, err.find("ks_svc_run: could not initiate thread state:")) << err;
+  int32_t on = 1;
+  EXPECT_FALSE(ks_rpc_control(KS_RPC_SVC_THREADED_SET, &on)) << "fixed once the loop ran";
+}
+
 TEST_F(Transports, DatagramRepliesOfEveryKind) {
   for (int family : {AF_INET, AF_INET6}) {
     uint16_t port;
