@@ -113,5 +113,10 @@ int main(int argc, char **argv) {
   if (stat == RPC_AUTHERROR) printf(" why %d", (int)err.re_why);
   if (stat == RPC_SUCCESS && out.data != NULL) printf(" echo %.*s", (int)out.len, out.data);
   printf("\n");
+  fflush(stdout);
+  xdr_free((xdrproc_t)xdr_blob, (char *)&out);
+  auth_destroy(cl->cl_auth);
+  clnt_destroy(cl);
+  close(fd);
   return 0;
 }
