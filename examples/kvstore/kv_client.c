@@ -2,8 +2,8 @@
  *
  *     kv_client [-p PORT] HOST put KEY VALUE | get KEY | delete KEY | list
  *
- * Without -p it asks HOST's binder where the server is and, when no binder
- * knows it, tries the server's fixed port. Exits with 0 when the call
+ * Without -p it tries the server's fixed port, then asks HOST's binder
+ * where the server is. Exits with 0 when the call
  * succeeded (for get and delete: when the key was there). */
 #define _POSIX_C_SOURCE 200809L
 
@@ -48,8 +48,11 @@ int main(int argc, char **argv) {
   char **rest = argv + arg + 2;
   int nrest = argc - arg - 2;
 
-  CLIENT *cl = port != 0 ? NULL : ks_clnt_create(host, KV_PROG, KV_VERS, "tcp");
-  if (cl == NULL) cl = connect_port(host, port != 0 ? (uint16_t)port : KV_PORT);
+  /* The fixed port answers at once when the server is there; only then is
+   * the binder asked, whose lookups wait out their time-outs when no
+   * binder runs. */
+  CLIENT *cl = connect_port(host, port != 0 ? (uint16_t)port : KV_PORT);
+  if (cl == NULL && port == 0) cl = ks_clnt_create(host, KV_PROG, KV_VERS, "tcp");
   if (cl == NULL) {
     fprintf(stderr, "%s", ks_clnt_spcreateerror("kv_client"));
     return 1;

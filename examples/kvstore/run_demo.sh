@@ -7,9 +7,9 @@ bin=${1:-build/examples}
 "$bin/kv_server" &
 server=$!
 trap 'kill $server 2>/dev/null; wait $server 2>/dev/null || true' EXIT
-# Wait (at most 5 s) until the server answers.
+# Wait (at most 5 s) until the server answers on its fixed port.
 tries=0
-until "$bin/kv_client" localhost list >/dev/null 2>&1; do
+until "$bin/kv_client" -p 20611 localhost list >/dev/null 2>&1; do
   tries=$((tries + 1))
   [ $tries -lt 50 ] || { echo "kv_server did not start" >&2; exit 1; }
   sleep 0.1

@@ -16,7 +16,7 @@ enum worker_state : int { kIdle = 0, kHasWork = 1, kExit = 2 };
 
 struct worker {
   worker *next;
-  pthread_cond_t cond;
+  qmthread_cond_t cond;
   qmthread_mutex_t mutex;
   qmthread_t tid;
   bool busy;
@@ -35,7 +35,7 @@ worker *busy_list = nullptr;
 
 // The dispatcher waits here for an idle worker.
 qmthread_mutex_t dispatcher_mutex = QMTHREAD_MUTEX_INITIALIZER_NORAISE;
-pthread_cond_t dispatcher_cond;
+qmthread_cond_t dispatcher_cond;
 bool dispatcher_waiting = false;  // guarded by dispatcher_mutex
 
 void init_worker_lock() { qmthread_rwlock_init(&worker_lock, 0); }
