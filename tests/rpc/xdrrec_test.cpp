@@ -402,6 +402,34 @@ TEST(XdrRecDecode, InlineStaysWithinFragmentAndStream) {
   XDR_DESTROY(&dec);
 }
 
+TEST(XdrRecDecode, PipelinedRecordsAreEachReadAfterAnEndOfRecordCheck) {
+  // A server's loop: skip to the record, decode, ask whether more is
+  // buffered, and go on. The check must not consume the next record.
+  SocketPair sp;
+  Channel in(sp.fd[1]);
+  XDR dec;
+  ks_xdrrec_create(&dec, 0, 0, &in, fd_read, fd_write);
+  dec.x_op = XDR_DECODE;
+  send_raw(sp.fd[0], {0x80000004u, 1, 0x80000008u, 2, 3, 0x80000004u, 4});
+  sp.close_writer();
+  uint32_t w;
+  ASSERT_TRUE(ks_xdrrec_skiprecord(&dec));
+  ASSERT_TRUE(xdr_u_int32_t(&dec, &w));
+  EXPECT_EQ(1u, w);
+  EXPECT_FALSE(ks_xdrrec_eof(&dec)) << "two records are buffered";
+  EXPECT_FALSE(ks_xdrrec_eof(&dec)) << "asking twice consumes nothing";
+  ASSERT_TRUE(ks_xdrrec_skiprecord(&dec));
+  ASSERT_TRUE(xdr_u_int32_t(&dec, &w));
+  EXPECT_EQ(2u, w) << "the second record is read, not skipped";
+  // Its second word is left unread: the check skips it.
+  EXPECT_FALSE(ks_xdrrec_eof(&dec));
+  ASSERT_TRUE(ks_xdrrec_skiprecord(&dec));
+  ASSERT_TRUE(xdr_u_int32_t(&dec, &w));
+  EXPECT_EQ(4u, w);
+  EXPECT_TRUE(ks_xdrrec_eof(&dec));
+  XDR_DESTROY(&dec);
+}
+
 // Non-blocking assembly on a non-blocking socket.
 struct NonBlocking : ::testing::Test {
   SocketPair sp;
@@ -438,6 +466,20 @@ TEST_F(NonBlocking, RecordSplitOverThreeReadsIsReadyOnTheThird) {
   EXPECT_EQ(11u, a);
   EXPECT_EQ(22u, b);
   EXPECT_FALSE(xdr_u_int32_t(&dec, &a)) << "the record is all there is; no read";
+}
+
+TEST_F(NonBlocking, HeaderAloneThenBodyIsServedOnceComplete) {
+  // The read that completes the header counts as the expected data: an
+  // empty read of the body right after it is not a dead peer.
+  int status = -1;
+  send_raw(sp.fd[0], {0x80000004u});
+  EXPECT_FALSE(xdrrec_getrec(&dec, &status, TRUE));
+  EXPECT_NE(0, status);
+  send_raw(sp.fd[0], {77});
+  EXPECT_TRUE(xdrrec_getrec(&dec, &status, TRUE));
+  uint32_t w;
+  ASSERT_TRUE(xdr_u_int32_t(&dec, &w));
+  EXPECT_EQ(77u, w);
 }
 
 TEST_F(NonBlocking, FragmentsAreJoinedAndTheBufferGrows) {

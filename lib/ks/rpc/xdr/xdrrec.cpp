@@ -150,8 +150,10 @@ bool_t rec_getlong(XDR *xdrs, int32_t *lp) {
   return TRUE;
 }
 
-// Skips the rest of the current record, reading headers as needed.
-bool skip_record_blocking(rec_stream *rs) {
+// Consumes the rest of the current record, reading headers as needed, and
+// stops at the record boundary (no fragment left, last fragment seen), so
+// that asking again consumes nothing more.
+bool skip_rest_of_record(rec_stream *rs) {
   for (;;) {
     while (rs->frag_left > 0) {
       uint32_t avail = static_cast<uint32_t>(rs->in_end - rs->in_pos);
@@ -163,9 +165,15 @@ bool skip_record_blocking(rec_stream *rs) {
       rs->in_pos += n;
       rs->frag_left -= n;
     }
-    if (rs->last_frag) break;
+    if (rs->last_frag) return true;
     if (!next_fragment(rs)) return false;
   }
+}
+
+// Moves past the rest of the current record; the next read starts with
+// the next record's header.
+bool skip_record_blocking(rec_stream *rs) {
+  if (!skip_rest_of_record(rs)) return false;
   rs->last_frag = false;
   return true;
 }
@@ -266,6 +274,9 @@ bool get_record(rec_stream *rs, int *status, bool expect_data) {
       *status = kStatusDead;
       return false;
     }
+    // The header was the data this call expected; the body may follow in
+    // a later read.
+    expect_data = false;
   }
   int want = static_cast<int>(rs->record_len - rs->received);
   int got = rs->readit(rs->handle, rs->in_base + rs->received, want);
@@ -361,7 +372,9 @@ KS_API bool_t ks_xdrrec_skiprecord(XDR *xdrs) {
 
 KS_API bool_t ks_xdrrec_eof(XDR *xdrs) {
   rec_stream *rs = rec_of(xdrs);
-  if (!skip_record_blocking(rs)) return TRUE;
+  // Stays at the record boundary: a following skiprecord must not pass
+  // over a record that is already buffered.
+  if (!skip_rest_of_record(rs)) return TRUE;
   return rs->in_pos == rs->in_end;
 }
 

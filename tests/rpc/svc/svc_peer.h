@@ -1,0 +1,317 @@
+// What the server tests share: a registered echo program, hand-written
+// socket clients that build call records word by word and read replies,
+// and a pump that runs the service loop on the test's thread while a
+// client runs on another.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include <orvexks/rpc/svc.h>
+
+#include "rpc/svc/svc_internal.h"
+
+namespace svc_peer {
+
+constexpr uint32_t kProg = 0x20000101;
+constexpr uint32_t kNull = 0, kEcho = 1, kStream = 2, kDestroy = 3;
+
+// The echo procedure's argument and result: opaque bytes.
+struct blob {
+  char *data;
+  uint32_t len;
+};
+inline bool_t xdr_blob(XDR *xdrs, blob *b) { return xdr_bytes(xdrs, &b->data, &b->len, 1 << 20); }
+
+// Dispatch of the echo program: 0 null, 1 echo an opaque, 2 a streamed
+// reply of n words 0..n-1, 3 destroys its transport without replying;
+// others are unavailable.
+inline void echo_dispatch(struct svc_req *rq, SVCXPRT *xprt) {
+  switch (rq->rq_proc) {
+    case kNull:
+      ks_svc_sendreply(xprt, reinterpret_cast<xdrproc_t>(xdr_void), nullptr);
+      return;
+    case kEcho: {
+      blob b = {nullptr, 0};
+      auto filter = reinterpret_cast<xdrproc_t>(xdr_blob);
+      if (!KS_SVC_GETARGS(xprt, filter, &b)) {
+        ks_svcerr_decode(xprt);
+        return;
+      }
+      ks_svc_sendreply(xprt, filter, &b);
+      KS_SVC_FREEARGS(xprt, filter, &b);
+      return;
+    }
+    case kStream: {
+      uint32_t n = 0;
+      if (!KS_SVC_GETARGS(xprt, reinterpret_cast<xdrproc_t>(xdr_u_int32_t), &n)) {
+        ks_svcerr_decode(xprt);
+        return;
+      }
+      uint32_t first = 0;
+      if (!ks_svc_sendreply_start(xprt, reinterpret_cast<xdrproc_t>(xdr_u_int32_t), &first))
+        return;
+      XDR *xdrs = ks_svc_sendreply_get_xdrs(xprt);
+      for (uint32_t i = 1; xdrs != nullptr && i + 1 < n; ++i)
+        if (!xdr_u_int32_t(xdrs, &i)) break;
+      uint32_t last = n - 1;
+      ks_svc_sendreply_finish(xprt, reinterpret_cast<xdrproc_t>(xdr_u_int32_t), &last);
+      return;
+    }
+    case kDestroy:
+      xprt->xp_ops->xp_destroy(xprt);
+      return;
+    default:
+      ks_svcerr_noproc(xprt);
+  }
+}
+
+// ---- Building calls and reading replies.
+
+struct Call {
+  uint32_t xid = 1;
+  uint32_t rpcvers = 2;
+  uint32_t prog = kProg;
+  uint32_t vers = 1;
+  uint32_t proc = kNull;
+  uint32_t cred_flavor = 0;
+  std::vector<uint32_t> cred_body;
+  std::vector<uint32_t> args;
+
+  std::vector<uint32_t> words() const {
+    std::vector<uint32_t> w = {xid, 0, rpcvers, prog, vers, proc, cred_flavor,
+                               static_cast<uint32_t>(cred_body.size() * 4)};
+    w.insert(w.end(), cred_body.begin(), cred_body.end());
+    w.push_back(0);
+    w.push_back(0);
+    w.insert(w.end(), args.begin(), args.end());
+    return w;
+  }
+};
+
+// An opaque argument as words: its length, then the bytes, padded.
+inline std::vector<uint32_t> opaque_words(const std::vector<uint32_t> &data) {
+  std::vector<uint32_t> w = {static_cast<uint32_t>(data.size() * 4)};
+  w.insert(w.end(), data.begin(), data.end());
+  return w;
+}
+
+inline std::vector<char> to_bytes(const std::vector<uint32_t> &words) {
+  std::vector<char> out(words.size() * 4);
+  for (size_t i = 0; i < words.size(); ++i) {
+    uint32_t be = htonl(words[i]);
+    memcpy(out.data() + i * 4, &be, 4);
+  }
+  return out;
+}
+
+inline std::vector<uint32_t> to_words(const std::vector<char> &bytes) {
+  std::vector<uint32_t> out(bytes.size() / 4);
+  for (size_t i = 0; i < out.size(); ++i) {
+    uint32_t be;
+    memcpy(&be, bytes.data() + i * 4, 4);
+    out[i] = ntohl(be);
+  }
+  return out;
+}
+
+// One record of a single fragment.
+inline std::vector<char> record(const std::vector<uint32_t> &words) {
+  std::vector<uint32_t> framed = {0x80000000u | static_cast<uint32_t>(words.size() * 4)};
+  framed.insert(framed.end(), words.begin(), words.end());
+  return to_bytes(framed);
+}
+
+// A decoded reply: xid, accepted or denied, the status and what follows.
+struct Reply {
+  bool ok = false;
+  uint32_t xid = 0;
+  uint32_t reply_stat = 99;  // 0 accepted, 1 denied
+  uint32_t stat = 99;        // accept_stat, or reject_stat when denied
+  std::vector<uint32_t> rest;
+};
+
+inline Reply parse_reply(const std::vector<uint32_t> &w) {
+  Reply r;
+  if (w.size() < 3 || w[1] != 1) return r;
+  r.xid = w[0];
+  r.reply_stat = w[2];
+  size_t at = 3;
+  if (r.reply_stat == 0) {
+    if (w.size() < 5) return r;
+    at = 5 + (w[4] + 3) / 4;  // verifier
+  }
+  if (at >= w.size()) return r;
+  r.stat = w[at];
+  r.rest.assign(w.begin() + static_cast<long>(at) + 1, w.end());
+  r.ok = true;
+  return r;
+}
+
+inline bool wait_readable(int fd, int ms) {
+  struct pollfd p = {fd, POLLIN, 0};
+  return poll(&p, 1, ms) == 1;
+}
+
+inline bool send_all(int fd, const std::vector<char> &bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+inline bool recv_all(int fd, char *buf, size_t len) {
+  while (len > 0) {
+    if (!wait_readable(fd, 10000)) return false;
+    ssize_t n = recv(fd, buf, len, 0);
+    if (n <= 0) return false;
+    buf += n;
+    len -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Reads one record (all its fragments); empty when the connection ended.
+inline std::vector<uint32_t> read_record(int fd) {
+  std::vector<char> body;
+  for (;;) {
+    uint32_t header;
+    if (!recv_all(fd, reinterpret_cast<char *>(&header), 4)) return {};
+    header = ntohl(header);
+    size_t len = header & 0x7fffffffu;
+    size_t old = body.size();
+    body.resize(old + len);
+    if (!recv_all(fd, body.data() + old, len)) return {};
+    if (header & 0x80000000u) return to_words(body);
+  }
+}
+
+// True when the peer closed the connection (within 10 s).
+inline bool peer_closed(int fd) {
+  char byte;
+  for (;;) {
+    if (!wait_readable(fd, 10000)) return false;
+    ssize_t n = recv(fd, &byte, 1, 0);
+    if (n == 0 || (n < 0 && errno == ECONNRESET)) return true;
+    if (n < 0) return false;
+  }
+}
+
+inline int connect_tcp(uint16_t port, int family = AF_INET) {
+  int fd = socket(family, SOCK_STREAM, 0);
+  struct sockaddr_storage ss = {};
+  socklen_t len;
+  if (family == AF_INET) {
+    auto *sin = reinterpret_cast<sockaddr_in *>(&ss);
+    sin->sin_family = AF_INET;
+    sin->sin_port = htons(port);
+    sin->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    len = sizeof *sin;
+  } else {
+    auto *sin6 = reinterpret_cast<sockaddr_in6 *>(&ss);
+    sin6->sin6_family = AF_INET6;
+    sin6->sin6_port = htons(port);
+    sin6->sin6_addr = in6addr_loopback;
+    len = sizeof *sin6;
+  }
+  if (connect(fd, reinterpret_cast<sockaddr *>(&ss), len) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// A call over a datagram socket connected to the server; the reply, or an
+// empty one when none came within ms.
+inline Reply udp_call(int fd, const Call &call, int ms = 10000) {
+  std::vector<char> bytes = to_bytes(call.words());
+  if (send(fd, bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size())) return {};
+  if (!wait_readable(fd, ms)) return {};
+  std::vector<char> buf(70000);
+  ssize_t n = recv(fd, buf.data(), buf.size(), 0);
+  if (n <= 0) return {};
+  buf.resize(static_cast<size_t>(n));
+  return parse_reply(to_words(buf));
+}
+
+inline Reply tcp_call(int fd, const Call &call) {
+  if (!send_all(fd, record(call.words()))) return {};
+  return parse_reply(read_record(fd));
+}
+
+inline int udp_client(uint16_t port, int family = AF_INET) {
+  int fd = socket(family, SOCK_DGRAM, 0);
+  struct sockaddr_storage ss = {};
+  socklen_t len;
+  if (family == AF_INET) {
+    auto *sin = reinterpret_cast<sockaddr_in *>(&ss);
+    sin->sin_family = AF_INET;
+    sin->sin_port = htons(port);
+    sin->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    len = sizeof *sin;
+  } else {
+    auto *sin6 = reinterpret_cast<sockaddr_in6 *>(&ss);
+    sin6->sin6_family = AF_INET6;
+    sin6->sin6_port = htons(port);
+    sin6->sin6_addr = in6addr_loopback;
+    len = sizeof *sin6;
+  }
+  connect(fd, reinterpret_cast<sockaddr *>(&ss), len);
+  return fd;
+}
+
+// ---- Server sockets.
+
+// A socket of the family and type bound to the loopback address on a free
+// port; stream sockets listen.
+inline int bound_socket(int family, int type, uint16_t *port) {
+  *port = 0;
+  int fd = socket(family, type, 0);
+  struct sockaddr_storage ss = {};
+  socklen_t len;
+  if (family == AF_INET) {
+    auto *sin = reinterpret_cast<sockaddr_in *>(&ss);
+    sin->sin_family = AF_INET;
+    sin->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    len = sizeof *sin;
+  } else {
+    auto *sin6 = reinterpret_cast<sockaddr_in6 *>(&ss);
+    sin6->sin6_family = AF_INET6;
+    sin6->sin6_addr = in6addr_loopback;
+    len = sizeof *sin6;
+  }
+  if (bind(fd, reinterpret_cast<sockaddr *>(&ss), len) != 0) return -1;
+  if (type == SOCK_STREAM) listen(fd, 2048);
+  getsockname(fd, reinterpret_cast<sockaddr *>(&ss), &len);
+  *port = ntohs(family == AF_INET ? reinterpret_cast<sockaddr_in *>(&ss)->sin_port
+                                  : reinterpret_cast<sockaddr_in6 *>(&ss)->sin6_port);
+  return fd;
+}
+
+// Runs client on its own thread while this thread turns the service loop
+// (rounds of at most 20 ms) until the client returns.
+inline void serve_while(const std::function<void()> &client) {
+  std::atomic<bool> done{false};
+  std::thread t([&] {
+    client();
+    done = true;
+  });
+  while (!done) ksi_svc_run_once({0, 20000});
+  t.join();
+}
+
+}  // namespace svc_peer

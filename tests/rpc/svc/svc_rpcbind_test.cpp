@@ -1,0 +1,106 @@
+// Our servers registered with the system rpcbind: rpcinfo lists them and
+// calls them as a foreign client, and our own client finds and calls them
+// through the binder, error replies included.
+#include "svc_peer.h"
+
+#include <orvexks/rpc/clnt.h>
+#include <orvexks/rpc/rpcb.h>
+
+#include <cstdio>
+#include <string>
+
+#include "rpc/rpcbind_fixture.h"
+
+namespace {
+
+using namespace svc_peer;
+
+std::string run(const std::string &command) {
+  std::string out;
+  FILE *p = popen((command + " 2>&1").c_str(), "r");
+  if (p == nullptr) return out;
+  char buf[512];
+  while (fgets(buf, sizeof buf, p) != nullptr) out += buf;
+  pclose(p);
+  return out;
+}
+
+struct RegisteredServer : RpcbindFixture {
+  SVCXPRT *udp = nullptr, *tcp = nullptr, *tcp6 = nullptr;
+  struct netconfig tcp6_conf = {};
+  std::atomic<bool> stop{false};
+  std::thread loop;
+
+  void SetUp() override {
+    RpcbindFixture::SetUp();
+    if (IsSkipped()) return;
+    ASSERT_TRUE(ks_svc_register(nullptr, kProg, 1, echo_dispatch, 0));
+    udp = ks_svcudp_create(-1);
+    tcp = ks_svctcp_create(-1, 0, 0);
+    tcp6_conf.nc_netid = const_cast<char *>("tcp6");
+    tcp6_conf.nc_semantics = NC_TPI_COTS_ORD;
+    tcp6_conf.nc_protofmly = const_cast<char *>("inet6");
+    tcp6_conf.nc_proto = const_cast<char *>("tcp");
+    tcp6_conf.nc_device = const_cast<char *>("-");
+    tcp6 = ks_svc_tli_create(-1, &tcp6_conf, nullptr, 0, 0);
+    ASSERT_TRUE(udp && tcp && tcp6);
+    ASSERT_TRUE(ks_pmap_set(kProg, 1, IPPROTO_UDP, udp->xp_port));
+    ASSERT_TRUE(ks_pmap_set(kProg, 1, IPPROTO_TCP, tcp->xp_port));
+    ASSERT_TRUE(ks_rpcb_set(kProg, 1, &tcp6_conf, &tcp6->xp_ltaddr));
+    loop = std::thread([this] {
+      while (!stop) ksi_svc_run_once({0, 20000});
+    });
+  }
+  void TearDown() override {
+    if (loop.joinable()) {
+      stop = true;
+      loop.join();
+    }
+    ks_pmap_unset(kProg, 1);
+    ks_rpcb_unset(kProg, 1, nullptr);
+    for (SVCXPRT *x : {udp, tcp, tcp6})
+      if (x != nullptr) x->xp_ops->xp_destroy(x);
+    ks_svc_unregister(kProg, 1);
+  }
+};
+
+TEST_F(RegisteredServer, RpcinfoListsAndCallsOurServers) {
+  std::string prog = std::to_string(kProg);
+  std::string listing = run("rpcinfo -p 127.0.0.1");
+  EXPECT_NE(std::string::npos, listing.find(std::to_string(udp->xp_port))) << listing;
+  EXPECT_NE(std::string::npos, listing.find(std::to_string(tcp->xp_port))) << listing;
+  EXPECT_NE(std::string::npos, run("rpcinfo -s 127.0.0.1").find("tcp6")) << "the rpcbind v3 registration";
+  for (const char *proto : {"-u", "-t"}) {
+    std::string out = run(std::string("rpcinfo ") + proto + " 127.0.0.1 " + prog + " 1");
+    EXPECT_NE(std::string::npos, out.find("ready and waiting")) << out;
+    out = run(std::string("rpcinfo ") + proto + " 127.0.0.1 " + prog + " 7");
+    EXPECT_NE(std::string::npos, out.find("ersion")) << "a version mismatch: " << out;
+  }
+}
+
+TEST_F(RegisteredServer, OurClientFindsAndCallsOurServer) {
+  struct timeval tv = {10, 0};
+  for (const char *nettype : {"udp", "tcp"}) {
+    CLIENT *cl = ks_clnt_create("localhost", kProg, 1, nettype);
+    ASSERT_NE(nullptr, cl) << nettype;
+    EXPECT_EQ(RPC_SUCCESS, KS_CLNT_CALL(cl, kNull, reinterpret_cast<xdrproc_t>(xdr_void), nullptr,
+                                        reinterpret_cast<xdrproc_t>(xdr_void), nullptr, tv));
+    char text[] = "echoed through the binder";
+    blob in = {text, sizeof text}, out = {nullptr, 0};
+    ASSERT_EQ(RPC_SUCCESS, KS_CLNT_CALL(cl, kEcho, reinterpret_cast<xdrproc_t>(xdr_blob), &in,
+                                        reinterpret_cast<xdrproc_t>(xdr_blob), &out, tv));
+    EXPECT_EQ(std::string(text), std::string(out.data));
+    xdr_free(reinterpret_cast<xdrproc_t>(xdr_blob), &out);
+    EXPECT_EQ(RPC_PROCUNAVAIL, KS_CLNT_CALL(cl, 99, reinterpret_cast<xdrproc_t>(xdr_void), nullptr,
+                                            reinterpret_cast<xdrproc_t>(xdr_void), nullptr, tv));
+    KS_CLNT_DESTROY(cl);
+  }
+  CLIENT *cl6 = ks_clnt_create("localhost", kProg, 1, "tcp6");
+  if (cl6 != nullptr) {  // when localhost resolves to ::1 here
+    EXPECT_EQ(RPC_SUCCESS, KS_CLNT_CALL(cl6, kNull, reinterpret_cast<xdrproc_t>(xdr_void), nullptr,
+                                        reinterpret_cast<xdrproc_t>(xdr_void), nullptr, tv));
+    KS_CLNT_DESTROY(cl6);
+  }
+}
+
+}  // namespace

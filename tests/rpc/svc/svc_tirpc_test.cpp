@@ -1,0 +1,73 @@
+// A libtirpc client in its own process calls our server over UDP and TCP,
+// IPv4 and IPv6: results and every error reply as that client reads them.
+#include "svc_peer.h"
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+using namespace svc_peer;
+
+#ifdef TIRPC_CLIENT_PATH
+
+// Runs one call of the foreign client; returns its line.
+std::string foreign_call(const std::string &netid, uint16_t port, uint32_t vers, uint32_t proc,
+                         const std::string &flavor = "none", const std::string &arg = "") {
+  std::string command = std::string(TIRPC_CLIENT_PATH) + " " + netid + " " +
+                        std::to_string(port) + " " + std::to_string(kProg) + " " +
+                        std::to_string(vers) + " " + std::to_string(proc) + " " + flavor;
+  if (!arg.empty()) command += " '" + arg + "'";
+  std::string out;
+  FILE *p = popen(command.c_str(), "r");
+  char buf[512];
+  while (p != nullptr && fgets(buf, sizeof buf, p) != nullptr) out += buf;
+  if (p != nullptr) pclose(p);
+  return out;
+}
+
+struct ForeignClient : ::testing::Test {
+  static void SetUpTestSuite() {
+    ASSERT_TRUE(ks_svc_register(nullptr, kProg, 2, echo_dispatch, 0));
+    ASSERT_TRUE(ks_svc_register(nullptr, kProg, 4, echo_dispatch, 0));
+  }
+};
+
+TEST_F(ForeignClient, EveryReplyOverEveryTransport) {
+  struct Case {
+    const char *netid;
+    int family, type;
+  };
+  for (Case c : {Case{"udp", AF_INET, SOCK_DGRAM}, Case{"tcp", AF_INET, SOCK_STREAM},
+                 Case{"udp6", AF_INET6, SOCK_DGRAM}, Case{"tcp6", AF_INET6, SOCK_STREAM}}) {
+    uint16_t port;
+    int fd = bound_socket(c.family, c.type, &port);
+    SVCXPRT *x = c.type == SOCK_DGRAM ? ks_svc_dg_create(fd, 0, 0) : ks_svc_vc_create(fd, 0, 0);
+    ASSERT_NE(nullptr, x);
+    std::string n = c.netid;
+    serve_while([&] {
+      EXPECT_EQ("stat 0\n", foreign_call(n, port, 2, kNull)) << n;
+      EXPECT_EQ("stat 0\n", foreign_call(n, port, 2, kNull, "unix")) << n;
+      EXPECT_EQ("stat 0 echo hello there\n", foreign_call(n, port, 4, kEcho, "none", "hello there"));
+      EXPECT_EQ("stat 9 low 2 high 4\n", foreign_call(n, port, 3, kNull)) << n;
+      EXPECT_EQ("stat 10\n", foreign_call(n, port, 2, 42)) << n;
+      EXPECT_EQ("stat 11\n", foreign_call(n, port, 2, kEcho, "none", "#4294967280")) << n;
+      EXPECT_EQ("stat 7 why 2\n", foreign_call(n, port, 2, kNull, "bogus")) << n;
+    });
+    x->xp_ops->xp_destroy(x);
+  }
+  // Program unavailable: nothing registered under the program.
+  ks_svc_unregister(kProg, 2);
+  ks_svc_unregister(kProg, 4);
+  uint16_t port;
+  SVCXPRT *x = ks_svc_dg_create(bound_socket(AF_INET, SOCK_DGRAM, &port), 0, 0);
+  ASSERT_NE(nullptr, x);
+  serve_while([&] { EXPECT_EQ("stat 8\n", foreign_call("udp", port, 2, kNull)); });
+  x->xp_ops->xp_destroy(x);
+}
+
+#else
+TEST(ForeignClient, NeedsLibtirpc) { GTEST_SKIP() << "libtirpc not found at build time"; }
+#endif
+
+}  // namespace
