@@ -1,6 +1,7 @@
 // Output state and its settings: redirection slots and writers, the
 // application name and its event category, prefix switches and the clock
 // callback. The families' internal print calls forward to imsg_print.
+#include "internal/cli_log.h"
 #include "msg/msg_out.h"
 
 #include <orvexks/ks_product.h>
@@ -231,6 +232,9 @@ void imsg_set_app_name(const char *name) {
   std::free(app_name_copy);
   app_name_copy = copy;
   qmthread_mutex_unlock(&ksi_msg_lock);
+  // Outside the lock: logging the command line prints and reads settings.
+  if (copy != nullptr && imsg_get_desired_verbosity() >= 1 && imsg_should_trace("ks/imsg", 1))
+    ksi_clp_log_app_name(imsg_get_app_name());
 }
 
 const char *imsg_get_app_name(void) {
