@@ -1,0 +1,187 @@
+// The command history against a real host-data directory: the marker file
+// switches it on, lines have the documented form, concurrent processes
+// never mix their lines, and the traced application name is logged.
+#include <gtest/gtest.h>
+
+#include <orvexks/clp.h>
+#include <orvexks/imsg.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace {
+
+class ClpHistory : public ::testing::Test {
+ protected:
+  static std::string root_;
+
+  static void SetUpTestSuite() {
+    char tmpl[] = "/tmp/clp_history_XXXXXX";
+    root_ = mkdtemp(tmpl);
+    for (const char *dir : {"/hd", "/hd/var", "/hd/var/config", "/hd/var/log"})
+      mkdir((root_ + dir).c_str(), 0755);
+    std::ofstream(root_ + "/registry.ini") << "[params]\n16=" << root_ << "/hd\n";
+    setenv("ORVEX_REGISTRY", (root_ + "/registry.ini").c_str(), 1);
+  }
+  static void TearDownTestSuite() {
+    unsetenv("ORVEX_REGISTRY");
+    EXPECT_EQ(std::system(("rm -rf '" + root_ + "'").c_str()), 0);
+  }
+  void SetUp() override { remove(history().c_str()); }
+  void TearDown() override { remove(marker().c_str()); }
+
+  static std::string history() { return root_ + "/hd/var/log/quillmere_history"; }
+  static std::string marker() { return root_ + "/hd/var/config/collect_history"; }
+  static void collect() { std::ofstream(marker()) << ""; }
+
+  static std::vector<std::string> lines() {
+    std::ifstream in(history());
+    std::vector<std::string> all;
+    for (std::string line; std::getline(in, line);) all.push_back(line);
+    return all;
+  }
+};
+
+std::string ClpHistory::root_;
+
+// "Y:m:d:H:M:S.mmm (uid=...) (pid=N) " then the command text.
+const std::regex kLineStart(
+    R"(^\d{4}:\d\d:\d\d:\d\d:\d\d:\d\d\.\d{3} \(uid=1-5-21-\d+-\d+-\d+-\d+\) \(pid=(\d+)\) )");
+
+std::vector<char *> argv_of(std::vector<std::string> &words) {
+  std::vector<char *> argv;
+  for (std::string &w : words) argv.push_back(w.data());
+  return argv;
+}
+
+TEST_F(ClpHistory, WithoutTheMarkerOnlyTheCommandTextIsKept) {
+  EXPECT_STREQ(clp_get_command(), "No command");
+  std::vector<std::string> words = {"prog", "a", "b c"};
+  std::vector<char *> argv = argv_of(words);
+  clp_log_cl_args("tool", 3, argv.data(), nullptr);
+  EXPECT_STREQ(clp_get_command(), "tool 'a' 'b c'");
+  struct stat st;
+  EXPECT_NE(stat(history().c_str(), &st), 0);
+}
+
+TEST_F(ClpHistory, CommandTextStopsAtWholeArgumentsWithin256Bytes) {
+  std::vector<std::string> words = {"prog", std::string(120, 'a'), std::string(120, 'b'),
+                                    std::string(10, 'c')};
+  std::vector<char *> argv = argv_of(words);
+  clp_log_cl_args("t", 4, argv.data(), nullptr);
+  const std::string expected = "t '" + words[1] + "' '" + words[2] + "'";
+  EXPECT_EQ(std::string(clp_get_command()), expected);  // 'ccc...' would pass 256
+}
+
+TEST_F(ClpHistory, OneLineOfTheDocumentedForm) {
+  collect();
+  std::vector<std::string> words = {"prog", "-c", "x y"};
+  std::vector<char *> argv = argv_of(words);
+  clp_log_cl_args("tool", 3, argv.data(), "2 s");
+  static const clp_flag_t kNoFlags[] = {{nullptr, 0, 0}};
+  clp_hdl_t *h = clp_create_hdl_using_string("mk -l", kNoFlags, STG_AREA_NULL);
+  clp_log_command("mk", h, nullptr);
+  clp_destroy_hdl(&h);
+  const std::vector<std::string> all = lines();
+  ASSERT_EQ(all.size(), 2u);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(all[0], m, kLineStart)) << all[0];
+  EXPECT_EQ(std::stoi(m[1]), getpid());
+  char cwd[4096];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  EXPECT_EQ(m.suffix().str(), std::string("tool '-c' 'x y' in ") + cwd + " took 2 s ");
+  ASSERT_TRUE(std::regex_search(all[1], m, kLineStart)) << all[1];
+  EXPECT_EQ(m.suffix().str(), std::string("mk '-l' in ") + cwd + " ");
+}
+
+TEST_F(ClpHistory, ElapsedTimeOnlyForTheMainTools) {
+  collect();
+  struct timeval start;
+  clp_get_starttime(&start);
+  std::vector<std::string> words = {"qmtool", "ls"};
+  std::vector<char *> argv = argv_of(words);
+  imsg_set_app_name("other");
+  clp_exit_log_args(2, argv.data(), &start);
+  EXPECT_TRUE(lines().empty());
+  for (const char *app : {"qmtool", "qmmulti", "qmmake_x"}) {
+    imsg_set_app_name(app);
+    clp_exit_log_args(2, argv.data(), &start);
+  }
+  imsg_set_app_name(nullptr);
+  const std::vector<std::string> all = lines();
+  ASSERT_EQ(all.size(), 3u);
+  EXPECT_TRUE(std::regex_search(all[2], std::regex(R"( qmmake_x 'ls' in .* took  \d+\.\d{6} s $)")))
+      << all[2];
+}
+
+TEST_F(ClpHistory, CollectedData) {
+  collect();
+  clp_collectdatas("phase", "checkout");
+  clp_collectdatai("files", 42);
+  clp_collectdatai("none", 0);
+  const std::vector<std::string> all = lines();
+  ASSERT_EQ(all.size(), 3u);
+  const std::string stamp = R"(^\d{4}:\d\d:\d\d:\d\d:\d\d:\d\d\.\d{3} )";
+  EXPECT_TRUE(std::regex_search(all[0], std::regex(stamp + "phase 'checkout': /"))) << all[0];
+  EXPECT_TRUE(std::regex_search(all[1], std::regex(stamp + "files 'files {19}42': /"))) << all[1];
+  EXPECT_TRUE(std::regex_search(all[2], std::regex(stamp + "none 'none': /"))) << all[2];
+}
+
+TEST_F(ClpHistory, ConcurrentProcessesWriteWholeLines) {
+  collect();
+  constexpr int kProcesses = 6, kLines = 150;
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      std::vector<std::string> words = {"prog", std::string(200, static_cast<char>('a' + p))};
+      std::vector<char *> argv = argv_of(words);
+      for (int i = 0; i < kLines; ++i) clp_log_cl_args("writer", 2, argv.data(), nullptr);
+      _exit(0);
+    }
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_EQ(status, 0);
+  }
+  const std::vector<std::string> all = lines();
+  ASSERT_EQ(all.size(), static_cast<size_t>(kProcesses * kLines));
+  for (const std::string &line : all) {
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(line, m, kLineStart)) << line;
+    const std::string rest = m.suffix().str();
+    ASSERT_EQ(rest.substr(0, 8), "writer '");
+    const char letter = rest[8];
+    EXPECT_EQ(rest.substr(8, 200), std::string(200, letter));
+    EXPECT_EQ(rest.substr(208, 5), "' in ");
+  }
+}
+
+TEST_F(ClpHistory, TracedApplicationNameIsLogged) {
+  collect();
+  imsg_set_trace_subsys("ks/imsg");
+  imsg_set_trace_verbosity(1);
+  imsg_set_app_name("c:\\bin\\qmtool.exe");
+  imsg_set_trace_verbosity(0);
+  EXPECT_STREQ(clp_get_command(), "qmtool");
+  const std::vector<std::string> all = lines();
+  ASSERT_EQ(all.size(), 1u);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(all[0], m, kLineStart));
+  EXPECT_EQ(m.suffix().str().substr(0, 10), "qmtool in ");
+  imsg_set_app_name("quiet");  // not traced: nothing more
+  EXPECT_EQ(lines().size(), 1u);
+  imsg_set_app_name(nullptr);
+}
+
+}  // namespace
