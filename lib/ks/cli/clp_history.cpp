@@ -110,17 +110,37 @@ void write_datum(const char *name, const char *text) {
   append_line(line, length);
 }
 
-bool logs_elapsed_time(const char *app) {
-  return std::strcmp(app, "qmtool") == 0 || std::strcmp(app, "qmmulti") == 0 ||
-         std::strncmp(app, "qmmake", 6) == 0;
-}
+void log_words(const char *app, int first, int argc, char **argv, const char *took);
 
-void elapsed_text(const struct timeval *start, char *buf, size_t size) {
+// The product's main tools log their command with the seconds since start.
+void log_elapsed(int first, int argc, char **argv, const struct timeval *start) {
+  const char *app = imsg_get_app_name();
+  if (std::strcmp(app, "qmtool") != 0 && std::strcmp(app, "qmmulti") != 0 &&
+      std::strncmp(app, "qmmake", 6) != 0)
+    return;
   struct timeval now;
   date_get_timeval(&now);
   const double seconds = static_cast<double>(now.tv_sec - start->tv_sec) +
                          static_cast<double>(now.tv_usec - start->tv_usec) / 1e6;
-  std::snprintf(buf, size, " %f s", seconds);
+  char took[64];
+  std::snprintf(took, sizeof took, " %f s", seconds);
+  log_words(app, first, argc, argv, took);
+}
+
+// The thread's command text becomes app and, while it stays within 256
+// bytes, each word from argv[first] on in single quotes; then the line.
+void log_words(const char *app, int first, int argc, char **argv, const char *took) {
+  ksi_clp_tls *s = ksi_clp_state();
+  std::snprintf(s->command, kCommandLimit + 1, "%s", app != nullptr ? app : "");
+  size_t length = std::strlen(s->command);
+  for (int i = first; i < argc && argv != nullptr && argv[i] != nullptr; ++i) {
+    const size_t add_length = std::strlen(argv[i]) + 3;
+    if (length + add_length > kCommandLimit) break;
+    std::snprintf(s->command + length, sizeof s->command - length, " '%s'", argv[i]);
+    length += add_length;
+  }
+  s->has_command = true;
+  if (collecting()) write_command_line(s->command, took);
 }
 
 }  // namespace
@@ -130,24 +150,12 @@ void ksi_clp_log_app_name(const char *name) { clp_log_cl_args(name, 0, nullptr, 
 extern "C" {
 
 void clp_log_cl_args(const char *app, int argc, char **argv, const char *took) {
-  ksi_clp_tls *s = ksi_clp_state();
-  size_t length = 0;
-  std::snprintf(s->command, kCommandLimit + 1, "%s", app != nullptr ? app : "");
-  length = std::strlen(s->command);
-  for (int i = 1; i < argc && argv != nullptr && argv[i] != nullptr; ++i) {
-    const size_t add_length = std::strlen(argv[i]) + 3;
-    if (length + add_length > kCommandLimit) break;
-    std::snprintf(s->command + length, sizeof s->command - length, " '%s'", argv[i]);
-    length += add_length;
-  }
-  s->has_command = true;
-  if (!collecting()) return;
-  write_command_line(s->command, took);
+  log_words(app, 1, argc, argv, took);
 }
 
 void clp_log_command(const char *app, clp_hdl_t *h, const char *took) {
   if (h == nullptr) return;
-  clp_log_cl_args(app, h->argc, h->argv, took);
+  log_words(app, 0, h->argc, h->argv, took);
 }
 
 const char *clp_get_command(void) {
@@ -158,16 +166,11 @@ const char *clp_get_command(void) {
 void clp_get_starttime(struct timeval *start) { date_get_timeval(start); }
 
 void clp_exit_log_args(int argc, char **argv, const struct timeval *start) {
-  const char *app = imsg_get_app_name();
-  if (!logs_elapsed_time(app)) return;
-  char took[64];
-  elapsed_text(start, took, sizeof took);
-  clp_log_cl_args(app, argc, argv, took);
+  log_elapsed(1, argc, argv, start);
 }
 
 void clp_exit_log_command(clp_hdl_t *h, const struct timeval *start) {
-  if (h == nullptr) return;
-  clp_exit_log_args(h->argc, h->argv, start);
+  if (h != nullptr) log_elapsed(0, h->argc, h->argv, start);
 }
 
 void clp_collectdatas(const char *name, const char *text) {
