@@ -160,8 +160,9 @@ KS_API int fileutl_expand_prog_pn(const char *prog, int *not_found,
                                   char *out, size_t size);
 /* The current directory as a host path; 0, or -1 with errno. */
 KS_API int fileutl_getcwd(char *buf, size_t size);
-/* local when host is this host (or null); another host's path goes
- * through the drive prefix map. 0, or -1. */
+/* local copied to out when host is this host; 0, or -1 when it does not
+ * fit. A null or another host's path needs the drive prefix map, which
+ * this build does not have: -1 with errno ENOSYS. */
 KS_API int fileutl_pick_path(const char *host, const char *local, char *out,
                              size_t size);
 

@@ -231,6 +231,8 @@ TEST_F(FileutlDisk, NamesAsStoredOnDisk) {
   ASSERT_EQ(chdir(root_.c_str()), 0);
   ASSERT_EQ(fileutl_get_true_pname("MIXED", sizeof out, out), 0);
   EXPECT_STREQ(out, "Mixed");
+  const std::string huge_component = root_ + "/" + std::string(5000, 'n');
+  EXPECT_EQ(fileutl_get_true_pname(huge_component.c_str(), sizeof out, out), 1);
   char small[8];
   EXPECT_EQ(fileutl_get_true_pname((root_ + "/Mixed").c_str(), sizeof small, small), 1);
   EXPECT_EQ(errno, ENAMETOOLONG);

@@ -161,6 +161,10 @@ int fileutl_get_true_pname(const char *src, size_t size, char *dst) {
       const size_t n = p - start;
       const bool dots = (n == 1 && *start == '.') || (n == 2 && start[0] == '.' && start[1] == '.');
       if (!dots) {
+        if (n >= sizeof name) {
+          errno = ENAMETOOLONG;
+          return 1;
+        }
         std::memcpy(name, start, n);
         name[n] = '\0';
         if (nt_map_path(built, host_dir, sizeof host_dir) != 0) host_dir[0] = '\0';
