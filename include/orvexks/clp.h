@@ -3,8 +3,9 @@
 #ifndef ORVEXKS_CLP_H
 #define ORVEXKS_CLP_H
 
-#include <orvexks/imsg.h>
 #include <orvexks/ks_base.h>
+
+#include <orvexks/imsg.h>
 #include <orvexks/stg.h>
 
 #include <sys/time.h>

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "internal/msg_tables.h"
+#include "cli/clp_msgs.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "internal/msg_tables.h"
+#include "cli/clp_msgs.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <climits>
 #include <cstring>
 
-#include "internal/msg_tables.h"
+#include "cli/clp_msgs.h"
 #include "strings/strutl_internal.h"
 
 namespace {
