@@ -20,31 +20,21 @@ void ksi_cl_set_word(cl_handle *clh, int32_t index) {
 
 namespace {
 
-void free_parts(cl_handle *clh) {
-  if (clh == nullptr) return;
-  stg_free(clh->text);
-  stg_free(clh->seen);
-  stg_free(clh->words);
-  clh->cl_magic = 0;
-  stg_free(clh);
-}
-
 // A handle with room for `words` words and `bytes` bytes of text; the
-// seen-options buffer has room for every option character there is.
+// seen-options buffer has room for every option character there is. One
+// block holds the handle, the word table and both buffers.
 cl_handle *allocate(int32_t words, size_t bytes, int *status) {
-  auto *clh = static_cast<cl_handle *>(stg_malloc(sizeof(cl_handle)));
-  if (clh != nullptr) {
-    std::memset(clh, 0, sizeof *clh);
-    clh->words = static_cast<cl_word *>(stg_malloc((words + 1) * sizeof(cl_word)));
-    clh->text = static_cast<char *>(stg_malloc(bytes + 1));
-    clh->seen = static_cast<char *>(stg_malloc(bytes + 1));
-  }
-  if (clh == nullptr || clh->words == nullptr || clh->text == nullptr ||
-      clh->seen == nullptr) {
-    free_parts(clh);
+  const size_t table = (static_cast<size_t>(words) + 1) * sizeof(cl_word);
+  auto *block = static_cast<char *>(stg_malloc(sizeof(cl_handle) + table + 2 * (bytes + 1)));
+  if (block == nullptr) {
     if (status != nullptr) *status = CL_ERR_NOMEM;
     return nullptr;
   }
+  auto *clh = reinterpret_cast<cl_handle *>(block);
+  std::memset(clh, 0, sizeof *clh);
+  clh->words = reinterpret_cast<cl_word *>(block + sizeof(cl_handle));
+  clh->text = block + sizeof(cl_handle) + table;
+  clh->seen = clh->text + bytes + 1;
   if (status != nullptr) *status = 0;
   return clh;
 }
@@ -155,7 +145,8 @@ cl_handle_t *cl_parse_line(const char *text, int *status) {
 void cl_destroy(cl_handle_t **handle) {
   if (handle == nullptr || *handle == nullptr) return;
   ksi_cl_check(*handle);
-  free_parts(*handle);
+  (*handle)->cl_magic = 0;
+  stg_free(*handle);
   *handle = nullptr;
 }
 
