@@ -3,10 +3,10 @@
 #include "cli/cl_handle.h"
 
 #include <orvexks/imsg.h>
+#include <orvexks/qmthread.h>
 #include <orvexks/stg.h>
 #include <orvexks/strutl.h>
 
-#include <pthread.h>
 
 #include <cstring>
 
@@ -150,7 +150,7 @@ int char_length(const char *p) {
 }
 
 const char *texts[5];
-pthread_once_t texts_once = PTHREAD_ONCE_INIT;
+qmthread_once_t texts_once = QMTHREAD_ONCE_INIT;
 char text_buffers[5][128];
 
 void load_texts() {
@@ -255,7 +255,7 @@ const char *cl_eopt(cl_handle_t *clh) {
 
 const char *cl_strerror(int code) {
   if (code == 0) return "";
-  pthread_once(&texts_once, load_texts);
+  qmthread_once(&texts_once, load_texts);
   switch (code) {
     case CL_ERR_NOMEM: return texts[0];
     case CL_ERR_BADOPT: return texts[1];

@@ -11,11 +11,11 @@
 #include <orvexks/date.h>
 #include <orvexks/fileutl.h>
 #include <orvexks/imsg.h>
+#include <orvexks/qmthread.h>
 #include <orvexks/ks_product.h>
 #include <orvexnt/nt_registry.h>
 
 #include <fcntl.h>
-#include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -39,7 +39,7 @@ bool collecting() {
 }
 
 bool collecting_once_value;
-pthread_once_t collecting_once = PTHREAD_ONCE_INIT;
+qmthread_once_t collecting_once = QMTHREAD_ONCE_INIT;
 void check_collecting() { collecting_once_value = collecting(); }
 
 // "%Y:%m:%d:%H:%M:%S." of the local time now, and the milliseconds.
@@ -94,7 +94,7 @@ void write_command_line(const char *command, const char *took) {
 }
 
 void write_datum(const char *name, const char *text) {
-  pthread_once(&collecting_once, check_collecting);
+  qmthread_once(&collecting_once, check_collecting);
   if (!collecting_once_value) return;
   char line[kLineSize], time_text[64], cwd[4096];
   size_t length = 0;

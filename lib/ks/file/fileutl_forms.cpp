@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "file/fileutl_internal.h"
+#include "thread/tls_impl.h"
 
 const char *ksi_path_last_char(const char *p, const char *end) {
   const char *last = nullptr;
@@ -34,7 +35,11 @@ const char *skip_seps(const char *p) {
   return p;
 }
 
-thread_local char drive_buf[3];
+// The drive part's buffer of fileutl_get_drive, one per thread.
+struct drive_tls {
+  char drive[3];
+};
+ksi_tls_slot_t drive_slot = KSI_TLS_SLOT_INIT(drive_tls, nullptr);
 
 }  // namespace
 
@@ -76,13 +81,14 @@ int fileutl_is_root_pn(const char *p) {
 }
 
 const char *fileutl_get_drive(const char *p) {
-  drive_buf[0] = '\0';
+  char *drive = ksi_tls_needed<drive_tls>(&drive_slot)->drive;
+  drive[0] = '\0';
   if (fileutl_has_drive(p)) {
-    drive_buf[0] = p[0];
-    drive_buf[1] = ':';
-    drive_buf[2] = '\0';
+    drive[0] = p[0];
+    drive[1] = ':';
+    drive[2] = '\0';
   }
-  return drive_buf;
+  return drive;
 }
 
 int fileutl_is_drive_equal(const char *a, const char *b) {
