@@ -4,6 +4,9 @@
 #   test   build/        plain build, every test under CTest
 #   asan   build-asan/   the same with AddressSanitizer + UBSan
 #   tsan   build-tsan/   the same with ThreadSanitizer
+#   clang  build-clang/  clang build of the libraries and tools, with the
+#                        thread-safety analysis of the locking annotations
+#                        as an error (no tests: the other stages run them)
 #   fuzz   build-fuzz/   clang + libFuzzer + ASan; each target runs briefly
 #   bench  build-bench/  Release build; each benchmark runs briefly
 # Usage: scripts/check.sh [STAGE...]    (default: test asan tsan)
@@ -94,6 +97,13 @@ programs_in() {
   find "$1" -maxdepth 1 -type f -executable | sort
 }
 
+stage_clang() {
+  CC=clang CXX=clang++ configure build-clang -DORVEX_TESTS=OFF \
+    -DORVEX_EXAMPLES=OFF
+  build build-clang
+  last_ctest_line="libraries built with -Wthread-safety"
+}
+
 stage_fuzz() {
   CC=clang CXX=clang++ configure build-fuzz -DORVEX_FUZZ=ON \
     -DORVEX_SANITIZE=address -DORVEX_TESTS=OFF -DORVEX_EXAMPLES=OFF
@@ -137,8 +147,9 @@ stage_bench() {
 
 for stage in "${stages[@]}"; do
   case $stage in
-    test | asan | tsan | fuzz | bench) ;;
-    *) echo "unknown stage '$stage' (test asan tsan fuzz bench)" >&2; exit 2 ;;
+    test | asan | tsan | clang | fuzz | bench) ;;
+    *) echo "unknown stage '$stage' (test asan tsan clang fuzz bench)" >&2
+       exit 2 ;;
   esac
 done
 

@@ -29,6 +29,14 @@
 #define KS_NORETURN _Noreturn
 #endif
 
+/* Clang's thread-safety analysis sees the library's mutex types as locks;
+ * the library's own build checks its locking with it. */
+#if defined(__clang__)
+#define KS_CAPABILITY(name) __attribute__((capability(name)))
+#else
+#define KS_CAPABILITY(name)
+#endif
+
 #define KS_PRINTF(fmt_index, first_arg) \
   __attribute__((format(printf, fmt_index, first_arg)))
 

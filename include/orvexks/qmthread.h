@@ -46,7 +46,7 @@ struct qmthread_mutex_group {
   qmthread_order_violation_t violation;
 };
 
-typedef struct qmthread_mutex {
+typedef struct KS_CAPABILITY("mutex") qmthread_mutex {
   pthread_mutex_t lock;
   uint32_t owner; /* kernel thread id of the holder, 0 when free */
   llist_d_t held_link;
@@ -70,7 +70,7 @@ typedef struct qmthread_mutex {
 #define QMTHREAD_MUTEX_INITIALIZER_NORAISE \
   QMTHREAD_MUTEX_INITIALIZER_MODE_(QMTHREAD_NORAISE_MODE)
 
-typedef struct qmthread_rwlock {
+typedef struct KS_CAPABILITY("rwlock") qmthread_rwlock {
   pthread_rwlock_t lock;
   uint32_t type;   /* 1: raise mode, anything else: noraise */
   uint32_t writer; /* kernel thread id of the writer, 0 otherwise */

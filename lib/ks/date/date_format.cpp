@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "date/date_internal.h"
+#include "internal/thread_safety.h"
 #include "thread/qmthread_internal.h"
 
 namespace {
@@ -13,11 +14,10 @@ namespace {
 // Guards the style and the one-time read of QUILL_ISO_DATE_FMT.
 qmthread_mutex_t style_lock = QMTHREAD_MUTEX_INITIALIZER_NORAISE;
 KSI_FORK_GUARDED(style_lock);
-int style = DATE_STYLE_ISO;
-bool style_read = false;
+int style KSI_GUARDED_BY(style_lock) = DATE_STYLE_ISO;
+bool style_read KSI_GUARDED_BY(style_lock) = false;
 
-// Under style_lock.
-void read_style_once() {
+void read_style_once() KSI_REQUIRES(style_lock) {
   if (style_read) return;
   style_read = true;
   const char *value = nt_getenv_safe("QUILL_ISO_DATE_FMT");

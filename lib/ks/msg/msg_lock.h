@@ -3,4 +3,6 @@
 
 #include <orvexks/qmthread.h>
 
+#include "internal/thread_safety.h"
+
 extern qmthread_mutex_t ksi_msg_lock;

@@ -27,7 +27,8 @@ namespace {
 
 constexpr int kDefaultCategory = 8;
 
-char *app_name_copy = nullptr;  // the stored name when not "noname"
+// The stored name when not "noname".
+char *app_name_copy KSI_GUARDED_BY(ksi_msg_lock) = nullptr;
 
 // Program-name prefixes of the product's servers and tools and their event
 // categories (8 and 15 are unassigned). No entry is a prefix of another, so

@@ -8,6 +8,8 @@
 
 #include <orvexks/imsg.h>
 
+#include "msg/msg_lock.h"
+
 // The trace test every family uses before building a trace line.
 inline bool ksi_trace_on(const char *subsys, int level) {
   return imsg_get_desired_verbosity() >= level &&
@@ -43,15 +45,15 @@ struct ksi_msg_output_t {
 
 extern ksi_msg_output_t ksi_msg_out;
 
-// Sets the output state up; called once by ksi_msg_init under the lock.
-void ksi_msg_output_init(void);
+// Sets the output state up; called once by ksi_msg_init.
+void ksi_msg_output_init(void) KSI_REQUIRES(ksi_msg_lock);
 // Keeps the prefix builder's "log stream active" in step with log_stream.
-void ksi_msg_set_log_stream(FILE *stream);
+void ksi_msg_set_log_stream(FILE *stream) KSI_REQUIRES(ksi_msg_lock);
 
-// Writes text through writer as message kind `kind`; message lock held.
-// A caller's writer runs with the lock released.
+// Writes text through writer as message kind `kind`. A caller's writer
+// runs with the lock released.
 void ksi_msg_deliver(imsg_writer_t writer, int kind, void *arg,
-                     const char *text);
+                     const char *text) KSI_REQUIRES(ksi_msg_lock);
 
 // The event log: a file named by ORVEX_EVENTLOG or else syslog. Open and
 // close under the message lock; open returns false with errno set.

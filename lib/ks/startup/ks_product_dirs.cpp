@@ -80,8 +80,9 @@ const char *ksi_product_dir_text() {
 }
 
 // Reports a missing host-data directory and ends the process: without it
-// no tool can work. Start-up lock held.
-[[noreturn]] void ksi_hostdata_missing(const char *tried) {
+// no tool can work. Called with the start-up lock held, which it releases.
+[[noreturn]] void ksi_hostdata_missing(const char *tried)
+    KSI_RELEASE(startup_lock) {
   imsg_print(IMSG_ERROR, &ksi_ks_msgs, KSI_KS_NOT_INSTALLED);
   imsg_print(IMSG_ERROR, &ksi_ks_msgs, KSI_KS_NO_HOSTDATA_DIR, tried);
   if (imsg_in_gui() && imsg_prompt_proceed != nullptr) {

@@ -3,6 +3,7 @@
 #include <orvexks/qmthread.h>
 #include <orvexks/rpc/auth.h>
 
+#include "internal/thread_safety.h"
 #include "thread/qmthread_internal.h"
 
 namespace {
@@ -13,10 +14,12 @@ struct none_handle {
   uint32_t marshalled_len;
 };
 
+// Filled once under none_mutex; read without it once ks_authnone_create
+// has returned the handle.
 none_handle shared_none;
-bool shared_none_ready = false;
 qmthread_mutex_t none_mutex = QMTHREAD_MUTEX_INITIALIZER_NORAISE;
 KSI_FORK_GUARDED(none_mutex);
+bool shared_none_ready KSI_GUARDED_BY(none_mutex) = false;
 
 void none_nextverf(AUTH *) {}
 

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "internal/thread_safety.h"
 #include "thread/qmthread_internal.h"
 
 namespace {
@@ -155,11 +156,11 @@ struct auth_node {
   ks_svc_authenticator_t handler;
 };
 
-auth_node *registered = nullptr;
 qmthread_mutex_t registry_mutex = QMTHREAD_MUTEX_INITIALIZER_NORAISE;
 KSI_FORK_GUARDED(registry_mutex);
+auth_node *registered KSI_GUARDED_BY(registry_mutex) = nullptr;
 
-auth_node *find_registered(int flavor) {
+auth_node *find_registered(int flavor) KSI_REQUIRES(registry_mutex) {
   for (auth_node *n = registered; n != nullptr; n = n->next)
     if (n->flavor == flavor) return n;
   return nullptr;
