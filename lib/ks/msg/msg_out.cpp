@@ -1,6 +1,6 @@
 // Output state and its settings: redirection slots and writers, the
 // application name and its event category, prefix switches and the clock
-// callback. The families' internal print calls forward to imsg_print.
+// callback.
 #include "internal/cli_log.h"
 #include "msg/msg_out.h"
 

@@ -1,5 +1,7 @@
-// Message output shared by delivery, log files and daemon mode, and the
-// internal print calls of the library's families.
+// Message output state shared by delivery, log files, the event log and
+// daemon mode, and the two helpers every family uses with imsg_print: the
+// trace test and the message-table macro. Families print through
+// imsg_print / imsg_print_shared directly.
 #pragma once
 
 #include <atomic>
