@@ -36,7 +36,9 @@
 
 // The qmthread mutex calls as the analysis sees them. A failed lock call
 // (an error number) is taken as acquired: the library treats such a failure
-// as an unrecoverable fault anyway.
+// as an unrecoverable fault anyway. These redeclarations exist to carry
+// the annotations.
+// NOLINTBEGIN(readability-redundant-declaration)
 extern "C" {
 int qmthread_mutex_lock(qmthread_mutex_t *mutex) KSI_ACQUIRE(mutex);
 int qmthread_mutex_trylock(qmthread_mutex_t *mutex) KSI_TRY_ACQUIRE(0, mutex);
@@ -47,3 +49,4 @@ int qmthread_cond_timedwait(qmthread_cond_t *cond, qmthread_mutex_t *mutex,
                             const struct timespec *deadline)
     KSI_REQUIRES(mutex);
 }
+// NOLINTEND(readability-redundant-declaration)
