@@ -23,13 +23,14 @@
 #include "msg/imsg_msgs.h"
 #include "thread/qmthread_internal.h"
 
+qmthread_mutex_t ksi_sink_mutex = QMTHREAD_MUTEX_INITIALIZER_NORAISE;
+KSI_FORK_GUARDED(ksi_sink_mutex);
+
 namespace {
 
 constexpr int kEventId = 1024;
 constexpr int kEventWarning = 2;
 
-qmthread_mutex_t sink_mutex = QMTHREAD_MUTEX_INITIALIZER_NORAISE;
-KSI_FORK_GUARDED(sink_mutex);
 FILE *eventlog_file = nullptr;  // ORVEX_EVENTLOG's file (event-log lock)
 bool eventlog_syslog = false;   // syslog is open (event-log lock)
 
@@ -85,9 +86,9 @@ void set_log_file(FILE *file) {
 
 }  // namespace
 
-void ksi_sink_lock(void) { qmthread_mutex_lock(&sink_mutex); }
+void ksi_sink_lock(void) { qmthread_mutex_lock(&ksi_sink_mutex); }
 
-void ksi_sink_unlock(void) { qmthread_mutex_unlock(&sink_mutex); }
+void ksi_sink_unlock(void) { qmthread_mutex_unlock(&ksi_sink_mutex); }
 
 bool ksi_eventlog_is_open(void) { return ksi_msg_out.eventlog_users > 0; }
 

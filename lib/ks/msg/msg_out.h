@@ -68,8 +68,9 @@ void ksi_eventlog_report(int type, const char *text);
 // Serialises writes to the log file and the event log between delivering
 // threads and the pipe reader, which never takes the message lock (a
 // delivering thread holds it while it waits for the reader to drain).
-void ksi_sink_lock(void);
-void ksi_sink_unlock(void);
+extern qmthread_mutex_t ksi_sink_mutex;
+void ksi_sink_lock(void) KSI_ACQUIRE(ksi_sink_mutex);
+void ksi_sink_unlock(void) KSI_RELEASE(ksi_sink_mutex);
 // Writes a captured line to the open log file or, without one, to the event
 // log as a warning. Takes the event-log lock.
 void ksi_sink_captured_line(const char *line);
