@@ -283,6 +283,7 @@ KS_API msgcat_t *msgcat_open(const char *name, int mode) {
   try {
     if (!ksi_catalog_find(name, path)) return nullptr;
   } catch (const std::bad_alloc &) {
+    report_no_memory();
     return MSGCAT_NONE;
   }
   return open_file(path.c_str(), mode);
