@@ -4,6 +4,7 @@
 // ASan configuration's leak check covers the last point).
 #include <gtest/gtest.h>
 
+#include <orvexks/msgcat.h>
 #include <orvexks/rpc/rpc_msg.h>
 #include <orvexks/rpc/xdr.h>
 #include <orvexks/stg.h>
@@ -25,7 +26,6 @@
 #include "identity/credutl_cache.h"
 #include "internal/nt_alloc_fault.h"
 #include "msg/catalog.h"
-#include <orvexks/msgcat.h>
 #include "msg/catalog_format.h"
 
 #ifdef ORVEX_ALLOC_FAULTS
