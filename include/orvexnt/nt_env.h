@@ -8,7 +8,8 @@
 NT_BEGIN_DECLS
 
 /* The value of the variable name, or null when it is not set, name is null
- * or empty, or memory for the copy runs out. The result points into a
+ * or empty, or memory for the copy runs out (errno is then ENOMEM, and
+ * left alone otherwise). The result points into a
  * process-lifetime copy that is never freed or changed: it stays valid
  * however the environment changes later, and the caller must not free it.
  * Equal values share one copy, so memory grows only with the number of

@@ -56,7 +56,8 @@ NT_BEGIN_DECLS
 #define NTREGY_TYPE_DWORD 4 /* a 32-bit integer in host byte order; stored
                              * as decimal text, read from decimal or 0x hex */
 
-/* Settings file in use: $ORVEX_REGISTRY or /etc/orvex/registry.ini. */
+/* Settings file in use: $ORVEX_REGISTRY or /etc/orvex/registry.ini; null
+ * when the variable is set but memory for its copy runs out. */
 #define NTREGY_DEFAULT_FILE "/etc/orvex/registry.ini"
 NT_API const char *nt_settings_file(void);
 

@@ -11,6 +11,7 @@
 #include <orvexnt/nt_registry.h>
 
 #include "internal/nt_accounts_impl.h"
+#include "internal/nt_alloc_fault.h"
 
 namespace {
 
@@ -82,7 +83,7 @@ template <typename Entry, typename Lookup>
 int nti_nss_lookup(Entry *out, char **storage, Lookup lookup) {
   *storage = nullptr;
   for (size_t size = 1024; size <= (size_t{1} << 24); size *= 4) {
-    char *buf = static_cast<char *>(malloc(size));
+    char *buf = static_cast<char *>(nt_malloc(size));
     if (buf == nullptr) return ENOMEM;
     Entry *result = nullptr;
     const int rc = lookup(out, buf, size, &result);

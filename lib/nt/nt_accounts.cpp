@@ -14,6 +14,7 @@
 
 #include "internal/nt_accounts_impl.h"
 #include "internal/nt_tls.h"
+#include "internal/nt_alloc_fault.h"
 
 namespace {
 
@@ -126,7 +127,7 @@ nt_passwd_sid_t *nti_make_passwd(const struct passwd &pw) {
   const size_t dlen = strlen(dir) + 1;
   const size_t total = sizeof(nt_passwd_sid_t) + ulen + glen + qlen + flen +
                        1 + dlen;
-  auto *rec = static_cast<nt_passwd_sid_t *>(malloc(total));
+  auto *rec = static_cast<nt_passwd_sid_t *>(nt_malloc(total));
   if (rec == nullptr) {
     errno = ENOMEM;
     return nullptr;
@@ -151,7 +152,7 @@ nt_group_sid_t *nti_make_group(const char *qualified, uint32_t gid,
   const size_t slen = nt_sid_length(sid);
   const size_t qlen = strlen(qualified) + 1;
   auto *rec =
-      static_cast<nt_group_sid_t *>(malloc(sizeof(nt_group_sid_t) + slen + qlen));
+      static_cast<nt_group_sid_t *>(nt_malloc(sizeof(nt_group_sid_t) + slen + qlen));
   if (rec == nullptr) {
     errno = ENOMEM;
     return nullptr;
@@ -199,7 +200,7 @@ nt_passwd_sid_t *nti_passwd_by_uid(uid_t uid) {
 int nti_process_gids(gid_t **out) {
   const int n = getgroups(0, nullptr);
   if (n < 0) return -1;
-  auto *gids = static_cast<gid_t *>(malloc((static_cast<size_t>(n) + 1) *
+  auto *gids = static_cast<gid_t *>(nt_malloc((static_cast<size_t>(n) + 1) *
                                            sizeof(gid_t)));
   if (gids == nullptr) {
     errno = ENOMEM;
@@ -240,7 +241,7 @@ const nt_sid_t *nti_product_sid() {
   ProductSid *p = g_product_sids;
   while (p != nullptr && p->gid != gid) p = p->next;
   if (p == nullptr) {
-    p = static_cast<ProductSid *>(malloc(sizeof *p));
+    p = static_cast<ProductSid *>(nt_malloc(sizeof *p));
     if (p != nullptr) {
       uint32_t d[3];
       nti_machine_domain(d);

@@ -73,6 +73,7 @@ NT_API const char *nt_getenv_safe(const char *name) {
   const char *value = getenv(name);
   const char *copy = value ? nti_intern_value(name, value) : nullptr;
   nt_environment_unlock();
+  if (value != nullptr && copy == nullptr) errno = ENOMEM;
   return copy;
 }
 

@@ -171,13 +171,18 @@ int nti_read_path(const char *path, std::string &text) {
   int fd = open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return NTREGY_OK;  // missing or unreadable: nothing set
   char chunk[8192];
-  for (;;) {
-    ssize_t n = read(fd, chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    const size_t room = kMaxFileBytes - text.size();
-    text.append(chunk, static_cast<size_t>(n) < room ? static_cast<size_t>(n) : room);
-    if (text.size() >= kMaxFileBytes) break;
+  try {
+    for (;;) {
+      ssize_t n = read(fd, chunk, sizeof chunk);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      const size_t room = kMaxFileBytes - text.size();
+      text.append(chunk, static_cast<size_t>(n) < room ? static_cast<size_t>(n) : room);
+      if (text.size() >= kMaxFileBytes) break;
+    }
+  } catch (const std::bad_alloc &) {
+    close(fd);  // the caller reports the failure
+    throw;
   }
   close(fd);
   return NTREGY_OK;
@@ -295,15 +300,28 @@ bool nti_section_equal(std::string_view a, std::string_view b) {
 }
 
 const char *nti_settings_path() {
+  errno = 0;
   const char *path = nt_getenv_safe("ORVEX_REGISTRY");
+  if (path == nullptr && errno == ENOMEM) return nullptr;
   return (path != nullptr && *path != '\0') ? path : NTREGY_DEFAULT_FILE;
 }
+
+namespace {
+
+// nti_settings_path inside the try blocks below: out of memory throws.
+const char *settings_path_or_throw() {
+  const char *path = nti_settings_path();
+  if (path == nullptr) throw std::bad_alloc();
+  return path;
+}
+
+}  // namespace
 
 int nti_settings_lookup(std::string_view section, std::string_view name,
                         std::string &value) {
   try {
     std::string text;
-    int rc = nti_read_path(nti_settings_path(), text);
+    int rc = nti_read_path(settings_path_or_throw(), text);
     if (rc != NTREGY_OK) return rc;
     for (const nti_ini_line &l : nti_ini_parse(text)) {
       if (l.kind == nti_ini_line::entry && l.in_section &&
@@ -323,7 +341,7 @@ int nti_settings_section(std::string_view section,
   try {
     out.clear();
     std::string text;
-    int rc = nti_read_path(nti_settings_path(), text);
+    int rc = nti_read_path(settings_path_or_throw(), text);
     if (rc != NTREGY_OK) return rc;
     bool found = false;
     for (const nti_ini_line &l : nti_ini_parse(text)) {
@@ -345,7 +363,7 @@ int nti_settings_store(std::string_view section, std::string_view name,
       (value != nullptr && strpbrk(value, "\n\r") != nullptr))
     return NTREGY_INVALID_PARAM;
   try {
-    const std::string path = nti_settings_path();
+    const std::string path = settings_path_or_throw();
     const size_t slash = path.rfind('/');
     const std::string dir = slash == std::string::npos ? "."
                             : slash == 0               ? "/"

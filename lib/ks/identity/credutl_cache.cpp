@@ -12,6 +12,7 @@
 
 #include "identity/credutl_cache.h"
 #include "thread/qmthread_internal.h"
+#include "internal/alloc_fault.h"
 
 namespace {
 
@@ -105,9 +106,9 @@ bool key_fits(const TableSpec &s, const void *key) {
 }
 
 ksi_cred_table *create_table(const TableSpec &spec) {
-  auto *t = static_cast<ksi_cred_table *>(calloc(1, sizeof(ksi_cred_table)));
+  auto *t = static_cast<ksi_cred_table *>(nt_calloc(1, sizeof(ksi_cred_table)));
   if (t == nullptr) return nullptr;
-  t->buckets = static_cast<Entry **>(calloc(spec.buckets, sizeof(Entry *)));
+  t->buckets = static_cast<Entry **>(nt_calloc(spec.buckets, sizeof(Entry *)));
   if (t->buckets == nullptr || qmthread_mutex_init_noraise(&t->lock) != 0) {
     free(t->buckets);
     free(t);
@@ -167,7 +168,7 @@ int ksi_cred_table_enter(ksi_cred_table *t, const void *key,
   Entry **link;
   Entry *e = find(t, key, &link);
   if (e == nullptr) {
-    e = static_cast<Entry *>(calloc(1, sizeof(Entry) + s.key_size + s.value_size));
+    e = static_cast<Entry *>(nt_calloc(1, sizeof(Entry) + s.key_size + s.value_size));
     if (e != nullptr) {
       e->bucket = key_hash(s, key) % s.buckets;
       if (s.kind == kNameKey)

@@ -16,6 +16,7 @@
 #include "identity/credutl_cache.h"
 #include "thread/qmthread_internal.h"
 #include "thread/tls_impl.h"
+#include "internal/alloc_fault.h"
 
 struct ksi_credutl_tls {
   credutl_passwd_sid_t passwd;  // points into account
@@ -305,7 +306,7 @@ void preload() {
       preload_group(&group);
       const int n = credutl_getgroups(0, nullptr);
       auto *groups = n > 0 ? static_cast<credutl_sid_t *>(
-                                 calloc(static_cast<size_t>(n), sizeof(credutl_sid_t)))
+                                 nt_calloc(static_cast<size_t>(n), sizeof(credutl_sid_t)))
                            : nullptr;
       const int got = groups != nullptr ? credutl_getgroups(n, groups) : 0;
       for (int i = 0; i < got; i++) preload_group(&groups[i]);
@@ -417,7 +418,7 @@ KS_API int credutl_getgroups(int count, credutl_sid_t *sids_out) {
   nt_sid_t **nt = on_stack;
   if (capacity > CREDUTL_MAX_GROUPS) {
     nt = static_cast<nt_sid_t **>(
-        malloc(static_cast<size_t>(capacity) * sizeof(nt_sid_t *)));
+        nt_malloc(static_cast<size_t>(capacity) * sizeof(nt_sid_t *)));
     if (nt == nullptr) {
       errno = ENOMEM;
       return -1;

@@ -24,6 +24,7 @@
 #include "memory/stg_heap.h"
 #include "memory/stg_older.h"
 #include "thread/qmthread_internal.h"
+#include "internal/alloc_fault.h"
 
 struct stg_chunk {
   uint64_t used;  // offset of the next free byte of data
@@ -87,8 +88,8 @@ bool registry_in_use(uint32_t slot) {
 bool registry_add(stg_area *area) {
   if (registry_slots == nullptr) {
     auto *slots =
-        static_cast<stg_area_t *>(std::calloc(512, sizeof(stg_area_t)));
-    auto *bits = static_cast<uint32_t *>(std::calloc(16, sizeof(uint32_t)));
+        static_cast<stg_area_t *>(nt_calloc(512, sizeof(stg_area_t)));
+    auto *bits = static_cast<uint32_t *>(nt_calloc(16, sizeof(uint32_t)));
     if (slots == nullptr || bits == nullptr) {
       std::free(slots);
       std::free(bits);
@@ -104,7 +105,7 @@ bool registry_add(stg_area *area) {
   if (word == registry_words) {
     uint32_t words = registry_words * 2;
     auto *bits = static_cast<uint32_t *>(
-        std::realloc(registry_bits, words * sizeof(uint32_t)));
+        nt_realloc(registry_bits, words * sizeof(uint32_t)));
     if (bits == nullptr) return false;
     std::memset(bits + registry_words, 0,
                 (words - registry_words) * sizeof(uint32_t));
@@ -116,7 +117,7 @@ bool registry_add(stg_area *area) {
     uint32_t capacity = slot + 1 > registry_capacity * 2 ? slot + 1
                                                          : registry_capacity * 2;
     auto *slots = static_cast<stg_area_t *>(
-        std::realloc(registry_slots, capacity * sizeof(stg_area_t)));
+        nt_realloc(registry_slots, capacity * sizeof(stg_area_t)));
     if (slots == nullptr) return false;
     std::memset(slots + registry_capacity, 0,
                 (capacity - registry_capacity) * sizeof(stg_area_t));

@@ -12,6 +12,7 @@
 // block exists, stg_free costs one atomic load over plain free().
 #include "memory/stg_heap.h"
 #include "thread/qmthread_internal.h"
+#include "internal/alloc_fault.h"
 
 #include <atomic>
 #include <cerrno>
@@ -55,7 +56,7 @@ bool guarded_insert(void *p) {
   size_t count = guarded_count.load(std::memory_order_relaxed);
   if ((count + 1) * 4 > guarded_capacity * 3) {
     size_t capacity = guarded_capacity ? guarded_capacity * 2 : 64;
-    auto **slots = static_cast<void **>(std::calloc(capacity, sizeof(void *)));
+    auto **slots = static_cast<void **>(nt_calloc(capacity, sizeof(void *)));
     if (slots == nullptr) return false;
     for (size_t i = 0; i < guarded_capacity; ++i) {
       if (guarded_slots[i] != nullptr) {
@@ -151,7 +152,7 @@ void check_guard(void *block) {
 }
 
 void *guarded_alloc(size_t size) {
-  auto *raw = static_cast<unsigned char *>(std::malloc(guarded_total(size)));
+  auto *raw = static_cast<unsigned char *>(nt_malloc(guarded_total(size)));
   if (raw == nullptr) return nullptr;
   write_guard(raw, size);
   std::memset(raw + kHeaderBytes, kFreshByte, size);
@@ -182,7 +183,7 @@ void *guarded_realloc(void *block, size_t size) {
   qmthread_mutex_lock(&guarded_lock);
   guarded_remove(block);
   auto *raw = static_cast<unsigned char *>(
-      std::realloc(header_of(block), guarded_total(size)));
+      nt_realloc(header_of(block), guarded_total(size)));
   void *result = nullptr;
   if (raw == nullptr) {
     guarded_insert(block);  // a slot was just freed: cannot fail
@@ -205,7 +206,7 @@ void ksi_stg_report_exhausted() {
 void *ksi_heap_alloc(size_t size, bool quiet) {
   if (size == 0) size = 1;
   bool guard = !quiet && ksi_stg_trace(1);
-  void *block = guard ? guarded_alloc(size) : std::malloc(size);
+  void *block = guard ? guarded_alloc(size) : nt_malloc(size);
   if (block == nullptr) {
     ksi_stg_report_exhausted();
     return nullptr;
@@ -238,11 +239,11 @@ void *stg_realloc(void *block, size_t size) {
   if (size == 0) size = 1;
   void *result;
   if (block == nullptr) {
-    result = ksi_stg_trace(1) ? guarded_alloc(size) : std::malloc(size);
+    result = ksi_stg_trace(1) ? guarded_alloc(size) : nt_malloc(size);
   } else if (is_guarded(block)) {
     result = guarded_realloc(block, size);
   } else {
-    result = std::realloc(block, size);
+    result = nt_realloc(block, size);
   }
   if (result == nullptr) {
     ksi_stg_report_exhausted();

@@ -25,6 +25,7 @@
 #include "msg/catalog_format.h"
 #include "msg/catalog_search.h"
 #include "internal/report_line.h"
+#include "internal/alloc_fault.h"
 
 namespace {
 
@@ -122,10 +123,10 @@ load_result load_set(const msgcat &cat, catalog_set &set) {
   if (!inside(set.text_offset, set.text_length, cat.file_size) ||
       !inside(set.messages_offset, records_size, cat.file_size))
     return kLoadCorrupt;
-  set.text = static_cast<char *>(std::malloc(size_t{set.text_length} + 1));
-  auto *raw = static_cast<unsigned char *>(std::malloc(records_size + 1));
+  set.text = static_cast<char *>(nt_malloc(size_t{set.text_length} + 1));
+  auto *raw = static_cast<unsigned char *>(nt_malloc(records_size + 1));
   set.messages = static_cast<catalog_message *>(
-      std::malloc(size_t{set.message_count} * sizeof(catalog_message) + 1));
+      nt_malloc(size_t{set.message_count} * sizeof(catalog_message) + 1));
   load_result result = kLoadOk;
   if (set.text == nullptr || raw == nullptr || set.messages == nullptr) {
     result = kLoadNoMemory;
@@ -210,7 +211,7 @@ msgcat_t *read_catalog(msgcat *cat, const char *path) {
     return nullptr;
   }
   cat->sets = static_cast<catalog_set *>(
-      std::calloc(static_cast<size_t>(count), sizeof(catalog_set)));
+      nt_calloc(static_cast<size_t>(count), sizeof(catalog_set)));
   if (cat->sets == nullptr) {
     report_no_memory();
     return MSGCAT_NONE;
@@ -254,7 +255,7 @@ msgcat_t *load_everything(msgcat *cat) {
 }
 
 msgcat_t *open_file(const char *path, int mode) {
-  auto *cat = static_cast<msgcat *>(std::calloc(1, sizeof(msgcat)));
+  auto *cat = static_cast<msgcat *>(nt_calloc(1, sizeof(msgcat)));
   if (cat == nullptr) {
     report_no_memory();
     return MSGCAT_NONE;
@@ -282,6 +283,7 @@ KS_API msgcat_t *msgcat_open(const char *name, int mode) {
   try {
     if (!ksi_catalog_find(name, path)) return nullptr;
   } catch (const std::bad_alloc &) {
+    report_no_memory();
     return MSGCAT_NONE;
   }
   return open_file(path.c_str(), mode);

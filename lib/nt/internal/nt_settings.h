@@ -31,7 +31,9 @@ std::vector<nti_ini_line> nti_ini_parse(std::string_view text);
 bool nti_section_equal(std::string_view a, std::string_view b);
 
 // The settings file in use: $ORVEX_REGISTRY when set and not empty, else
-// the default. The text lives for the life of the process.
+// the default. The text lives for the life of the process. Null when the
+// variable is set but memory for its copy runs out: falling back to the
+// default would read and write another file.
 const char *nti_settings_path();
 
 // Finds the first value of name in section of the current file and copies

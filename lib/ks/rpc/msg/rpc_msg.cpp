@@ -9,6 +9,7 @@
 
 #include "rpc/msg/rpc_enum.h"
 #include "rpc/xdr/xdr_stream.h"
+#include "internal/alloc_fault.h"
 
 namespace {
 
@@ -65,7 +66,7 @@ bool_t decode_body(XDR *xdrs, struct opaque_auth *oa) {
   if (len == 0) return TRUE;
   if (len > ksi_xdr_bytes_left(xdrs)) return FALSE;
   if (oa->oa_base == nullptr) {
-    oa->oa_base = static_cast<char *>(malloc(len));
+    oa->oa_base = static_cast<char *>(nt_malloc(len));
     if (oa->oa_base == nullptr) {
       ksi_xdr_out_of_memory("xdr_bytes");
       return FALSE;

@@ -5,6 +5,7 @@
 // handle.
 #include "rpc/xdr/xdr_stream.h"
 #include "internal/report_line.h"
+#include "internal/alloc_fault.h"
 
 #include <climits>
 #include <cstdlib>
@@ -109,7 +110,7 @@ bool_t get_padded(XDR *xdrs, char *bytes, uint32_t count) {
 // Zero-filled memory for a decoded object, or the filter's out-of-memory
 // text and null.
 void *alloc_zeroed(size_t size, const char *filter) {
-  void *p = std::calloc(1, size);
+  void *p = nt_calloc(1, size);
   if (p == nullptr) ksi_xdr_out_of_memory(filter);
   return p;
 }

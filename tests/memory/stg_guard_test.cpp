@@ -1,0 +1,43 @@
+// The guarded heap's tail check, byte by byte at the block's end.
+#include <gtest/gtest.h>
+
+#include <orvexks/imsg.h>
+#include <orvexks/stg.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+std::string hex(const void *p) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "0x%08lX", reinterpret_cast<unsigned long>(p));
+  return buf;
+}
+
+TEST(StgGuard, ByteJustPastTheBlockIsReportedAndTheLastOwnByteIsNot) {
+  imsg_set_trace_subsys("ks/stg");
+  imsg_set_trace_verbosity(1);
+  for (size_t size : {size_t{100}, size_t{104}, size_t{1}}) {
+    auto *p = static_cast<unsigned char *>(stg_malloc(size));
+    ASSERT_NE(p, nullptr);
+    p[size - 1] = 0;  // the caller's own last byte
+    p[size] = 0;      // the guard's first byte
+    testing::internal::CaptureStderr();
+    stg_free(p);
+    std::string err = testing::internal::GetCapturedStderr();
+    std::string report = "Heap block " + hex(p) + ": end overwritten at " + hex(p + size) + ".\n";
+    EXPECT_TRUE(err.ends_with(report)) << "size " << size << ": " << err;
+    EXPECT_EQ(err.find("Heap block"), err.rfind("Heap block")) << "one report";
+
+    p = static_cast<unsigned char *>(stg_malloc(size));
+    ASSERT_NE(p, nullptr);
+    p[size - 1] = 0;
+    testing::internal::CaptureStderr();
+    stg_free(p);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << "size " << size;
+  }
+  imsg_set_trace_verbosity(0);
+}
+
+}  // namespace
