@@ -91,7 +91,7 @@ recv_result receive(dg_private *dg, ssize_t *len_out) {
       if (errno == EINTR) continue;
       if (errno == EAGAIN || errno == EWOULDBLOCK) return recv_result::kWait;
       // Linux reports an unreachable port as a refused connection; the
-      // contract's platform reports it as a reset (10054) either way.
+      // original platform reports it as a reset (10054) either way.
       if (errno == ECONNREFUSED || errno == ECONNRESET) {
         fail(dg, RPC_DGRAM_CONNRESET, kWsaConnReset);
         return recv_result::kFailed;
