@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <atomic>
 #include <new>
 #include <string>
 #include <unordered_set>
@@ -14,7 +15,34 @@
 
 namespace {
 
-pthread_mutex_t env_mutex = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
+// The lock is recursive by hand: a plain mutex plus the owning thread and
+// a depth. A plain mutex has no owner check, so the child of a fork can
+// release what the forking thread took before the fork (pthread_self is the
+// same in the child; a recursive pthread mutex would refuse, since it
+// records the kernel thread id, which changes).
+pthread_mutex_t env_mutex = PTHREAD_MUTEX_INITIALIZER;
+std::atomic<pthread_t> env_owner{};
+std::atomic<bool> env_owned{false};
+int env_depth = 0;  // guarded by env_mutex
+
+void env_lock() {
+  const pthread_t self = pthread_self();
+  if (env_owned.load(std::memory_order_relaxed) &&
+      pthread_equal(env_owner.load(std::memory_order_relaxed), self)) {
+    ++env_depth;
+    return;
+  }
+  pthread_mutex_lock(&env_mutex);
+  env_owner.store(self, std::memory_order_relaxed);
+  env_owned.store(true, std::memory_order_relaxed);
+  env_depth = 1;
+}
+
+void env_unlock() {
+  if (--env_depth > 0) return;
+  env_owned.store(false, std::memory_order_relaxed);
+  pthread_mutex_unlock(&env_mutex);
+}
 
 // Every value nt_getenv_safe has handed out, stored as "NAME=value" so that
 // equal pairs share one copy. Nodes of an unordered_set never move, so the
@@ -43,29 +71,23 @@ const char *nti_intern_value(const char *name, const char *value) {
 }  // namespace
 
 // The lock is held across fork so that the child never inherits it taken
-// by a thread that does not exist there. The child cannot unlock it (a
-// recursive mutex records the owner's kernel id, which changed), so it
-// starts a fresh one.
-void nti_env_before_fork() { pthread_mutex_lock(&env_mutex); }
+// by a thread that does not exist there; the forking thread, the only one
+// in the child, gives it back there as in the parent. A holding of the
+// forking thread from before the fork stays valid in the child.
+void nti_env_before_fork() { env_lock(); }
 
-void nti_env_after_fork_parent() { pthread_mutex_unlock(&env_mutex); }
+void nti_env_after_fork_parent() { env_unlock(); }
 
-void nti_env_after_fork_child() {
-  pthread_mutexattr_t attr;
-  pthread_mutexattr_init(&attr);
-  pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
-  pthread_mutex_init(&env_mutex, &attr);
-  pthread_mutexattr_destroy(&attr);
-}
+void nti_env_after_fork_child() { env_unlock(); }
 
 extern "C" {
 
 NT_API void nt_environment_lock(void) {
   nti_process_init();
-  pthread_mutex_lock(&env_mutex);
+  env_lock();
 }
 
-NT_API void nt_environment_unlock(void) { pthread_mutex_unlock(&env_mutex); }
+NT_API void nt_environment_unlock(void) { env_unlock(); }
 
 NT_API const char *nt_getenv_safe(const char *name) {
   if (name == nullptr || *name == '\0') return nullptr;
