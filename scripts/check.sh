@@ -92,9 +92,11 @@ stage_tsan() {
     run_ctest build-tsan $prefix
 }
 
-# Executables directly inside a build's bench/ or fuzz/ directory.
+# Executables directly inside a build's bench/ or fuzz/ directory whose
+# names end in $2 (helper programs beside them, such as a benchmark's
+# server, are started by their benchmark, never on their own).
 programs_in() {
-  find "$1" -maxdepth 1 -type f -executable | sort
+  find "$1" -maxdepth 1 -type f -executable -name "*$2" | sort
 }
 
 stage_clang() {
@@ -109,7 +111,7 @@ stage_fuzz() {
     -DORVEX_SANITIZE=address -DORVEX_TESTS=OFF -DORVEX_EXAMPLES=OFF
   build build-fuzz
   local targets
-  mapfile -t targets < <(programs_in "$root/build-fuzz/fuzz")
+  mapfile -t targets < <(programs_in "$root/build-fuzz/fuzz" _fuzz)
   last_ctest_line="${#targets[@]} fuzz targets"
   [[ ${#targets[@]} -gt 0 ]] || { echo "no fuzz targets"; return 0; }
   local each=$((fuzz_budget / ${#targets[@]}))
@@ -137,7 +139,7 @@ stage_bench() {
     -DORVEX_TESTS=OFF -DORVEX_EXAMPLES=OFF
   build build-bench
   local benches b
-  mapfile -t benches < <(programs_in "$root/build-bench/bench")
+  mapfile -t benches < <(programs_in "$root/build-bench/bench" _bench)
   last_ctest_line="${#benches[@]} benchmark programs"
   for b in "${benches[@]}"; do
     note "bench $(basename "$b")"
