@@ -19,7 +19,8 @@ namespace {
 std::vector<std::string> make_words(int repeat) {
   std::vector<std::string> words = {"tool"};
   for (int i = 0; i < repeat; ++i) {
-    for (const char *w : {"-a", "-bc", "-o", "out.txt", "-v", "-d", "dir"}) words.emplace_back(w);
+    for (const char *w : {"-a", "-bc", "-o", "out.txt", "-v", "-d", "dir"})
+      words.emplace_back(w);
   }
   for (int i = 0; i < 4; ++i) words.push_back("operand" + std::to_string(i));
   return words;
@@ -31,7 +32,8 @@ void bm_cl_getopt(benchmark::State &state) {
   for (std::string &w : words) argv.push_back(w.data());
   for (auto _ : state) {
     int status = 0;
-    cl_handle_t *h = cl_parse_argv(static_cast<int>(argv.size()), argv.data(), &status);
+    cl_handle_t *h =
+        cl_parse_argv(static_cast<int>(argv.size()), argv.data(), &status);
     long sum = 0;
     for (int c; (c = cl_getopt(h, "abcvod")) != 0;) {
       sum += c;
@@ -41,7 +43,8 @@ void bm_cl_getopt(benchmark::State &state) {
     benchmark::DoNotOptimize(sum);
     cl_destroy(&h);
   }
-  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(argv.size()));
+  state.SetItemsProcessed(state.iterations() *
+                          static_cast<int64_t>(argv.size()));
 }
 
 void bm_getopt_long(benchmark::State &state) {
@@ -49,20 +52,23 @@ void bm_getopt_long(benchmark::State &state) {
   std::vector<char *> argv;
   for (std::string &w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
-  static const option kLong[] = {{"verbose", no_argument, nullptr, 'v'}, {nullptr, 0, nullptr, 0}};
+  static const option kLong[] = {{"verbose", no_argument, nullptr, 'v'},
+                                 {nullptr, 0, nullptr, 0}};
   opterr = 0;
   for (auto _ : state) {
     optind = 0;  // a full restart of the scan
     long sum = 0;
-    for (int c; (c = getopt_long(static_cast<int>(argv.size()) - 1, argv.data(), "+abcvo:d:",
-                                 kLong, nullptr)) != -1;) {
+    for (int c; (c = getopt_long(static_cast<int>(argv.size()) - 1, argv.data(),
+                                 "+abcvo:d:", kLong, nullptr)) != -1;) {
       sum += c;
       if (c == 'o' || c == 'd') sum += optarg[0];
     }
-    for (int i = optind; i < static_cast<int>(argv.size()) - 1; ++i) sum += argv[i][0];
+    for (int i = optind; i < static_cast<int>(argv.size()) - 1; ++i)
+      sum += argv[i][0];
     benchmark::DoNotOptimize(sum);
   }
-  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(argv.size() - 1));
+  state.SetItemsProcessed(state.iterations() *
+                          static_cast<int64_t>(argv.size() - 1));
 }
 
 }  // namespace

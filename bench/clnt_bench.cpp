@@ -7,7 +7,7 @@
 #include <orvexks/rpc/rpcb.h>
 
 #include <arpa/inet.h>
-#include <signal.h>
+#include <csignal>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -43,7 +43,8 @@ bool start_server() {
   if (rc != 0) return false;
   FILE *f = fdopen(out[0], "r");
   char line[128];
-  while (fgets(line, sizeof line, f) != nullptr && strncmp(line, "ready", 5) != 0) {
+  while (fgets(line, sizeof line, f) != nullptr &&
+         strncmp(line, "ready", 5) != 0) {
     char netid[16];
     unsigned port;
     if (sscanf(line, "%15s %u", netid, &port) != 2) continue;
@@ -76,14 +77,16 @@ sockaddr_in server_addr(uint16_t port) {
 void null_call(benchmark::State &state, CLIENT *cl) {
   auto xvoid = reinterpret_cast<xdrproc_t>(xdr_void);
   for (auto _ : state)
-    if (KS_CLNT_CALL(cl, 0, xvoid, nullptr, xvoid, nullptr, kTimeout) != RPC_SUCCESS)
+    if (KS_CLNT_CALL(cl, 0, xvoid, nullptr, xvoid, nullptr, kTimeout) !=
+        RPC_SUCCESS)
       state.SkipWithError("call failed");
 }
 
 void null_udp(benchmark::State &state) {
   sockaddr_in sin = server_addr(udp_port);
   int sock = -1;
-  CLIENT *cl = ks_clntudp_create(&sin, CLNT_BENCH_PROG, CLNT_BENCH_VERS, timeval{5, 0}, &sock);
+  CLIENT *cl = ks_clntudp_create(&sin, CLNT_BENCH_PROG, CLNT_BENCH_VERS,
+                                 timeval{5, 0}, &sock);
   if (cl == nullptr) return state.SkipWithError("no client");
   null_call(state, cl);
   KS_CLNT_DESTROY(cl);
@@ -92,7 +95,8 @@ void null_udp(benchmark::State &state) {
 void null_tcp(benchmark::State &state) {
   sockaddr_in sin = server_addr(tcp_port);
   int sock = -1;
-  CLIENT *cl = ks_clnttcp_create(&sin, CLNT_BENCH_PROG, CLNT_BENCH_VERS, &sock, 0, 0);
+  CLIENT *cl =
+      ks_clnttcp_create(&sin, CLNT_BENCH_PROG, CLNT_BENCH_VERS, &sock, 0, 0);
   if (cl == nullptr) return state.SkipWithError("no client");
   null_call(state, cl);
   KS_CLNT_DESTROY(cl);
@@ -100,7 +104,8 @@ void null_tcp(benchmark::State &state) {
 
 void rpcb_getaddr(benchmark::State &state) {
   char netid[] = "tcp", fam[] = "inet", proto[] = "tcp", dev[] = "-";
-  struct netconfig tcp = {netid, NC_TPI_COTS_ORD, 0, fam, proto, dev, 0, nullptr};
+  struct netconfig tcp = {netid, NC_TPI_COTS_ORD, 0, fam, proto, dev,
+                          0,     nullptr};
   for (auto _ : state) {
     sockaddr_storage ss;
     struct netbuf nb = {sizeof ss, 0, &ss};
@@ -113,14 +118,17 @@ void rpcb_getaddr(benchmark::State &state) {
 
 int main(int argc, char **argv) {
   if (!start_server()) {
-    fprintf(stderr, "clnt_bench: the libtirpc benchmark server is not available\n");
+    fprintf(stderr,
+            "clnt_bench: the libtirpc benchmark server is not available\n");
     return 1;
   }
   bool rpcb = rpcbind_answers();
   benchmark::RegisterBenchmark(CLNT_BENCH_ROW_NULL_UDP, null_udp);
   benchmark::RegisterBenchmark(CLNT_BENCH_ROW_NULL_TCP, null_tcp);
-  if (rpcb) benchmark::RegisterBenchmark(CLNT_BENCH_ROW_RPCB_GETADDR, rpcb_getaddr);
-  else fprintf(stderr, "clnt_bench: no rpcbind on port 111, lookup row skipped\n");
+  if (rpcb)
+    benchmark::RegisterBenchmark(CLNT_BENCH_ROW_RPCB_GETADDR, rpcb_getaddr);
+  else
+    fprintf(stderr, "clnt_bench: no rpcbind on port 111, lookup row skipped\n");
   std::string peer;
 #ifdef TIRPC_BENCH_PATH
   peer = std::string(TIRPC_BENCH_PATH) + " " + std::to_string(udp_port) + " " +

@@ -21,7 +21,8 @@ constexpr const char *kClassicFormat = "%d-%b-%y.%H:%M:%S";
 void BM_DateStrToTimeIso(benchmark::State &state) {
   time_t t = 0;
   for (auto _ : state) {
-    if (date_str_to_time(kIsoText, &t) != 0) state.SkipWithError("parse failed");
+    if (date_str_to_time(kIsoText, &t) != 0)
+      state.SkipWithError("parse failed");
     benchmark::DoNotOptimize(t);
   }
 }
@@ -29,7 +30,8 @@ void BM_DateStrToTimeIso(benchmark::State &state) {
 void BM_StrptimeIso(benchmark::State &state) {
   for (auto _ : state) {
     struct tm tm = {};
-    if (strptime(kIsoText, kIsoFormat, &tm) == nullptr) state.SkipWithError("parse failed");
+    if (strptime(kIsoText, kIsoFormat, &tm) == nullptr)
+      state.SkipWithError("parse failed");
     benchmark::DoNotOptimize(timegm(&tm));
   }
 }
@@ -37,7 +39,8 @@ void BM_StrptimeIso(benchmark::State &state) {
 void BM_DateStrToTimeClassic(benchmark::State &state) {
   time_t t = 0;
   for (auto _ : state) {
-    if (date_str_to_time(kClassicText, &t) != 0) state.SkipWithError("parse failed");
+    if (date_str_to_time(kClassicText, &t) != 0)
+      state.SkipWithError("parse failed");
     benchmark::DoNotOptimize(t);
   }
 }

@@ -26,17 +26,22 @@ std::string make_path(int components) {
 void bm_remove_embedded_dots(benchmark::State &state) {
   const std::string path = make_path(static_cast<int>(state.range(0)));
   char out[4096];
-  for (auto _ : state) benchmark::DoNotOptimize(fileutl_remove_embedded_dots(path.c_str(), out, sizeof out));
-  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(path.size()));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(
+        fileutl_remove_embedded_dots(path.c_str(), out, sizeof out));
+  state.SetBytesProcessed(state.iterations() *
+                          static_cast<int64_t>(path.size()));
 }
 
 void bm_lexically_normal(benchmark::State &state) {
   const std::string path = make_path(static_cast<int>(state.range(0)));
   for (auto _ : state) {
-    std::filesystem::path normal = std::filesystem::path(path).lexically_normal();
+    std::filesystem::path normal =
+        std::filesystem::path(path).lexically_normal();
     benchmark::DoNotOptimize(normal.native().data());
   }
-  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(path.size()));
+  state.SetBytesProcessed(state.iterations() *
+                          static_cast<int64_t>(path.size()));
 }
 
 }  // namespace
@@ -45,7 +50,8 @@ BENCHMARK(bm_remove_embedded_dots)->Arg(4)->Arg(32);
 BENCHMARK(bm_lexically_normal)->Arg(4)->Arg(32);
 
 int main(int argc, char **argv) {
-  return run_with_ratios(argc, argv,
-                         {{"bm_remove_embedded_dots/4", "bm_lexically_normal/4"},
-                          {"bm_remove_embedded_dots/32", "bm_lexically_normal/32"}});
+  return run_with_ratios(
+      argc, argv,
+      {{"bm_remove_embedded_dots/4", "bm_lexically_normal/4"},
+       {"bm_remove_embedded_dots/32", "bm_lexically_normal/32"}});
 }

@@ -20,15 +20,16 @@ const ks_msg_table_t kTable = {"ks_lib", "bench", 6, 1, kTexts, kIds};
 void BM_ImsgSnprintf(benchmark::State &state) {
   char buf[256];
   for (auto _ : state) {
-    benchmark::DoNotOptimize(
-        imsg_snprintf(buf, sizeof buf, &kTable, 0, "/var/tmp/some/file.txt", 13));
+    benchmark::DoNotOptimize(imsg_snprintf(buf, sizeof buf, &kTable, 0,
+                                           "/var/tmp/some/file.txt", 13));
     benchmark::ClobberMemory();
   }
 }
 
 void BM_Snprintf(benchmark::State &state) {
   char buf[256];
-  const char *volatile format = kTexts[0];  // not a constant the compiler can fold
+  const char *volatile format =
+      kTexts[0];  // not a constant the compiler can fold
   for (auto _ : state) {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"

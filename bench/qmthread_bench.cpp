@@ -53,7 +53,8 @@ BENCHMARK(BM_QmthreadNoraiseLockUnlock);
 BENCHMARK(BM_PthreadRecursiveLockUnlock);
 
 int main(int argc, char **argv) {
-  return run_with_ratios(argc, argv,
-                         {{"BM_QmthreadRaiseModeLockUnlock", "BM_PthreadRecursiveLockUnlock"},
-                          {"BM_QmthreadNoraiseLockUnlock", "BM_PthreadRecursiveLockUnlock"}});
+  return run_with_ratios(
+      argc, argv,
+      {{"BM_QmthreadRaiseModeLockUnlock", "BM_PthreadRecursiveLockUnlock"},
+       {"BM_QmthreadNoraiseLockUnlock", "BM_PthreadRecursiveLockUnlock"}});
 }

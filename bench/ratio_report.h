@@ -25,13 +25,15 @@ class RatioReporter : public benchmark::ConsoleReporter {
   }
 
   void PrintRatios() const {
-    std::printf("\nratio = library time / peer time (below 1: library faster)\n");
+    std::printf(
+        "\nratio = library time / peer time (below 1: library faster)\n");
     for (const auto &[ours, peer] : pairs_) {
       auto a = cpu_.find(ours), b = cpu_.find(peer);
       if (a == cpu_.end() || b == cpu_.end()) continue;
       double theirs = median(b->second);
       if (theirs <= 0) continue;
-      std::printf("ratio %-26s / %-24s = %.2f\n", ours, peer, median(a->second) / theirs);
+      std::printf("ratio %-26s / %-24s = %.2f\n", ours, peer,
+                  median(a->second) / theirs);
     }
   }
 

@@ -20,7 +20,8 @@ void prepare_call() {
   int32_t gids[RPC_MSG_BENCH_GROUPS];
   for (int i = 0; i < RPC_MSG_BENCH_GROUPS; ++i) gids[i] = 100 + i;
   char host[] = RPC_MSG_BENCH_HOST;
-  authunix_parms parms = {1700000000u, host, RPC_MSG_BENCH_UID, RPC_MSG_BENCH_GID,
+  authunix_parms parms = {1700000000u,          host,
+                          RPC_MSG_BENCH_UID,    RPC_MSG_BENCH_GID,
                           RPC_MSG_BENCH_GROUPS, gids};
   XDR xdrs;
   xdrmem_create(&xdrs, cred_body, sizeof cred_body, XDR_ENCODE);
@@ -68,8 +69,9 @@ void encode_record(benchmark::State &state) {
   for (auto _ : state) {
     XDR xdrs;
     xdrs.x_op = XDR_ENCODE;
-    ks_xdrrec_create(&xdrs, RPC_MSG_BENCH_RECORD_BUFFER, RPC_MSG_BENCH_RECORD_BUFFER, nullptr,
-                     no_read, discard_write);
+    ks_xdrrec_create(&xdrs, RPC_MSG_BENCH_RECORD_BUFFER,
+                     RPC_MSG_BENCH_RECORD_BUFFER, nullptr, no_read,
+                     discard_write);
     for (uint32_t i = 0; i < RPC_MSG_BENCH_RECORD_WORDS; ++i)
       if (!xdr_u_int32_t(&xdrs, &i)) std::abort();
     if (!ks_xdrrec_endofrecord(&xdrs, TRUE)) std::abort();

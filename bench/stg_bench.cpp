@@ -65,14 +65,18 @@ int ks_cmp_int(const void *a, const void *b, void *) {
   int x = *static_cast<const int *>(a), y = *static_cast<const int *>(b);
   return (x > y) - (x < y);
 }
-int libc_cmp_int(const void *a, const void *b) { return ks_cmp_int(a, b, nullptr); }
+int libc_cmp_int(const void *a, const void *b) {
+  return ks_cmp_int(a, b, nullptr);
+}
 
 int ks_cmp_rec(const void *a, const void *b, void *) {
   uint32_t x = static_cast<const Record32 *>(a)->key;
   uint32_t y = static_cast<const Record32 *>(b)->key;
   return (x > y) - (x < y);
 }
-int libc_cmp_rec(const void *a, const void *b) { return ks_cmp_rec(a, b, nullptr); }
+int libc_cmp_rec(const void *a, const void *b) {
+  return ks_cmp_rec(a, b, nullptr);
+}
 
 template <typename T>
 std::vector<T> random_array(size_t n) {
@@ -88,7 +92,8 @@ std::vector<T> random_array(size_t n) {
 
 template <typename T, bool kOurs>
 void BM_Sort(benchmark::State &state) {
-  const std::vector<T> input = random_array<T>(static_cast<size_t>(state.range(0)));
+  const std::vector<T> input =
+      random_array<T>(static_cast<size_t>(state.range(0)));
   std::vector<T> work(input.size());
   for (auto _ : state) {
     state.PauseTiming();
@@ -121,11 +126,13 @@ BENCHMARK(BM_QsortRecord32)->Arg(1000)->Arg(100000);
 }  // namespace
 
 int main(int argc, char **argv) {
-  return run_with_ratios(argc, argv, {
-    {"BM_StgAllocThenFreeArea", "BM_MallocThenFree"},
-    {"BM_KsQsortInt/1000", "BM_QsortInt/1000"},
-    {"BM_KsQsortInt/100000", "BM_QsortInt/100000"},
-    {"BM_KsQsortRecord32/1000", "BM_QsortRecord32/1000"},
-    {"BM_KsQsortRecord32/100000", "BM_QsortRecord32/100000"},
-  });
+  return run_with_ratios(
+      argc, argv,
+      {
+          {"BM_StgAllocThenFreeArea", "BM_MallocThenFree"},
+          {"BM_KsQsortInt/1000", "BM_QsortInt/1000"},
+          {"BM_KsQsortInt/100000", "BM_QsortInt/100000"},
+          {"BM_KsQsortRecord32/1000", "BM_QsortRecord32/1000"},
+          {"BM_KsQsortRecord32/100000", "BM_QsortRecord32/100000"},
+      });
 }

@@ -61,10 +61,11 @@ BENCHMARK(BM_ByteSum)->Arg(16)->Arg(4096);
 }  // namespace
 
 int main(int argc, char **argv) {
-  return run_with_ratios(argc, argv, {
-    {"BM_StrToHash32/16", "BM_Fnv1a/16"},
-    {"BM_StrToHash32/4096", "BM_Fnv1a/4096"},
-    {"BM_StrToHash32/16", "BM_ByteSum/16"},
-    {"BM_StrToHash32/4096", "BM_ByteSum/4096"},
-  });
+  return run_with_ratios(argc, argv,
+                         {
+                             {"BM_StrToHash32/16", "BM_Fnv1a/16"},
+                             {"BM_StrToHash32/4096", "BM_Fnv1a/4096"},
+                             {"BM_StrToHash32/16", "BM_ByteSum/16"},
+                             {"BM_StrToHash32/4096", "BM_ByteSum/4096"},
+                         });
 }

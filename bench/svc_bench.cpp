@@ -7,9 +7,9 @@
 #include <benchmark/benchmark.h>
 
 #include <arpa/inet.h>
+#include <csignal>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -57,9 +57,12 @@ bool start(Server *s) {
   FILE *f = fdopen(out[0], "r");
   char line[64];
   unsigned port;
-  while (fgets(line, sizeof line, f) != nullptr && strncmp(line, "ready", 5) != 0) {
-    if (sscanf(line, "udp %u", &port) == 1) s->udp = static_cast<uint16_t>(port);
-    if (sscanf(line, "tcp %u", &port) == 1) s->tcp = static_cast<uint16_t>(port);
+  while (fgets(line, sizeof line, f) != nullptr &&
+         strncmp(line, "ready", 5) != 0) {
+    if (sscanf(line, "udp %u", &port) == 1)
+      s->udp = static_cast<uint16_t>(port);
+    if (sscanf(line, "tcp %u", &port) == 1)
+      s->tcp = static_cast<uint16_t>(port);
   }
   fclose(f);
   return s->udp != 0 && s->tcp != 0;
@@ -90,7 +93,8 @@ int connect_to(int type, uint16_t port) {
   at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   if (connect(fd, reinterpret_cast<sockaddr *>(&at), sizeof at) != 0) return -1;
   int on = 1;
-  if (type == SOCK_STREAM) setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  if (type == SOCK_STREAM)
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   return fd;
 }
 
@@ -105,7 +109,8 @@ bool read_full(int fd, char *buf, size_t len) {
 }
 
 // One call per iteration; the reply is read whole.
-void run_calls(benchmark::State &state, Server *s, int type, uint32_t proc, uint32_t bytes) {
+void run_calls(benchmark::State &state, Server *s, int type, uint32_t proc,
+               uint32_t bytes) {
   uint16_t port = type == SOCK_STREAM ? s->tcp : s->udp;
   int fd = port != 0 ? connect_to(type, port) : -1;
   if (fd < 0) {
@@ -121,7 +126,8 @@ void run_calls(benchmark::State &state, Server *s, int type, uint32_t proc, uint
   size_t send_len = type == SOCK_STREAM ? out.size() : out.size() - 4;
   std::vector<char> in(70000);
   for (auto _ : state) {
-    if (send(fd, send_at, send_len, MSG_NOSIGNAL) != static_cast<ssize_t>(send_len)) {
+    if (send(fd, send_at, send_len, MSG_NOSIGNAL) !=
+        static_cast<ssize_t>(send_len)) {
       state.SkipWithError("send failed");
       break;
     }
@@ -142,10 +148,14 @@ void run_calls(benchmark::State &state, Server *s, int type, uint32_t proc, uint
   close(fd);
 }
 
-#define SVC_ROWS(name, type, proc, bytes)                                                     \
-  void BM_##name##_ours(benchmark::State &st) { run_calls(st, &ours, type, proc, bytes); }   \
-  void BM_##name##_tirpc(benchmark::State &st) { run_calls(st, &tirpc, type, proc, bytes); } \
-  BENCHMARK(BM_##name##_ours)->UseRealTime();                                                 \
+#define SVC_ROWS(name, type, proc, bytes)        \
+  void BM_##name##_ours(benchmark::State &st) {  \
+    run_calls(st, &ours, type, proc, bytes);     \
+  }                                              \
+  void BM_##name##_tirpc(benchmark::State &st) { \
+    run_calls(st, &tirpc, type, proc, bytes);    \
+  }                                              \
+  BENCHMARK(BM_##name##_ours)->UseRealTime();    \
   BENCHMARK(BM_##name##_tirpc)->UseRealTime();
 
 SVC_ROWS(null_udp, SOCK_DGRAM, 0, 0)
@@ -156,7 +166,9 @@ SVC_ROWS(echo4k_tcp, SOCK_STREAM, 1, 4096)
 void BM_null_tcp_8clients_ours(benchmark::State &st) {
   run_calls(st, &ours_threaded, SOCK_STREAM, 0, 0);
 }
-void BM_null_tcp_8clients_tirpc(benchmark::State &st) { run_calls(st, &tirpc, SOCK_STREAM, 0, 0); }
+void BM_null_tcp_8clients_tirpc(benchmark::State &st) {
+  run_calls(st, &tirpc, SOCK_STREAM, 0, 0);
+}
 void BM_echo4k_tcp_8clients_ours(benchmark::State &st) {
   run_calls(st, &ours_threaded, SOCK_STREAM, 1, 4096);
 }
@@ -175,11 +187,14 @@ class WallRatioReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run> &runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run &run : runs)
-      if (run.run_type == Run::RT_Iteration && run.iterations > 0 && !run.error_occurred)
+      if (run.run_type == Run::RT_Iteration && run.iterations > 0 &&
+          !run.error_occurred)
         real_[run.benchmark_name()] = run.GetAdjustedRealTime();
   }
   void PrintRatios() const {
-    std::printf("\nratio = our server's time / libtirpc server's time (below 1: ours faster)\n");
+    std::printf(
+        "\nratio = our server's time / libtirpc server's time (below 1: ours "
+        "faster)\n");
     for (const auto &[name, time] : real_) {
       size_t at = name.find("_ours");
       if (at == std::string::npos) continue;
@@ -198,8 +213,11 @@ class WallRatioReporter : public benchmark::ConsoleReporter {
 
 int main(int argc, char **argv) {
   signal(SIGPIPE, SIG_IGN);
-  if (!start(&ours) || !start(&ours_threaded)) std::fprintf(stderr, "svc_bench: our server did not start\n");
-  if (!start(&tirpc)) std::fprintf(stderr, "svc_bench: no libtirpc server; its rows are skipped\n");
+  if (!start(&ours) || !start(&ours_threaded))
+    std::fprintf(stderr, "svc_bench: our server did not start\n");
+  if (!start(&tirpc))
+    std::fprintf(stderr,
+                 "svc_bench: no libtirpc server; its rows are skipped\n");
   benchmark::Initialize(&argc, argv);
   WallRatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -58,8 +58,11 @@ int main(int argc, char **argv) {
   ks_rpc_control(KS_RPC_SVC_THREADED_SET, &threaded);
   uint16_t udp_port = 0, tcp_port = 0;
   SVCXPRT *udp = ks_svc_dg_create(loopback_socket(SOCK_DGRAM, &udp_port), 0, 0);
-  SVCXPRT *tcp = ks_svc_vc_create(loopback_socket(SOCK_STREAM, &tcp_port), 0, 0);
-  if (udp == NULL || tcp == NULL || !ks_svc_register(udp, BENCH_PROG, 1, dispatch, 0)) return 1;
+  SVCXPRT *tcp =
+      ks_svc_vc_create(loopback_socket(SOCK_STREAM, &tcp_port), 0, 0);
+  if (udp == NULL || tcp == NULL ||
+      !ks_svc_register(udp, BENCH_PROG, 1, dispatch, 0))
+    return 1;
   printf("udp %u\ntcp %u\nready\n", udp_port, tcp_port);
   fflush(stdout);
   ks_svc_run();

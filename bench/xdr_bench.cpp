@@ -16,15 +16,14 @@ char names[XDR_BENCH_STRINGS][16];
 char *strings[XDR_BENCH_STRINGS];
 
 bool_t word_array(XDR *xdrs, unsigned int **elements, uint32_t *count) {
-  return xdr_array(xdrs, reinterpret_cast<char **>(elements), count,
-                   UINT32_MAX, sizeof(unsigned int),
+  return xdr_array(xdrs, reinterpret_cast<char **>(elements), count, UINT32_MAX,
+                   sizeof(unsigned int),
                    reinterpret_cast<xdrproc_t>(xdr_u_int));
 }
 
 bool_t string_array(XDR *xdrs, char ***elements, uint32_t *count) {
-  return xdr_array(xdrs, reinterpret_cast<char **>(elements), count,
-                   UINT32_MAX, sizeof(char *),
-                   reinterpret_cast<xdrproc_t>(xdr_wrapstring));
+  return xdr_array(xdrs, reinterpret_cast<char **>(elements), count, UINT32_MAX,
+                   sizeof(char *), reinterpret_cast<xdrproc_t>(xdr_wrapstring));
 }
 
 void prepare() {

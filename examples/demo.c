@@ -97,9 +97,9 @@ static void fail(int message) {
 
 static void every_kind(void) {
   static const char *const names[] = {
-      "ok",    "output",      "info",  "output, alternate",
+      "ok",      "output",        "info",  "output, alternate",
       "warning", "plain warning", "error", "plain error",
-      "trace", "plain trace", "other",
+      "trace",   "plain trace",   "other",
   };
   trace_step(1, "message kinds");
   for (int kind = IMSG_OK; kind <= IMSG_OTHER; ++kind) {

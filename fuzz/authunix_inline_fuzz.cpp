@@ -29,4 +29,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
 // The inline parser reports overlong bodies on standard output; keep the
 // fuzzer's output readable.
-__attribute__((constructor)) static void quiet_stdout() { freopen("/dev/null", "w", stdout); }
+__attribute__((constructor)) static void quiet_stdout() {
+  freopen("/dev/null", "w", stdout);
+}

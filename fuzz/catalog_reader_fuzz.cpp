@@ -33,7 +33,8 @@ void look_up_everything(msgcat_t *cat, const uint8_t *data, size_t size) {
   if (!ksi_catalog_is_open(cat)) return;
   size_t total = 0;
   // Set numbers as the file's records may give them, plus small ones.
-  for (size_t at = ksi_catfmt::kHeaderSize; at + 4 <= size; at += ksi_catfmt::kSetSize) {
+  for (size_t at = ksi_catfmt::kHeaderSize; at + 4 <= size;
+       at += ksi_catfmt::kSetSize) {
     auto set = static_cast<int>(ksi_catfmt::get32(data + at) & 0x7fffffff);
     for (int id : {1, 2, 3, 18, 1000}) total += look_up(cat, set, id);
   }

@@ -2,10 +2,10 @@
 // specification, the rest an argument vector (words separated by NUL
 // bytes) and, as a whole, a command line. Every call must stay inside the
 // handle's words.
-#include <stddef.h>
-#include <stdint.h>
-#include <stdlib.h>
-#include <string.h>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
 
 #include <string>
 #include <vector>
@@ -19,7 +19,8 @@ namespace {
 void scan(cl_handle_t *h, const char *spec, bool long_mode) {
   for (int steps = 0; steps < 4096; ++steps) {
     char *long_name = nullptr;
-    const int c = long_mode ? cl_getopt_long(h, spec, &long_name) : cl_getopt(h, spec);
+    const int c =
+        long_mode ? cl_getopt_long(h, spec, &long_name) : cl_getopt(h, spec);
     stg_free(long_name);
     if (c == '?') {
       if (strlen(cl_eopt(h)) > 1) abort();
@@ -44,8 +45,10 @@ void scan(cl_handle_t *h, const char *spec, bool long_mode) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const std::string input(reinterpret_cast<const char *>(data), size);
   const size_t newline = input.find('\n');
-  const std::string spec = input.substr(0, newline == std::string::npos ? 0 : newline);
-  const std::string rest = newline == std::string::npos ? input : input.substr(newline + 1);
+  const std::string spec =
+      input.substr(0, newline == std::string::npos ? 0 : newline);
+  const std::string rest =
+      newline == std::string::npos ? input : input.substr(newline + 1);
 
   std::vector<std::string> words;
   size_t start = 0;
@@ -57,7 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::vector<char *> argv;
   for (std::string &w : words) argv.push_back(w.data());
   int status = 0;
-  cl_handle_t *h = cl_parse_argv(static_cast<int>(argv.size()), argv.data(), &status);
+  cl_handle_t *h =
+      cl_parse_argv(static_cast<int>(argv.size()), argv.data(), &status);
   if (h == nullptr) abort();
   scan(h, spec.c_str(), (size & 1) != 0);
   cl_destroy(&h);

@@ -24,7 +24,9 @@ struct counted {
   uint32_t len;
 };
 
-bool_t xdr_counted(XDR *xdrs, counted *c) { return xdr_bytes(xdrs, &c->bytes, &c->len, 4096); }
+bool_t xdr_counted(XDR *xdrs, counted *c) {
+  return xdr_bytes(xdrs, &c->bytes, &c->len, 4096);
+}
 bool_t xdr_text(XDR *xdrs, char **s) { return xdr_string(xdrs, s, 1024); }
 
 struct sockets {
@@ -64,15 +66,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   }
   drain(s.client);
   drain(s.server);
-  struct netbuf nb = {sizeof s.server_addr, sizeof s.server_addr, &s.server_addr};
-  CLIENT *cl = ks_clnt_dg_create(s.client, &nb, 100000, 4, 0, control & 0x40 ? 400 : 0);
+  struct netbuf nb = {sizeof s.server_addr, sizeof s.server_addr,
+                      &s.server_addr};
+  CLIENT *cl =
+      ks_clnt_dg_create(s.client, &nb, 100000, 4, 0, control & 0x40 ? 400 : 0);
   if (cl == nullptr) return 0;
   uint32_t next = kXid - 1;  // the call adds one
   KS_CLNT_CONTROL(cl, CLSET_XID, &next);
   struct timeval wait = {0, 2000};
   KS_CLNT_CONTROL(cl, CLSET_RETRY_TIMEOUT, &wait);
-  sendto(s.server, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr *>(&s.client_addr),
-         sizeof s.client_addr);
+  sendto(s.server, reply.data(), reply.size(), 0,
+         reinterpret_cast<sockaddr *>(&s.client_addr), sizeof s.client_addr);
   auto xvoid = reinterpret_cast<xdrproc_t>(xdr_void);
   struct timeval total = {0, 5000};
   struct rpcblist *rl = nullptr;
@@ -81,11 +85,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   char *text = nullptr;
   uint32_t word = 0;
   switch (control & 7) {
-    case 0: KS_CLNT_CALL(cl, 4, xvoid, nullptr, reinterpret_cast<xdrproc_t>(xdr_ks_rpcblist_ptr), &rl, total); break;
-    case 1: KS_CLNT_CALL(cl, 4, xvoid, nullptr, reinterpret_cast<xdrproc_t>(xdr_ks_pmaplist_ptr), &pl, total); break;
-    case 2: KS_CLNT_CALL(cl, 3, xvoid, nullptr, reinterpret_cast<xdrproc_t>(xdr_counted), &c, total); break;
-    case 3: KS_CLNT_CALL(cl, 3, xvoid, nullptr, reinterpret_cast<xdrproc_t>(xdr_text), &text, total); break;
-    default: KS_CLNT_CALL(cl, 3, xvoid, nullptr, reinterpret_cast<xdrproc_t>(xdr_u_int32_t), &word, total); break;
+    case 0:
+      KS_CLNT_CALL(cl, 4, xvoid, nullptr,
+                   reinterpret_cast<xdrproc_t>(xdr_ks_rpcblist_ptr), &rl,
+                   total);
+      break;
+    case 1:
+      KS_CLNT_CALL(cl, 4, xvoid, nullptr,
+                   reinterpret_cast<xdrproc_t>(xdr_ks_pmaplist_ptr), &pl,
+                   total);
+      break;
+    case 2:
+      KS_CLNT_CALL(cl, 3, xvoid, nullptr,
+                   reinterpret_cast<xdrproc_t>(xdr_counted), &c, total);
+      break;
+    case 3:
+      KS_CLNT_CALL(cl, 3, xvoid, nullptr, reinterpret_cast<xdrproc_t>(xdr_text),
+                   &text, total);
+      break;
+    default:
+      KS_CLNT_CALL(cl, 3, xvoid, nullptr,
+                   reinterpret_cast<xdrproc_t>(xdr_u_int32_t), &word, total);
+      break;
   }
   struct rpc_err err;
   KS_CLNT_GETERR(cl, &err);

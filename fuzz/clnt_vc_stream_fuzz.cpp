@@ -16,7 +16,9 @@ struct counted {
   char *bytes;
   uint32_t len;
 };
-bool_t xdr_counted(XDR *xdrs, counted *c) { return xdr_bytes(xdrs, &c->bytes, &c->len, 65536); }
+bool_t xdr_counted(XDR *xdrs, counted *c) {
+  return xdr_bytes(xdrs, &c->bytes, &c->len, 65536);
+}
 
 }  // namespace
 
@@ -33,7 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   sockaddr peer{};
   peer.sa_family = AF_UNIX;
   struct netbuf nb = {sizeof peer, sizeof peer, &peer};
-  CLIENT *cl = ks_clnt_vc_create(pair[0], &nb, 100000, 4, control & 0x40 ? 100 : 0, 0);
+  CLIENT *cl =
+      ks_clnt_vc_create(pair[0], &nb, 100000, 4, control & 0x40 ? 100 : 0, 0);
   if (cl != nullptr) {
     uint32_t xid = 0x01020304;
     KS_CLNT_CONTROL(cl, CLSET_XID, &xid);
@@ -43,10 +46,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       struct rpcblist *rl = nullptr;
       counted c = {nullptr, 0};
       if (control & 4)
-        KS_CLNT_CALL(cl, 4, xvoid, nullptr, reinterpret_cast<xdrproc_t>(xdr_ks_rpcblist_ptr), &rl,
+        KS_CLNT_CALL(cl, 4, xvoid, nullptr,
+                     reinterpret_cast<xdrproc_t>(xdr_ks_rpcblist_ptr), &rl,
                      total);
       else
-        KS_CLNT_CALL(cl, 3, xvoid, nullptr, reinterpret_cast<xdrproc_t>(xdr_counted), &c, total);
+        KS_CLNT_CALL(cl, 3, xvoid, nullptr,
+                     reinterpret_cast<xdrproc_t>(xdr_counted), &c, total);
       xdr_free(reinterpret_cast<xdrproc_t>(xdr_ks_rpcblist_ptr), &rl);
       xdr_free(reinterpret_cast<xdrproc_t>(xdr_counted), &c);
     }

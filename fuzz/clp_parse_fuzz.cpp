@@ -1,10 +1,10 @@
 // Fuzzes the flag parser and the quoting rules: the input is split as a
 // command text; its words are joined and split again (a join that succeeds
 // must split back), and a parsing handle over them is scanned to its end.
-#include <stddef.h>
-#include <stdint.h>
-#include <stdlib.h>
-#include <string.h>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
 
 #include <string>
 
@@ -38,7 +38,8 @@ void scan(clp_hdl_t *h) {
       continue;
     }
     char *arg = nullptr;
-    if (clp_get_next_arg(h, &arg) == 2) return;  // an error or an operand: skip a word
+    if (clp_get_next_arg(h, &arg) == 2)
+      return;  // an error or an operand: skip a word
   }
   abort();
 }
@@ -46,8 +47,9 @@ void scan(clp_hdl_t *h) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  static bool quiet = (imsg_redirect_output(imsg_discard_writer, nullptr, imsg_discard_writer,
-                                            nullptr), true);
+  static bool quiet = (imsg_redirect_output(imsg_discard_writer, nullptr,
+                                            imsg_discard_writer, nullptr),
+                       true);
   (void)quiet;
   const std::string text(reinterpret_cast<const char *>(data), size);
   stg_area_t area = stg_create_area(4096);

@@ -1,9 +1,9 @@
 // Fuzzes the ISO 8601 parser on its own, in every direction (past, next,
 // no adjustment), with the process in a zone east of UTC so that zone
 // offsets and local conversions both matter.
-#include <stddef.h>
-#include <stdint.h>
-#include <stdlib.h>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
 
 #include <ctime>
 #include <string>

@@ -2,10 +2,10 @@
 // being invalid). A failure must leave the result alone. For a digit form,
 // an accepted time between 1970 and 9999 formats to a text that parses
 // back to a time with the same text.
-#include <stddef.h>
-#include <stdint.h>
-#include <stdlib.h>
-#include <string.h>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
 
 #include <ctime>
 #include <string>

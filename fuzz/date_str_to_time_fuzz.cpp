@@ -2,9 +2,9 @@
 // year-inference directions. A failure must leave the result alone; an
 // accepted time must be non-negative and, up to 2099, come back unchanged
 // through its ISO UTC token.
-#include <stddef.h>
-#include <stdint.h>
-#include <stdlib.h>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
 
 #include <ctime>
 #include <string>

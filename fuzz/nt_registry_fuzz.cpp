@@ -1,10 +1,10 @@
 // Arbitrary bytes as the settings file: read parameters as text and as
 // numbers, enumerate sections and keys, map drive paths, and rewrite the
 // file with one value changed, which must read back.
-#include <stdint.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <unistd.h>
 
 #include <orvexnt/nt_registry.h>
@@ -29,20 +29,25 @@ void read_everything() {
     ntregy_get_param(id, sizeof word, &word, NTREGY_TYPE_DWORD);
     ntregy_get_qmfs_param(id, 4, text, NTREGY_TYPE_TEXT);
   }
-  static const char *const kSections[] = {"params", "drives", "shares", "accounts"};
+  static const char *const kSections[] = {"params", "drives", "shares",
+                                          "accounts"};
   for (const char *section : kSections)
-    for (uint32_t i = 0; nt_settings_enum(section, i, name, sizeof name, text, 3) !=
-                         NTREGY_NO_MORE_ITEMS && i < 64;
+    for (uint32_t i = 0; nt_settings_enum(section, i, name, sizeof name, text,
+                                          3) != NTREGY_NO_MORE_ITEMS &&
+                         i < 64;
          i++) {
     }
   ntregy_hkey_t key;
-  if (ntregy_get_handle(NTREGY_HKEY_LOCAL_MACHINE, "Software\\Fennick\\Sentrymon",
-                        &key) == NTREGY_OK) {
-    for (uint32_t i = 0; ntregy_enum_value(key, i, name, sizeof name, text,
-                                           sizeof text) != NTREGY_NO_MORE_ITEMS && i < 64;
+  if (ntregy_get_handle(NTREGY_HKEY_LOCAL_MACHINE,
+                        "Software\\Fennick\\Sentrymon", &key) == NTREGY_OK) {
+    for (uint32_t i = 0;
+         ntregy_enum_value(key, i, name, sizeof name, text, sizeof text) !=
+             NTREGY_NO_MORE_ITEMS &&
+         i < 64;
          i++) {
     }
-    ntregy_get_value(key, nullptr, "Directory", sizeof text, text, NTREGY_TYPE_TEXT);
+    ntregy_get_value(key, nullptr, "Directory", sizeof text, text,
+                     NTREGY_TYPE_TEXT);
     ntregy_close_key(key);
   }
   nt_map_path("d:\\x\\y", text, sizeof text);

@@ -1,9 +1,9 @@
 // Fuzzes the SID text parser: any text it accepts must give a valid SID
 // whose canonical text parses back to the same SID.
-#include <stddef.h>
-#include <stdint.h>
-#include <stdlib.h>
-#include <string.h>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
 
 #include <string>
 

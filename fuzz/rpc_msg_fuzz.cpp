@@ -20,7 +20,8 @@ void decode_both(const uint8_t *data, size_t size, char *buf) {
   uint32_t result = 0;
   rpc_msg reply = {};
   reply.acpted_rply.ar_results.where = &result;
-  reply.acpted_rply.ar_results.proc = reinterpret_cast<xdrproc_t>(xdr_u_int32_t);
+  reply.acpted_rply.ar_results.proc =
+      reinterpret_cast<xdrproc_t>(xdr_u_int32_t);
   xdrmem_create(&xdrs, buf, static_cast<uint32_t>(size), XDR_DECODE);
   xdr_ks_replymsg(&xdrs, &reply);
   xdr_free(reinterpret_cast<xdrproc_t>(xdr_ks_replymsg), &reply);

@@ -1,10 +1,10 @@
 // Fuzzes the format walker: any format, with a converter that writes a
 // fixed text bounded by its room, must give 0 or 1 with a terminated
 // result inside the buffer.
-#include <stddef.h>
-#include <stdint.h>
-#include <stdlib.h>
-#include <string.h>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
 
 #include <string>
 
@@ -33,8 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const std::string format(reinterpret_cast<const char *>(data + 1), size - 1);
   char buf[129];
   memset(buf, 'Z', sizeof buf);
-  int rc = strfmt_gsprintf(buf, buf_size, "sft", format.c_str(), nullptr,
-                           convert);
+  int rc =
+      strfmt_gsprintf(buf, buf_size, "sft", format.c_str(), nullptr, convert);
   if (rc != 0 && rc != 1) abort();
   if (memchr(buf, '\0', buf_size) == nullptr) abort();
   if (buf[buf_size] != 'Z') abort();

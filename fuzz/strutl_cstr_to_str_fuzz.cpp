@@ -1,9 +1,9 @@
 // Fuzzes the C string literal decoder: a decoded text is never longer than
 // its literal, and a failure leaves no result.
-#include <stddef.h>
-#include <stdint.h>
-#include <stdlib.h>
-#include <string.h>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
 
 #include <string>
 

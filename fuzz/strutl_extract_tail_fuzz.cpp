@@ -1,9 +1,9 @@
 // Fuzzes the restoring half of the scrambling pair: any text it accepts
 // gives bytes that scramble and restore back to themselves.
-#include <stddef.h>
-#include <stdint.h>
-#include <stdlib.h>
-#include <string.h>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
 
 #include <string>
 #include <vector>
@@ -17,7 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     return 0;
   const size_t n = strlen(plain.data());
   std::vector<char> scrambled(n / 3 * 4 + 6);
-  if (strutl_extract_head(plain.data(), scrambled.data(), scrambled.size()) != 0)
+  if (strutl_extract_head(plain.data(), scrambled.data(), scrambled.size()) !=
+      0)
     abort();
   std::vector<char> back(n + 1);
   if (strutl_extract_tail(scrambled.data(), back.data(), back.size()) != 0 ||

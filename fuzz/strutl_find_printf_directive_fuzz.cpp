@@ -2,10 +2,10 @@
 // it, always move forward, and report directives that begin with '%' and
 // whose kind is a classified one. A text made only of literal text and
 // "%%" is also formatted by strutl_snprintf, which must agree on its length.
-#include <stddef.h>
-#include <stdint.h>
-#include <stdlib.h>
-#include <string.h>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
 
 #include <string>
 
@@ -21,8 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     char dir[16];
     size_t next = 0;
     int kind = 0, star_w = 0, star_p = 0;
-    int found = strutl_find_printf_directive(s, pos, sizeof dir, dir, &next, &kind, &star_w,
-                                             &star_p);
+    int found = strutl_find_printf_directive(s, pos, sizeof dir, dir, &next,
+                                             &kind, &star_w, &star_p);
     if (next > len || next < pos) abort();
     if (!found) {
       if (next == len) break;
@@ -32,9 +32,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       continue;
     }
     if (dir[0] != '%' || s[next - 1] == '\0' || next <= pos) abort();
-    if (kind <= strutl_printf_kind_null || kind >= strutl_printf_kind_end_marker) abort();
+    if (kind <= strutl_printf_kind_null ||
+        kind >= strutl_printf_kind_end_marker)
+      abort();
     if (strlen(dir) >= sizeof dir) abort();
-    if (kind != strutl_printf_kind_percent || strcmp(dir, "%%") != 0) only_percents = false;
+    if (kind != strutl_printf_kind_percent || strcmp(dir, "%%") != 0)
+      only_percents = false;
     pos = next;
   }
   if (only_percents) {
@@ -43,7 +46,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 #pragma GCC diagnostic ignored "-Wformat-security"
     int n = strutl_snprintf(out, sizeof out, s);
 #pragma GCC diagnostic pop
-    if (n >= 0 && strlen(out) != (static_cast<size_t>(n) < sizeof out ? static_cast<size_t>(n) : sizeof out - 1))
+    if (n >= 0 && strlen(out) != (static_cast<size_t>(n) < sizeof out
+                                      ? static_cast<size_t>(n)
+                                      : sizeof out - 1))
       abort();
   }
   return 0;

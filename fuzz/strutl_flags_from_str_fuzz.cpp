@@ -1,10 +1,10 @@
 // Fuzzes the flag-text parser: the result holds only the table's bits, a
 // bad piece points into the caller's text, and a successful parse of the
 // canonical text of those flags gives them back.
-#include <stddef.h>
-#include <stdint.h>
-#include <stdlib.h>
-#include <string.h>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
 
 #include <string>
 
@@ -12,8 +12,11 @@
 
 namespace {
 
-const strutl_flag_name_t kTable[] = {
-    {"read", 0x1}, {"write", 0x2}, {"exec", 0x4}, {"all", 0x7}, {"sync", 0x100}};
+const strutl_flag_name_t kTable[] = {{"read", 0x1},
+                                     {"write", 0x2},
+                                     {"exec", 0x4},
+                                     {"all", 0x7},
+                                     {"sync", 0x100}};
 constexpr int kCount = sizeof kTable / sizeof kTable[0];
 
 }  // namespace
@@ -37,7 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const char *canonical = strutl_flags_to_str(flags, sep, kTable, kCount);
   const std::string copy = canonical;
   if (copy.empty()) return 0;
-  if (strutl_flags_from_str(copy.c_str(), 1, sep, kTable, kCount, &bad) != flags ||
+  if (strutl_flags_from_str(copy.c_str(), 1, sep, kTable, kCount, &bad) !=
+          flags ||
       bad != nullptr)
     abort();
   return 0;

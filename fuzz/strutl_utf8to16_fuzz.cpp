@@ -2,10 +2,10 @@
 // bound: the output stays terminated inside its buffer, the bytes used
 // never pass the input, and a complete conversion survives a round trip
 // through UTF-8 unit for unit.
-#include <stddef.h>
-#include <stdint.h>
-#include <stdlib.h>
-#include <string.h>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
 
 #include <vector>
 

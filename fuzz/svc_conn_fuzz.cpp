@@ -18,7 +18,9 @@ struct blob {
   char *data;
   uint32_t len;
 };
-bool_t xdr_blob(XDR *xdrs, blob *b) { return xdr_bytes(xdrs, &b->data, &b->len, 1 << 16); }
+bool_t xdr_blob(XDR *xdrs, blob *b) {
+  return xdr_bytes(xdrs, &b->data, &b->len, 1 << 16);
+}
 
 void echo(struct svc_req *rq, SVCXPRT *xprt) {
   auto filter = reinterpret_cast<xdrproc_t>(xdr_blob);

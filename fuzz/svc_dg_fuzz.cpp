@@ -17,7 +17,9 @@ struct blob {
   char *data;
   uint32_t len;
 };
-bool_t xdr_blob(XDR *xdrs, blob *b) { return xdr_bytes(xdrs, &b->data, &b->len, 1 << 16); }
+bool_t xdr_blob(XDR *xdrs, blob *b) {
+  return xdr_bytes(xdrs, &b->data, &b->len, 1 << 16);
+}
 
 void echo(struct svc_req *rq, SVCXPRT *xprt) {
   auto filter = reinterpret_cast<xdrproc_t>(xdr_blob);
@@ -58,7 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   static Sockets sockets;
   (void)registered;
   if (sockets.server == nullptr || size > 8800) return 0;
-  if (send(sockets.client, data, size, 0) != static_cast<ssize_t>(size)) return 0;
+  if (send(sockets.client, data, size, 0) != static_cast<ssize_t>(size))
+    return 0;
   ks_svc_process_request(sockets.server);
   char reply[9000];
   while (recv(sockets.client, reply, sizeof reply, MSG_DONTWAIT) > 0) {

@@ -150,7 +150,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   size_t len = size - 2;
   // A fresh heap block of exactly the input, so the sanitizer sees any
   // read past its end.
-  char *block = static_cast<char *>(std::malloc(std::max<size_t>(len + offset, 1)));
+  char *block =
+      static_cast<char *>(std::malloc(std::max<size_t>(len + offset, 1)));
   std::memcpy(block + offset, data + 2, len);
   XDR xdrs;
   xdrmem_create(&xdrs, block + offset, static_cast<uint32_t>(len), XDR_DECODE);

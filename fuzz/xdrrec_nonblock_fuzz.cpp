@@ -22,9 +22,11 @@ struct Source {
 int source_read(void *handle, char *buf, int len) {
   auto *src = static_cast<Source *>(handle);
   if (src->pos >= src->size) return -1;
-  size_t chunk = src->chunk_count ? src->chunks[src->next_chunk++ % src->chunk_count] : 7;
+  size_t chunk =
+      src->chunk_count ? src->chunks[src->next_chunk++ % src->chunk_count] : 7;
   if (chunk == 0) return 0;  // nothing available this time
-  size_t n = chunk < static_cast<size_t>(len) ? chunk : static_cast<size_t>(len);
+  size_t n =
+      chunk < static_cast<size_t>(len) ? chunk : static_cast<size_t>(len);
   if (n > src->size - src->pos) n = src->size - src->pos;
   memcpy(buf, src->data + src->pos, n);
   src->pos += n;
@@ -39,7 +41,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 1) return 0;
   size_t chunk_count = data[0] % 16;
   if (size < 1 + chunk_count) return 0;
-  Source src = {data + 1 + chunk_count, size - 1 - chunk_count, 0, data + 1, chunk_count, 0};
+  Source src = {data + 1 + chunk_count,
+                size - 1 - chunk_count,
+                0,
+                data + 1,
+                chunk_count,
+                0};
   XDR xdrs;
   xdrs.x_op = XDR_DECODE;
   ks_xdrrec_create(&xdrs, 0, 0, &src, source_read, sink_write);

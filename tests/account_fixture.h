@@ -20,7 +20,9 @@ class TempAccounts {
     for (const std::string &g : groups_) run("groupdel " + g);
   }
 
-  static bool can_create() { return geteuid() == 0 && run("command -v useradd"); }
+  static bool can_create() {
+    return geteuid() == 0 && run("command -v useradd");
+  }
 
   // A unique name with the given prefix.
   static std::string unique(const char *prefix) {
@@ -41,8 +43,8 @@ class TempAccounts {
   long add_user(const std::string &name, const std::string &primary,
                 const std::string &gecos, const std::string &home,
                 const std::string &supplementary) {
-    std::string cmd = "useradd -M -N -g " + primary + " -c '" + gecos +
-                      "' -d '" + home + "'";
+    std::string cmd =
+        "useradd -M -N -g " + primary + " -c '" + gecos + "' -d '" + home + "'";
     if (!supplementary.empty()) cmd += " -G " + supplementary;
     if (!run(cmd + " " + name)) return -1;
     users_.push_back(name);

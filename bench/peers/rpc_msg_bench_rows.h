@@ -1,7 +1,6 @@
 /* The rows of rpc_msg_bench, shared by the library's benchmark and its
  * foreign peer so that both code the same messages. */
-#ifndef RPC_MSG_BENCH_ROWS_H
-#define RPC_MSG_BENCH_ROWS_H
+#pragma once
 
 #define RPC_MSG_BENCH_ROW_ENCODE_CALL "encode_callmsg_auth_unix"
 #define RPC_MSG_BENCH_ROW_DECODE_CALL "decode_callmsg_auth_unix"
@@ -20,5 +19,3 @@
 /* The record: 1 MiB of words through a stream of 8 KiB buffers. */
 #define RPC_MSG_BENCH_RECORD_WORDS (1024 * 1024 / 4)
 #define RPC_MSG_BENCH_RECORD_BUFFER 8192
-
-#endif

@@ -2,8 +2,7 @@
  * the system's ONC RPC library. Each prints one line per row,
  * "ROW NS_PER_OP", that the library's own benchmark program of the same
  * name reads to print its ratios. */
-#ifndef TIRPC_BENCH_H
-#define TIRPC_BENCH_H
+#pragma once
 
 #include <stdio.h>
 #include <time.h>
@@ -28,5 +27,3 @@ static inline void tirpc_bench_row(const char *row, void (*op)(void *),
   } while (now - start < 5e8);
   printf("%s %.1f\n", row, (now - start) / (double)runs);
 }
-
-#endif

@@ -13,8 +13,8 @@
 static struct timeval timeout = {10, 0};
 
 static void null_call(void *arg) {
-  if (clnt_call((CLIENT *)arg, 0, (xdrproc_t)xdr_void, NULL, (xdrproc_t)xdr_void, NULL,
-                timeout) != RPC_SUCCESS)
+  if (clnt_call((CLIENT *)arg, 0, (xdrproc_t)xdr_void, NULL,
+                (xdrproc_t)xdr_void, NULL, timeout) != RPC_SUCCESS)
     abort();
 }
 
@@ -36,10 +36,12 @@ int main(int argc, char **argv) {
   sin.sin_port = htons((unsigned short)atoi(argv[1]));
   int sock = RPC_ANYSOCK;
   struct timeval wait = {5, 0};
-  CLIENT *udp = clntudp_create(&sin, CLNT_BENCH_PROG, CLNT_BENCH_VERS, wait, &sock);
+  CLIENT *udp =
+      clntudp_create(&sin, CLNT_BENCH_PROG, CLNT_BENCH_VERS, wait, &sock);
   sin.sin_port = htons((unsigned short)atoi(argv[2]));
   sock = RPC_ANYSOCK;
-  CLIENT *tcp = clnttcp_create(&sin, CLNT_BENCH_PROG, CLNT_BENCH_VERS, &sock, 0, 0);
+  CLIENT *tcp =
+      clnttcp_create(&sin, CLNT_BENCH_PROG, CLNT_BENCH_VERS, &sock, 0, 0);
   if (udp == NULL || tcp == NULL) return 1;
   tirpc_bench_row(CLNT_BENCH_ROW_NULL_UDP, null_call, udp);
   tirpc_bench_row(CLNT_BENCH_ROW_NULL_TCP, null_call, tcp);

@@ -16,8 +16,9 @@ static struct rpc_msg call;
 static void prepare_call(void) {
   gid_t gids[RPC_MSG_BENCH_GROUPS];
   for (int i = 0; i < RPC_MSG_BENCH_GROUPS; ++i) gids[i] = 100 + i;
-  struct authunix_parms parms = {1700000000u, RPC_MSG_BENCH_HOST, RPC_MSG_BENCH_UID,
-                                 RPC_MSG_BENCH_GID, RPC_MSG_BENCH_GROUPS, gids};
+  struct authunix_parms parms = {1700000000u,          RPC_MSG_BENCH_HOST,
+                                 RPC_MSG_BENCH_UID,    RPC_MSG_BENCH_GID,
+                                 RPC_MSG_BENCH_GROUPS, gids};
   XDR xdrs;
   xdrmem_create(&xdrs, cred_body, sizeof cred_body, XDR_ENCODE);
   if (!xdr_authunix_parms(&xdrs, &parms)) abort();
@@ -70,8 +71,8 @@ static int no_read(void *handle, void *buf, int len) {
 static void encode_record(void *unused) {
   (void)unused;
   XDR xdrs;
-  xdrrec_create(&xdrs, RPC_MSG_BENCH_RECORD_BUFFER, RPC_MSG_BENCH_RECORD_BUFFER, NULL, no_read,
-                discard_write);
+  xdrrec_create(&xdrs, RPC_MSG_BENCH_RECORD_BUFFER, RPC_MSG_BENCH_RECORD_BUFFER,
+                NULL, no_read, discard_write);
   xdrs.x_op = XDR_ENCODE;
   for (u_int i = 0; i < RPC_MSG_BENCH_RECORD_WORDS; ++i)
     if (!xdr_u_int(&xdrs, &i)) abort();

@@ -52,9 +52,11 @@ static int loopback_socket(int type, unsigned *port) {
 
 int main(void) {
   unsigned udp_port = 0, tcp_port = 0;
-  SVCXPRT *udp = svcudp_bufcreate(loopback_socket(SOCK_DGRAM, &udp_port), 8800, 8800);
+  SVCXPRT *udp =
+      svcudp_bufcreate(loopback_socket(SOCK_DGRAM, &udp_port), 8800, 8800);
   SVCXPRT *tcp = svctcp_create(loopback_socket(SOCK_STREAM, &tcp_port), 0, 0);
-  if (udp == NULL || tcp == NULL || !svc_register(udp, BENCH_PROG, 1, dispatch, 0) ||
+  if (udp == NULL || tcp == NULL ||
+      !svc_register(udp, BENCH_PROG, 1, dispatch, 0) ||
       !svc_register(tcp, BENCH_PROG, 1, dispatch, 0))
     return 1;
   printf("udp %u\ntcp %u\nready\n", udp_port, tcp_port);

@@ -1,7 +1,6 @@
 /* The rows of xdr_bench, shared by the library's benchmark and its foreign
  * peer so that both code the same data. */
-#ifndef XDR_BENCH_ROWS_H
-#define XDR_BENCH_ROWS_H
+#pragma once
 
 #include <stdio.h>
 
@@ -18,5 +17,3 @@
 static inline void xdr_bench_string(char *dst, size_t size, int i) {
   snprintf(dst, size, "f%0*d", 4 + i % 6, i);
 }
-
-#endif

@@ -31,7 +31,9 @@ static CLIENT *connect_port(const char *host, uint16_t port) {
 }
 
 static int usage(void) {
-  fprintf(stderr, "usage: kv_client [-p PORT] HOST put KEY VALUE | get KEY | delete KEY | list\n");
+  fprintf(stderr,
+          "usage: kv_client [-p PORT] HOST put KEY VALUE | get KEY | delete "
+          "KEY | list\n");
   return 2;
 }
 
@@ -52,7 +54,8 @@ int main(int argc, char **argv) {
    * the binder asked, whose lookups wait out their time-outs when no
    * binder runs. */
   CLIENT *cl = connect_port(host, port != 0 ? (uint16_t)port : KV_PORT);
-  if (cl == NULL && port == 0) cl = ks_clnt_create(host, KV_PROG, KV_VERS, "tcp");
+  if (cl == NULL && port == 0)
+    cl = ks_clnt_create(host, KV_PROG, KV_VERS, "tcp");
   if (cl == NULL) {
     fprintf(stderr, "%s", ks_clnt_spcreateerror("kv_client"));
     return 1;
@@ -63,26 +66,32 @@ int main(int argc, char **argv) {
   if (strcmp(op, "put") == 0 && nrest == 2) {
     struct kv_pair pair = {rest[0], rest[1]};
     bool_t done = FALSE;
-    stat = KS_CLNT_CALL(cl, KV_PUT, (xdrproc_t)xdr_kv_pair, &pair, (xdrproc_t)xdr_bool, &done, tv);
+    stat = KS_CLNT_CALL(cl, KV_PUT, (xdrproc_t)xdr_kv_pair, &pair,
+                        (xdrproc_t)xdr_bool, &done, tv);
     if (stat == RPC_SUCCESS) printf("%s = %s\n", rest[0], rest[1]);
     rc = done ? 0 : 1;
   } else if (strcmp(op, "get") == 0 && nrest == 1) {
     struct kv_value value = {FALSE, NULL};
-    stat = KS_CLNT_CALL(cl, KV_GET, (xdrproc_t)xdr_kv_text, &rest[0], (xdrproc_t)xdr_kv_value,
-                        &value, tv);
-    if (stat == RPC_SUCCESS) printf(value.found ? "%s = %s\n" : "%s: no such key\n", rest[0], value.value);
+    stat = KS_CLNT_CALL(cl, KV_GET, (xdrproc_t)xdr_kv_text, &rest[0],
+                        (xdrproc_t)xdr_kv_value, &value, tv);
+    if (stat == RPC_SUCCESS)
+      printf(value.found ? "%s = %s\n" : "%s: no such key\n", rest[0],
+             value.value);
     rc = value.found ? 0 : 1;
     xdr_free((xdrproc_t)xdr_kv_value, &value);
   } else if (strcmp(op, "delete") == 0 && nrest == 1) {
     bool_t done = FALSE;
-    stat = KS_CLNT_CALL(cl, KV_DELETE, (xdrproc_t)xdr_kv_text, &rest[0], (xdrproc_t)xdr_bool,
-                        &done, tv);
-    if (stat == RPC_SUCCESS) printf(done ? "%s deleted\n" : "%s: no such key\n", rest[0]);
+    stat = KS_CLNT_CALL(cl, KV_DELETE, (xdrproc_t)xdr_kv_text, &rest[0],
+                        (xdrproc_t)xdr_bool, &done, tv);
+    if (stat == RPC_SUCCESS)
+      printf(done ? "%s deleted\n" : "%s: no such key\n", rest[0]);
     rc = done ? 0 : 1;
   } else if (strcmp(op, "list") == 0 && nrest == 0) {
     struct kv_keys keys = {0, NULL};
-    stat = KS_CLNT_CALL(cl, KV_LIST, (xdrproc_t)xdr_void, NULL, (xdrproc_t)xdr_kv_keys, &keys, tv);
-    for (uint32_t i = 0; stat == RPC_SUCCESS && i < keys.count; i++) printf("%s\n", keys.keys[i]);
+    stat = KS_CLNT_CALL(cl, KV_LIST, (xdrproc_t)xdr_void, NULL,
+                        (xdrproc_t)xdr_kv_keys, &keys, tv);
+    for (uint32_t i = 0; stat == RPC_SUCCESS && i < keys.count; i++)
+      printf("%s\n", keys.keys[i]);
     xdr_free((xdrproc_t)xdr_kv_keys, &keys);
   } else {
     KS_CLNT_DESTROY(cl);

@@ -1,7 +1,6 @@
 /* The key-value program shared by kv_server and kv_client: its numbers
  * and the XDR filters of its arguments and results. */
-#ifndef KV_PROTO_H
-#define KV_PROTO_H
+#pragma once
 
 #include <orvexks/orvexks.h>
 
@@ -39,8 +38,6 @@ static inline bool_t xdr_kv_value(XDR *xdrs, struct kv_value *v) {
   return xdr_bool(xdrs, &v->found) && xdr_kv_text(xdrs, &v->value);
 }
 static inline bool_t xdr_kv_keys(XDR *xdrs, struct kv_keys *k) {
-  return xdr_array(xdrs, (char **)&k->keys, &k->count, KV_MAX_KEYS, sizeof(char *),
-                   (xdrproc_t)xdr_kv_text);
+  return xdr_array(xdrs, (char **)&k->keys, &k->count, KV_MAX_KEYS,
+                   sizeof(char *), (xdrproc_t)xdr_kv_text);
 }
-
-#endif

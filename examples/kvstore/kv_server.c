@@ -39,7 +39,8 @@ static bool_t put(const char *key, const char *value) {
   if (copy == NULL) return FALSE;
   pthread_mutex_lock(&store_lock);
   struct entry *e = *find(key);
-  if (e == NULL && (e = calloc(1, sizeof *e)) != NULL && (e->key = strdup(key)) != NULL) {
+  if (e == NULL && (e = calloc(1, sizeof *e)) != NULL &&
+      (e->key = strdup(key)) != NULL) {
     e->next = store;
     store = e;
   } else if (e != NULL && e->key == NULL) {
@@ -64,7 +65,7 @@ static void get(const char *key, struct kv_value *out) {
   pthread_mutex_unlock(&store_lock);
 }
 
-static bool_t delete(const char *key) {
+static bool_t delete (const char *key) {
   pthread_mutex_lock(&store_lock);
   struct entry **at = find(key);
   struct entry *e = *at;
@@ -92,7 +93,8 @@ static bool_t list(struct kv_keys *out) {
 }
 
 static void free_keys(struct kv_keys *keys) {
-  for (uint32_t i = 0; keys->keys != NULL && i < keys->count; i++) free(keys->keys[i]);
+  for (uint32_t i = 0; keys->keys != NULL && i < keys->count; i++)
+    free(keys->keys[i]);
   free(keys->keys);
 }
 
@@ -122,7 +124,7 @@ static void dispatch(struct svc_req *rq, SVCXPRT *xprt) {
           ks_svc_sendreply(xprt, (xdrproc_t)xdr_kv_value, &value);
         free(value.value);
       } else {
-        done = delete(key);
+        done = delete (key);
         ks_svc_sendreply(xprt, (xdrproc_t)xdr_bool, &done);
       }
       KS_SVC_FREEARGS(xprt, (xdrproc_t)xdr_kv_text, &key);
@@ -145,8 +147,14 @@ static void dispatch(struct svc_req *rq, SVCXPRT *xprt) {
 
 /* A transport on the fixed port of every local address. */
 static SVCXPRT *fixed_transport(const char *netid, int type, uint16_t port) {
-  struct netconfig nconf = {(char *)netid, type == SOCK_STREAM ? NC_TPI_COTS_ORD : NC_TPI_CLTS,
-                            0, "inet", type == SOCK_STREAM ? "tcp" : "udp", "-", 0, NULL};
+  struct netconfig nconf = {(char *)netid,
+                            type == SOCK_STREAM ? NC_TPI_COTS_ORD : NC_TPI_CLTS,
+                            0,
+                            "inet",
+                            type == SOCK_STREAM ? "tcp" : "udp",
+                            "-",
+                            0,
+                            NULL};
   struct sockaddr_in at;
   memset(&at, 0, sizeof at);
   at.sin_family = AF_INET;
@@ -170,7 +178,9 @@ static void *stopper(void *arg) {
 }
 
 int main(int argc, char **argv) {
-  uint16_t port = argc == 3 && strcmp(argv[1], "-p") == 0 ? (uint16_t)atoi(argv[2]) : KV_PORT;
+  uint16_t port = argc == 3 && strcmp(argv[1], "-p") == 0
+                      ? (uint16_t)atoi(argv[2])
+                      : KV_PORT;
   static sigset_t stop_signals;
   sigemptyset(&stop_signals);
   sigaddset(&stop_signals, SIGINT);
@@ -183,7 +193,8 @@ int main(int argc, char **argv) {
   ks_rpc_control(KS_RPC_SVC_THREADED_SET, &on);
   SVCXPRT *udp = fixed_transport("udp", SOCK_DGRAM, port);
   SVCXPRT *tcp = fixed_transport("tcp", SOCK_STREAM, port);
-  if (udp == NULL || tcp == NULL || !ks_svc_register(udp, KV_PROG, KV_VERS, dispatch, 0)) {
+  if (udp == NULL || tcp == NULL ||
+      !ks_svc_register(udp, KV_PROG, KV_VERS, dispatch, 0)) {
     fprintf(stderr, "kv_server: cannot serve on port %u\n", port);
     return 1;
   }

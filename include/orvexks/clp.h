@@ -23,12 +23,16 @@ typedef struct clp_flag {
 
 #define CLP_MULTIPLE_FLAG 1 /* may be repeated */
 #define CLP_ALIAS_FLAG 2    /* an alias of the non-alias flag of its value */
-#define CLP_OBSOLETE_FLAG 4 /* obsolete: warns or fails (QUILLMERE_OBSO_SYN) */
+#define CLP_OBSOLETE_FLAG                            \
+  4 /* obsolete: warns or fails (QUILLMERE_OBSO_SYN) \
+     */
 
 /* Whole entries that bracket a group of which one command may use at most
  * one flag. */
-#define CLP_START_MUTUAL_EXCLUSION { "Start Mutual Exclusion", -2, 0 }
-#define CLP_END_MUTUAL_EXCLUSION { "End Mutual Exclusion", -3, 0 }
+#define CLP_START_MUTUAL_EXCLUSION \
+  { "Start Mutual Exclusion", -2, 0 }
+#define CLP_END_MUTUAL_EXCLUSION \
+  { "End Mutual Exclusion", -3, 0 }
 
 #define CLP_MAX_STACK_STRING 250
 #define CLP_HDL_MAGIC 0x17171717u

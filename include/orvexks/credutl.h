@@ -2,8 +2,8 @@
 #ifndef ORVEXKS_CREDUTL_H
 #define ORVEXKS_CREDUTL_H
 
-#include <orvexks/imsg.h>
 #include <orvexks/ks_base.h>
+#include <orvexks/imsg.h>
 
 KS_BEGIN_DECLS
 
@@ -64,14 +64,14 @@ typedef struct credutl_sid {
 } credutl_sid_t;
 
 /* 1 when the record's type is known and its length fits that type. */
-#define CREDUTL_IS_VALID_SID(sidp)                                          \
-  ((((sidp)->type == CREDUTL_SID_TYPE_NOBODY ||                             \
-     (sidp)->type == CREDUTL_SID_TYPE_DONTCARE) &&                          \
-    (sidp)->length == CREDUTL_SID_PLACEHOLDER_LENGTH) ||                    \
-   ((sidp)->type == CREDUTL_SID_TYPE_UNIX &&                                \
-    (sidp)->length == CREDUTL_SID_UNIX_LENGTH) ||                           \
-   ((sidp)->type == CREDUTL_SID_TYPE_NT &&                                  \
-    (sidp)->length <= CREDUTL_SID_SIZE &&                                   \
+#define CREDUTL_IS_VALID_SID(sidp)                       \
+  ((((sidp)->type == CREDUTL_SID_TYPE_NOBODY ||          \
+     (sidp)->type == CREDUTL_SID_TYPE_DONTCARE) &&       \
+    (sidp)->length == CREDUTL_SID_PLACEHOLDER_LENGTH) || \
+   ((sidp)->type == CREDUTL_SID_TYPE_UNIX &&             \
+    (sidp)->length == CREDUTL_SID_UNIX_LENGTH) ||        \
+   ((sidp)->type == CREDUTL_SID_TYPE_NT &&               \
+    (sidp)->length <= CREDUTL_SID_SIZE &&                \
     (sidp)->length == CREDUTL_SID_NT_HEADER_LENGTH + 4 * (sidp)->data[1]))
 
 /* The placeholders: length 2, type NOBODY or DONTCARE, all else zero. Every
@@ -223,16 +223,16 @@ KS_API int credutl_get_complete_whole_credentials(
 
 /* Whole credentials: free, deep copy, equality (1 equal, 0 not). */
 KS_API void credutl_free_whole_credentials(credutl_whole_credentials_t *w);
-KS_API int credutl_copy_whole_credentials(const credutl_whole_credentials_t *src,
-                                          credutl_whole_credentials_t *dst);
+KS_API int credutl_copy_whole_credentials(
+    const credutl_whole_credentials_t *src, credutl_whole_credentials_t *dst);
 KS_API int credutl_compare_whole_credentials(
     const credutl_whole_credentials_t *a, const credutl_whole_credentials_t *b);
 
 /* Whole to inline SID credentials: more than 32 groups fail unless truncate
  * is non-zero, which keeps the first 32. */
-KS_API int credutl_whole_credentials_to_sid(const credutl_whole_credentials_t *w,
-                                            int truncate,
-                                            credutl_sid_credentials_t *out);
+KS_API int credutl_whole_credentials_to_sid(
+    const credutl_whole_credentials_t *w, int truncate,
+    credutl_sid_credentials_t *out);
 KS_API int credutl_sid_credentials_to_whole(const credutl_sid_credentials_t *s,
                                             credutl_whole_credentials_t *w);
 

@@ -54,8 +54,8 @@ KS_API int date_fmt_set_default_style(int style);
 
 /* Token text of t, or null for a negative t, an unknown variant or style,
  * or no memory. The caller frees the text with stg_free. */
-KS_API char *date_fmt_token_general(time_t t, int variant, int style,
-                                    int usec, int utc, int pname);
+KS_API char *date_fmt_token_general(time_t t, int variant, int style, int usec,
+                                    int utc, int pname);
 /* Fixed cases of date_fmt_token_general. The text belongs to the calling
  * thread and is freed at its next call of the same routine. */
 KS_API char *date_fmt_token_date(time_t t);

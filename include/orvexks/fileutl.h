@@ -80,8 +80,8 @@ KS_API char *fileutl_make_abs_pn(char *out, size_t size, const char *path,
  * max_up levels with ".."; otherwise path itself. forward: '/' separators
  * in the result. */
 KS_API char *fileutl_make_rel_pn(char *out, size_t size, const char *path,
-                                 const char *base, int dot_if_same,
-                                 int forward, int max_up);
+                                 const char *base, int dot_if_same, int forward,
+                                 int max_up);
 
 /* ---- Splitting. Each returns 0, or 1 with errno ENAMETOOLONG. */
 
@@ -117,8 +117,7 @@ KS_API int fileutl_where(const char *p, char *out, size_t size);
 KS_API int fileutl_path_host(const char *p, char *out, size_t size);
 /* *equal = whether p lives on host (null: this host); -1 when p's host
  * cannot be found. */
-KS_API int fileutl_path_host_cmp(const char *p, const char *host,
-                                 int *equal);
+KS_API int fileutl_path_host_cmp(const char *p, const char *host, int *equal);
 /* The UNC name of p through a network drive or a share of this host; with
  * no share the administrative form \\host\X$\...; the non-admin variant
  * then fails (1, EINVAL) with p's full path in out. */
@@ -156,8 +155,8 @@ KS_API int fileutl_get_true_pn(char *p);
 /* The program file prog names: as given or with ".com", ".exe", ".bat",
  * ".cmd", in its directory, or else in the current directory and $PATH;
  * *not_found 1 and out = prog when there is none. */
-KS_API int fileutl_expand_prog_pn(const char *prog, int *not_found,
-                                  char *out, size_t size);
+KS_API int fileutl_expand_prog_pn(const char *prog, int *not_found, char *out,
+                                  size_t size);
 /* The current directory as a host path; 0, or -1 with errno. */
 KS_API int fileutl_getcwd(char *buf, size_t size);
 /* local copied to out when host is this host; 0, or -1 when it does not

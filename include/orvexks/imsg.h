@@ -73,8 +73,8 @@ KS_API int imsg_snprintf_type(char *buf, size_t size, int kind,
 /* Formats into a malloc'ed buffer grown from start_size up to max_size; the
  * caller frees *result. Returns the text length, or -1 (*result null). */
 KS_API int imsg_dynamic_len_snprintf(char **result, int start_size,
-                                     int max_size, const void *table,
-                                     int index, ...);
+                                     int max_size, const void *table, int index,
+                                     ...);
 
 /* Text of a C library, system or socket error number, in a per-thread
  * buffer of the library's thread-local block. Per-thread results of this

@@ -20,7 +20,8 @@ typedef int (*llist_d_cmp_t)(void *new_data, void *node_data);
 #define LLIST_D_TAIL ((llist_d_cmp_t)0)
 #define LLIST_D_FRONT ((llist_d_cmp_t)1)
 
-#define LLIST_D_HEAD_INITIALIZER {NULL, NULL, NULL}
+#define LLIST_D_HEAD_INITIALIZER \
+  { NULL, NULL, NULL }
 
 /* The nodes live in the caller's records: the list owns nothing and takes
  * no lock (callers serialise access), and no call is a delivery point.

@@ -3,12 +3,12 @@
 #define ORVEXKS_ORVEXKS_H
 
 #include <orvexks/ks_base.h>
-#include <orvexks/imsg.h>
 #include <orvexks/cl.h>
 #include <orvexks/clp.h>
 #include <orvexks/credutl.h>
 #include <orvexks/date.h>
 #include <orvexks/fileutl.h>
+#include <orvexks/imsg.h>
 #include <orvexks/ks_product.h>
 #include <orvexks/list.h>
 #include <orvexks/llist.h>
@@ -16,8 +16,6 @@
 #include <orvexks/ntpfxmap.h>
 #include <orvexks/pfm.h>
 #include <orvexks/qmthread.h>
-#include <orvexks/rt.h>
-#include <orvexks/rt_proc.h>
 #include <orvexks/rpc/auth.h>
 #include <orvexks/rpc/clnt.h>
 #include <orvexks/rpc/rpc_msg.h>
@@ -25,6 +23,8 @@
 #include <orvexks/rpc/svc.h>
 #include <orvexks/rpc/xdr.h>
 #include <orvexks/rpc/xdrrec.h>
+#include <orvexks/rt.h>
+#include <orvexks/rt_proc.h>
 #include <orvexks/server.h>
 #include <orvexks/stack.h>
 #include <orvexks/stg.h>

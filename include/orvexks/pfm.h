@@ -167,8 +167,8 @@ KS_API void pfm_exit(int code);
  * held off first, so no pending status can turn the abort into a raise. */
 KS_NORETURN KS_API void pfm_panic(const char *file, int line);
 /* As pfm_panic with "PFM_ASSERT:(condition) failed: 'file':line". */
-KS_NORETURN KS_API void pfm_assert_fail(const char *condition,
-                                        const char *file, int line);
+KS_NORETURN KS_API void pfm_assert_fail(const char *condition, const char *file,
+                                        int line);
 
 /* Every abort of fault management stores "pfm_abort: ..." here, calls the
  * abort hook (when set) with the code 0xC5C5DEAD and the text, then ends

@@ -62,9 +62,13 @@ typedef struct KS_CAPABILITY("mutex") qmthread_mutex {
   qmthread_time_t locked_at;
 } qmthread_mutex_t;
 
-#define QMTHREAD_MUTEX_INITIALIZER_MODE_(mode)                               \
-  {PTHREAD_MUTEX_INITIALIZER, 0, LLIST_D_HEAD_INITIALIZER, NULL, 0, 0, 0,    \
-   (mode), 0, {0, 0}, {0, 0}, {0, 0}, {0, 0}}
+#define QMTHREAD_MUTEX_INITIALIZER_MODE_(mode)                             \
+  {                                                                        \
+    PTHREAD_MUTEX_INITIALIZER, 0, LLIST_D_HEAD_INITIALIZER, NULL, 0, 0, 0, \
+        (mode), 0, {0, 0}, {0, 0}, {0, 0}, {                               \
+      0, 0                                                                 \
+    }                                                                      \
+  }
 #define QMTHREAD_MUTEX_INITIALIZER \
   QMTHREAD_MUTEX_INITIALIZER_MODE_(QMTHREAD_RAISE_MODE)
 #define QMTHREAD_MUTEX_INITIALIZER_NORAISE \

@@ -9,7 +9,8 @@ KS_BEGIN_DECLS
 
 typedef struct stg_area *stg_area_t;
 #define STG_AREA_NULL ((stg_area_t)0)
-/* Allocating from this handle is plain heap allocation (release with stg_free). */
+/* Allocating from this handle is plain heap allocation (release with stg_free).
+ */
 #define STG_AREA_HEAP ((stg_area_t)1)
 
 /* Every function of this family may print (exhaustion, corruption, traces

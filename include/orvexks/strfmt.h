@@ -2,8 +2,8 @@
 #ifndef ORVEXKS_STRFMT_H
 #define ORVEXKS_STRFMT_H
 
-#include <orvexks/imsg.h>
 #include <orvexks/ks_base.h>
+#include <orvexks/imsg.h>
 
 KS_BEGIN_DECLS
 

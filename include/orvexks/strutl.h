@@ -30,17 +30,17 @@ KS_API int strutl_cpy_buf(char *dst, const char *src, size_t size);
 
 /* Classification of one printf directive. */
 typedef enum strutl_printf_kind {
-  strutl_printf_kind_null = 1,       /* not classified */
-  strutl_printf_kind_percent = 2,    /* %% */
-  strutl_printf_kind_pointer = 3,    /* %p */
-  strutl_printf_kind_string = 4,     /* %s */
-  strutl_printf_kind_double = 5,     /* %e %E %f %g %G */
-  strutl_printf_kind_int = 6,        /* %d %i */
-  strutl_printf_kind_uint = 7,       /* %c %o %u %x %X */
-  strutl_printf_kind_long = 8,       /* %ld %li */
-  strutl_printf_kind_ulong = 9,      /* %lo %lu %lx ... */
-  strutl_printf_kind_int64 = 10,     /* %I64d %I64i */
-  strutl_printf_kind_uint64 = 11,    /* %I64u %I64x ... */
+  strutl_printf_kind_null = 1,    /* not classified */
+  strutl_printf_kind_percent = 2, /* %% */
+  strutl_printf_kind_pointer = 3, /* %p */
+  strutl_printf_kind_string = 4,  /* %s */
+  strutl_printf_kind_double = 5,  /* %e %E %f %g %G */
+  strutl_printf_kind_int = 6,     /* %d %i */
+  strutl_printf_kind_uint = 7,    /* %c %o %u %x %X */
+  strutl_printf_kind_long = 8,    /* %ld %li */
+  strutl_printf_kind_ulong = 9,   /* %lo %lu %lx ... */
+  strutl_printf_kind_int64 = 10,  /* %I64d %I64i */
+  strutl_printf_kind_uint64 = 11, /* %I64u %I64x ... */
   strutl_printf_kind_end_marker = 12
 } strutl_printf_kind_t;
 
@@ -86,13 +86,12 @@ KS_API size_t strutl_wide_strlen(const strutl_wchar_t *ws);
  * non-zero) or lower case into dst (MB_LEN_MAX bytes of room, no
  * terminator); returns the bytes written. A character without a case
  * mapping is copied unchanged. */
-KS_API int strutl_cvt_case_char(const char *ch, size_t n, int upper,
-                                char *dst);
+KS_API int strutl_cvt_case_char(const char *ch, size_t n, int upper, char *dst);
 /* Case-converts the whole of src into dst (dst_size bytes, may be src
  * itself); returns 1 when all of it fitted, else 0 with dst cut at a
  * character boundary and terminated. */
-KS_API int strutl_cvt_case_string(const char *src, int upper,
-                                  size_t dst_size, char *dst);
+KS_API int strutl_cvt_case_string(const char *src, int upper, size_t dst_size,
+                                  char *dst);
 /* Compares without regard to case in the locale's collation order. */
 KS_API int strutl_stricoll(const char *a, const char *b);
 /* 1 in a single-byte code page, 0 in a multibyte one. */
@@ -162,8 +161,7 @@ KS_API int strutl_concat(char *dst, size_t size, int count, ...);
  * ran out. */
 KS_API char *strutl_concat_heap(int count, ...);
 KS_API char *strutl_concat_area(stg_area_t area, int count, ...);
-KS_API int strutl_wide_concat(strutl_wchar_t *dst, size_t size, int count,
-                              ...);
+KS_API int strutl_wide_concat(strutl_wchar_t *dst, size_t size, int count, ...);
 
 /* Searching: positions are byte offsets; the scans step over whole
  * characters, so a trail byte never matches. Results are found flags. */
@@ -327,8 +325,8 @@ KS_API const char *strutl_flags_to_str(uint32_t flags, const char *sep,
  * are left; leftover bits give a last element " UNKNOWN(0x%x)". 0, or 1
  * when memory ran out (nothing is returned then). */
 KS_API int strutl_flags_to_str_list(uint32_t flags,
-                                    const strutl_flag_name_t *table,
-                                    int count, char ***vector, int *n);
+                                    const strutl_flag_name_t *table, int count,
+                                    char ***vector, int *n);
 /* The OR of the masks of the pieces of text (its first 1,023 bytes) split
  * at sep (a blank when null or empty), each matched against the names in
  * table order, exactly or (case_sensitive 0) with strutl_stricoll. A piece

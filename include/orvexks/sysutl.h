@@ -51,8 +51,8 @@ KS_API uint32_t sysutl_myhostid(void);
 KS_API int sysutl_host_canonical(const char *hostname, char *out);
 /* The addresses of name: first taken as a numeric address, then looked up.
  * The caller releases *result_out with freeaddrinfo; null on failure. */
-KS_API int sysutl_host_addr(const char *name, const char *service,
-                            int socktype, struct addrinfo **result_out);
+KS_API int sysutl_host_addr(const char *name, const char *service, int socktype,
+                            struct addrinfo **result_out);
 /* The same, for numeric addresses only (no name-service query). */
 KS_API int sysutl_host_addr_numeric(const char *name,
                                     struct addrinfo **result_out);
@@ -133,9 +133,10 @@ KS_API int sysutl_set_cloexec_other(int handle, int on);
 #define SYSUTL_NAME_BUF_SIZE 256
 
 /* Name styles of sysutl_usid_to_user and sysutl_gsid_to_group. */
-#define SYSUTL_NAME_SHORT 1          /* the name after "DOMAIN\" */
-#define SYSUTL_NAME_QUALIFIED 2      /* "DOMAIN\name" */
-#define SYSUTL_NAME_CONTEXT 3        /* qualified, or short when
+#define SYSUTL_NAME_SHORT 1     /* the name after "DOMAIN\" */
+#define SYSUTL_NAME_QUALIFIED 2 /* "DOMAIN\name" */
+#define SYSUTL_NAME_CONTEXT                                      \
+  3                                  /* qualified, or short when \
                                         QUILLMERE_DISABLE_NAME_TYPE_CONTEXT is set */
 #define SYSUTL_NAME_FULL 4           /* the account's full name (users only) */
 #define SYSUTL_NAME_SHORT_PLUS 5     /* short, blanks turned into '+' */
@@ -153,9 +154,12 @@ KS_API const char *sysutl_myfullname(void);
 /* The SID of a user (its own, or its primary group's) or of a group; name
  * may also be a SID text. 0, or 2 for an unknown name, which is reported
  * unless quiet. */
-KS_API int sysutl_user_to_usid(const char *name, int quiet, credutl_sid_t *sid_out);
-KS_API int sysutl_user_to_gsid(const char *name, int quiet, credutl_sid_t *sid_out);
-KS_API int sysutl_group_to_gsid(const char *name, int quiet, credutl_sid_t *sid_out);
+KS_API int sysutl_user_to_usid(const char *name, int quiet,
+                               credutl_sid_t *sid_out);
+KS_API int sysutl_user_to_gsid(const char *name, int quiet,
+                               credutl_sid_t *sid_out);
+KS_API int sysutl_group_to_gsid(const char *name, int quiet,
+                                credutl_sid_t *sid_out);
 /* The name of the account or group of sid in a style (SYSUTL_NAME_*), in a
  * per-thread buffer of SYSUTL_NAME_BUF_SIZE bytes; the SID's text form
  * when there is no such account or the style does not apply. *found_out

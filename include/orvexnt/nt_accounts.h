@@ -44,13 +44,13 @@ NT_BEGIN_DECLS
 #define NT_ACCOUNT_NAME_MAX 514
 
 /* Well-known SID numbers of nt_get_enum_sid. */
-#define NT_ENUM_SID_EVERYONE 0        /* S-1-1-0 */
-#define NT_ENUM_SID_PRODUCT_GROUP 1   /* the product group; none if absent */
-#define NT_ENUM_SID_CREATOR_OWNER 2   /* S-1-3-0 */
-#define NT_ENUM_SID_ADMINISTRATORS 4  /* S-1-5-32-544; holds uid 0 */
-#define NT_ENUM_SID_NETWORK 6         /* S-1-5-2 */
-#define NT_ENUM_SID_MACHINE_DOMAIN 7  /* S-1-5-21-A-B-C */
-#define NT_ENUM_SID_NOBODY 26         /* S-1-0-0: stands for NOBODY/DONTCARE */
+#define NT_ENUM_SID_EVERYONE 0       /* S-1-1-0 */
+#define NT_ENUM_SID_PRODUCT_GROUP 1  /* the product group; none if absent */
+#define NT_ENUM_SID_CREATOR_OWNER 2  /* S-1-3-0 */
+#define NT_ENUM_SID_ADMINISTRATORS 4 /* S-1-5-32-544; holds uid 0 */
+#define NT_ENUM_SID_NETWORK 6        /* S-1-5-2 */
+#define NT_ENUM_SID_MACHINE_DOMAIN 7 /* S-1-5-21-A-B-C */
+#define NT_ENUM_SID_NOBODY 26        /* S-1-0-0: stands for NOBODY/DONTCARE */
 
 /* The answer of the user lookups: one heap block holding the record, its
  * strings and SIDs; release it with a single free(). */

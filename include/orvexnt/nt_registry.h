@@ -52,9 +52,10 @@ NT_BEGIN_DECLS
 #define NTREGY_NO_MORE_ITEMS 259 /* enumeration index past the last value */
 
 /* Value types: the last argument of the parameter and value calls. */
-#define NTREGY_TYPE_TEXT 0  /* NUL-terminated text */
-#define NTREGY_TYPE_DWORD 4 /* a 32-bit integer in host byte order; stored
-                             * as decimal text, read from decimal or 0x hex */
+#define NTREGY_TYPE_TEXT 0 /* NUL-terminated text */
+#define NTREGY_TYPE_DWORD                          \
+  4 /* a 32-bit integer in host byte order; stored \
+     * as decimal text, read from decimal or 0x hex */
 
 /* Settings file in use: $ORVEX_REGISTRY or /etc/orvex/registry.ini; null
  * when the variable is set but memory for its copy runs out. */
@@ -124,8 +125,7 @@ NT_API int ntregy_get_value(ntregy_hkey_t key, const char *path,
 /* The index-th value of an open key (from 0, in file order): its name and
  * its text. NTREGY_NO_MORE_ITEMS past the last one. */
 NT_API int ntregy_enum_value(ntregy_hkey_t key, uint32_t index, char *name,
-                             size_t name_size, char *value,
-                             size_t value_size);
+                             size_t name_size, char *value, size_t value_size);
 
 /* Closes a handle of ntregy_get_handle; closing a root or null does
  * nothing. Returns 0. */

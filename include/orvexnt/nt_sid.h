@@ -22,8 +22,8 @@ typedef struct nt_sid nt_sid_t; /* never defined: the bytes above */
 
 #define NT_SID_REVISION 1
 #define NT_SID_MAX_SUB_AUTHORITIES 15
-#define NT_SID_MAX_LENGTH 68                       /* 8 + 4 * 15 */
-#define NT_SID_MAX_AUTHORITY 0xFFFFFFFFFFFFull     /* 48 bits */
+#define NT_SID_MAX_LENGTH 68                   /* 8 + 4 * 15 */
+#define NT_SID_MAX_AUTHORITY 0xFFFFFFFFFFFFull /* 48 bits */
 /* Room for the longest text form and its terminator. */
 #define NT_SID_STRING_MAX 192
 

@@ -2,8 +2,8 @@
 #ifndef ORVEXNT_ORVEXNT_H
 #define ORVEXNT_ORVEXNT_H
 
-#include <orvexnt/nt_accounts.h>
 #include <orvexnt/nt_base.h>
+#include <orvexnt/nt_accounts.h>
 #include <orvexnt/nt_env.h>
 #include <orvexnt/nt_error.h>
 #include <orvexnt/nt_init.h>

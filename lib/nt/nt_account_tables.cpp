@@ -1,11 +1,11 @@
 // The fixed tables of the account layer: the machine domain from the
 // machine id, the well-known groups, the product group's name from the
 // settings store, and NSS lookups with buffers that grow as needed.
-#include <errno.h>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <pthread.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
 #include <strings.h>
 
 #include <orvexnt/nt_registry.h>
@@ -35,10 +35,14 @@ bool nti_read_machine_id(const char *path, uint32_t out[3]) {
     for (int i = 0; i < 8; i++) {
       const char c = text[word * 8 + i];
       int digit;
-      if (c >= '0' && c <= '9') digit = c - '0';
-      else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-      else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-      else return false;
+      if (c >= '0' && c <= '9')
+        digit = c - '0';
+      else if (c >= 'a' && c <= 'f')
+        digit = c - 'a' + 10;
+      else if (c >= 'A' && c <= 'F')
+        digit = c - 'A' + 10;
+      else
+        return false;
       value = value << 4 | static_cast<uint32_t>(digit);
     }
     out[word] = value;
@@ -52,15 +56,14 @@ void nti_load_domain() {
       !nti_read_machine_id("/var/lib/dbus/machine-id", g_domain))
     memset(g_domain, 0, sizeof g_domain);
   const uint32_t subs[4] = {21, g_domain[0], g_domain[1], g_domain[2]};
-  nt_sid_build(g_domain_sid, sizeof g_domain_sid, NT_SID_AUTHORITY_NT, 4,
-               subs);
+  nt_sid_build(g_domain_sid, sizeof g_domain_sid, NT_SID_AUTHORITY_NT, 4, subs);
 }
 
 // Well-known SIDs in their binary form (sub-authorities little-endian).
 const unsigned char kEveryone[12] = {1, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0};
 const unsigned char kCreatorOwner[12] = {1, 1, 0, 0, 0, 0, 0, 3, 0, 0, 0, 0};
 const unsigned char kNetwork[12] = {1, 1, 0, 0, 0, 0, 0, 5, 2, 0, 0, 0};
-const unsigned char kAdministrators[16] = {1, 2, 0, 0, 0, 0, 0, 5,
+const unsigned char kAdministrators[16] = {1,  2, 0, 0, 0,    0, 0, 5,
                                            32, 0, 0, 0, 0x20, 2, 0, 0};
 
 const nt_sid_t *nti_sid(const unsigned char *bytes) {
@@ -179,27 +182,27 @@ int nti_getpwnam(const char *name, struct passwd *out, char **storage) {
 }
 
 int nti_getpwuid(uid_t uid, struct passwd *out, char **storage) {
-  return nti_nss_lookup(out, storage,
-                        [uid](struct passwd *pw, char *buf, size_t size,
-                              struct passwd **result) {
-                          return getpwuid_r(uid, pw, buf, size, result);
-                        });
+  return nti_nss_lookup(
+      out, storage,
+      [uid](struct passwd *pw, char *buf, size_t size, struct passwd **result) {
+        return getpwuid_r(uid, pw, buf, size, result);
+      });
 }
 
 int nti_getgrnam(const char *name, struct group *out, char **storage) {
-  return nti_nss_lookup(out, storage,
-                        [name](struct group *gr, char *buf, size_t size,
-                               struct group **result) {
-                          return getgrnam_r(name, gr, buf, size, result);
-                        });
+  return nti_nss_lookup(
+      out, storage,
+      [name](struct group *gr, char *buf, size_t size, struct group **result) {
+        return getgrnam_r(name, gr, buf, size, result);
+      });
 }
 
 int nti_getgrgid(gid_t gid, struct group *out, char **storage) {
-  return nti_nss_lookup(out, storage,
-                        [gid](struct group *gr, char *buf, size_t size,
-                              struct group **result) {
-                          return getgrgid_r(gid, gr, buf, size, result);
-                        });
+  return nti_nss_lookup(
+      out, storage,
+      [gid](struct group *gr, char *buf, size_t size, struct group **result) {
+        return getgrgid_r(gid, gr, buf, size, result);
+      });
 }
 
 int nti_product_gid(gid_t *gid) {

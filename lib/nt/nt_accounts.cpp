@@ -1,20 +1,20 @@
 // Accounts over the host's account database (NSS), each user and group
 // named by a SID of the machine domain; the process's own identity, its
 // groups and the privilege decision.
-#include <ctype.h>
-#include <errno.h>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <pthread.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
 #include <strings.h>
 #include <unistd.h>
 
 #include <orvexnt/nt_accounts.h>
 
 #include "internal/nt_accounts_impl.h"
-#include "internal/nt_tls.h"
 #include "internal/nt_alloc_fault.h"
+#include "internal/nt_tls.h"
 
 namespace {
 
@@ -112,8 +112,8 @@ nt_passwd_sid_t *nti_make_passwd(const struct passwd &pw) {
   uint32_t d[3], grid;
   nti_machine_domain(d);
   const uint32_t usubs[5] = {21, d[0], d[1], d[2], urid};
-  const size_t ulen = nt_sid_build(usid, sizeof usid, NT_SID_AUTHORITY_NT, 5,
-                                   usubs);
+  const size_t ulen =
+      nt_sid_build(usid, sizeof usid, NT_SID_AUTHORITY_NT, 5, usubs);
   size_t glen = 0;
   if (nti_gid_rid(pw.pw_gid, &grid) == 0) {
     const uint32_t gsubs[5] = {21, d[0], d[1], d[2], grid};
@@ -125,8 +125,8 @@ nt_passwd_sid_t *nti_make_passwd(const struct passwd &pw) {
   const size_t flen = nti_full_name_length(pw.pw_gecos);
   const char *dir = pw.pw_dir != nullptr ? pw.pw_dir : "";
   const size_t dlen = strlen(dir) + 1;
-  const size_t total = sizeof(nt_passwd_sid_t) + ulen + glen + qlen + flen +
-                       1 + dlen;
+  const size_t total =
+      sizeof(nt_passwd_sid_t) + ulen + glen + qlen + flen + 1 + dlen;
   auto *rec = static_cast<nt_passwd_sid_t *>(nt_malloc(total));
   if (rec == nullptr) {
     errno = ENOMEM;
@@ -151,8 +151,8 @@ nt_group_sid_t *nti_make_group(const char *qualified, uint32_t gid,
                                const nt_sid_t *sid) {
   const size_t slen = nt_sid_length(sid);
   const size_t qlen = strlen(qualified) + 1;
-  auto *rec =
-      static_cast<nt_group_sid_t *>(nt_malloc(sizeof(nt_group_sid_t) + slen + qlen));
+  auto *rec = static_cast<nt_group_sid_t *>(
+      nt_malloc(sizeof(nt_group_sid_t) + slen + qlen));
   if (rec == nullptr) {
     errno = ENOMEM;
     return nullptr;
@@ -200,8 +200,8 @@ nt_passwd_sid_t *nti_passwd_by_uid(uid_t uid) {
 int nti_process_gids(gid_t **out) {
   const int n = getgroups(0, nullptr);
   if (n < 0) return -1;
-  auto *gids = static_cast<gid_t *>(nt_malloc((static_cast<size_t>(n) + 1) *
-                                           sizeof(gid_t)));
+  auto *gids = static_cast<gid_t *>(
+      nt_malloc((static_cast<size_t>(n) + 1) * sizeof(gid_t)));
   if (gids == nullptr) {
     errno = ENOMEM;
     return -1;
@@ -235,8 +235,7 @@ ProductSid *g_product_sids = nullptr;
 const nt_sid_t *nti_product_sid() {
   gid_t gid;
   uint32_t rid;
-  if (nti_product_gid(&gid) != 0 || nti_gid_rid(gid, &rid) != 0)
-    return nullptr;
+  if (nti_product_gid(&gid) != 0 || nti_gid_rid(gid, &rid) != 0) return nullptr;
   pthread_mutex_lock(&g_product_lock);
   ProductSid *p = g_product_sids;
   while (p != nullptr && p->gid != gid) p = p->next;
@@ -259,7 +258,8 @@ const nt_sid_t *nti_product_sid() {
 // The machine-domain SID of a user or group id (`to_rid` picks which):
 // 0, or -1 with errno EINVAL for an id without a SID, ENOMEM when out of
 // memory.
-int id_sid(uint32_t id, int (*to_rid)(uint32_t, uint32_t *), nt_sid_t **sid_out) {
+int id_sid(uint32_t id, int (*to_rid)(uint32_t, uint32_t *),
+           nt_sid_t **sid_out) {
   uint32_t rid;
   if (sid_out == nullptr || id >= 0xFFFFFFFEu || to_rid(id, &rid)) {
     errno = EINVAL;
@@ -475,8 +475,7 @@ NT_API int nt_is_privileged_sid_creds(const nt_sid_t *user,
                                       const nt_sid_t *group, int ngroups,
                                       const nt_sid_t *const *groups) {
   uint32_t rid;
-  if (user != nullptr && nti_domain_rid(user, &rid) &&
-      rid == NT_USER_RID_BASE)
+  if (user != nullptr && nti_domain_rid(user, &rid) && rid == NT_USER_RID_BASE)
     return 1;
   const nt_sid_t *product = nti_product_sid();
   const nt_sid_t *admins = nt_get_enum_sid(NT_ENUM_SID_ADMINISTRATORS);

@@ -1,10 +1,10 @@
 // Process environment access under one recursive process-wide lock.
 #include <orvexnt/nt_env.h>
 
-#include <errno.h>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <pthread.h>
-#include <stdlib.h>
-#include <string.h>
 
 #include <atomic>
 #include <new>

@@ -1,14 +1,15 @@
 // Windows system error codes mapped onto errno values, and error texts.
 #include <orvexnt/nt_error.h>
 
-#include <errno.h>
-#include <stdio.h>
-#include <string.h>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 #include "internal/nt_error_tables.h"
 #include "internal/nt_tls.h"
 
-#define ROW(name, code, err) {code, err, #name}
+#define ROW(name, code, err) \
+  { code, err, #name }
 
 // The Windows codes that the platform calls can report, with the errno
 // value a POSIX caller expects for the same failure. Kept in ascending

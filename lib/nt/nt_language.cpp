@@ -2,7 +2,7 @@
 #include <orvexnt/nt_env.h>
 #include <orvexnt/nt_registry.h>
 
-#include <string.h>
+#include <cstring>
 
 namespace {
 

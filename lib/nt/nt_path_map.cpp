@@ -1,9 +1,9 @@
 // Windows path forms onto host paths through the drive and share tables.
 #include <orvexnt/nt_registry.h>
 
-#include <ctype.h>
-#include <errno.h>
-#include <string.h>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <strings.h>
 #include <unistd.h>
 
@@ -16,7 +16,8 @@ bool nti_is_separator(char c) { return c == '\\' || c == '/'; }
 bool nti_append(char *out, size_t size, size_t *len, const char *text,
                 size_t n) {
   if (n >= size - *len) return false;
-  for (size_t i = 0; i < n; i++) out[*len + i] = text[i] == '\\' ? '/' : text[i];
+  for (size_t i = 0; i < n; i++)
+    out[*len + i] = text[i] == '\\' ? '/' : text[i];
   *len += n;
   out[*len] = '\0';
   return true;
@@ -74,7 +75,8 @@ int nti_map_unc(const char *path, char *out, size_t size) {
 }
 
 int nti_map_drive(const char *path, char *out, size_t size) {
-  const char letter[2] = {static_cast<char>(tolower(static_cast<unsigned char>(path[0]))), '\0'};
+  const char letter[2] = {
+      static_cast<char>(tolower(static_cast<unsigned char>(path[0]))), '\0'};
   char base[1024];
   if (nt_settings_get("drives", letter, base, sizeof base) != NTREGY_OK) {
     if (letter[0] != 'c') return ENOENT;

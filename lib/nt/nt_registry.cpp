@@ -2,8 +2,8 @@
 // parameters, key sections and their values, and plain section access.
 #include <orvexnt/nt_registry.h>
 
-#include <stdio.h>
-#include <string.h>
+#include <cstdio>
+#include <cstring>
 #include <strings.h>
 
 #include <new>
@@ -45,8 +45,8 @@ std::string nti_key_section(ntregy_hkey_t key, const char *path) {
   return section;
 }
 
-int nti_read_param(const char *section, uint32_t id, size_t size,
-                   void *buffer, int type) {
+int nti_read_param(const char *section, uint32_t id, size_t size, void *buffer,
+                   int type) {
   char name[16];
   snprintf(name, sizeof name, "%u", id);
   std::string value;
@@ -84,8 +84,7 @@ NT_API int nt_settings_set(const char *section, const char *name,
 }
 
 NT_API int nt_settings_enum(const char *section, uint32_t index, char *name,
-                            size_t name_size, char *value,
-                            size_t value_size) {
+                            size_t name_size, char *value, size_t value_size) {
   if (section == nullptr) return NTREGY_INVALID_PARAM;
   try {
     nti_values values;
@@ -109,8 +108,9 @@ NT_API int ntregy_get_param(uint32_t id, size_t size, void *buffer, int type) {
 NT_API int ntregy_get_qmfs_param(uint32_t id, size_t size, void *buffer,
                                  int type) {
   int rc = nti_read_param(kQmfsSection, id, size, buffer, type);
-  return rc == NTREGY_NOT_SET ? nti_read_param(kParamsSection, id, size, buffer, type)
-                              : rc;
+  return rc == NTREGY_NOT_SET
+             ? nti_read_param(kParamsSection, id, size, buffer, type)
+             : rc;
 }
 
 NT_API int ntregy_set_param(uint32_t id, size_t size, const void *buffer,
@@ -176,8 +176,7 @@ NT_API int ntregy_get_value(ntregy_hkey_t key, const char *path,
 }
 
 NT_API int ntregy_enum_value(ntregy_hkey_t key, uint32_t index, char *name,
-                             size_t name_size, char *value,
-                             size_t value_size) {
+                             size_t name_size, char *value, size_t value_size) {
   if (key == nullptr || nti_root_name(key) != nullptr)
     return NTREGY_INVALID_PARAM;
   if (index >= key->values.size()) return NTREGY_NO_MORE_ITEMS;

@@ -4,11 +4,11 @@
 #include <orvexnt/nt_env.h>
 #include <orvexnt/nt_registry.h>
 
-#include <ctype.h>
-#include <errno.h>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
-#include <stdlib.h>
-#include <string.h>
 #include <strings.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -158,7 +158,8 @@ int nti_replace_file(const std::string &path, std::string_view text) {
   int fd = mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) return NTREGY_ACCESS_DENIED;
   struct stat st;
-  const mode_t mode = stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
+  const mode_t mode =
+      stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
   bool ok = fchmod(fd, mode) == 0 && nti_write_all(fd, text) && fsync(fd) == 0;
   ok = (close(fd) == 0) && ok;
   if (ok && rename(temp.c_str(), path.c_str()) == 0) return NTREGY_OK;
@@ -177,7 +178,8 @@ int nti_read_path(const char *path, std::string &text) {
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) break;
       const size_t room = kMaxFileBytes - text.size();
-      text.append(chunk, static_cast<size_t>(n) < room ? static_cast<size_t>(n) : room);
+      text.append(
+          chunk, static_cast<size_t>(n) < room ? static_cast<size_t>(n) : room);
       if (text.size() >= kMaxFileBytes) break;
     }
   } catch (const std::bad_alloc &) {
@@ -336,8 +338,9 @@ int nti_settings_lookup(std::string_view section, std::string_view name,
   }
 }
 
-int nti_settings_section(std::string_view section,
-                         std::vector<std::pair<std::string, std::string>> &out) {
+int nti_settings_section(
+    std::string_view section,
+    std::vector<std::pair<std::string, std::string>> &out) {
   try {
     out.clear();
     std::string text;
@@ -345,7 +348,8 @@ int nti_settings_section(std::string_view section,
     if (rc != NTREGY_OK) return rc;
     bool found = false;
     for (const nti_ini_line &l : nti_ini_parse(text)) {
-      if (l.kind == nti_ini_line::header && nti_section_equal(l.section, section))
+      if (l.kind == nti_ini_line::header &&
+          nti_section_equal(l.section, section))
         found = true;
       if (l.kind == nti_ini_line::entry && l.in_section &&
           nti_section_equal(l.section, section))
@@ -397,12 +401,14 @@ int nti_value_out(std::string_view text, size_t size, void *buffer, int type) {
   std::string digits(nti_trim(text));
   const bool hex = digits.size() > 2 && digits[0] == '0' &&
                    (digits[1] == 'x' || digits[1] == 'X');
-  if (digits.empty() || (!hex && digits[0] != '-' && !isdigit(static_cast<unsigned char>(digits[0]))))
+  if (digits.empty() || (!hex && digits[0] != '-' &&
+                         !isdigit(static_cast<unsigned char>(digits[0]))))
     return NTREGY_INVALID_DATA;
   char *end = nullptr;
   errno = 0;
   const long long v = strtoll(digits.c_str(), &end, hex ? 16 : 10);
-  if (errno != 0 || *end != '\0' || v < INT32_MIN || v > static_cast<long long>(UINT32_MAX))
+  if (errno != 0 || *end != '\0' || v < INT32_MIN ||
+      v > static_cast<long long>(UINT32_MAX))
     return NTREGY_INVALID_DATA;
   const uint32_t word = static_cast<uint32_t>(v);
   memcpy(buffer, &word, sizeof word);

@@ -1,9 +1,9 @@
 // Binary NT security identifiers: validation, access and allocation.
 #include <orvexnt/nt_sid.h>
 
-#include <stdarg.h>
-#include <stdlib.h>
-#include <string.h>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
 
 namespace {
 

@@ -1,8 +1,8 @@
 // The text form of NT security identifiers: "S-1-<authority>-<sub>...".
 #include <orvexnt/nt_sid.h>
 
-#include <inttypes.h>
-#include <stdio.h>
+#include <cinttypes>
+#include <cstdio>
 
 #include "internal/nt_tls.h"
 
@@ -19,10 +19,14 @@ bool nti_parse_number(const char **p, unsigned base, uint64_t max,
   const char *s = *p;
   for (;; s++) {
     unsigned digit;
-    if (*s >= '0' && *s <= '9') digit = static_cast<unsigned>(*s - '0');
-    else if (base == 16 && *s >= 'a' && *s <= 'f') digit = *s - 'a' + 10u;
-    else if (base == 16 && *s >= 'A' && *s <= 'F') digit = *s - 'A' + 10u;
-    else break;
+    if (*s >= '0' && *s <= '9')
+      digit = static_cast<unsigned>(*s - '0');
+    else if (base == 16 && *s >= 'a' && *s <= 'f')
+      digit = *s - 'a' + 10u;
+    else if (base == 16 && *s >= 'A' && *s <= 'F')
+      digit = *s - 'A' + 10u;
+    else
+      break;
     if (value > (max - digit) / base) return false;
     value = value * base + digit;
   }

@@ -2,9 +2,9 @@
 // per-thread result buffers.
 #include <orvexnt/nt_thread.h>
 
-#include <errno.h>
+#include <cerrno>
+#include <cstdlib>
 #include <pthread.h>
-#include <stdlib.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -16,7 +16,8 @@ namespace {
 // 0 means "not fetched yet"; the kernel never hands out tid 0. Read by
 // every mutex operation of liborvexks, hence initial-exec (four bytes of
 // static TLS); the library's other thread-locals keep the default model.
-thread_local uint32_t tls_thread_id __attribute__((tls_model("initial-exec"))) = 0;
+thread_local uint32_t tls_thread_id __attribute__((tls_model("initial-exec"))) =
+    0;
 
 pthread_once_t tls_once = PTHREAD_ONCE_INIT;
 pthread_key_t tls_key;

@@ -3,12 +3,13 @@
 // sockets underneath are the host's, which fail with errno values.
 #include <orvexnt/nt_error.h>
 
-#include <errno.h>
+#include <cerrno>
 #include <netdb.h>
 
 #include "internal/nt_error_tables.h"
 
-#define ROW(name, code, err) {code, err, #name}
+#define ROW(name, code, err) \
+  { code, err, #name }
 
 // Every socket code with an errno twin. On this host EWOULDBLOCK equals
 // EAGAIN and EOPNOTSUPP equals ENOTSUP, so each errno value appears in one
@@ -89,24 +90,38 @@ NT_API int nt_wsa2errno(int wsa_error) {
 
 NT_API int nt_eai2wsa(int eai_error) {
   switch (eai_error) {
-    case 0: return 0;
-    case EAI_NONAME: return kWsaHostNotFound;
-    case EAI_AGAIN: return kWsaTryAgain;
-    case EAI_FAIL: return kWsaNoRecovery;
+    case 0:
+      return 0;
+    case EAI_NONAME:
+      return kWsaHostNotFound;
+    case EAI_AGAIN:
+      return kWsaTryAgain;
+    case EAI_FAIL:
+      return kWsaNoRecovery;
 #ifdef EAI_NODATA
-    case EAI_NODATA: return kWsaNoData;
+    case EAI_NODATA:
+      return kWsaNoData;
 #endif
 #ifdef EAI_ADDRFAMILY
-    case EAI_ADDRFAMILY: return kWsaNoData;
+    case EAI_ADDRFAMILY:
+      return kWsaNoData;
 #endif
-    case EAI_FAMILY: return nt_errno2wsa(EAFNOSUPPORT);
-    case EAI_SOCKTYPE: return nt_errno2wsa(ESOCKTNOSUPPORT);
-    case EAI_SERVICE: return kWsaTypeNotFound;
-    case EAI_MEMORY: return nt_errno2wsa(ENOBUFS);
-    case EAI_BADFLAGS: return nt_errno2wsa(EINVAL);
-    case EAI_OVERFLOW: return nt_errno2wsa(EFAULT);
-    case EAI_SYSTEM: return nt_errno2wsa(errno);
-    default: return kWsaNoRecovery;
+    case EAI_FAMILY:
+      return nt_errno2wsa(EAFNOSUPPORT);
+    case EAI_SOCKTYPE:
+      return nt_errno2wsa(ESOCKTNOSUPPORT);
+    case EAI_SERVICE:
+      return kWsaTypeNotFound;
+    case EAI_MEMORY:
+      return nt_errno2wsa(ENOBUFS);
+    case EAI_BADFLAGS:
+      return nt_errno2wsa(EINVAL);
+    case EAI_OVERFLOW:
+      return nt_errno2wsa(EFAULT);
+    case EAI_SYSTEM:
+      return nt_errno2wsa(errno);
+    default:
+      return kWsaNoRecovery;
   }
 }
 

@@ -12,12 +12,12 @@
 
 static int failures;
 
-#define CHECK(cond)                                                          \
-  do {                                                                       \
-    if (!(cond)) {                                                           \
+#define CHECK(cond)                                                            \
+  do {                                                                         \
+    if (!(cond)) {                                                             \
       fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-      ++failures;                                                            \
-    }                                                                        \
+      ++failures;                                                              \
+    }                                                                          \
   } while (0)
 
 static void raise_from_below(uint32_t status) { pfm_raise(status); }
@@ -75,7 +75,8 @@ static void lists_in_an_area(void) {
   e = list_next(list, e, &data);
   list_remove(list, e);
   CHECK(list_length(list) == 2);
-  CHECK(list_final(list, &data) != NULL && strcmp((const char *)data, "three") == 0);
+  CHECK(list_final(list, &data) != NULL &&
+        strcmp((const char *)data, "three") == 0);
 
   char *copy = stg_area_strdup(area, "kept in the area");
   CHECK(copy != NULL && strcmp(copy, "kept in the area") == 0);

@@ -19,7 +19,8 @@ class Scanner {
     words_.insert(words_.begin(), "prog");
     for (std::string &w : words_) argv_.push_back(w.data());
     int status = -1;
-    handle_ = cl_parse_argv(static_cast<int>(argv_.size()), argv_.data(), &status);
+    handle_ =
+        cl_parse_argv(static_cast<int>(argv_.size()), argv_.data(), &status);
     EXPECT_EQ(status, 0);
   }
   ~Scanner() { cl_destroy(&handle_); }
@@ -28,7 +29,8 @@ class Scanner {
   // The results of cl_getopt until it returns 0, as letters.
   std::string options(const char *spec) {
     std::string seen;
-    for (int c; (c = cl_getopt(handle_, spec)) != 0;) seen += static_cast<char>(c);
+    for (int c; (c = cl_getopt(handle_, spec)) != 0;)
+      seen += static_cast<char>(c);
     return seen;
   }
 

@@ -37,7 +37,8 @@ class ClpHistory : public ::testing::Test {
     root_ = mkdtemp(tmpl);
     for (const char *dir : {"/hd", "/hd/var", "/hd/var/config", "/hd/var/log"})
       mkdir((root_ + dir).c_str(), 0755);
-    std::ofstream(root_ + "/registry.ini") << "[params]\n16=" << root_ << "/hd\n";
+    std::ofstream(root_ + "/registry.ini")
+        << "[params]\n16=" << root_ << "/hd\n";
     setenv("ORVEX_REGISTRY", (root_ + "/registry.ini").c_str(), 1);
   }
   static void TearDownTestSuite() {
@@ -52,8 +53,12 @@ class ClpHistory : public ::testing::Test {
     if (writer_root() == nullptr) remove(marker().c_str());
   }
 
-  static std::string history() { return root_ + "/hd/var/log/quillmere_history"; }
-  static std::string marker() { return root_ + "/hd/var/config/collect_history"; }
+  static std::string history() {
+    return root_ + "/hd/var/log/quillmere_history";
+  }
+  static std::string marker() {
+    return root_ + "/hd/var/config/collect_history";
+  }
   static void collect() { std::ofstream(marker()) << ""; }
 
   static std::vector<std::string> lines() {
@@ -71,8 +76,9 @@ size_t stamp_length(const std::string &line) {
   static const char kShape[] = "dddd:dd:dd:dd:dd:dd.ddd ";
   for (size_t i = 0; i + 1 < sizeof kShape; ++i) {
     if (i >= line.size()) return 0;
-    const bool ok = kShape[i] == 'd' ? isdigit(static_cast<unsigned char>(line[i])) != 0
-                                     : line[i] == kShape[i];
+    const bool ok = kShape[i] == 'd'
+                        ? isdigit(static_cast<unsigned char>(line[i])) != 0
+                        : line[i] == kShape[i];
     if (!ok) return 0;
   }
   return sizeof kShape - 1;
@@ -109,12 +115,14 @@ TEST_F(ClpHistory, WithoutTheMarkerOnlyTheCommandTextIsKept) {
 }
 
 TEST_F(ClpHistory, CommandTextStopsAtWholeArgumentsWithin256Bytes) {
-  std::vector<std::string> words = {"prog", std::string(120, 'a'), std::string(120, 'b'),
+  std::vector<std::string> words = {"prog", std::string(120, 'a'),
+                                    std::string(120, 'b'),
                                     std::string(10, 'c')};
   std::vector<char *> argv = argv_of(words);
   clp_log_cl_args("t", 4, argv.data(), nullptr);
   const std::string expected = "t '" + words[1] + "' '" + words[2] + "'";
-  EXPECT_EQ(std::string(clp_get_command()), expected);  // 'ccc...' would pass 256
+  EXPECT_EQ(std::string(clp_get_command()),
+            expected);  // 'ccc...' would pass 256
 }
 
 TEST_F(ClpHistory, OneLineOfTheDocumentedForm) {
@@ -172,11 +180,13 @@ TEST_F(ClpHistory, CollectedData) {
   const std::vector<std::string> all = lines();
   ASSERT_EQ(all.size(), 3u);
   const char *const expected[] = {"phase 'checkout': /",
-                                  "files 'files                   42': /", "none 'none': /"};
+                                  "files 'files                   42': /",
+                                  "none 'none': /"};
   for (int i = 0; i < 3; ++i) {
     const size_t at = stamp_length(all[i]);
     ASSERT_NE(at, 0u) << all[i];
-    EXPECT_EQ(all[i].compare(at, std::strlen(expected[i]), expected[i]), 0) << all[i];
+    EXPECT_EQ(all[i].compare(at, std::strlen(expected[i]), expected[i]), 0)
+        << all[i];
   }
 }
 
@@ -185,10 +195,12 @@ constexpr int kProcesses = 6, kLines = 150;
 // One writer of ConcurrentProcessesWriteWholeLines; skipped when run alone.
 TEST_F(ClpHistory, WriterProcess) {
   const char *letter = getenv("CLP_HISTORY_LETTER");
-  if (writer_root() == nullptr || letter == nullptr) GTEST_SKIP() << "only as a writer";
+  if (writer_root() == nullptr || letter == nullptr)
+    GTEST_SKIP() << "only as a writer";
   std::vector<std::string> words = {"prog", std::string(200, letter[0])};
   std::vector<char *> argv = argv_of(words);
-  for (int i = 0; i < kLines; ++i) clp_log_cl_args("writer", 2, argv.data(), nullptr);
+  for (int i = 0; i < kLines; ++i)
+    clp_log_cl_args("writer", 2, argv.data(), nullptr);
 }
 
 TEST_F(ClpHistory, ConcurrentProcessesWriteWholeLines) {
@@ -197,16 +209,18 @@ TEST_F(ClpHistory, ConcurrentProcessesWriteWholeLines) {
   std::vector<pid_t> children;
   for (int p = 0; p < kProcesses; ++p) {
     const std::string letter(1, static_cast<char>('a' + p));
-    std::vector<std::string> env_text = {"CLP_HISTORY_WRITER_ROOT=" + root_,
-                                         "CLP_HISTORY_LETTER=" + letter,
-                                         "ORVEX_REGISTRY=" + root_ + "/registry.ini"};
+    std::vector<std::string> env_text = {
+        "CLP_HISTORY_WRITER_ROOT=" + root_, "CLP_HISTORY_LETTER=" + letter,
+        "ORVEX_REGISTRY=" + root_ + "/registry.ini"};
     std::vector<char *> env;
     for (std::string &e : env_text) env.push_back(e.data());
     env.push_back(nullptr);
-    std::string self = "/proc/self/exe", filter = "--gtest_filter=ClpHistory.WriterProcess";
+    std::string self = "/proc/self/exe",
+                filter = "--gtest_filter=ClpHistory.WriterProcess";
     char *argv[] = {self.data(), filter.data(), nullptr};
     pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, self.c_str(), nullptr, nullptr, argv, env.data()), 0);
+    ASSERT_EQ(
+        posix_spawn(&pid, self.c_str(), nullptr, nullptr, argv, env.data()), 0);
     children.push_back(pid);
   }
   for (pid_t pid : children) {

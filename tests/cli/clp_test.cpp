@@ -77,7 +77,8 @@ TEST(ClpFlags, AbbreviationsAliasesAndOperands) {
   Scan run = scan(h);
   // -comment after -co is a duplicate of a flag that may not repeat.
   EXPECT_EQ(run.values, (std::vector<int>{kComment, -100}));
-  EXPECT_NE(run.printed.find("Illegal duplicate use of flag \"-c[omment]\""), std::string::npos)
+  EXPECT_NE(run.printed.find("Illegal duplicate use of flag \"-c[omment]\""),
+            std::string::npos)
       << run.printed;
   char name[32];
   ASSERT_EQ(clp_get_last_flag_name(h, 1, sizeof name, name), 0);
@@ -111,10 +112,12 @@ TEST(ClpFlags, UnknownFlagsAndDoubleDash) {
   clp_hdl_t *h = handle(w);
   Scan run = scan(h);
   EXPECT_EQ(run.values, (std::vector<int>{-100}));
-  EXPECT_NE(run.printed.find("Unrecognized option \"-commentx\""), std::string::npos);
+  EXPECT_NE(run.printed.find("Unrecognized option \"-commentx\""),
+            std::string::npos);
   int value = 0;
   testing::internal::CaptureStderr();
-  EXPECT_EQ(clp_get_next_flag_value(h, 1, &value), 1);  // quiet: nothing printed
+  EXPECT_EQ(clp_get_next_flag_value(h, 1, &value),
+            1);  // quiet: nothing printed
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
   EXPECT_EQ(value, -1);
   clp_destroy_hdl(&h);
@@ -138,10 +141,14 @@ TEST(ClpFlags, MutualExclusionGroups) {
     const char *printed;
   };
   const Case cases[] = {
-      {{"-x", "-y"}, {kX, -100}, "Illegal use of mutually exclusive flags \"-y\" and \"-x\""},
+      {{"-x", "-y"},
+       {kX, -100},
+       "Illegal use of mutually exclusive flags \"-y\" and \"-x\""},
       {{"-x", "-x"}, {kX, -100}, "Illegal duplicate use of flag \"-x\""},
       {{"-y", "-y", "-why"}, {kY, kY, kY}, ""},
-      {{"-why", "-x"}, {kY, -100}, "Illegal use of mutually exclusive flags \"-x\" and \"-y\""},
+      {{"-why", "-x"},
+       {kY, -100},
+       "Illegal use of mutually exclusive flags \"-x\" and \"-y\""},
   };
   for (const Case &c : cases) {
     Words w(c.words);
@@ -159,22 +166,28 @@ TEST(ClpFlags, ObsoleteFlagsFollowTheEnvironment) {
     std::vector<int> values;
     bool printed;
   };
-  const Mode modes[] = {{nullptr, {kOld}, true}, {"warn", {kOld}, true},
-                        {"FaIl", {-100}, true},  {"quiet", {kOld}, false}};
+  const Mode modes[] = {{nullptr, {kOld}, true},
+                        {"warn", {kOld}, true},
+                        {"FaIl", {-100}, true},
+                        {"quiet", {kOld}, false}};
   for (const Mode &m : modes) {
-    if (m.env != nullptr) setenv("QUILLMERE_OBSO_SYN", m.env, 1);
-    else unsetenv("QUILLMERE_OBSO_SYN");
+    if (m.env != nullptr)
+      setenv("QUILLMERE_OBSO_SYN", m.env, 1);
+    else
+      unsetenv("QUILLMERE_OBSO_SYN");
     Words w({"-old"});
     clp_hdl_t *h = handle(w);
     Scan run = scan(h);
     EXPECT_EQ(run.values, m.values) << (m.env ? m.env : "unset");
-    EXPECT_EQ(run.printed.find("Obsolete command or flag: \"-o[ld]\"") != std::string::npos,
-              m.printed) << run.printed;
+    EXPECT_EQ(run.printed.find("Obsolete command or flag: \"-o[ld]\"") !=
+                  std::string::npos,
+              m.printed)
+        << run.printed;
     clp_destroy_hdl(&h);
     testing::internal::CaptureStderr();
     EXPECT_EQ(clp_check_obsolete(), m.values[0] == -100 ? 1 : 0);
-    EXPECT_EQ(testing::internal::GetCapturedStderr().find("Obsolete syntax was used.") !=
-                  std::string::npos,
+    EXPECT_EQ(testing::internal::GetCapturedStderr().find(
+                  "Obsolete syntax was used.") != std::string::npos,
               m.printed);
   }
   unsetenv("QUILLMERE_OBSO_SYN");
@@ -220,14 +233,16 @@ TEST(ClpFlags, SaveRestoreAndSwitch) {
   h = clp_create_hdl_using_argv(w.argc(), w.argv(), kFlags, area);
   testing::internal::CaptureStderr();
   EXPECT_EQ(clp_switch_flags(h, kOther, STG_AREA_NULL), 1);
-  EXPECT_NE(testing::internal::GetCapturedStderr().find("NULL STORAGE AREA"), std::string::npos);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("NULL STORAGE AREA"),
+            std::string::npos);
   EXPECT_EQ(clp_switch_flags(h, kOther, area), 0);
   clp_destroy_hdl(&h);
   stg_delete_area(&area);
 }
 
 TEST(ClpFlags, HandleFromText) {
-  clp_hdl_t *h = clp_create_hdl_using_string("-c 'a b' -l", kFlags, STG_AREA_NULL);
+  clp_hdl_t *h =
+      clp_create_hdl_using_string("-c 'a b' -l", kFlags, STG_AREA_NULL);
   ASSERT_NE(h, nullptr);
   EXPECT_EQ(scan(h).values, (std::vector<int>{kComment}));
   char *arg = nullptr;
@@ -235,36 +250,47 @@ TEST(ClpFlags, HandleFromText) {
   EXPECT_STREQ(arg, "a b");
   clp_destroy_hdl(&h);
   testing::internal::CaptureStderr();
-  EXPECT_EQ(clp_create_hdl_using_string("-c 'open", kFlags, STG_AREA_NULL), nullptr);
+  EXPECT_EQ(clp_create_hdl_using_string("-c 'open", kFlags, STG_AREA_NULL),
+            nullptr);
   EXPECT_NE(testing::internal::GetCapturedStderr().find(
-                "Bad command line: unterminated quoted string"), std::string::npos);
+                "Bad command line: unterminated quoted string"),
+            std::string::npos);
 }
 
 TEST(ClpDescriptors, SameValueFailsCreation) {
-  static const clp_flag_t kSame[] = {{"-a", 1, 0}, {"-b", 1, 0}, {nullptr, 0, 0}};
+  static const clp_flag_t kSame[] = {
+      {"-a", 1, 0}, {"-b", 1, 0}, {nullptr, 0, 0}};
   Words w({"-a"});
   testing::internal::CaptureStderr();
-  EXPECT_EQ(clp_create_hdl_using_argv(w.argc(), w.argv(), kSame, STG_AREA_NULL), nullptr);
+  EXPECT_EQ(clp_create_hdl_using_argv(w.argc(), w.argv(), kSame, STG_AREA_NULL),
+            nullptr);
   EXPECT_NE(testing::internal::GetCapturedStderr().find(
-                "Bad flag descriptors: \"-a\" and \"-b\" have the same value. Define one as "
+                "Bad flag descriptors: \"-a\" and \"-b\" have the same value. "
+                "Define one as "
                 "CLP_ALIAS_FLAG"),
             std::string::npos);
 }
 
 TEST(ClpDescriptorsDeathTest, ProgrammingErrorsAbort) {
-  static const clp_flag_t kNested[] = {CLP_START_MUTUAL_EXCLUSION, CLP_START_MUTUAL_EXCLUSION,
-                                       {nullptr, 0, 0}};
-  static const clp_flag_t kUnmatched[] = {{"-a", 1, 0}, CLP_END_MUTUAL_EXCLUSION, {nullptr, 0, 0}};
-  static const clp_flag_t kOrphan[] = {{"-a", 1, 0}, CLP_START_MUTUAL_EXCLUSION,
-                                       {"-b", 1, CLP_ALIAS_FLAG}, CLP_END_MUTUAL_EXCLUSION,
+  static const clp_flag_t kNested[] = {
+      CLP_START_MUTUAL_EXCLUSION, CLP_START_MUTUAL_EXCLUSION, {nullptr, 0, 0}};
+  static const clp_flag_t kUnmatched[] = {
+      {"-a", 1, 0}, CLP_END_MUTUAL_EXCLUSION, {nullptr, 0, 0}};
+  static const clp_flag_t kOrphan[] = {{"-a", 1, 0},
+                                       CLP_START_MUTUAL_EXCLUSION,
+                                       {"-b", 1, CLP_ALIAS_FLAG},
+                                       CLP_END_MUTUAL_EXCLUSION,
                                        {nullptr, 0, 0}};
   Words w({"-a"});
-  EXPECT_DEATH(clp_create_hdl_using_argv(w.argc(), w.argv(), kNested, STG_AREA_NULL),
-               "cannot have nested CLP_START_MUTUAL_EXCLUSIONs");
-  EXPECT_DEATH(clp_create_hdl_using_argv(w.argc(), w.argv(), kUnmatched, STG_AREA_NULL),
-               "CLP_END_MUTUAL_EXCLUSION without matching");
-  EXPECT_DEATH(clp_create_hdl_using_argv(w.argc(), w.argv(), kOrphan, STG_AREA_NULL),
-               "alias flag \"-b\" defined without a non-alias flag");
+  EXPECT_DEATH(
+      clp_create_hdl_using_argv(w.argc(), w.argv(), kNested, STG_AREA_NULL),
+      "cannot have nested CLP_START_MUTUAL_EXCLUSIONs");
+  EXPECT_DEATH(
+      clp_create_hdl_using_argv(w.argc(), w.argv(), kUnmatched, STG_AREA_NULL),
+      "CLP_END_MUTUAL_EXCLUSION without matching");
+  EXPECT_DEATH(
+      clp_create_hdl_using_argv(w.argc(), w.argv(), kOrphan, STG_AREA_NULL),
+      "alias flag \"-b\" defined without a non-alias flag");
   int value = 0;
   EXPECT_DEATH(clp_get_next_flag_value(nullptr, 0, &value), "NULL HANDLE");
   clp_hdl stale{};
@@ -303,7 +329,8 @@ std::vector<std::string> split(const char *text, int *rc = nullptr) {
 TEST(ClpText, Splitting) {
   using V = std::vector<std::string>;
   EXPECT_EQ(split("  a  bc\t d "), (V{"a", "bc", "d"}));
-  EXPECT_EQ(split("'a b'\"c d\""), (V{"a b", "c d"}));  // a closing quote ends the word
+  EXPECT_EQ(split("'a b'\"c d\""),
+            (V{"a b", "c d"}));  // a closing quote ends the word
   EXPECT_EQ(split("x'y z'"), (V{"xy z"}));
   EXPECT_EQ(split("^' ^\" ^\\ ^x"), (V{"'", "\"", "\\", "^x"}));
   EXPECT_EQ(split("'^\" ^x ^\\'"), (V{"\\\" ^x \\\\"}));
@@ -315,22 +342,26 @@ TEST(ClpText, Splitting) {
   testing::internal::CaptureStderr();
   split("a 'b", &rc);
   EXPECT_EQ(rc, 1);
-  EXPECT_NE(testing::internal::GetCapturedStderr().find("unterminated quoted string"),
-            std::string::npos);
+  EXPECT_NE(
+      testing::internal::GetCapturedStderr().find("unterminated quoted string"),
+      std::string::npos);
   const std::string longest(8191, 'w'), too_long(8192, 'w');
   EXPECT_EQ(split(longest.c_str()), V{longest});
   testing::internal::CaptureStderr();
   split(("a " + too_long).c_str(), &rc);
   EXPECT_EQ(rc, 1);
-  EXPECT_NE(testing::internal::GetCapturedStderr().find("Token buffer overflow, max size is 8192."),
+  EXPECT_NE(testing::internal::GetCapturedStderr().find(
+                "Token buffer overflow, max size is 8192."),
             std::string::npos);
 }
 
-std::string join(std::vector<std::string> words, int escape = 0, int *rc = nullptr) {
+std::string join(std::vector<std::string> words, int escape = 0,
+                 int *rc = nullptr) {
   Words w(std::move(words));
   char *text = nullptr;
   testing::internal::CaptureStderr();
-  const int result = clp_argv_to_string(w.argc(), w.argv(), STG_AREA_HEAP, escape, &text);
+  const int result =
+      clp_argv_to_string(w.argc(), w.argv(), STG_AREA_HEAP, escape, &text);
   testing::internal::GetCapturedStderr();
   if (rc != nullptr) *rc = result;
   std::string joined = text != nullptr ? text : "(null)";
@@ -362,7 +393,8 @@ TEST(ClpText, SplitOfJoinIsTheIdentity) {
       do {
         word.clear();
         const size_t n = 1 + rng() % 8;
-        for (size_t i = 0; i < n; ++i) word += alphabet[rng() % alphabet.size()];
+        for (size_t i = 0; i < n; ++i)
+          word += alphabet[rng() % alphabet.size()];
       } while (word.find("^\\") != std::string::npos || word.back() == '^');
     }
     const std::string text = join(words);
@@ -373,7 +405,7 @@ TEST(ClpText, SplitOfJoinIsTheIdentity) {
 TEST(ClpStack, KeepsTenNamesPerThread) {
   int seen = 0;
   EXPECT_EQ(clp_get_cmd_stack(&seen), nullptr);
-  static const char *const kNames[] = {"n0", "n1", "n2", "n3", "n4", "n5",
+  static const char *const kNames[] = {"n0", "n1", "n2", "n3", "n4",  "n5",
                                        "n6", "n7", "n8", "n9", "n10", "n11"};
   for (const char *name : kNames) clp_push_cmd(name);
   const char *text = clp_get_cmd_stack(&seen);

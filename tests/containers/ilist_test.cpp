@@ -12,7 +12,8 @@ namespace {
 
 std::vector<int> contents(llist_d_t *head) {
   std::vector<int> out;
-  for (llist_d_t *n = ksi_ilist_first(head); n != nullptr; n = ksi_ilist_next(head, n))
+  for (llist_d_t *n = ksi_ilist_first(head); n != nullptr;
+       n = ksi_ilist_next(head, n))
     out.push_back(*static_cast<int *>(n->data));
   return out;
 }

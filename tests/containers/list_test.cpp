@@ -60,7 +60,7 @@ TEST_P(ListTest, LinksStayConsistentThroughInsertAndRemove) {
   EXPECT_TRUE(contents(l).empty());
 
   list_elem_t *two = list_append(l, tag(2));
-  list_insert(l, nullptr, tag(1));        // head
+  list_insert(l, nullptr, tag(1));                  // head
   list_elem_t *four = list_insert(l, two, tag(4));  // after the last: new last
   list_elem_t *three = list_insert(l, two, tag(3));
   EXPECT_EQ(contents(l), (V{1, 2, 3, 4}));
@@ -93,8 +93,8 @@ TEST_P(ListTest, AttributesAndConcatenation) {
   list_append(narrow, tag(0));
   list_concat(narrow, wide);  // copies data and the first 4 attribute bytes
   EXPECT_EQ(contents(narrow), (V{0, 1, 2}));
-  list_elem_t *copy = list_next(narrow, list_next(narrow, nullptr, nullptr),
-                                nullptr);
+  list_elem_t *copy =
+      list_next(narrow, list_next(narrow, nullptr, nullptr), nullptr);
   EXPECT_EQ(std::memcmp(list_get_attrs(narrow, copy, &size), "ABCD", 4), 0);
   EXPECT_EQ(size, 4u);
 
@@ -261,10 +261,9 @@ void expect_sorts(std::vector<T> v, const char *what) {
   std::stable_sort(want.begin(), want.end());
   SortContext ctx;
   ks_qsort(v.data(), v.size(), sizeof(T), compare_keys<T>, &ctx);
-  ASSERT_TRUE(std::equal(v.begin(), v.end(), want.begin(),
-                         [](const T &a, const T &b) {
-                           return !(a < b) && !(b < a);
-                         }))
+  ASSERT_TRUE(
+      std::equal(v.begin(), v.end(), want.begin(),
+                 [](const T &a, const T &b) { return !(a < b) && !(b < a); }))
       << what << " n=" << v.size() << " size=" << sizeof(T);
   // Every shape stays n log n: a quicksort fooled by its input goes
   // quadratic long before it sorts wrongly.
@@ -278,8 +277,7 @@ template <typename T, typename Make>
 void sort_shapes(Make make) {
   std::mt19937 rng(7);
   for (size_t n : {0, 1, 2, 3, 4, 5, 6, 7, 8, 13, 64, 1000, 20000}) {
-    std::vector<T> random(n), sorted(n), reversed(n), same(n), dups(n),
-        pipe(n);
+    std::vector<T> random(n), sorted(n), reversed(n), same(n), dups(n), pipe(n);
     for (size_t i = 0; i < n; ++i) {
       random[i] = make(rng());
       sorted[i] = make(static_cast<uint32_t>(i));

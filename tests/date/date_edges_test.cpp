@@ -36,7 +36,8 @@ TEST_F(DateEdges, NowIsListedWithItsTimeOfDay) {
     strftime(want, sizeof want, "%b %d %H:%M", &tm);
   }
   EXPECT_EQ(got, want);
-  EXPECT_EQ(std::string(date_fmt_ls_date_time(now + 86400)).find(':'), std::string::npos)
+  EXPECT_EQ(std::string(date_fmt_ls_date_time(now + 86400)).find(':'),
+            std::string::npos)
       << "a future time takes the year form";
 }
 

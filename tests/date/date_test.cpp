@@ -2,8 +2,8 @@
 // Inputs that depend on the current date are built from the real clock.
 #include <gtest/gtest.h>
 #include <orvexks/date.h>
-#include "date/date_internal.h"
 #include <orvexks/stg.h>
+#include "date/date_internal.h"
 
 #include <clocale>
 #include <cstdlib>
@@ -21,7 +21,8 @@ void use_zone(const char *tz) {
   tzset();
 }
 
-time_t utc_time(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
+time_t utc_time(int year, int month, int day, int hour = 0, int minute = 0,
+                int second = 0) {
   struct tm tm = {};
   tm.tm_year = year - 1900;
   tm.tm_mon = month - 1;
@@ -81,8 +82,9 @@ TEST(DateStyle, EnvironmentZeroSelectsClassicStyleOnFirstUse) {
         setenv("QUILL_ISO_DATE_FMT", "0", 1);
         use_zone("UTC0");
         setlocale(LC_ALL, "C");
-        bool ok = date_fmt_get_default_date_style() == DATE_STYLE_CLASSIC &&
-                  strcmp(date_fmt_token_date_time(86400), "02-Jan-70.00:00:00") == 0;
+        bool ok =
+            date_fmt_get_default_date_style() == DATE_STYLE_CLASSIC &&
+            strcmp(date_fmt_token_date_time(86400), "02-Jan-70.00:00:00") == 0;
         exit(ok ? 3 : 4);
       },
       testing::ExitedWithCode(3), "");
@@ -91,7 +93,8 @@ TEST(DateStyle, EnvironmentZeroSelectsClassicStyleOnFirstUse) {
         setenv("QUILL_ISO_DATE_FMT", "1", 1);
         use_zone("UTC0");
         bool ok = date_fmt_get_default_date_style() == DATE_STYLE_ISO &&
-                  strcmp(date_fmt_token_date_time(86400), "1970-01-02T00:00:00Z") == 0;
+                  strcmp(date_fmt_token_date_time(86400),
+                         "1970-01-02T00:00:00Z") == 0;
         exit(ok ? 3 : 4);
       },
       testing::ExitedWithCode(3), "");
@@ -110,7 +113,8 @@ TEST_F(DateTest, SetStyleReturnsThePreviousOne) {
 TEST_F(DateTest, ClassicTokens) {
   time_t t = utc_time(2024, 1, 3, 9, 5, 7);
   auto general = [t](int variant, int utc, int pname) {
-    char *text = date_fmt_token_general(t, variant, DATE_STYLE_CLASSIC, 42, utc, pname);
+    char *text =
+        date_fmt_token_general(t, variant, DATE_STYLE_CLASSIC, 42, utc, pname);
     std::string copy = text != nullptr ? text : "(null)";
     stg_free(text);
     return copy;
@@ -125,7 +129,8 @@ TEST_F(DateTest, ClassicTokens) {
 
 TEST_F(DateTest, IsoTokensInUtc) {
   time_t t = utc_time(2024, 1, 3, 9, 5, 7);
-  char *text = date_fmt_token_general(t, DATE_TOKEN_DATE_TIME_USEC, DATE_STYLE_ISO, 42, 0, 0);
+  char *text = date_fmt_token_general(t, DATE_TOKEN_DATE_TIME_USEC,
+                                      DATE_STYLE_ISO, 42, 0, 0);
   EXPECT_STREQ(text, "2024-01-03T09:05:07.000042Z");
   stg_free(text);
   EXPECT_STREQ(date_fmt_token_date_time(86400), "1970-01-02T00:00:00Z");
@@ -149,7 +154,8 @@ TEST_F(DateTest, ShortTokenOfARecentTimeHasNoYear) {
   EXPECT_EQ(date_fmt_token_short_date_time(t), gm_format("--%m-%dT%H:%M", t));
   date_fmt_set_default_style(DATE_STYLE_CLASSIC);
   EXPECT_EQ(date_fmt_token_short_date_time(t), gm_format("%d-%b.%H:%M", t));
-  EXPECT_EQ(date_fmt_token_short_date_time(t + 86400), gm_format("%d-%b-%Y", t + 86400));
+  EXPECT_EQ(date_fmt_token_short_date_time(t + 86400),
+            gm_format("%d-%b-%Y", t + 86400));
 }
 
 TEST_F(DateTest, TokenFailures) {
@@ -177,13 +183,15 @@ TEST_F(DateTest, TokenTextsBelongToTheCallingThread) {
   }
   for (auto &th : threads) th.join();
   EXPECT_STREQ(mine, "1970-01-02");
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(seen[i], "1970-01-0" + std::to_string(i + 3));
+  for (int i = 0; i < 4; ++i)
+    EXPECT_EQ(seen[i], "1970-01-0" + std::to_string(i + 3));
 }
 
 // ---- Local-time forms.
 
 TEST_F(DateTest, LocalTimeForms) {
-  EXPECT_STREQ(date_fmt_long_date_time(86400), "Friday, January 02, 1970 00:00:00");
+  EXPECT_STREQ(date_fmt_long_date_time(86400),
+               "Friday, January 02, 1970 00:00:00");
   EXPECT_STREQ(date_fmt_short_date_time(86400 + 3723), "01/02/70 01:02:03");
   EXPECT_STREQ(date_fmt_short_date(86400), "01/02/70");
   EXPECT_STREQ(date_fmt_short_time(86400 + 3723), "01:02:03");
@@ -207,7 +215,8 @@ TEST_F(DateTest, OneYearAgoFollowsTheLeapCycle) {
       {utc_time(2026, 7, 1), kYear},   // cycles 2 and 3
       {utc_time(2027, 1, 1), kYear},
   };
-  for (const auto &c : cases) EXPECT_EQ(date_one_year_ago(c.t), c.t - c.back) << c.t;
+  for (const auto &c : cases)
+    EXPECT_EQ(date_one_year_ago(c.t), c.t - c.back) << c.t;
 }
 
 TEST_F(DateTest, TimeOfDayAndBrokenDownTimes) {
@@ -247,7 +256,8 @@ TEST(DateConversion, UtcFieldsMatchTheCLibrary) {
     tm.tm_sec = pick(-100, 100);
     struct tm copy = tm;
     ASSERT_EQ(ksi_date_timegm(&tm), timegm(&copy))
-        << tm.tm_year << ' ' << tm.tm_mon << ' ' << tm.tm_mday << ' ' << tm.tm_hour;
+        << tm.tm_year << ' ' << tm.tm_mon << ' ' << tm.tm_mday << ' '
+        << tm.tm_hour;
   }
 }
 
@@ -288,7 +298,8 @@ TEST_F(DateTest, NumericParsing) {
   EXPECT_EQ(date_numeric_str_to_time(6, "-5", &t), 1);
   EXPECT_EQ(t, -5);
   t = 7;
-  for (const char *bad : {"24010", "2401a3", "240103-0905", "240103.09050", ""}) {
+  for (const char *bad :
+       {"24010", "2401a3", "240103-0905", "240103.09050", ""}) {
     EXPECT_EQ(date_numeric_str_to_time(0, bad, &t), 0) << bad;
   }
   EXPECT_EQ(date_numeric_str_to_time(8, "240103.0905", &t), 0);
@@ -335,11 +346,29 @@ TEST_F(DateTest, ClassicTwoDigitYear69MeansTheSixties) {
 }
 
 TEST_F(DateTest, ClassicMalformedTexts) {
-  for (const char *bad :
-       {"", "   ", "29-feb-23", "32-jan-70", "31-apr-70", "0-jan-70", "01-foo-70", "01-jan-123",
-        "01-jan-1968", "01-jan-70 junk", "01-jan-70.", "01-jan-70.12", "24:00", "12:60",
-        "12:30:60", "12:30UTC+", "12:30UTC+24", "12:30UTC+1:5", "123:00", "01--jan-70",
-        "01-jan-", "tomorrow", "01-jan-70.12:00:00.5"}) {
+  for (const char *bad : {"",
+                          "   ",
+                          "29-feb-23",
+                          "32-jan-70",
+                          "31-apr-70",
+                          "0-jan-70",
+                          "01-foo-70",
+                          "01-jan-123",
+                          "01-jan-1968",
+                          "01-jan-70 junk",
+                          "01-jan-70.",
+                          "01-jan-70.12",
+                          "24:00",
+                          "12:60",
+                          "12:30:60",
+                          "12:30UTC+",
+                          "12:30UTC+24",
+                          "12:30UTC+1:5",
+                          "123:00",
+                          "01--jan-70",
+                          "01-jan-",
+                          "tomorrow",
+                          "01-jan-70.12:00:00.5"}) {
     EXPECT_EQ(parse(bad), kFailed) << '"' << bad << '"';
   }
   time_t t = 5;
@@ -362,11 +391,13 @@ TEST_F(DateTest, ClassicYearAndWeekdayInference) {
   EXPECT_EQ(parse(day_month(today).c_str(), 0), today);
   EXPECT_EQ(parse(day_month(today).c_str(), 1), today);
   if (gm_format("%d%m", tomorrow) != "2902") {
-    EXPECT_EQ(parse(day_month(tomorrow).c_str(), 0), year_shifted(tomorrow, -1));
+    EXPECT_EQ(parse(day_month(tomorrow).c_str(), 0),
+              year_shifted(tomorrow, -1));
   }
   EXPECT_EQ(parse(day_month(tomorrow).c_str(), 1), tomorrow);
   if (gm_format("%d%m", yesterday) != "2902") {
-    EXPECT_EQ(parse(day_month(yesterday).c_str(), 1), year_shifted(yesterday, 1));
+    EXPECT_EQ(parse(day_month(yesterday).c_str(), 1),
+              year_shifted(yesterday, 1));
   }
   EXPECT_EQ(parse(day_month(yesterday).c_str(), 0), yesterday);
 
@@ -381,10 +412,11 @@ TEST_F(DateTest, ClassicYearAndWeekdayInference) {
 
 TEST_F(DateTest, IsoCompleteForms) {
   time_t day2 = 86400;
-  for (const char *text : {"1970-01-02T00:00:00Z", "19700102T000000Z", "1970-01-02",
-                           "19700102", "1970-002", "1970002", "700102", "70002",
-                           "1970-01-01T24:00", "1970-01-02T02:00+02:00", "1970-01-01T1900-0500",
-                           "1970-01-02T00:00:00.999999Z", "1970-01-02T02+02"}) {
+  for (const char *text :
+       {"1970-01-02T00:00:00Z", "19700102T000000Z", "1970-01-02", "19700102",
+        "1970-002", "1970002", "700102", "70002", "1970-01-01T24:00",
+        "1970-01-02T02:00+02:00", "1970-01-01T1900-0500",
+        "1970-01-02T00:00:00.999999Z", "1970-01-02T02+02"}) {
     EXPECT_EQ(parse(text), day2) << text;
   }
   EXPECT_EQ(parse("20"), utc_time(2000, 1, 1));
@@ -458,22 +490,45 @@ TEST_F(DateTest, IsoInferenceInBothDirections) {
 }
 
 TEST_F(DateTest, IsoMalformedTexts) {
-  for (const char *bad :
-       {"2024-13-01", "2024-00-10", "2024-01-32", "1870-01-01", "2124-01-01", "2024-W05-3",
-        "2024W053", "-W05", "-W-8", "2024-367", "2024-01-15T25:00", "T10:60", "T10:00:61",
-        "2024-01-15T10:00+24:00", "2024-01-15T10:00+05:60", "2024-01-15 10:00", "2024-01-15T",
-        "2024-01-15X", "--13", "1969-12-31T23:59:59Z", "2024-01-15T10:00:00.12345",
-        "2024-01-15T10:00.123456", "123", "----01", "2024-1-5", "T1", "+05", "Z"}) {
+  for (const char *bad : {"2024-13-01",
+                          "2024-00-10",
+                          "2024-01-32",
+                          "1870-01-01",
+                          "2124-01-01",
+                          "2024-W05-3",
+                          "2024W053",
+                          "-W05",
+                          "-W-8",
+                          "2024-367",
+                          "2024-01-15T25:00",
+                          "T10:60",
+                          "T10:00:61",
+                          "2024-01-15T10:00+24:00",
+                          "2024-01-15T10:00+05:60",
+                          "2024-01-15 10:00",
+                          "2024-01-15T",
+                          "2024-01-15X",
+                          "--13",
+                          "1969-12-31T23:59:59Z",
+                          "2024-01-15T10:00:00.12345",
+                          "2024-01-15T10:00.123456",
+                          "123",
+                          "----01",
+                          "2024-1-5",
+                          "T1",
+                          "+05",
+                          "Z"}) {
     EXPECT_EQ(parse(bad), kFailed) << bad;
   }
 }
 
 TEST_F(DateTest, UsageText) {
-  EXPECT_STREQ(date_usage_date_time(),
-               "<date-time> = <date>.<time> | <date> | <time> | \"now\" | \"none\"\n"
-               "<date>      = d[d]-<month>[-[yy]yy] | <day-of-week> | \"today\" | "
-               "\"yesterday\"\n"
-               "<time>      = h[h]:m[m][:s[s]][UTC[+|-][h[h][:mm]]] (24-hour time)\n");
+  EXPECT_STREQ(
+      date_usage_date_time(),
+      "<date-time> = <date>.<time> | <date> | <time> | \"now\" | \"none\"\n"
+      "<date>      = d[d]-<month>[-[yy]yy] | <day-of-week> | \"today\" | "
+      "\"yesterday\"\n"
+      "<time>      = h[h]:m[m][:s[s]][UTC[+|-][h[h][:mm]]] (24-hour time)\n");
   EXPECT_EQ(_date_ks_msg_table_adr(), date_ks_msg_table_adr());
 }
 
@@ -486,9 +541,11 @@ TEST_F(DateTest, ConcurrentParsingAndFormatting) {
       for (int round = 0; round < 200; ++round) {
         time_t t = 0;
         if (date_str_to_time("02-jan-70", &t) != 0 || t != 86400) ++failures[i];
-        if (date_str_to_time("1970-01-02T00:00:00Z", &t) != 0 || t != 86400) ++failures[i];
+        if (date_str_to_time("1970-01-02T00:00:00Z", &t) != 0 || t != 86400)
+          ++failures[i];
         char *text = date_fmt_token_general(86400, 0, 0, 0, 1, 0);
-        if (text == nullptr || strcmp(text, "1970-01-02T00:00:00Z") != 0) ++failures[i];
+        if (text == nullptr || strcmp(text, "1970-01-02T00:00:00Z") != 0)
+          ++failures[i];
         stg_free(text);
       }
     });

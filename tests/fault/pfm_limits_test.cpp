@@ -29,7 +29,8 @@ TEST_F(PfmLimits, InhibitFlagLeavesTheCountsAsTheyWereAtArming) {
   volatile int tripped = 0;
   rec.status = setjmp(rec.jmpbuf);
   if (pfm_cleanup_start(&rec, 1) == 0) {
-    EXPECT_EQ(pfm_inhibit_count(), entry) << "the flag must not leave the region inhibited";
+    EXPECT_EQ(pfm_inhibit_count(), entry)
+        << "the flag must not leave the region inhibited";
     EXPECT_EQ(pfm_inhibit_suspend_count(), 0u);
     EXPECT_EQ(rec.inh, static_cast<int32_t>(entry));
     EXPECT_EQ(ksi_pfm_state()->cl_rec_root, &rec);
@@ -50,7 +51,8 @@ TEST_F(PfmLimits, SuspendCountChangesOnlyThroughRecords) {
   EXPECT_EQ(pfm_inhibit_suspend_count(), 0u);
   pfm_inhibit_suspend();
   pfm_inhibit_suspend();
-  EXPECT_EQ(pfm_inhibit_suspend_count(), 0u) << "suspend is a delivery check only";
+  EXPECT_EQ(pfm_inhibit_suspend_count(), 0u)
+      << "suspend is a delivery check only";
   pfm_enable_suspend();
   EXPECT_EQ(pfm_inhibit_suspend_count(), 0u);
 
@@ -88,7 +90,8 @@ void suspend_count_below_the_record() {
 }
 
 TEST_F(PfmLimits, SuspendCountBelowTheRecordsAborts) {
-  EXPECT_EXIT(suspend_count_below_the_record(), testing::KilledBySignal(SIGABRT),
+  EXPECT_EXIT(suspend_count_below_the_record(),
+              testing::KilledBySignal(SIGABRT),
               "pfm_inh_susp >= cl_rec->inh_susp");
 }
 
@@ -107,7 +110,8 @@ void suspend_operations_deliver() {
 }
 
 TEST_F(PfmLimits, SuspendIsADeliveryCheck) {
-  EXPECT_EXIT(suspend_operations_deliver(), testing::ExitedWithCode(0), "delivered 12\n");
+  EXPECT_EXIT(suspend_operations_deliver(), testing::ExitedWithCode(0),
+              "delivered 12\n");
 }
 
 // A posted status is taken once: the raise that delivers it clears it. Were
@@ -120,7 +124,8 @@ void posted_status_taken_once() {
   rec.status = setjmp(rec.jmpbuf);
   if (rec.status != 0) raises = raises + 1;
   if (raises > 1) {
-    fprintf(stderr, "status %d raised again: it was left pending\n", rec.status);
+    fprintf(stderr, "status %d raised again: it was left pending\n",
+            rec.status);
     exit(3);
   }
   if (pfm_cleanup_start(&rec, 0) == 0) {
@@ -138,12 +143,15 @@ void posted_status_taken_once() {
 }
 
 TEST_F(PfmLimits, PostedStatusIsTakenExactlyOnce) {
-  EXPECT_EXIT(posted_status_taken_once(), testing::ExitedWithCode(0), "taken 1 time\\(s\\)\n");
+  EXPECT_EXIT(posted_status_taken_once(), testing::ExitedWithCode(0),
+              "taken 1 time\\(s\\)\n");
 }
 
 TEST_F(PfmLimits, SignalNumbersRunFromOneToThirtyOne) {
-  pfm_signal_t ign = reinterpret_cast<pfm_signal_t>(reinterpret_cast<void (*)(void)>(SIG_IGN));
-  pfm_signal_t err = reinterpret_cast<pfm_signal_t>(reinterpret_cast<void (*)(void)>(SIG_ERR));
+  pfm_signal_t ign =
+      reinterpret_cast<pfm_signal_t>(reinterpret_cast<void (*)(void)>(SIG_IGN));
+  pfm_signal_t err =
+      reinterpret_cast<pfm_signal_t>(reinterpret_cast<void (*)(void)>(SIG_ERR));
   for (int sig : {0, 32, 33, -1}) EXPECT_EQ(pfm_signal(sig, ign), err) << sig;
   for (int sig : {1, 31}) {
     pfm_signal_t old = pfm_signal(sig, ign);

@@ -35,7 +35,8 @@ namespace {
 constexpr int kPatienceMs = 5000;
 
 pfm_signal_t c_value(void (*handler)(int)) {
-  return reinterpret_cast<pfm_signal_t>(reinterpret_cast<void (*)(void)>(handler));
+  return reinterpret_cast<pfm_signal_t>(
+      reinterpret_cast<void (*)(void)>(handler));
 }
 
 void put(const char *text) {
@@ -67,7 +68,8 @@ uint32_t raise_taken_after(int sig) {
 }
 
 void wait_until(const std::atomic<int> &value, int wanted) {
-  for (int i = 0; i < kPatienceMs && value.load() != wanted; ++i) qmthread_sleep(1);
+  for (int i = 0; i < kPatienceMs && value.load() != wanted; ++i)
+    qmthread_sleep(1);
 }
 
 class PfmSignal : public testing::Test {
@@ -119,8 +121,10 @@ void interrupt_during_select(int sig) {
 }
 
 TEST_F(PfmSignal, InterruptsDuringSelectBecomeRaisesOfStatus4) {
-  EXPECT_EXIT(interrupt_during_select(SIGINT), testing::ExitedWithCode(0), "^caught 4;$");
-  EXPECT_EXIT(interrupt_during_select(SIGTERM), testing::ExitedWithCode(0), "^caught 4;$");
+  EXPECT_EXIT(interrupt_during_select(SIGINT), testing::ExitedWithCode(0),
+              "^caught 4;$");
+  EXPECT_EXIT(interrupt_during_select(SIGTERM), testing::ExitedWithCode(0),
+              "^caught 4;$");
 }
 
 std::atomic<int> handled_sig{0};
@@ -175,14 +179,16 @@ void exit_requested_by_a_handler() {
 }
 
 TEST_F(PfmSignal, ExitFromTheDispatcherIsPerformedByTheAttachedThread) {
-  EXPECT_EXIT(exit_requested_by_a_handler(), testing::ExitedWithCode(6), "^h6;$");
+  EXPECT_EXIT(exit_requested_by_a_handler(), testing::ExitedWithCode(6),
+              "^h6;$");
 }
 
 // A forked child takes its own interrupts: the parent, which also handles
 // SIGINT, must not see them.
 void interrupt_in_a_forked_child() {
   pid_t child = fork();
-  if (child == 0) _exit(raise_taken_after(SIGINT) == PFM_STATUS_INTERRUPT ? 0 : 1);
+  if (child == 0)
+    _exit(raise_taken_after(SIGINT) == PFM_STATUS_INTERRUPT ? 0 : 1);
   int status = 0;
   waitpid(child, &status, 0);
   qmthread_sleep(20);
@@ -199,7 +205,8 @@ void interrupt_in_a_forked_child() {
 
 TEST_F(PfmSignal, ForkedChildTakesItsOwnInterrupts) {
 #if KS_UNDER_TSAN
-  GTEST_SKIP() << "ThreadSanitizer refuses new threads after a multi-threaded fork";
+  GTEST_SKIP()
+      << "ThreadSanitizer refuses new threads after a multi-threaded fork";
 #endif
   EXPECT_EXIT(interrupt_in_a_forked_child(), testing::ExitedWithCode(0), "^$");
 }
@@ -235,8 +242,10 @@ void switch_a_queued_signal_to(void (*now)(int)) {
 }
 
 TEST_F(PfmSignal, AQueuedSignalWhoseHandlerChangedIsDropped) {
-  EXPECT_EXIT(switch_a_queued_signal_to(SIG_IGN), testing::ExitedWithCode(1), "^$");
-  EXPECT_EXIT(switch_a_queued_signal_to(SIG_DFL), testing::ExitedWithCode(1), "^$");
+  EXPECT_EXIT(switch_a_queued_signal_to(SIG_IGN), testing::ExitedWithCode(1),
+              "^$");
+  EXPECT_EXIT(switch_a_queued_signal_to(SIG_DFL), testing::ExitedWithCode(1),
+              "^$");
 }
 
 // Without descriptors the delivery pipe cannot be made: signals would be
@@ -291,11 +300,13 @@ void deferred_signals_reach_initial_handlers() {
 
 TEST(PfmDeferredSignals, InterruptsArePassedOnOnlyOnceAnExitIsPending) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(deferred_signals_reach_initial_handlers(), testing::ExitedWithCode(3),
-              "^req;USR1;h3;INT;TERM;returned;$");
+  EXPECT_EXIT(deferred_signals_reach_initial_handlers(),
+              testing::ExitedWithCode(3), "^req;USR1;h3;INT;TERM;returned;$");
 }
 
-void report_exit(int code) { fprintf(stderr, "fn%d type%u;", code, pfm_proc()); }
+void report_exit(int code) {
+  fprintf(stderr, "fn%d type%u;", code, pfm_proc());
+}
 
 // With an exit function of its own, a type-2 process leaves fault
 // management and calls it.
@@ -317,7 +328,8 @@ TEST(PfmDeferredSignals, OwnExitFunctionIsCalledAfterTheHandlers) {
 // ---- The external process type.
 
 void signal_in_external_process() {
-  if (pfm_external_proc_init() != PFM_PROCESS_EXTERNAL || !pfm_in_safe_mode()) exit(1);
+  if (pfm_external_proc_init() != PFM_PROCESS_EXTERNAL || !pfm_in_safe_mode())
+    exit(1);
   pfm_signal(SIGINT, requested_handler);
 }
 
@@ -334,7 +346,8 @@ void exit_in_external_process() {
   sigaction(SIGINT, nullptr, &now);
   qmthread_t attached;
   qmthread_attached_tid(&attached);
-  if (now.sa_handler == SIG_DFL && qmthread_is_null(attached)) put("untouched;");
+  if (now.sa_handler == SIG_DFL && qmthread_is_null(attached))
+    put("untouched;");
   qmthread_enter_critical_section();
   pfm_on_exit(say, const_cast<char *>("x"));
   pfm_exit(3);
@@ -346,10 +359,13 @@ TEST(PfmExternal, NoSignalsAndNoAttachedThread) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(signal_in_external_process(), testing::KilledBySignal(SIGABRT),
               "PFM_ASSERT:\\(!pfm_in_safe_mode\\(\\) \\|\\| "
-              "pfm_is_safemode_signal\\(sig\\)\\) failed: '.*pfm_signals\\.cpp':[0-9]+\n");
-  EXPECT_EXIT(external_type_after_initialisation(), testing::KilledBySignal(SIGABRT),
+              "pfm_is_safemode_signal\\(sig\\)\\) failed: "
+              "'.*pfm_signals\\.cpp':[0-9]+\n");
+  EXPECT_EXIT(external_type_after_initialisation(),
+              testing::KilledBySignal(SIGABRT),
               "PFM_ASSERT:\\(pfm_inited == 0\\) failed");
-  EXPECT_EXIT(pfm_proc_init(PFM_PROCESS_INVALID), testing::KilledBySignal(SIGABRT),
+  EXPECT_EXIT(pfm_proc_init(PFM_PROCESS_INVALID),
+              testing::KilledBySignal(SIGABRT),
               "PFM_ASSERT:\\(proc_type != PFM_PROCESS_INVALID\\) failed");
   EXPECT_EXIT(exit_in_external_process(), testing::ExitedWithCode(0),
               "^untouched;x3;returned;$");

@@ -113,7 +113,8 @@ TEST_F(Pfm, PostedStatusWaitsWhileARaiseModeMutexIsHeld) {
 TEST_F(Pfm, BrokenInvariantsAbort) {
   EXPECT_EXIT(pfm_enable(), testing::KilledBySignal(SIGABRT),
               "PFM_ASSERT:\\(inh_count >=0\\) failed: '.*pfm\\.cpp':[0-9]+\n");
-  EXPECT_EXIT(pfm_proc_asignals(2), testing::KilledBySignal(SIGABRT), "PFM_ASSERT");
+  EXPECT_EXIT(pfm_proc_asignals(2), testing::KilledBySignal(SIGABRT),
+              "PFM_ASSERT");
   EXPECT_EQ(pfm_proc_asignals(SIG_BLOCK), 0);
   EXPECT_EQ(pfm_proc_asignals(SIG_UNBLOCK), 0);
 }
@@ -133,7 +134,8 @@ TEST_F(Pfm, ReleasingARecordThatIsNotInnermostAborts) {
 }
 
 void report_abort(uint32_t code, const char *text) {
-  fprintf(stderr, "hook %X [%s] same=%d\n", code, text, text == pfm_abort_buffer);
+  fprintf(stderr, "hook %X [%s] same=%d\n", code, text,
+          text == pfm_abort_buffer);
 }
 
 void panic_with_hook() {
@@ -145,9 +147,11 @@ TEST_F(Pfm, PanicPrintsStoresAndCallsTheHook) {
   EXPECT_EXIT(panic_with_hook(), testing::KilledBySignal(SIGABRT),
               "\\*\\*\\*ABORT\\*\\*\\*  'x':7\n"
               ".*PFM_ASSERT:\\(\\*\\*\\* Panic \\*\\*\\*\\) failed: 'x':7\n"
-              "hook C5C5DEAD \\[pfm_abort: \\*\\*\\* Panic \\*\\*\\* at 'x':7\\] same=1\n");
-  EXPECT_EXIT(PFM_ASSERT(1 + 1 == 3), testing::KilledBySignal(SIGABRT),
-              "PFM_ASSERT:\\(1 \\+ 1 == 3\\) failed: '.*pfm_test\\.cpp':[0-9]+\n");
+              "hook C5C5DEAD \\[pfm_abort: \\*\\*\\* Panic \\*\\*\\* at "
+              "'x':7\\] same=1\n");
+  EXPECT_EXIT(
+      PFM_ASSERT(1 + 1 == 3), testing::KilledBySignal(SIGABRT),
+      "PFM_ASSERT:\\(1 \\+ 1 == 3\\) failed: '.*pfm_test\\.cpp':[0-9]+\n");
 }
 
 // Each abort path runs inside a protected region with a status posted:
@@ -167,8 +171,8 @@ void abort_with_status_pending(int path) {
 
 TEST_F(Pfm, AnAbortEndsTheProcessWhateverIsPending) {
   for (int path = 0; path < 3; ++path)
-    EXPECT_EXIT(abort_with_status_pending(path), testing::KilledBySignal(SIGABRT),
-                "PFM_ASSERT")
+    EXPECT_EXIT(abort_with_status_pending(path),
+                testing::KilledBySignal(SIGABRT), "PFM_ASSERT")
         << "abort path " << path;
 }
 
@@ -251,7 +255,8 @@ TEST_F(Pfm, NotificationInterruptsSelectOnTheAttachedThread) {
     FD_ZERO(&readable);
     FD_SET(pair[0], &readable);
     timeval timeout{10, 0};
-    result = pfm_select_inhibited(pair[0] + 1, &readable, nullptr, nullptr, &timeout);
+    result = pfm_select_inhibited(pair[0] + 1, &readable, nullptr, nullptr,
+                                  &timeout);
     err = errno;
     pfm_enable();  // takes the posted status
     ADD_FAILURE() << "no raise after select";
@@ -264,7 +269,8 @@ TEST_F(Pfm, NotificationInterruptsSelectOnTheAttachedThread) {
   EXPECT_EQ(err, EINTR);
   qmthread_join(poster, nullptr);
   uint32_t left;
-  EXPECT_LT(recv(pfm_get_notify_channel(), &left, sizeof left, MSG_DONTWAIT), 1);
+  EXPECT_LT(recv(pfm_get_notify_channel(), &left, sizeof left, MSG_DONTWAIT),
+            1);
   close(pair[0]);
   close(pair[1]);
 }
@@ -318,7 +324,8 @@ TEST_F(Pfm, ExitRunsHandlersNewestFirst) {
 // without the fixture's pfm_init.
 TEST(PfmDeferred, ExitReturnsWithTheDefaultExitFunction) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(exit_in_deferred_process(), testing::ExitedWithCode(0), "^c3;returned;$");
+  EXPECT_EXIT(exit_in_deferred_process(), testing::ExitedWithCode(0),
+              "^c3;returned;$");
 }
 
 void wait_for_interrupt() {
@@ -331,17 +338,20 @@ void wait_for_interrupt() {
 }
 
 TEST_F(Pfm, InterruptBecomesARaiseOnTheAttachedThread) {
-  EXPECT_EXIT(wait_for_interrupt(), testing::ExitedWithCode(PFM_STATUS_INTERRUPT), "");
+  EXPECT_EXIT(wait_for_interrupt(),
+              testing::ExitedWithCode(PFM_STATUS_INTERRUPT), "");
 }
 
 TEST_F(Pfm, IgnoredSignalGoesStraightToTheRuntime) {
-  pfm_signal_t old = pfm_signal(SIGINT, reinterpret_cast<pfm_signal_t>(
-                                            reinterpret_cast<void (*)(void)>(SIG_IGN)));
+  pfm_signal_t old =
+      pfm_signal(SIGINT, reinterpret_cast<pfm_signal_t>(
+                             reinterpret_cast<void (*)(void)>(SIG_IGN)));
   struct sigaction now;
   sigaction(SIGINT, nullptr, &now);
   EXPECT_EQ(now.sa_handler, SIG_IGN);
   EXPECT_EQ(pfm_signal(SIGINT, old),
-            reinterpret_cast<pfm_signal_t>(reinterpret_cast<void (*)(void)>(SIG_IGN)));
+            reinterpret_cast<pfm_signal_t>(
+                reinterpret_cast<void (*)(void)>(SIG_IGN)));
   EXPECT_EQ(pfm_proc(), PFM_PROCESS_DEFAULT);
   EXPECT_EQ(pfm_in_safe_mode(), 0);
 }

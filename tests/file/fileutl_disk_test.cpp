@@ -26,8 +26,9 @@ class FileutlDisk : public ::testing::Test {
   static void SetUpTestSuite() {
     char tmpl[] = "/tmp/fileutl_disk_XXXXXX";
     root_ = mkdtemp(tmpl);
-    for (const char *dir : {"/hostdata", "/hostdata/var", "/hostdata/var/config", "/share",
-                            "/share/sub", "/other", "/bin", "/cwd", "/cwd/dironly", "/Mixed"})
+    for (const char *dir :
+         {"/hostdata", "/hostdata/var", "/hostdata/var/config", "/share",
+          "/share/sub", "/other", "/bin", "/cwd", "/cwd/dironly", "/Mixed"})
       mkdir((root_ + dir).c_str(), 0755);
     host_ = sysutl_myhostname();
     std::ofstream(root_ + "/registry.ini")
@@ -43,14 +44,17 @@ class FileutlDisk : public ::testing::Test {
     EXPECT_EQ(std::system(cmd.c_str()), 0);
   }
 
-  void SetUp() override { ASSERT_NE(getcwd(saved_cwd_, sizeof saved_cwd_), nullptr); }
+  void SetUp() override {
+    ASSERT_NE(getcwd(saved_cwd_, sizeof saved_cwd_), nullptr);
+  }
   void TearDown() override { ASSERT_EQ(chdir(saved_cwd_), 0); }
 
   static std::string alternate_names() {
     return root_ + "/hostdata/var/config/alternate_hostnames";
   }
   static void write_alternate_names() {
-    std::ofstream(alternate_names()) << "alias-one.invalid\r\nAlias-Two.invalid\n";
+    std::ofstream(alternate_names())
+        << "alias-one.invalid\r\nAlias-Two.invalid\n";
   }
   static void touch(const std::string &path, mode_t mode = 0644) {
     std::ofstream(path) << "x";
@@ -67,7 +71,8 @@ std::string FileutlDisk::root_, FileutlDisk::host_;
 
 TEST_F(FileutlDisk, UncNamesOfSharesAndDrives) {
   char out[512];
-  ASSERT_EQ(fileutl_unc_pn((root_ + "/share/sub/f").c_str(), out, sizeof out), 0);
+  ASSERT_EQ(fileutl_unc_pn((root_ + "/share/sub/f").c_str(), out, sizeof out),
+            0);
   EXPECT_EQ(std::string(out), unc("data\\sub\\f"));
   // The share's directory is matched without regard to case, at a boundary.
   ASSERT_EQ(fileutl_unc_pn((root_ + "/SHARE/x").c_str(), out, sizeof out), 0);
@@ -100,7 +105,8 @@ TEST_F(FileutlDisk, UncNamesOfSharesAndDrives) {
 
   char small[8];
   errno = 0;
-  EXPECT_EQ(fileutl_unc_pn((root_ + "/share/sub/f").c_str(), small, sizeof small), 1);
+  EXPECT_EQ(
+      fileutl_unc_pn((root_ + "/share/sub/f").c_str(), small, sizeof small), 1);
   EXPECT_EQ(errno, ENAMETOOLONG);
 }
 
@@ -114,7 +120,8 @@ TEST_F(FileutlDisk, WhereAPathLives) {
   errno = 0;
   EXPECT_EQ(fileutl_where("\\\\nohost.invalid\\s\\x", out, sizeof out), 1);
   EXPECT_EQ(errno, EINVAL);
-  EXPECT_EQ(fileutl_where("n:\\x", out, sizeof out), 1);  // another host's drive
+  EXPECT_EQ(fileutl_where("n:\\x", out, sizeof out),
+            1);  // another host's drive
   EXPECT_EQ(fileutl_where(unc("nosuchshare\\x").c_str(), out, sizeof out), 1);
   EXPECT_EQ(errno, EINVAL);
 
@@ -123,32 +130,45 @@ TEST_F(FileutlDisk, WhereAPathLives) {
   ASSERT_EQ(fileutl_path_host("/x", out, sizeof out), 0);
   EXPECT_EQ(std::string(out), host_);
   int equal = -1;
-  ASSERT_EQ(fileutl_path_host_cmp(("\\\\" + host_ + "\\data").c_str(), nullptr, &equal), 0);
+  ASSERT_EQ(fileutl_path_host_cmp(("\\\\" + host_ + "\\data").c_str(), nullptr,
+                                  &equal),
+            0);
   EXPECT_EQ(equal, 1);
-  ASSERT_EQ(fileutl_path_host_cmp("\\\\otherhost\\d", "OTHERHOST:/x", &equal), 0);
+  ASSERT_EQ(fileutl_path_host_cmp("\\\\otherhost\\d", "OTHERHOST:/x", &equal),
+            0);
   EXPECT_EQ(equal, 1);
   EXPECT_EQ(fileutl_path_host_cmp("\\\\\\x", nullptr, &equal), -1);
 
   int is_local = -1;
-  ASSERT_EQ(fileutl_get_local_path(unc("data\\f").c_str(), &is_local, out, sizeof out), 0);
+  ASSERT_EQ(fileutl_get_local_path(unc("data\\f").c_str(), &is_local, out,
+                                   sizeof out),
+            0);
   EXPECT_EQ(is_local, 1);
   EXPECT_EQ(std::string(out), root_ + "/share\\f");
-  ASSERT_EQ(fileutl_get_local_path("\\\\nohost.invalid\\s", &is_local, out, sizeof out), 0);
+  ASSERT_EQ(fileutl_get_local_path("\\\\nohost.invalid\\s", &is_local, out,
+                                   sizeof out),
+            0);
   EXPECT_EQ(is_local, 0);
 
-  ASSERT_EQ(fileutl_path_locate(name.c_str(), host, sizeof host, local, sizeof local, orig,
-                                sizeof orig), 0);
+  ASSERT_EQ(fileutl_path_locate(name.c_str(), host, sizeof host, local,
+                                sizeof local, orig, sizeof orig),
+            0);
   EXPECT_EQ(std::string(host), host_);
   EXPECT_EQ(std::string(local), root_ + "/share\\a\\b");
   EXPECT_EQ(std::string(orig), name);
   errno = 0;
-  EXPECT_EQ(fileutl_path_locate(("\\\\" + host_).c_str(), host, sizeof host, local,
-                                sizeof local, orig, sizeof orig), 1);
+  EXPECT_EQ(fileutl_path_locate(("\\\\" + host_).c_str(), host, sizeof host,
+                                local, sizeof local, orig, sizeof orig),
+            1);
   EXPECT_EQ(errno, EINVAL);
-  EXPECT_EQ(fileutl_path_locate(name.c_str(), host, sizeof host, local, 8, orig, sizeof orig), 1);
+  EXPECT_EQ(fileutl_path_locate(name.c_str(), host, sizeof host, local, 8, orig,
+                                sizeof orig),
+            1);
   EXPECT_EQ(errno, ENAMETOOLONG);
 
-  ASSERT_EQ(fileutl_get_location(name.c_str(), host, sizeof host, local, sizeof local), 0);
+  ASSERT_EQ(fileutl_get_location(name.c_str(), host, sizeof host, local,
+                                 sizeof local),
+            0);
   EXPECT_STREQ(host, "");
   EXPECT_EQ(std::string(local), root_ + "/share\\a\\b");
 }
@@ -187,7 +207,8 @@ TEST_F(FileutlDisk, ProgramFiles) {
   touch(cwd + "/local", 0755);
   touch(bin + "/local", 0755);
   mkdir((cwd + "/tool").c_str(), 0755);  // a directory is no program
-  const std::string saved_path = getenv("PATH") != nullptr ? getenv("PATH") : "";
+  const std::string saved_path =
+      getenv("PATH") != nullptr ? getenv("PATH") : "";
   setenv("PATH", ("/nonexistent::" + bin).c_str(), 1);
   ASSERT_EQ(chdir(cwd.c_str()), 0);
 
@@ -196,16 +217,22 @@ TEST_F(FileutlDisk, ProgramFiles) {
     int not_found;
   };
   const Row rows[] = {
-      {"tool", bin + "/tool", 0},          {"script", bin + "/script.bat", 0},
-      {"file.txt", bin + "/file.txt", 0},  {"local", cwd + "/local", 0},
-      {"nosuch", "nosuch", 1},             {bin + "/script", bin + "/script.bat", 0},
-      {bin + "/file.txt", bin + "/file.txt", 1},  // a suffix and a directory: no search
+      {"tool", bin + "/tool", 0},
+      {"script", bin + "/script.bat", 0},
+      {"file.txt", bin + "/file.txt", 0},
+      {"local", cwd + "/local", 0},
+      {"nosuch", "nosuch", 1},
+      {bin + "/script", bin + "/script.bat", 0},
+      {bin + "/file.txt", bin + "/file.txt",
+       1},  // a suffix and a directory: no search
       {bin + "/nosuch", bin + "/nosuch", 1},
   };
   for (const Row &r : rows) {
     char out[512];
     int not_found = -1;
-    ASSERT_EQ(fileutl_expand_prog_pn(r.prog.c_str(), &not_found, out, sizeof out), 0) << r.prog;
+    ASSERT_EQ(
+        fileutl_expand_prog_pn(r.prog.c_str(), &not_found, out, sizeof out), 0)
+        << r.prog;
     EXPECT_EQ(std::string(out), r.expect) << r.prog;
     EXPECT_EQ(not_found, r.not_found) << r.prog;
   }
@@ -221,12 +248,18 @@ TEST_F(FileutlDisk, NamesAsStoredOnDisk) {
   touch(root_ + "/Mixed/Case.TXT");
   ASSERT_EQ(symlink((root_ + "/Mixed").c_str(), (root_ + "/link").c_str()), 0);
   char out[512];
-  ASSERT_EQ(fileutl_get_true_pname((root_ + "/mixed\\case.txt").c_str(), sizeof out, out), 0);
+  ASSERT_EQ(fileutl_get_true_pname((root_ + "/mixed\\case.txt").c_str(),
+                                   sizeof out, out),
+            0);
   EXPECT_EQ(std::string(out), root_ + "/Mixed\\Case.TXT");
-  ASSERT_EQ(fileutl_get_true_pname((root_ + "/LINK/./CASE.txt").c_str(), sizeof out, out), 0);
+  ASSERT_EQ(fileutl_get_true_pname((root_ + "/LINK/./CASE.txt").c_str(),
+                                   sizeof out, out),
+            0);
   EXPECT_EQ(std::string(out), root_ + "/link/./Case.TXT");
   errno = 0;
-  EXPECT_EQ(fileutl_get_true_pname((root_ + "/Mixed/none").c_str(), sizeof out, out), 1);
+  EXPECT_EQ(
+      fileutl_get_true_pname((root_ + "/Mixed/none").c_str(), sizeof out, out),
+      1);
   EXPECT_EQ(errno, ENOENT);
   ASSERT_EQ(chdir(root_.c_str()), 0);
   ASSERT_EQ(fileutl_get_true_pname("MIXED", sizeof out, out), 0);
@@ -234,7 +267,9 @@ TEST_F(FileutlDisk, NamesAsStoredOnDisk) {
   const std::string huge_component = root_ + "/" + std::string(5000, 'n');
   EXPECT_EQ(fileutl_get_true_pname(huge_component.c_str(), sizeof out, out), 1);
   char small[8];
-  EXPECT_EQ(fileutl_get_true_pname((root_ + "/Mixed").c_str(), sizeof small, small), 1);
+  EXPECT_EQ(
+      fileutl_get_true_pname((root_ + "/Mixed").c_str(), sizeof small, small),
+      1);
   EXPECT_EQ(errno, ENAMETOOLONG);
   char in_place[1100];
   std::snprintf(in_place, sizeof in_place, "%s/mixed/case.txt", root_.c_str());
@@ -242,7 +277,8 @@ TEST_F(FileutlDisk, NamesAsStoredOnDisk) {
   EXPECT_EQ(std::string(in_place), root_ + "/Mixed/Case.TXT");
   // Through the share table: the host and share are kept as written.
   touch(root_ + "/share/Stored");
-  ASSERT_EQ(fileutl_get_true_pname(unc("data\\stored").c_str(), sizeof out, out), 0);
+  ASSERT_EQ(
+      fileutl_get_true_pname(unc("data\\stored").c_str(), sizeof out, out), 0);
   EXPECT_EQ(std::string(out), unc("data\\Stored"));
 }
 
@@ -262,7 +298,8 @@ TEST_F(FileutlDisk, FullPathNamesAreTextual) {
   ASSERT_EQ(fileutl_abspn("tolib/..", out, sizeof out), 0);
   EXPECT_EQ(std::string(out), root_);
   errno = 0;
-  EXPECT_EQ(fileutl_abspn("q:\\x", out, sizeof out), -1);  // a drive not in the table
+  EXPECT_EQ(fileutl_abspn("q:\\x", out, sizeof out),
+            -1);  // a drive not in the table
   EXPECT_EQ(errno, ENOENT);
   EXPECT_EQ(fileutl_abspn("x", out, 4), -1);
   EXPECT_EQ(errno, ENAMETOOLONG);

@@ -24,10 +24,11 @@ std::string absolute(const char *path, const char *cwd, size_t size = 256) {
   return r != nullptr ? r : "(null)";
 }
 
-std::string relative(const char *path, const char *base, int dot = 0, int forward = 0,
-                     int max_up = 0, size_t size = 256) {
+std::string relative(const char *path, const char *base, int dot = 0,
+                     int forward = 0, int max_up = 0, size_t size = 256) {
   char out[256];
-  const char *r = fileutl_make_rel_pn(out, size, path, base, dot, forward, max_up);
+  const char *r =
+      fileutl_make_rel_pn(out, size, path, base, dot, forward, max_up);
   return r != nullptr ? r : "(null)";
 }
 
@@ -37,15 +38,15 @@ TEST(FileutlForms, Predicates) {
     int drive, drive_style, abs, unc, root;
   };
   const Row rows[] = {
-      {"", 0, 0, 0, 0, 0},          {"C:", 1, 0, 0, 0, 0},
-      {"C:x", 1, 1, 0, 0, 0},       {"C:\\", 1, 1, 1, 0, 1},
-      {"C:/\\", 1, 1, 1, 0, 1},     {"C:\\a", 1, 1, 1, 0, 0},
-      {"\\", 0, 0, 1, 0, 1},        {"/", 0, 0, 1, 0, 1},
-      {"\\a", 0, 0, 1, 0, 0},       {"\\\\h", 0, 0, 1, 0, 1},
-      {"\\\\h\\", 0, 0, 1, 0, 1},   {"\\\\h\\s", 0, 0, 1, 1, 1},
+      {"", 0, 0, 0, 0, 0},           {"C:", 1, 0, 0, 0, 0},
+      {"C:x", 1, 1, 0, 0, 0},        {"C:\\", 1, 1, 1, 0, 1},
+      {"C:/\\", 1, 1, 1, 0, 1},      {"C:\\a", 1, 1, 1, 0, 0},
+      {"\\", 0, 0, 1, 0, 1},         {"/", 0, 0, 1, 0, 1},
+      {"\\a", 0, 0, 1, 0, 0},        {"\\\\h", 0, 0, 1, 0, 1},
+      {"\\\\h\\", 0, 0, 1, 0, 1},    {"\\\\h\\s", 0, 0, 1, 1, 1},
       {"\\\\h\\s\\", 0, 0, 1, 1, 1}, {"\\\\h\\s\\t", 0, 0, 1, 1, 0},
-      {"//h//s", 0, 0, 1, 1, 0},    {"\\\\\\s\\t", 0, 0, 1, 0, 0},
-      {"1:\\x", 1, 1, 0, 0, 0},     {"a", 0, 0, 0, 0, 0},
+      {"//h//s", 0, 0, 1, 1, 0},     {"\\\\\\s\\t", 0, 0, 1, 0, 0},
+      {"1:\\x", 1, 1, 0, 0, 0},      {"a", 0, 0, 0, 0, 0},
   };
   for (const Row &r : rows) {
     SCOPED_TRACE(r.p);
@@ -71,15 +72,16 @@ TEST(FileutlForms, DrivesAndSeparators) {
   EXPECT_EQ(fileutl_match_trailing_sep("ab"), nullptr);
   EXPECT_EQ(fileutl_match_trailing_sep(""), nullptr);
   EXPECT_EQ(fileutl_ends_with_slash_dot("a\\.", -1), 1);
-  EXPECT_EQ(fileutl_ends_with_slash_dot("/.", -1), 0);  // shorter than 3
+  EXPECT_EQ(fileutl_ends_with_slash_dot("/.", -1), 0);   // shorter than 3
   EXPECT_EQ(fileutl_ends_with_slash_dot("a/.x", 3), 1);  // measured to len
   EXPECT_EQ(fileutl_ends_with_slash_dot("a..", -1), 0);
 
   struct Strip {
     const char *in, *out;
   };
-  for (const Strip &s : {Strip{"a\\b\\\\", "a\\b"}, Strip{"a\\", "a"}, Strip{"C:\\", "C:\\"},
-                         Strip{"\\\\", "\\\\"}, Strip{"a/", "a/"}, Strip{"C:a\\", "C:a"}}) {
+  for (const Strip &s :
+       {Strip{"a\\b\\\\", "a\\b"}, Strip{"a\\", "a"}, Strip{"C:\\", "C:\\"},
+        Strip{"\\\\", "\\\\"}, Strip{"a/", "a/"}, Strip{"C:a\\", "C:a"}}) {
     char buf[32];
     std::strcpy(buf, s.in);
     fileutl_strip_pname_sep(buf);
@@ -106,36 +108,46 @@ TEST(FileutlSplit, LeafSuffixHost) {
   struct Leaf {
     const char *p, *dir, *leaf;
   };
-  const Leaf leaves[] = {{"a\\b\\\\", "a", "b"}, {"X:\\f", "X:\\", "f"}, {"\\x", "\\", "x"},
-                         {"x", "", "x"},         {"\\", "\\", ""},       {"a/b/c", "a/b", "c"},
+  const Leaf leaves[] = {{"a\\b\\\\", "a", "b"}, {"X:\\f", "X:\\", "f"},
+                         {"\\x", "\\", "x"},     {"x", "", "x"},
+                         {"\\", "\\", ""},       {"a/b/c", "a/b", "c"},
                          {"a\\\\b", "a", "b"},   {"", "", ""}};
   for (const Leaf &l : leaves) {
     char dir[16], leaf[16];
-    ASSERT_EQ(fileutl_strip_leaf(l.p, sizeof dir, dir, sizeof leaf, leaf), 0) << l.p;
+    ASSERT_EQ(fileutl_strip_leaf(l.p, sizeof dir, dir, sizeof leaf, leaf), 0)
+        << l.p;
     EXPECT_STREQ(dir, l.dir) << l.p;
     EXPECT_STREQ(leaf, l.leaf) << l.p;
   }
   struct Suffix {
     const char *p, *base, *suffix;
   };
-  const Suffix suffixes[] = {{"a\\b.c", "a\\b", ".c"},     {"a.b\\c", "a.b\\c", ""},
-                             {"d\\.profile", "d\\", ".profile"}, {"x.tar.gz\\", "x.tar", ".gz"},
+  const Suffix suffixes[] = {{"a\\b.c", "a\\b", ".c"},
+                             {"a.b\\c", "a.b\\c", ""},
+                             {"d\\.profile", "d\\", ".profile"},
+                             {"x.tar.gz\\", "x.tar", ".gz"},
                              {"noext", "noext", ""}};
   for (const Suffix &s : suffixes) {
     char base[16], suffix[16];
-    ASSERT_EQ(fileutl_strip_suffix(s.p, sizeof base, base, sizeof suffix, suffix), 0) << s.p;
+    ASSERT_EQ(
+        fileutl_strip_suffix(s.p, sizeof base, base, sizeof suffix, suffix), 0)
+        << s.p;
     EXPECT_STREQ(base, s.base) << s.p;
     EXPECT_STREQ(suffix, s.suffix) << s.p;
   }
   struct Host {
     const char *p, *host, *path;
   };
-  const Host hosts[] = {{"host:/x/y", "host", "/x/y"}, {"/a:b", "", "/a:b"},
-                        {"C:\\x", "C", "\\x"},         {":x", "", ":x"},
+  const Host hosts[] = {{"host:/x/y", "host", "/x/y"},
+                        {"/a:b", "", "/a:b"},
+                        {"C:\\x", "C", "\\x"},
+                        {":x", "", ":x"},
                         {"h:", "h", ""}};
   for (const Host &h : hosts) {
     char host[16], path[16];
-    ASSERT_EQ(fileutl_strip_hostname(h.p, sizeof host, host, sizeof path, path), 0) << h.p;
+    ASSERT_EQ(fileutl_strip_hostname(h.p, sizeof host, host, sizeof path, path),
+              0)
+        << h.p;
     EXPECT_STREQ(host, h.host) << h.p;
     EXPECT_STREQ(path, h.path) << h.p;
   }
@@ -144,27 +156,38 @@ TEST(FileutlSplit, LeafSuffixHost) {
 TEST(FileutlSplit, PartsThatDoNotFitFailWithoutOverrun) {
   char dir[4], leaf[4];
   errno = 0;
-  EXPECT_EQ(fileutl_strip_leaf("abcd\\e", sizeof dir, dir, sizeof leaf, leaf), 1);
+  EXPECT_EQ(fileutl_strip_leaf("abcd\\e", sizeof dir, dir, sizeof leaf, leaf),
+            1);
   EXPECT_EQ(errno, ENAMETOOLONG);
-  EXPECT_EQ(fileutl_strip_leaf("a\\bcde", sizeof dir, dir, sizeof leaf, leaf), 1);
+  EXPECT_EQ(fileutl_strip_leaf("a\\bcde", sizeof dir, dir, sizeof leaf, leaf),
+            1);
   char base[4], suffix[4];
-  EXPECT_EQ(fileutl_strip_suffix("a.long", sizeof base, base, sizeof suffix, suffix), 1);
+  EXPECT_EQ(
+      fileutl_strip_suffix("a.long", sizeof base, base, sizeof suffix, suffix),
+      1);
   char host[3], path[8];
-  EXPECT_EQ(fileutl_strip_hostname("abc:x", sizeof host, host, sizeof path, path), 1);
+  EXPECT_EQ(
+      fileutl_strip_hostname("abc:x", sizeof host, host, sizeof path, path), 1);
   char root[3], rest[8];
-  EXPECT_EQ(fileutl_root_split("\\\\host\\s\\x", root, sizeof root, rest, sizeof rest), 1);
+  EXPECT_EQ(fileutl_root_split("\\\\host\\s\\x", root, sizeof root, rest,
+                               sizeof rest),
+            1);
 }
 
 TEST(FileutlSplit, RootSplit) {
   struct Row {
     const char *p, *root, *rest;
   };
-  const Row rows[] = {{"C:\\a\\b", "C:\\", "a\\b"}, {"\\a", "\\", "a"},
-                      {"\\\\h\\s\\a\\b", "\\\\h\\s\\", "a\\b"}, {"\\\\h\\s", "\\\\h\\s", ""},
-                      {"C:\\\\\\a", "C:\\", "a"},   {"/", "/", ""}};
+  const Row rows[] = {{"C:\\a\\b", "C:\\", "a\\b"},
+                      {"\\a", "\\", "a"},
+                      {"\\\\h\\s\\a\\b", "\\\\h\\s\\", "a\\b"},
+                      {"\\\\h\\s", "\\\\h\\s", ""},
+                      {"C:\\\\\\a", "C:\\", "a"},
+                      {"/", "/", ""}};
   for (const Row &r : rows) {
     char root[32], rest[32];
-    ASSERT_EQ(fileutl_root_split(r.p, root, sizeof root, rest, sizeof rest), 0) << r.p;
+    ASSERT_EQ(fileutl_root_split(r.p, root, sizeof root, rest, sizeof rest), 0)
+        << r.p;
     EXPECT_STREQ(root, r.root) << r.p;
     EXPECT_STREQ(rest, r.rest) << r.p;
   }
@@ -175,11 +198,14 @@ TEST(FileutlNormalise, EmbeddedDots) {
     const char *in, *out;
   };
   const Row rows[] = {
-      {"a\\b\\..\\..\\c", "c"}, {"..\\a", "..\\a"},     {"a\\...", "a\\..."},
-      {"\\..", "\\"},           {"a\\.\\b", "a\\b"},     {"a\\.", "a"},
-      {"b\\..\\c", "c"},        {"a\\b\\..\\c", "a\\c"}, {"..\\..\\x", "..\\..\\x"},
-      {"C:\\a\\..\\b", "C:\\b"}, {"\\a\\..\\b", "\\b"},  {"./a", "./a"},
-      {"a/.x/..y", "a/.x/..y"}, {"", "\\"},              {"a//./b", "a//b"},
+      {"a\\b\\..\\..\\c", "c"},   {"..\\a", "..\\a"},
+      {"a\\...", "a\\..."},       {"\\..", "\\"},
+      {"a\\.\\b", "a\\b"},        {"a\\.", "a"},
+      {"b\\..\\c", "c"},          {"a\\b\\..\\c", "a\\c"},
+      {"..\\..\\x", "..\\..\\x"}, {"C:\\a\\..\\b", "C:\\b"},
+      {"\\a\\..\\b", "\\b"},      {"./a", "./a"},
+      {"a/.x/..y", "a/.x/..y"},   {"", "\\"},
+      {"a//./b", "a//b"},
   };
   for (const Row &r : rows) EXPECT_EQ(dots(r.in), r.out) << r.in;
   EXPECT_EQ(dots("abcd", 4), "(null)");  // would reach size
@@ -210,10 +236,11 @@ TEST(FileutlNormalise, RelativeToABase) {
   EXPECT_EQ(relative("C:\\a\\b\\", "C:\\a\\b", 0, 1), "C:/a/b");
   EXPECT_EQ(relative("C:\\a\\\\b", "C:\\a"), "b");
   EXPECT_EQ(relative("C:\\ab", "C:\\a"), "C:\\ab");  // not at a boundary
-  EXPECT_EQ(relative("\\x\\y", "\\"), "x\\y");        // a root base is empty
+  EXPECT_EQ(relative("\\x\\y", "\\"), "x\\y");       // a root base is empty
   EXPECT_EQ(relative("C:\\a\\b", "C:\\a\\x\\..", 1), "b");  // base normalised
-  EXPECT_EQ(relative("C:\\A\\b", "C:\\a"), "C:\\A\\b");    // case-sensitive
-  EXPECT_EQ(relative("C:\\a\\b\\c", "C:\\a", 0, 0, 0, 3), "b\\");  // cut to size
+  EXPECT_EQ(relative("C:\\A\\b", "C:\\a"), "C:\\A\\b");     // case-sensitive
+  EXPECT_EQ(relative("C:\\a\\b\\c", "C:\\a", 0, 0, 0, 3),
+            "b\\");  // cut to size
   const std::string huge(2000, 'x');
   EXPECT_EQ(relative(huge.c_str(), "x", 0, 0, 0, 8), "xxxxxxx");
 }
@@ -221,7 +248,8 @@ TEST(FileutlNormalise, RelativeToABase) {
 // Random paths over a small alphabet, so that ".", ".." and separator runs
 // turn up often.
 std::string random_path(std::mt19937 &rng) {
-  static const char *const parts[] = {"a", "b", "..", ".", "\\", "/", "cd", "...", "\\\\"};
+  static const char *const parts[] = {"a", "b",  "..",  ".",   "\\",
+                                      "/", "cd", "...", "\\\\"};
   std::string p;
   const int n = static_cast<int>(rng() % 8);
   for (int i = 0; i < n; ++i) p += parts[rng() % 9];
@@ -243,7 +271,8 @@ TEST(FileutlProperties, AbsoluteThenRelativeGivesThePathBack) {
   for (int i = 0; i < 2000; ++i) {
     std::string rel;
     const int n = 1 + static_cast<int>(rng() % 4);
-    for (int k = 0; k < n; ++k) rel += std::string(k ? "\\" : "") + names[rng() % 4];
+    for (int k = 0; k < n; ++k)
+      rel += std::string(k ? "\\" : "") + names[rng() % 4];
     const char *cwd = rng() % 2 ? "C:\\w\\x" : "\\\\h\\s\\w";
     const std::string abs = absolute(rel.c_str(), cwd);
     EXPECT_EQ(relative(abs.c_str(), cwd), rel) << cwd << " " << rel;
@@ -259,7 +288,10 @@ TEST(FileutlProperties, ComparisonAgreesWithSeparatorSpelling) {
     for (char &c : q)
       if (c == '\\') c = '/';
     EXPECT_EQ(fileutl_pname_equal(p.c_str(), q.c_str()), 1) << p;
-    EXPECT_EQ(fileutl_pname_equal(dots(p.c_str()).c_str(), dots(q.c_str()).c_str()), 1) << p;
+    EXPECT_EQ(
+        fileutl_pname_equal(dots(p.c_str()).c_str(), dots(q.c_str()).c_str()),
+        1)
+        << p;
   }
 }
 

@@ -35,10 +35,13 @@ TEST(SysutlEdges, NumericHostCutAtTheBufferLeavesTheNextByteAlone) {
   std::memset(&sin6.sin6_addr, 0xFF, sizeof sin6.sin6_addr);
   char wide[40];
   std::memset(wide, 'Z', sizeof wide);
-  EXPECT_EQ(sysutl_host_numeric(reinterpret_cast<const struct sockaddr *>(&sin6), 30, wide,
-                                sizeof serv, serv),
-            1);
-  EXPECT_STREQ(wide, std::string("<unresolvable numeric address>").substr(0, 29).c_str());
+  EXPECT_EQ(
+      sysutl_host_numeric(reinterpret_cast<const struct sockaddr *>(&sin6), 30,
+                          wide, sizeof serv, serv),
+      1);
+  EXPECT_STREQ(
+      wide,
+      std::string("<unresolvable numeric address>").substr(0, 29).c_str());
   EXPECT_EQ(wide[30], 'Z');
 
   std::memset(host, 'Z', sizeof host);

@@ -26,8 +26,10 @@ constexpr int kHostNotFound = 11001;
 class IpVersion {
  public:
   explicit IpVersion(const char *value) {
-    if (value != nullptr) setenv("QUILL_IP_VERSION", value, 1);
-    else unsetenv("QUILL_IP_VERSION");
+    if (value != nullptr)
+      setenv("QUILL_IP_VERSION", value, 1);
+    else
+      unsetenv("QUILL_IP_VERSION");
   }
   ~IpVersion() { unsetenv("QUILL_IP_VERSION"); }
 };
@@ -64,7 +66,9 @@ std::string families_of(int rc, addrinfo *list) {
   }
   std::string out;
   for (addrinfo *ai = list; ai != nullptr; ai = ai->ai_next)
-    out += ai->ai_family == AF_INET ? "4" : ai->ai_family == AF_INET6 ? "6" : "?";
+    out += ai->ai_family == AF_INET    ? "4"
+           : ai->ai_family == AF_INET6 ? "6"
+                                       : "?";
   freeaddrinfo(list);
   return out;
 }
@@ -98,14 +102,17 @@ TEST(SysutlAddressText, UnsupportedFamiliesAreUnresolvable) {
   EXPECT_EQ(to_str(&unix_addr), "<unresolvable address>");
 
   char host[64] = "untouched", serv[16];
-  EXPECT_EQ(sysutl_host_numeric(sa(&unix_addr), sizeof host, host, sizeof serv, serv), 1);
+  EXPECT_EQ(
+      sysutl_host_numeric(sa(&unix_addr), sizeof host, host, sizeof serv, serv),
+      1);
   EXPECT_STREQ(host, "untouched");
 }
 
 TEST(SysutlAddressText, ReverseLookups) {
   sockaddr_in a = v4("127.0.0.1", 111);
   char host[NI_MAXHOST], serv[NI_MAXSERV];
-  ASSERT_EQ(sysutl_host_numeric(sa(&a), sizeof host, host, sizeof serv, serv), 0);
+  ASSERT_EQ(sysutl_host_numeric(sa(&a), sizeof host, host, sizeof serv, serv),
+            0);
   EXPECT_STREQ(host, "127.0.0.1");
   EXPECT_STREQ(serv, "111");
   EXPECT_EQ(sysutl_host_name(sa(&a), sizeof host, host, sizeof serv, serv), 0);
@@ -114,7 +121,8 @@ TEST(SysutlAddressText, ReverseLookups) {
   // A host buffer too small for the answer is a failure with the fixed
   // text, cut to the buffer.
   char tiny[4];
-  EXPECT_EQ(sysutl_host_numeric(sa(&a), sizeof tiny, tiny, sizeof serv, serv), 1);
+  EXPECT_EQ(sysutl_host_numeric(sa(&a), sizeof tiny, tiny, sizeof serv, serv),
+            1);
   EXPECT_STREQ(tiny, "<un");
 }
 
@@ -139,7 +147,8 @@ TEST(SysutlSockaddr, SizesPortsAndCopies) {
   memset(&copy, 0xAB, sizeof copy);
   EXPECT_EQ(sysutl_copy_sockaddr(sa(&copy), sa(&b)), 0);
   EXPECT_EQ(memcmp(&copy, &b, sizeof b), 0);
-  EXPECT_EQ(reinterpret_cast<unsigned char *>(&copy)[sizeof b], 0xAB);  // no more than 28
+  EXPECT_EQ(reinterpret_cast<unsigned char *>(&copy)[sizeof b],
+            0xAB);  // no more than 28
   EXPECT_EQ(sysutl_copy_sockaddr(sa(&copy), sa(&other)), 1);
 }
 
@@ -156,11 +165,14 @@ TEST(SysutlSockaddr, EqualityWithAndWithoutPorts) {
 
   sockaddr_in6 mapped{};
   sysutl_set_ipv4_as_ipv6mapped(sa(&a), sa(&mapped));
-  EXPECT_EQ(sysutl_sockaddr_host_equal(sa(&a), sa(&mapped)), 0);  // families differ
+  EXPECT_EQ(sysutl_sockaddr_host_equal(sa(&a), sa(&mapped)),
+            0);  // families differ
 
   sockaddr_storage u{};
   u.ss_family = AF_UNIX;
-  EXPECT_EQ(sysutl_sockaddr_equal(sa(&u), sa(&u)) + sysutl_sockaddr_host_equal(sa(&u), sa(&u)), 0);
+  EXPECT_EQ(sysutl_sockaddr_equal(sa(&u), sa(&u)) +
+                sysutl_sockaddr_host_equal(sa(&u), sa(&u)),
+            0);
 }
 
 TEST(SysutlSockaddr, WildcardAndLoopbackInit) {
@@ -169,14 +181,16 @@ TEST(SysutlSockaddr, WildcardAndLoopbackInit) {
   ASSERT_EQ(sysutl_sockaddr_loopback_init(AF_INET6, sa(&s)), 0);
   EXPECT_EQ(to_str(&s), "[::1]:0");
   sockaddr_in6 expect = v6("::1", 0);
-  EXPECT_EQ(memcmp(&s, &expect, sizeof expect), 0);  // flow information and scope zero
+  EXPECT_EQ(memcmp(&s, &expect, sizeof expect),
+            0);  // flow information and scope zero
 
   ASSERT_EQ(sysutl_sockaddr_loopback_init(AF_INET, sa(&s)), 0);
   EXPECT_EQ(to_str(&s), "[127.0.0.1]:0");
   ASSERT_EQ(sysutl_sockaddr_any_init(AF_INET, sa(&s)), 0);
   EXPECT_EQ(to_str(&s), "[0.0.0.0]:0");
   EXPECT_EQ(sysutl_sockaddr_any_init(AF_UNIX, sa(&s)), 1);
-  EXPECT_EQ(sysutl_sockaddr_loopback_init(23, sa(&s)), 1);  // the other system's AF_INET6
+  EXPECT_EQ(sysutl_sockaddr_loopback_init(23, sa(&s)),
+            1);  // the other system's AF_INET6
 }
 
 TEST(SysutlSockaddr, Ipv4MappedForms) {
@@ -205,7 +219,8 @@ TEST(SysutlSockaddr, Ipv4MappedForms) {
 TEST(SysutlSockaddr, FamilyCodes) {
   EXPECT_EQ(sysutl_sa_family_to_ks_addrfamily(AF_INET), 1);
   EXPECT_EQ(sysutl_sa_family_to_ks_addrfamily(AF_INET6), 2);
-  EXPECT_EQ(sysutl_sa_family_to_ks_addrfamily(23), 0);  // the other system's AF_INET6
+  EXPECT_EQ(sysutl_sa_family_to_ks_addrfamily(23),
+            0);  // the other system's AF_INET6
   EXPECT_EQ(sysutl_ks_addrfamily_to_sa_family(2), AF_INET6);
   EXPECT_EQ(sysutl_ks_addrfamily_to_sa_family(3), AF_UNSPEC);
 }
@@ -235,8 +250,10 @@ TEST(SysutlResolve, IpVersionRestrictsFamilies) {
 TEST(SysutlResolve, NumericOnlyAndUnknownHosts) {
   IpVersion both(nullptr);
   EXPECT_EQ(resolve("127.0.0.1", true), "444");  // one entry a socket type
-  EXPECT_EQ(resolve("localhost", true), "error " + std::to_string(kHostNotFound));
-  EXPECT_EQ(resolve("no-such-host.invalid"), "error " + std::to_string(kHostNotFound));
+  EXPECT_EQ(resolve("localhost", true),
+            "error " + std::to_string(kHostNotFound));
+  EXPECT_EQ(resolve("no-such-host.invalid"),
+            "error " + std::to_string(kHostNotFound));
 
   addrinfo *list = nullptr;
   ASSERT_EQ(sysutl_host_addr("127.0.0.1", "111", SOCK_DGRAM, &list), 0);
@@ -267,7 +284,8 @@ TEST(SysutlHost, NameAndIdAreThisHostsAndStable) {
   ASSERT_EQ(gethostname(expect, sizeof expect), 0);
   std::vector<const char *> seen(4);
   std::vector<std::thread> threads;
-  for (auto &slot : seen) threads.emplace_back([&slot] { slot = sysutl_myhostname(); });
+  for (auto &slot : seen)
+    threads.emplace_back([&slot] { slot = sysutl_myhostname(); });
   for (auto &t : threads) t.join();
   for (const char *name : seen) EXPECT_EQ(name, seen[0]);  // one copy, kept
   EXPECT_STREQ(seen[0], expect);
@@ -275,7 +293,8 @@ TEST(SysutlHost, NameAndIdAreThisHostsAndStable) {
   addrinfo hints{}, *list = nullptr;
   hints.ai_family = AF_INET;
   ASSERT_EQ(getaddrinfo(expect, nullptr, &hints, &list), 0);
-  uint32_t first = reinterpret_cast<sockaddr_in *>(list->ai_addr)->sin_addr.s_addr;
+  uint32_t first =
+      reinterpret_cast<sockaddr_in *>(list->ai_addr)->sin_addr.s_addr;
   freeaddrinfo(list);
   EXPECT_EQ(sysutl_myhostid(), first);
   EXPECT_EQ(sysutl_myhostid(), first);
@@ -349,7 +368,10 @@ TEST(SysutlSocket, Ipv6LoopbackListenerAndAccept) {
   socklen_t len = sizeof addr;
   ASSERT_EQ(getsockname(listener, sa(&addr), &len), 0);
   ASSERT_EQ(listen(listener, 1), 0);
-  EXPECT_EQ(to_str(&addr), "[::1]:" + std::to_string(ntohs(reinterpret_cast<sockaddr_in6 *>(&addr)->sin6_port)));
+  EXPECT_EQ(to_str(&addr),
+            "[::1]:" +
+                std::to_string(
+                    ntohs(reinterpret_cast<sockaddr_in6 *>(&addr)->sin6_port)));
 
   int client = socket(AF_INET6, SOCK_STREAM, 0);
   ASSERT_EQ(connect(client, sa(&addr), len), 0);
@@ -358,7 +380,8 @@ TEST(SysutlSocket, Ipv6LoopbackListenerAndAccept) {
   int server = sysutl_accept(listener, sa(&peer), &peer_len);
   ASSERT_GE(server, 0);
   EXPECT_EQ(sysutl_sockaddr_host_equal(sa(&peer), sa(&addr)), 1);
-  EXPECT_EQ(sysutl_sockaddr_equal(sa(&peer), sa(&addr)), 0);  // the client's own port
+  EXPECT_EQ(sysutl_sockaddr_equal(sa(&peer), sa(&addr)),
+            0);  // the client's own port
 
   EXPECT_EQ(sysutl_set_socket_nonblocking(server, 1), 0);
   char c;
@@ -417,28 +440,35 @@ TEST(SysutlNames, StylesOfAKnownAccount) {
   sysutl_myusid(&usid);
   const std::string login = login_of_process();
   int found = 0;
-  std::string qualified = sysutl_usid_to_user(&usid, SYSUTL_NAME_QUALIFIED, &found);
+  std::string qualified =
+      sysutl_usid_to_user(&usid, SYSUTL_NAME_QUALIFIED, &found);
   EXPECT_EQ(found, 1);
   ASSERT_NE(qualified.find('\\'), std::string::npos) << qualified;
   EXPECT_EQ(qualified.substr(qualified.find('\\') + 1), login);
   EXPECT_EQ(sysutl_usid_to_user(&usid, SYSUTL_NAME_SHORT, nullptr), login);
-  EXPECT_EQ(sysutl_usid_to_user(&usid, SYSUTL_NAME_QUALIFIED_PLUS_ALT, nullptr), qualified);
+  EXPECT_EQ(sysutl_usid_to_user(&usid, SYSUTL_NAME_QUALIFIED_PLUS_ALT, nullptr),
+            qualified);
   if (getenv("QUILLMERE_DISABLE_NAME_TYPE_CONTEXT") == nullptr) {
-    EXPECT_EQ(sysutl_usid_to_user(&usid, SYSUTL_NAME_CONTEXT, nullptr), qualified);
+    EXPECT_EQ(sysutl_usid_to_user(&usid, SYSUTL_NAME_CONTEXT, nullptr),
+              qualified);
   }
-  EXPECT_EQ(sysutl_usid_to_user(&usid, SYSUTL_NAME_FULL, nullptr), std::string(sysutl_myfullname()));
+  EXPECT_EQ(sysutl_usid_to_user(&usid, SYSUTL_NAME_FULL, nullptr),
+            std::string(sysutl_myfullname()));
 
   char sid_text[CREDUTL_SID_STR_SIZE];
   credutl_sid_to_str(&usid, sid_text);
-  EXPECT_STREQ(sysutl_usid_to_user(&usid, 99, &found), sid_text);  // no such style
+  EXPECT_STREQ(sysutl_usid_to_user(&usid, 99, &found),
+               sid_text);  // no such style
   EXPECT_EQ(found, 1);
 
   credutl_sid_t gsid;
   sysutl_mygsid(&gsid);
   credutl_sid_to_str(&gsid, sid_text);
-  EXPECT_STREQ(sysutl_gsid_to_group(&gsid, SYSUTL_NAME_SHORT, &found), sysutl_mygroupname());
+  EXPECT_STREQ(sysutl_gsid_to_group(&gsid, SYSUTL_NAME_SHORT, &found),
+               sysutl_mygroupname());
   EXPECT_EQ(found, 1);
-  EXPECT_STREQ(sysutl_gsid_to_group(&gsid, SYSUTL_NAME_FULL, nullptr), sid_text);  // users only
+  EXPECT_STREQ(sysutl_gsid_to_group(&gsid, SYSUTL_NAME_FULL, nullptr),
+               sid_text);  // users only
 }
 
 // In a child: the name-type switch is read once, so a fresh process sees it.
@@ -446,7 +476,10 @@ void context_style_when_disabled() {
   setenv("QUILLMERE_DISABLE_NAME_TYPE_CONTEXT", "1", 1);
   credutl_sid_t usid;
   sysutl_myusid(&usid);
-  _exit(login_of_process() == sysutl_usid_to_user(&usid, SYSUTL_NAME_CONTEXT, nullptr) ? 0 : 1);
+  _exit(login_of_process() ==
+                sysutl_usid_to_user(&usid, SYSUTL_NAME_CONTEXT, nullptr)
+            ? 0
+            : 1);
 }
 
 TEST(SysutlNamesDeathTest, ContextStyleIsShortWhenDisabled) {
@@ -458,7 +491,8 @@ TEST(SysutlNames, SidsWithoutAccountsGiveTheirTexts) {
   int found = -1;
   EXPECT_STREQ(sysutl_usid_to_user(&CREDUTL_SID_NOBODY, 1, &found), "NOBODY");
   EXPECT_EQ(found, 0);
-  EXPECT_STREQ(sysutl_gsid_to_group(&CREDUTL_SID_DONTCARE, 2, &found), "DONTCARE");
+  EXPECT_STREQ(sysutl_gsid_to_group(&CREDUTL_SID_DONTCARE, 2, &found),
+               "DONTCARE");
   EXPECT_EQ(found, 0);
 
   credutl_sid_t unused;
@@ -473,12 +507,16 @@ TEST(SysutlNames, SidsWithoutAccountsGiveTheirTexts) {
   EXPECT_EQ(found, 0);
   credutl_sid_t usid;
   sysutl_myusid(&usid);
-  std::string qualified = sysutl_usid_to_user(&usid, SYSUTL_NAME_QUALIFIED, nullptr);
+  std::string qualified =
+      sysutl_usid_to_user(&usid, SYSUTL_NAME_QUALIFIED, nullptr);
   std::string traced = testing::internal::GetCapturedStderr();
   imsg_set_trace_verbosity(0);
-  EXPECT_NE(traced.find("Unknown user name: \"" + std::string(text) + "\"."), std::string::npos)
+  EXPECT_NE(traced.find("Unknown user name: \"" + std::string(text) + "\"."),
+            std::string::npos)
       << traced;
-  EXPECT_NE(traced.find("Fully-Qualified User Name: " + qualified), std::string::npos) << traced;
+  EXPECT_NE(traced.find("Fully-Qualified User Name: " + qualified),
+            std::string::npos)
+      << traced;
 
   credutl_sid_t odd = CREDUTL_SID_NOBODY;
   odd.type = 9;
@@ -497,7 +535,8 @@ TEST(SysutlNames, NamesToSids) {
   EXPECT_TRUE(credutl_sid_eq(&out, &gsid));
   ASSERT_EQ(sysutl_group_to_gsid(sysutl_mygroupname(), 0, &out), 0);
   EXPECT_TRUE(credutl_sid_eq(&out, &gsid));
-  ASSERT_EQ(sysutl_user_to_usid("NT:S-1-1-0", 0, &out), 0);  // a SID text names its SID
+  ASSERT_EQ(sysutl_user_to_usid("NT:S-1-1-0", 0, &out),
+            0);  // a SID text names its SID
   char text[CREDUTL_SID_STR_SIZE];
   EXPECT_STREQ(credutl_sid_to_str(&out, text), "NT:S-1-1-0");
 
@@ -506,9 +545,14 @@ TEST(SysutlNames, NamesToSids) {
   EXPECT_EQ(sysutl_user_to_gsid("no-such-user-j3", 0, &out), 2);
   EXPECT_EQ(sysutl_group_to_gsid("no-such-group-j3", 0, &out), 2);
   std::string err = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(err.find("Unknown user name"), err.rfind("Unknown user name"));  // printed once
-  EXPECT_NE(err.find("Unknown user name: \"no-such-user-j3\".\n"), std::string::npos) << err;
-  EXPECT_NE(err.find("Unknown group name: \"no-such-group-j3\".\n"), std::string::npos) << err;
+  EXPECT_EQ(err.find("Unknown user name"),
+            err.rfind("Unknown user name"));  // printed once
+  EXPECT_NE(err.find("Unknown user name: \"no-such-user-j3\".\n"),
+            std::string::npos)
+      << err;
+  EXPECT_NE(err.find("Unknown group name: \"no-such-group-j3\".\n"),
+            std::string::npos)
+      << err;
 
   char home[8];
   EXPECT_EQ(sysutl_get_homedir(login.c_str(), sizeof home, home), 1);

@@ -22,7 +22,8 @@ namespace {
 TEST(CredutlEdges, WholeCredentialsOfExactly32GroupsNeedNoTruncation) {
   for (int n : {32, 33}) {
     std::vector<credutl_sid_t> groups(static_cast<size_t>(n));
-    for (int i = 0; i < n; ++i) credutl_unix_gid_to_sid(static_cast<credutl_gid_t>(100 + i), &groups[i]);
+    for (int i = 0; i < n; ++i)
+      credutl_unix_gid_to_sid(static_cast<credutl_gid_t>(100 + i), &groups[i]);
     credutl_whole_credentials_t w;
     std::memset(&w, 0, sizeof w);
     credutl_unix_uid_to_sid(7, &w.user);
@@ -30,7 +31,8 @@ TEST(CredutlEdges, WholeCredentialsOfExactly32GroupsNeedNoTruncation) {
     w.ngroups = n;
     w.groups = groups.data();
     credutl_sid_credentials_t s;
-    EXPECT_EQ(credutl_whole_credentials_to_sid(&w, 0, &s), n <= 32 ? 0 : 1) << n;
+    EXPECT_EQ(credutl_whole_credentials_to_sid(&w, 0, &s), n <= 32 ? 0 : 1)
+        << n;
     if (n == 32) {
       EXPECT_EQ(s.ngroups, 32);
       EXPECT_TRUE(credutl_sid_eq(&s.groups[31], &groups[31]));
@@ -58,13 +60,15 @@ bool finishes_elsewhere(const std::function<void()> &op) {
     state->cv.notify_one();
   }).detach();
   std::unique_lock<std::mutex> g(state->m);
-  return state->cv.wait_for(g, std::chrono::seconds(10), [&] { return state->done; });
+  return state->cv.wait_for(g, std::chrono::seconds(10),
+                            [&] { return state->done; });
 }
 
 TEST(CredutlEdges, NameKeysOfAtMost256CharactersAndTheLockIsReleased) {
   ksi_cred_table *t = ksi_cred_table_get(KSI_CRED_NAME_GROUP);
   ASSERT_NE(t, nullptr);
-  std::vector<unsigned char> value(KSI_CRED_GROUP_SIZE, 0x5A), out(KSI_CRED_GROUP_SIZE);
+  std::vector<unsigned char> value(KSI_CRED_GROUP_SIZE, 0x5A),
+      out(KSI_CRED_GROUP_SIZE);
   std::string fits(256, 'g'), too_long(257, 'g');
   auto probe = [t] {
     ksi_cred_table_lock(t);
@@ -74,13 +78,26 @@ TEST(CredutlEdges, NameKeysOfAtMost256CharactersAndTheLockIsReleased) {
     const char *what;
     std::function<void()> op;
   } steps[] = {
-      {"an entry", [&] { EXPECT_EQ(ksi_cred_table_enter(t, fits.c_str(), value.data()), 0); }},
-      {"a replacement", [&] { EXPECT_EQ(ksi_cred_table_enter(t, fits.c_str(), value.data()), 0); }},
-      {"a hit", [&] { EXPECT_TRUE(ksi_cred_table_lookup(t, fits.c_str(), out.data())); }},
-      {"a miss", [&] { EXPECT_FALSE(ksi_cred_table_lookup(t, "nobody here", out.data())); }},
+      {"an entry",
+       [&] {
+         EXPECT_EQ(ksi_cred_table_enter(t, fits.c_str(), value.data()), 0);
+       }},
+      {"a replacement",
+       [&] {
+         EXPECT_EQ(ksi_cred_table_enter(t, fits.c_str(), value.data()), 0);
+       }},
+      {"a hit",
+       [&] {
+         EXPECT_TRUE(ksi_cred_table_lookup(t, fits.c_str(), out.data()));
+       }},
+      {"a miss",
+       [&] {
+         EXPECT_FALSE(ksi_cred_table_lookup(t, "nobody here", out.data()));
+       }},
       {"a name too long",
        [&] {
-         EXPECT_EQ(ksi_cred_table_enter(t, too_long.c_str(), value.data()), ENAMETOOLONG);
+         EXPECT_EQ(ksi_cred_table_enter(t, too_long.c_str(), value.data()),
+                   ENAMETOOLONG);
          EXPECT_FALSE(ksi_cred_table_lookup(t, too_long.c_str(), out.data()))
              << "a 257-character name must not be cached";
        }},
@@ -93,12 +110,15 @@ TEST(CredutlEdges, NameKeysOfAtMost256CharactersAndTheLockIsReleased) {
          }
          ksi_cred_table_unlock(t);
        }},
-      {"a delete", [&] { EXPECT_EQ(ksi_cred_table_delete(t, fits.c_str()), 0); }},
-      {"a delete miss", [&] { EXPECT_EQ(ksi_cred_table_delete(t, fits.c_str()), ENOENT); }},
+      {"a delete",
+       [&] { EXPECT_EQ(ksi_cred_table_delete(t, fits.c_str()), 0); }},
+      {"a delete miss",
+       [&] { EXPECT_EQ(ksi_cred_table_delete(t, fits.c_str()), ENOENT); }},
   };
   for (const Step &s : steps) {
     s.op();
-    ASSERT_TRUE(finishes_elsewhere(probe)) << "the cache's lock stayed held after " << s.what;
+    ASSERT_TRUE(finishes_elsewhere(probe))
+        << "the cache's lock stayed held after " << s.what;
   }
 }
 

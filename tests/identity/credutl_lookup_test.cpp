@@ -1,7 +1,7 @@
 // Account and group lookups and their caches against the host's accounts.
-#include <errno.h>
-#include <stdlib.h>
-#include <string.h>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <unistd.h>
 
 #include <string>
@@ -144,18 +144,20 @@ TEST(CredutlLookup, PreloadCachesOwnShortNameAndDumpShowsTheTables) {
   credutl_passwd_sid_t *me = credutl_getpwsid(credutl_getusid());
   ASSERT_NE(me, nullptr);
   const std::string own = me->user.name;
-  const credutl_uid_t own_uid = me->user.uid;  // the next lookup reuses *me
+  const credutl_uid_t own_uid = me->user.uid;      // the next lookup reuses *me
   ASSERT_NE(credutl_getpwnam("nobody"), nullptr);  // runs the preload
   const std::string short_name = own.substr(own.find('\\') + 1);
 
   const std::string all = dump();
   const std::string names = dump_table(all, "User name->Passwd info");
-  EXPECT_NE(names.find("    " + short_name + " -> User: " + own), std::string::npos)
+  EXPECT_NE(names.find("    " + short_name + " -> User: " + own),
+            std::string::npos)
       << names;
   // The key keeps the case of the first lookup that entered it.
-  EXPECT_NE(names.find(" -> User: nobody UID: -2 (0xfffffffe) NOBODY "
-                       "Group: nobody GID: -2 (0xfffffffe) NOBODY Gecos:  Home: "),
-            std::string::npos)
+  EXPECT_NE(
+      names.find(" -> User: nobody UID: -2 (0xfffffffe) NOBODY "
+                 "Group: nobody GID: -2 (0xfffffffe) NOBODY Gecos:  Home: "),
+      std::string::npos)
       << names;
   const std::string uids = dump_table(all, "Uid->Passwd info");
   const std::string uid_key = "    " + std::to_string(own_uid) + " (0x";
@@ -222,7 +224,8 @@ TEST(CredutlLookup, LoginCredentialTable) {
     memcpy(entry, &sids[i], sizeof sids[i]);
     ASSERT_EQ(ntlogon_cred_add_entry(entry), 0);
   }
-  memset(entry + sizeof(credutl_sid_t), 'z', sizeof entry - sizeof(credutl_sid_t));
+  memset(entry + sizeof(credutl_sid_t), 'z',
+         sizeof entry - sizeof(credutl_sid_t));
   ASSERT_EQ(ntlogon_cred_add_entry(entry), 0);  // replaces the third
   EXPECT_EQ(ntlogon_cred_delete_entry(&sids[0]), 0);
   EXPECT_EQ(ntlogon_cred_delete_entry(&sids[0]), ENOENT);

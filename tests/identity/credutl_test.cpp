@@ -40,8 +40,8 @@ credutl_sid_t Parse(const char *text) {
 }
 
 credutl_sid_t NtRecord(std::vector<uint32_t> subs, uint64_t authority = 5) {
-  nt_sid_t *nt = nt_sid_alloc_from(authority, static_cast<unsigned>(subs.size()),
-                                   subs.data());
+  nt_sid_t *nt = nt_sid_alloc_from(
+      authority, static_cast<unsigned>(subs.size()), subs.data());
   credutl_sid_t sid;
   credutl_nt_sid_to_sid(nt, &sid);
   nt_sid_free(nt);
@@ -110,11 +110,13 @@ TEST(CredutlSidText, NtRecordsArePinned) {
   credutl_sid_t sid = NtRecord({21, 1, 2, 3, 1000});
   EXPECT_EQ(sid.length, 30);
   EXPECT_EQ(sid.type, CREDUTL_SID_TYPE_NT);
-  EXPECT_EQ(Hex(sid), "010500000000000500000015000000010000000200000003000003e8");
+  EXPECT_EQ(Hex(sid),
+            "010500000000000500000015000000010000000200000003000003e8");
   EXPECT_EQ(credutl_sid_hash_fn(&sid), 0xc2df3c14u);
   credutl_sid_t uid1000 = UnixUid(1000);
   EXPECT_EQ(credutl_sid_hash_fn(&uid1000), 0x9f8036eeu);
-  for (size_t i = sid.length - 2; i < sizeof sid.data; ++i) EXPECT_EQ(sid.data[i], 0);
+  for (size_t i = sid.length - 2; i < sizeof sid.data; ++i)
+    EXPECT_EQ(sid.data[i], 0);
 
   EXPECT_EQ(Text(sid), "NT:S-1-5-21-1-2-3-1000");
   credutl_sid_t back = Parse("NT:S-1-5-21-1-2-3-1000");
@@ -151,7 +153,8 @@ TEST(CredutlSid, EqualityHashAndKeyComparison) {
   EXPECT_EQ(credutl_sid_hash_fn(&b), 0u);
   EXPECT_FALSE(credutl_sid_eq(&a, &b));
   EXPECT_EQ(credutl_sid_hash_fn(&CREDUTL_SID_DONTCARE), 1u);
-  EXPECT_FALSE(credutl_sid_keycmp_fn(&CREDUTL_SID_NOBODY, &CREDUTL_SID_DONTCARE));
+  EXPECT_FALSE(
+      credutl_sid_keycmp_fn(&CREDUTL_SID_NOBODY, &CREDUTL_SID_DONTCARE));
 
   // Bytes past the length do not take part in equality.
   credutl_sid_t u = UnixUid(5), v = UnixUid(5);
@@ -190,14 +193,15 @@ TEST(CredutlCredentials, NumericNormalisation) {
   EXPECT_FALSE(credutl_has_group(4, &c));
 
   char buf[512];
-  EXPECT_STREQ(credutl_credentials_to_str(&c, buf), "UID: 1 GID: 10 Groups: 7 3 7 ");
+  EXPECT_STREQ(credutl_credentials_to_str(&c, buf),
+               "UID: 1 GID: 10 Groups: 7 3 7 ");
   c.ngroups = 0;
   EXPECT_STREQ(credutl_credentials_to_str(&c, buf), "UID: 1 GID: 10 ");
 }
 
 TEST(CredutlCredentials, SidNormalisationAndListEdits) {
   credutl_sid_t user = UnixUid(1), group = UnixUid(100);
-  std::vector<credutl_sid_t> in = {group, CREDUTL_SID_NOBODY, UnixUid(7),
+  std::vector<credutl_sid_t> in = {group,      CREDUTL_SID_NOBODY,   UnixUid(7),
                                    UnixUid(7), CREDUTL_SID_DONTCARE, UnixUid(3),
                                    UnixUid(7)};
   for (uint32_t id = 200; id < 240; ++id) in.push_back(UnixUid(id));
@@ -298,7 +302,8 @@ TEST(CredutlCredentials, NameRecordCopies) {
   char user[] = "HOST\\u", group[] = "HOST\\g", g1[] = "HOST\\a", g2[] = "b";
   credutl_string_credentials_t n{user, group, 2, {g1, g2}};
   credutl_whole_string_credentials_t whole, copy;
-  ASSERT_EQ(credutl_string_credentials_to_whole_string_credentials(&n, &whole), 0);
+  ASSERT_EQ(credutl_string_credentials_to_whole_string_credentials(&n, &whole),
+            0);
   ASSERT_EQ(credutl_copy_whole_string_credentials(&whole, &copy), 0);
   EXPECT_NE(copy.groups[1], whole.groups[1]);
   EXPECT_TRUE(credutl_compare_whole_string_credentials(&whole, &copy));
@@ -367,13 +372,15 @@ TEST(CredutlPlatform, ProcessCredentialsAndNames) {
     EXPECT_FALSE(credutl_sid_eq(&w.groups[i], &w.group));
 
   credutl_whole_string_credentials_t names;
-  ASSERT_EQ(credutl_whole_credentials_to_whole_string_credentials(&w, &names), 0);
+  ASSERT_EQ(credutl_whole_credentials_to_whole_string_credentials(&w, &names),
+            0);
   const passwd *pw = getpwuid(geteuid());
   ASSERT_NE(pw, nullptr);
   std::string user = names.user;
   EXPECT_EQ(user.substr(user.find('\\') + 1), pw->pw_name);
   credutl_whole_credentials_t again;
-  ASSERT_EQ(credutl_whole_string_credentials_to_whole_credentials(&names, &again), 0);
+  ASSERT_EQ(
+      credutl_whole_string_credentials_to_whole_credentials(&names, &again), 0);
   EXPECT_TRUE(credutl_sid_eq(&again.user, &w.user));
   EXPECT_TRUE(credutl_sid_eq(&again.group, &w.group));
 
@@ -409,7 +416,8 @@ TEST(CredutlDeathTest, BrokenInvariantsAreAssertions) {
   credutl_sid_t bad_kind = UnixUid(1);
   bad_kind.data[4] = 3;
   char buf[CREDUTL_SID_STR_SIZE];
-  EXPECT_EXIT(credutl_sid_to_str(&bad_kind, buf), testing::KilledBySignal(SIGABRT),
+  EXPECT_EXIT(credutl_sid_to_str(&bad_kind, buf),
+              testing::KilledBySignal(SIGABRT),
               "PFM_ASSERT:\\(type == CREDUTL_SID_UNIX_UID \\|\\| type == "
               "CREDUTL_SID_UNIX_GID\\) failed");
   unsigned char nt[CREDUTL_NT_SID_BUF_SIZE];

@@ -77,12 +77,14 @@ TEST(AllocFailure, StorageAreasAndTheGuardedHeap) {
   unsigned count = each_failure([](unsigned n, bool *fired) {
     testing::internal::CaptureStderr();
     errno = 0;
-    stg_area_t area = with_failure(n, fired, [] { return stg_create_area(64); });
+    stg_area_t area =
+        with_failure(n, fired, [] { return stg_create_area(64); });
     std::string err = testing::internal::GetCapturedStderr();
     if (area == STG_AREA_NULL) {
       EXPECT_TRUE(*fired);
       EXPECT_EQ(errno, ENOMEM);
-      EXPECT_NE(err.find("No more memory available."), std::string::npos) << err;
+      EXPECT_NE(err.find("No more memory available."), std::string::npos)
+          << err;
       return;
     }
     // A second chunk: its failure leaves the first chunk's data alone.
@@ -95,7 +97,8 @@ TEST(AllocFailure, StorageAreasAndTheGuardedHeap) {
       err = testing::internal::GetCapturedStderr();
       if (big == nullptr) {
         EXPECT_TRUE(*fired);
-        EXPECT_NE(err.find("No more memory available."), std::string::npos) << err;
+        EXPECT_NE(err.find("No more memory available."), std::string::npos)
+            << err;
       }
       EXPECT_STREQ(first, "kept");
       EXPECT_NE(stg_alloc(area, 1000), nullptr) << "the area still serves";
@@ -109,7 +112,8 @@ TEST(AllocFailure, StorageAreasAndTheGuardedHeap) {
     char *block = stg_strdup("twelve bytes");
     ASSERT_NE(block, nullptr);
     testing::internal::CaptureStderr();
-    void *grown = with_failure(n, fired, [&] { return stg_realloc(block, 4096); });
+    void *grown =
+        with_failure(n, fired, [&] { return stg_realloc(block, 4096); });
     testing::internal::GetCapturedStderr();
     if (grown == nullptr) {
       EXPECT_STREQ(block, "twelve bytes");
@@ -133,15 +137,17 @@ std::vector<char> wire_of(const std::vector<uint32_t> &words) {
 TEST(AllocFailure, XdrDecoding) {
   // A call with a 12-byte credential and an 8-byte verifier, both of which
   // the decoder allocates, then a counted array of strings.
-  std::vector<char> call = wire_of({5, CALL, 2, 100, 1, 0, AUTH_UNIX, 12, 1, 2, 3,
-                                    AUTH_NONE, 8, 4, 5});
+  std::vector<char> call = wire_of(
+      {5, CALL, 2, 100, 1, 0, AUTH_UNIX, 12, 1, 2, 3, AUTH_NONE, 8, 4, 5});
   unsigned count = each_failure([&](unsigned n, bool *fired) {
     XDR xdrs;
-    xdrmem_create(&xdrs, call.data(), static_cast<uint32_t>(call.size()), XDR_DECODE);
+    xdrmem_create(&xdrs, call.data(), static_cast<uint32_t>(call.size()),
+                  XDR_DECODE);
     struct rpc_msg msg;
     std::memset(&msg, 0, sizeof msg);
     testing::internal::CaptureStderr();
-    bool_t ok = with_failure(n, fired, [&] { return xdr_ks_callmsg(&xdrs, &msg); });
+    bool_t ok =
+        with_failure(n, fired, [&] { return xdr_ks_callmsg(&xdrs, &msg); });
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(ok != 0, !*fired) << "allocation " << n;
     if (ok) {
@@ -151,15 +157,18 @@ TEST(AllocFailure, XdrDecoding) {
   });
   EXPECT_EQ(count, 2u);
 
-  std::vector<char> strings = wire_of({3, 1, 0x61000000, 2, 0x62620000, 3, 0x63636300});
+  std::vector<char> strings =
+      wire_of({3, 1, 0x61000000, 2, 0x62620000, 3, 0x63636300});
   count = each_failure([&](unsigned n, bool *fired) {
     XDR xdrs;
-    xdrmem_create(&xdrs, strings.data(), static_cast<uint32_t>(strings.size()), XDR_DECODE);
+    xdrmem_create(&xdrs, strings.data(), static_cast<uint32_t>(strings.size()),
+                  XDR_DECODE);
     char **array = nullptr;
     uint32_t len = 0;
     testing::internal::CaptureStderr();
     bool_t ok = with_failure(n, fired, [&] {
-      return xdr_array(&xdrs, reinterpret_cast<char **>(&array), &len, 10, sizeof(char *),
+      return xdr_array(&xdrs, reinterpret_cast<char **>(&array), &len, 10,
+                       sizeof(char *),
                        reinterpret_cast<xdrproc_t>(xdr_wrapstring));
     });
     std::string err = testing::internal::GetCapturedStderr();
@@ -170,8 +179,8 @@ TEST(AllocFailure, XdrDecoding) {
       EXPECT_STREQ(array[2], "ccc");
     }
     xdrs.x_op = XDR_FREE;
-    xdr_array(&xdrs, reinterpret_cast<char **>(&array), &len, 10, sizeof(char *),
-              reinterpret_cast<xdrproc_t>(xdr_wrapstring));
+    xdr_array(&xdrs, reinterpret_cast<char **>(&array), &len, 10,
+              sizeof(char *), reinterpret_cast<xdrproc_t>(xdr_wrapstring));
     EXPECT_EQ(array, nullptr);
   });
   EXPECT_EQ(count, 4u);
@@ -191,7 +200,8 @@ std::string small_catalog() {
   unsigned char *set = p + fmt::kHeaderSize;
   fmt::put32(set + fmt::kSetNumber, 1);
   fmt::put64(set + fmt::kSetMessages, fmt::kHeaderSize + fmt::kSetSize);
-  fmt::put64(set + fmt::kSetText, fmt::kHeaderSize + fmt::kSetSize + fmt::kMessageSize);
+  fmt::put64(set + fmt::kSetText,
+             fmt::kHeaderSize + fmt::kSetSize + fmt::kMessageSize);
   fmt::put32(set + fmt::kSetTextLength, static_cast<uint32_t>(text.size()));
   fmt::put32(set + fmt::kSetMessageCount, 1);
   unsigned char *message = set + fmt::kSetSize;
@@ -213,12 +223,14 @@ TEST(AllocFailure, CatalogsLoadedWhole) {
   int fd = mkstemp(path);
   ASSERT_GE(fd, 0);
   std::string data = small_catalog();
-  ASSERT_EQ(write(fd, data.data(), data.size()), static_cast<ssize_t>(data.size()));
+  ASSERT_EQ(write(fd, data.data(), data.size()),
+            static_cast<ssize_t>(data.size()));
   close(fd);
   size_t fds = open_descriptors();
   unsigned count = each_failure([&](unsigned n, bool *fired) {
     testing::internal::CaptureStderr();
-    msgcat_t *cat = with_failure(n, fired, [&] { return msgcat_open(path, 1); });
+    msgcat_t *cat =
+        with_failure(n, fired, [&] { return msgcat_open(path, 1); });
     std::string err = testing::internal::GetCapturedStderr();
     if (*fired) {
       EXPECT_EQ(cat, MSGCAT_NONE) << "allocation " << n;
@@ -247,7 +259,8 @@ TEST(AllocFailure, SettingsAreWrittenWholeOrNotAtAll) {
   };
   unsigned count = each_failure([&](unsigned n, bool *fired) {
     std::ofstream(file, std::ios::binary) << before;
-    int rc = with_failure(n, fired, [] { return nt_settings_set("params", "9", "nine"); });
+    int rc = with_failure(
+        n, fired, [] { return nt_settings_set("params", "9", "nine"); });
     if (rc != NTREGY_OK) {
       EXPECT_EQ(rc, NTREGY_NO_MEMORY);
       EXPECT_EQ(read_file(), before) << "allocation " << n;
@@ -257,7 +270,9 @@ TEST(AllocFailure, SettingsAreWrittenWholeOrNotAtAll) {
       EXPECT_STREQ(buf, "nine");
     }
     char buf[16];
-    rc = with_failure(n, fired, [&] { return nt_settings_get("other", "x", buf, sizeof buf); });
+    rc = with_failure(n, fired, [&] {
+      return nt_settings_get("other", "x", buf, sizeof buf);
+    });
     if (*fired) {
       EXPECT_TRUE(rc == NTREGY_NO_MEMORY || rc == NTREGY_OK) << rc;
     } else {
@@ -278,12 +293,16 @@ TEST(AllocFailure, SettingsAreWrittenWholeOrNotAtAll) {
 TEST(AllocFailure, AccountCacheEntries) {
   ksi_cred_table *t = ksi_cred_table_get(KSI_CRED_NAME_GROUP);
   ASSERT_NE(t, nullptr);
-  std::vector<unsigned char> value(KSI_CRED_GROUP_SIZE, 0x11), out(KSI_CRED_GROUP_SIZE);
+  std::vector<unsigned char> value(KSI_CRED_GROUP_SIZE, 0x11),
+      out(KSI_CRED_GROUP_SIZE);
   unsigned count = each_failure([&](unsigned n, bool *fired) {
-    int rc = with_failure(n, fired, [&] { return ksi_cred_table_enter(t, "fresh group", value.data()); });
+    int rc = with_failure(n, fired, [&] {
+      return ksi_cred_table_enter(t, "fresh group", value.data());
+    });
     if (*fired) {
       EXPECT_EQ(rc, ENOMEM);
-      EXPECT_FALSE(ksi_cred_table_lookup(t, "fresh group", out.data())) << "no half entry";
+      EXPECT_FALSE(ksi_cred_table_lookup(t, "fresh group", out.data()))
+          << "no half entry";
     } else {
       EXPECT_EQ(rc, 0);
       EXPECT_TRUE(ksi_cred_table_lookup(t, "fresh group", out.data()));
@@ -296,7 +315,8 @@ TEST(AllocFailure, AccountCacheEntries) {
   // A lookup through the caches: when memory runs out it finds nothing or
   // the right account, never a broken one.
   each_failure([](unsigned n, bool *fired) {
-    credutl_passwd_sid_t *pw = with_failure(n, fired, [] { return credutl_getpwuid(0); });
+    credutl_passwd_sid_t *pw =
+        with_failure(n, fired, [] { return credutl_getpwuid(0); });
     if (pw != nullptr) {
       EXPECT_EQ(pw->user.uid, 0u);
     } else {

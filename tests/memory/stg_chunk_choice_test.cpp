@@ -70,13 +70,14 @@ TEST(StgChunkChoice, EveryAllocationFollowsTheOldestFitRule) {
     std::vector<Chunk> after = chunks_of(area);
     if (want < 0) {
       ASSERT_EQ(after.size(), before.size() + 1) << "step " << step;
-      EXPECT_EQ(reinterpret_cast<uintptr_t>(p), after[0].data) << "step " << step;
+      EXPECT_EQ(reinterpret_cast<uintptr_t>(p), after[0].data)
+          << "step " << step;
     } else {
       ASSERT_EQ(after.size(), before.size()) << "step " << step;
       const Chunk &c = before[static_cast<size_t>(want)];
       ASSERT_EQ(reinterpret_cast<uintptr_t>(p), c.data + c.used)
-          << "step " << step << ": request " << a << " belongs in chunk " << want << " of "
-          << before.size();
+          << "step " << step << ": request " << a << " belongs in chunk "
+          << want << " of " << before.size();
       EXPECT_EQ(after[static_cast<size_t>(want)].used, c.used + a);
     }
   }

@@ -26,7 +26,8 @@ TEST(StgGuard, ByteJustPastTheBlockIsReportedAndTheLastOwnByteIsNot) {
     testing::internal::CaptureStderr();
     stg_free(p);
     std::string err = testing::internal::GetCapturedStderr();
-    std::string report = "Heap block " + hex(p) + ": end overwritten at " + hex(p + size) + ".\n";
+    std::string report = "Heap block " + hex(p) + ": end overwritten at " +
+                         hex(p + size) + ".\n";
     EXPECT_TRUE(err.ends_with(report)) << "size " << size << ": " << err;
     EXPECT_EQ(err.find("Heap block"), err.rfind("Heap block")) << "one report";
 

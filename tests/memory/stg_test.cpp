@@ -140,11 +140,11 @@ TEST(StgArea, ExplicitIncrementSetsOnlyTheSecondChunk) {
 
 TEST(StgArea, RequestGoesToTheOldestChunkThatFits) {
   stg_area_t area = stg_create_area(128);
-  stg_alloc(area, 64);         // chunk 1: 64 of 128 free
+  stg_alloc(area, 64);  // chunk 1: 64 of 128 free
   stg_set_incr(area, 128);
-  stg_alloc(area, 120);        // chunk 2: 248 bytes, 128 free
-  stg_alloc(area, 200);        // chunk 3: 328 bytes, 128 free
-  stg_alloc(area, 128);        // fills chunk 3
+  stg_alloc(area, 120);  // chunk 2: 248 bytes, 128 free
+  stg_alloc(area, 200);  // chunk 3: 328 bytes, 128 free
+  stg_alloc(area, 128);  // fills chunk 3
   std::vector<Chunk> before = chunks_of(area);
   ASSERT_EQ(before.size(), 3u);
   void *p = stg_alloc(area, 48);  // fits chunks 1 and 2: the oldest wins

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "date/date_msgs.h"
 #include "msg/catalog.h"
 #include "msg/catalog_format.h"
-#include "date/date_msgs.h"
 #include "msg/imsg_msgs.h"
 #include "startup/ks_msgs.h"
 #include "strings/strutl_msgs.h"
@@ -145,8 +145,10 @@ TEST_F(CatalogCompiler, RejectsMalformedSourcesWithTheLine) {
     SCOPED_TRACE(c.source);
     write_file(dir_ + "/bad.msg", c.source);
     std::string out;
-    EXPECT_EQ(ksgencat("-o " + dir_ + "/bad.cat " + dir_ + "/bad.msg", &out), 1);
-    EXPECT_NE(out.find("bad.msg" + std::string(c.error)), std::string::npos) << out;
+    EXPECT_EQ(ksgencat("-o " + dir_ + "/bad.cat " + dir_ + "/bad.msg", &out),
+              1);
+    EXPECT_NE(out.find("bad.msg" + std::string(c.error)), std::string::npos)
+        << out;
     EXPECT_NE(access((dir_ + "/bad.cat").c_str(), F_OK), 0);
   }
   std::string out;
@@ -175,7 +177,8 @@ TEST_F(CatalogLookup, TranslatesThroughTheFormatters) {
   EXPECT_STREQ(buf, "Bad format in control string at or near \"x\".\n");
   // The kind prefix of a warning uses the translated kind word.
   imsg_snprintf_type(buf, sizeof buf, 4, &ksi_ks_msgs, 15);
-  EXPECT_NE(std::strstr(buf, "Warnung: Speicher kann nicht belegt werden.\n"), nullptr)
+  EXPECT_NE(std::strstr(buf, "Warnung: Speicher kann nicht belegt werden.\n"),
+            nullptr)
       << buf;
   CaptureStderr();
   imsg_print(6, &ksi_ks_msgs, 2, "lesen", "kaputt");
@@ -199,7 +202,8 @@ TEST_F(CatalogLookup, SearchOrderAndInstallationRoots) {
   // Empty elements and missing files are passed over; "%%", "%X" stay.
   std::string copy = dir_ + "/de%X_ks_lib.cat";
   write_file(copy, read_file(kGerman));
-  setenv("NLSPATH", (";;" + dir_ + "/missing_%N;" + dir_ + "/de%X_%N.cat;").c_str(), 1);
+  setenv("NLSPATH",
+         (";;" + dir_ + "/missing_%N;" + dir_ + "/de%X_%N.cat;").c_str(), 1);
   msgcat_t *cat = msgcat_open("ks_lib", 0);
   ASSERT_TRUE(ksi_catalog_is_open(cat));
   EXPECT_STREQ(msgcat_get(cat, 10, 18, "d"), "Warnung: ");
@@ -227,7 +231,9 @@ TEST_F(CatalogLookup, SearchOrderAndInstallationRoots) {
   // A catalog under root 7 is found first.
   ASSERT_EQ(std::system(("mkdir -p " + root7 + "/bin/resdll").c_str()), 0);
   write_file(dir_ + "/seven.msg", "set 12\n1 \"SIEBEN\"\n");
-  ASSERT_EQ(ksgencat("-o " + root7 + "/bin/resdll/ks_lib_DEU.cat " + dir_ + "/seven.msg"), 0);
+  ASSERT_EQ(ksgencat("-o " + root7 + "/bin/resdll/ks_lib_DEU.cat " + dir_ +
+                     "/seven.msg"),
+            0);
   cat = msgcat_open("ks_lib", 0);
   EXPECT_STREQ(msgcat_get(cat, 12, 1, "d"), "SIEBEN");
   msgcat_close(cat);
@@ -275,13 +281,16 @@ TEST_F(CatalogDamage, BrokenHeadersAndChainsAreReportedAndAbsent) {
   cases.push_back({"magic", d, corrupt});
   d = good_;
   put32(d, fmt::kHeaderMajor, 2);
-  cases.push_back({"version", d,
-                   "Message Catalog System: " + path_ + " is version 2, we need 1.\n"});
+  cases.push_back(
+      {"version", d,
+       "Message Catalog System: " + path_ + " is version 2, we need 1.\n"});
   d = good_;
   put32(d, fmt::kHeaderSetCount, 0);
-  cases.push_back({"no sets", d, "Message Catalog System: " + path_ + " has 0 sets!\n"});
+  cases.push_back(
+      {"no sets", d, "Message Catalog System: " + path_ + " has 0 sets!\n"});
   put32(d, fmt::kHeaderSetCount, 0xfffffffe);
-  cases.push_back({"negative sets", d, "Message Catalog System: " + path_ + " has -2 sets!\n"});
+  cases.push_back({"negative sets", d,
+                   "Message Catalog System: " + path_ + " has -2 sets!\n"});
   put32(d, fmt::kHeaderSetCount, 0x7fffffff);
   cases.push_back({"more sets than the file holds", d, corrupt});
   d = good_;
@@ -312,8 +321,9 @@ TEST_F(CatalogDamage, InvalidRecordsAndBadSetsGiveTheDefault) {
   // Set 7 marked invalid and not counted; message 18 of set 10 invalid.
   put32(d, set_at(0) + fmt::kSetInvalid, 1);
   put32(d, fmt::kHeaderSetCount, 3);
-  uint64_t messages = fmt::get64(reinterpret_cast<const unsigned char *>(d.data()) +
-                                 set_at(2) + fmt::kSetMessages);
+  uint64_t messages =
+      fmt::get64(reinterpret_cast<const unsigned char *>(d.data()) + set_at(2) +
+                 fmt::kSetMessages);
   put32(d, messages + fmt::kMessageInvalid, 1);
   // A text offset of set 9's first message beyond its text data.
   uint64_t ks = fmt::get64(reinterpret_cast<const unsigned char *>(d.data()) +
@@ -349,7 +359,10 @@ TEST_F(CatalogDamage, ALoopingChainIsReportedNotFollowedForever) {
         alarm(5);
         std::string report;
         msgcat_t *cat = open(d, report);
-        _exit(cat == nullptr && report == "Message Catalog System: corrupt file.\n" ? 0 : 1);
+        _exit(cat == nullptr &&
+                      report == "Message Catalog System: corrupt file.\n"
+                  ? 0
+                  : 1);
       },
       testing::ExitedWithCode(0), "");
 }
@@ -357,15 +370,18 @@ TEST_F(CatalogDamage, ALoopingChainIsReportedNotFollowedForever) {
 // One set whose messages lie outside the file: read lazily, only that set
 // serves the defaults; read at open, the whole file is refused.
 TEST_F(CatalogDamage, ABadSetCostsOnlyItselfWhenReadLazily) {
-  const unsigned char *raw = reinterpret_cast<const unsigned char *>(good_.data());
-  const uint64_t text_length = fmt::get32(raw + set_at(1) + fmt::kSetTextLength);
+  const unsigned char *raw =
+      reinterpret_cast<const unsigned char *>(good_.data());
+  const uint64_t text_length =
+      fmt::get32(raw + set_at(1) + fmt::kSetTextLength);
   const struct {
     const char *what;
     size_t field;
     uint64_t value;
     bool wide;
   } damages[] = {
-      {"text data past the end", fmt::kSetText, good_.size() - text_length + 1, true},
+      {"text data past the end", fmt::kSetText, good_.size() - text_length + 1,
+       true},
       {"text offset wraps", fmt::kSetText, ~uint64_t{0} - 2, true},
       {"records past the end", fmt::kSetMessages, good_.size() - 8, true},
       {"huge message count", fmt::kSetMessageCount, 0x40000000, false},

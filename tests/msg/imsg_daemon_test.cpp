@@ -67,19 +67,22 @@ TEST_F(ImsgDaemon, CapturedTextPrecedesTheLibrarysMessages) {
         if (write(2, second, sizeof second - 1) < 0) _exit(5);
         std::printf("\n  \t \n");
         std::printf("%s\n", std::string(300, 'x').c_str());
-        std::printf("buffered before the message\n");  // still in stdio's buffer
+        std::printf(
+            "buffered before the message\n");  // still in stdio's buffer
         imsg_print(IMSG_ERROR, "library message %d\n", -1, 1);
         std::printf("after\n");
         imsg_drain_pipes();
         _exit(0);
       },
       ::testing::ExitedWithCode(0), "");
-  EXPECT_EQ(slurp(events_), "[1024/3] first from printf\n"
-                            "[1024/3] second from write\n"
-                            "[1024/3] " + std::string(200, 'x') + "\n" +
-                            "[1024/3] buffered before the message\n"
-                            "[1024/3] qmlockd: Error: library message 1\n"
-                            "[1024/3] after\n");
+  EXPECT_EQ(slurp(events_),
+            "[1024/3] first from printf\n"
+            "[1024/3] second from write\n"
+            "[1024/3] " +
+                std::string(200, 'x') + "\n" +
+                "[1024/3] buffered before the message\n"
+                "[1024/3] qmlockd: Error: library message 1\n"
+                "[1024/3] after\n");
 }
 
 TEST_F(ImsgDaemon, LogFileTakesCapturedLinesAndSuspendSwitchesStreams) {
@@ -101,7 +104,9 @@ TEST_F(ImsgDaemon, LogFileTakesCapturedLinesAndSuspendSwitchesStreams) {
       ::testing::ExitedWithCode(0), "");
   std::string text = slurp(log);
   unlink(log.c_str());
-  EXPECT_NE(text.find("captured into the log\nlibrary line\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("captured into the log\nlibrary line\n"),
+            std::string::npos)
+      << text;
   // Resuming turns on the informational prefix.
   EXPECT_EQ(slurp(events_), "[1024/8] noname: Ok: resumed\n");
 }
@@ -133,12 +138,16 @@ TEST_F(ImsgDaemon, FailuresLeaveTheStandardStreams) {
       },
       ::testing::ExitedWithCode(0), "");
   std::string err = slurp(err_);
-  std::string enoent = "Can't open event log (" + std::to_string(ENOENT) + ")\n";
+  std::string enoent =
+      "Can't open event log (" + std::to_string(ENOENT) + ")\n";
   EXPECT_EQ(err.rfind(enoent + enoent, 0), 0u) << err;
-  size_t suspend = err.find("Can't suspend daemon logging, process not a daemon: ");
-  size_t resume = err.find("Can't resume daemon logging, process not a daemon: ");
+  size_t suspend =
+      err.find("Can't suspend daemon logging, process not a daemon: ");
+  size_t resume =
+      err.find("Can't resume daemon logging, process not a daemon: ");
   EXPECT_TRUE(suspend != std::string::npos && resume > suspend) << err;
-  EXPECT_NE(err.find("\nnoname: Error: still on stderr\n"), std::string::npos) << err;
+  EXPECT_NE(err.find("\nnoname: Error: still on stderr\n"), std::string::npos)
+      << err;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <orvexks/imsg.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -14,11 +15,10 @@
 #include <string>
 #include <thread>
 #include <vector>
-#include <atomic>
 
 #include "msg/catalog.h"
-#include "msg/msg_lookup.h"
 #include "msg/imsg_msgs.h"
+#include "msg/msg_lookup.h"
 
 namespace {
 
@@ -52,13 +52,16 @@ TEST(ImsgFormat, BadTableOrIndexReportsAndLeavesTheBuffer) {
   expected << "noname: Error: IMSG Internal error (vsprintf) - tbl "
            << reinterpret_cast<intptr_t>(&kTable) << ", num 2.\n"
            << "noname: Error: IMSG Internal error (vsprintf) - tbl 0, num 0.\n"
-           << "noname: Error: IMSG Internal error (vsprintf/NOMSG) - NULL Message.\n";
+           << "noname: Error: IMSG Internal error (vsprintf/NOMSG) - NULL "
+              "Message.\n";
   EXPECT_EQ(err, expected.str());
 }
 
 TEST(ImsgFormat, NumberedInserts) {
   char buf[128];
-  EXPECT_EQ(imsg_snprintf(buf, sizeof buf, "%2!s! before %1!d!, 100%%", -1, 7, "two"), 18);
+  EXPECT_EQ(
+      imsg_snprintf(buf, sizeof buf, "%2!s! before %1!d!, 100%%", -1, 7, "two"),
+      18);
   EXPECT_STREQ(buf, "two before 7, 100%");
   // A 64-bit insert takes two positions: the texts number the following
   // inserts as written for that, and the arguments still come in order.
@@ -71,8 +74,8 @@ TEST(ImsgFormat, NumberedInserts) {
 
   CaptureStderr();
   EXPECT_EQ(imsg_snprintf(buf, sizeof buf,
-                          "%1!I64d!%2!I64d!%3!I64d!%4!I64d!%5!I64d!%6!d!", -1, 1LL, 2LL,
-                          3LL, 4LL, 5LL, 6),
+                          "%1!I64d!%2!I64d!%3!I64d!%4!I64d!%5!I64d!%6!d!", -1,
+                          1LL, 2LL, 3LL, 4LL, 5LL, 6),
             0);
   EXPECT_EQ(imsg_snprintf(buf, sizeof buf, "%1!d", -1, 1), 0);
   EXPECT_EQ(GetCapturedStderr(),
@@ -86,13 +89,16 @@ TEST(ImsgFormat, NumberedInserts) {
 TEST(ImsgFormat, RenumberedInsertsStopAtSlotTen) {
   char buf[128];
   CaptureStderr();
-  EXPECT_EQ(imsg_snprintf(buf, sizeof buf,
-                          "%1!I64d! %2!d! %3!d! %4!d! %5!d! %6!d! %7!d! %8!d! %9!d!", -1,
-                          1LL, 2, 3, 4, 5, 6, 7, 8, 9),
-            0);
+  EXPECT_EQ(
+      imsg_snprintf(buf, sizeof buf,
+                    "%1!I64d! %2!d! %3!d! %4!d! %5!d! %6!d! %7!d! %8!d! %9!d!",
+                    -1, 1LL, 2, 3, 4, 5, 6, 7, 8, 9),
+      0);
   EXPECT_STREQ(buf, "");
-  EXPECT_EQ(GetCapturedStderr(), "noname: Error: Internal Error, too many directives.\n");
-  EXPECT_EQ(imsg_snprintf(buf, sizeof buf, "%1!I64d! %2!d! %3!d! %4!d! %5!d! %6!d! %7!d! %8!d!",
+  EXPECT_EQ(GetCapturedStderr(),
+            "noname: Error: Internal Error, too many directives.\n");
+  EXPECT_EQ(imsg_snprintf(buf, sizeof buf,
+                          "%1!I64d! %2!d! %3!d! %4!d! %5!d! %6!d! %7!d! %8!d!",
                           -1, 1LL, 2, 3, 4, 5, 6, 7, 8),
             15);
   EXPECT_STREQ(buf, "1 2 3 4 5 6 7 8");
@@ -102,18 +108,22 @@ TEST(ImsgFormat, TaggedForm) {
   char buf[256];
   imsg_ate_enable_tagging();
   ASSERT_EQ(imsg_ate_tagging_is_enabled(), 1);
-  const char *raw = "\nTAG_ID:no subsys!!-1!!-1:END_ID\n"
-                    "TAG_RAW:a\\t%s|%*d|%%|%c:END_RAW\n"
-                    "TAG_VALUES:<<<NULL STRING>>>!!   42!!z:END_VALUES\n";
-  int n = imsg_snprintf(buf, sizeof buf, "a\t%s|%*d|%%|%c", -1, nullptr, 5, 42, 'z');
+  const char *raw =
+      "\nTAG_ID:no subsys!!-1!!-1:END_ID\n"
+      "TAG_RAW:a\\t%s|%*d|%%|%c:END_RAW\n"
+      "TAG_VALUES:<<<NULL STRING>>>!!   42!!z:END_VALUES\n";
+  int n = imsg_snprintf(buf, sizeof buf, "a\t%s|%*d|%%|%c", -1, nullptr, 5, 42,
+                        'z');
   EXPECT_STREQ(buf, raw);
   EXPECT_EQ(n, static_cast<int>(std::strlen(raw)));
 
   n = imsg_snprintf(buf, sizeof buf, &kTable, 1, "line\none");
-  EXPECT_STREQ(buf, "\nTAG_ID:test/fmt!!1!!9:END_ID\nTAG_RAW:second %s\\n:END_RAW\n"
-                    "TAG_VALUES:line\\none:END_VALUES\n");
+  EXPECT_STREQ(buf,
+               "\nTAG_ID:test/fmt!!1!!9:END_ID\nTAG_RAW:second %s\\n:END_RAW\n"
+               "TAG_VALUES:line\\none:END_VALUES\n");
   // Cut to the buffer, the result still the whole length; size 0 is empty.
-  EXPECT_EQ(imsg_snprintf(buf, 10, &kTable, 1, "x"), n - 8);  // "x" is 8 bytes shorter
+  EXPECT_EQ(imsg_snprintf(buf, 10, &kTable, 1, "x"),
+            n - 8);  // "x" is 8 bytes shorter
   EXPECT_STREQ(buf, "\nTAG_ID:t");
   EXPECT_EQ(imsg_snprintf(buf, 0, &kTable, 1, "x"), 0);
 
@@ -125,8 +135,9 @@ TEST(ImsgFormat, TaggedForm) {
   EXPECT_EQ(imsg_snprintf(buf, sizeof buf, &kTable, 0, 3), 8);
   // Mode 3 tags this call only.
   imsg_snprintf_taggable(3, buf, sizeof buf, "%d", -1, 3);
-  EXPECT_STREQ(buf, "\nTAG_ID:no subsys!!-1!!-1:END_ID\nTAG_RAW:%d:END_RAW\n"
-                    "TAG_VALUES:3:END_VALUES\n");
+  EXPECT_STREQ(buf,
+               "\nTAG_ID:no subsys!!-1!!-1:END_ID\nTAG_RAW:%d:END_RAW\n"
+               "TAG_VALUES:3:END_VALUES\n");
   EXPECT_EQ(imsg_ate_tagging_is_enabled(), 0);
   EXPECT_EQ(imsg_snprintf(buf, sizeof buf, &kTable, 0, 3), 8);
 }
@@ -153,9 +164,10 @@ TEST_F(ImsgFreshProcess, CaptureLogRecordsCapturingCalls) {
       {
         setenv("QUILLMERE_IMSG_CAPTURE_LOG", base.c_str(), 1);
         char buf[64];
-        imsg_snprintf(buf, sizeof buf, &kTable, 0, 1);      // captured
-        imsg_sprintf(buf, &kTable, 1, "x");                 // not a capturing call
-        imsg_snprintf(buf, sizeof buf, "raw %d", -1, 1);    // raw text: not captured
+        imsg_snprintf(buf, sizeof buf, &kTable, 0, 1);  // captured
+        imsg_sprintf(buf, &kTable, 1, "x");             // not a capturing call
+        imsg_snprintf(buf, sizeof buf, "raw %d", -1,
+                      1);  // raw text: not captured
         char *text = nullptr;
         imsg_dynamic_len_snprintf(&text, 64, 100, &kTable, 1, "y");  // captured
         std::free(text);
@@ -181,7 +193,8 @@ TEST_F(ImsgFreshProcess, StrerrorWithTheStatusSwitch) {
         std::string number = imsg_strerror(123456);
         errno = 2;
         std::string c_text = imsg_strerror(ENOENT);
-        std::fprintf(stderr, "%s|%s|%s", sock.c_str(), number.c_str(), c_text.c_str());
+        std::fprintf(stderr, "%s|%s|%s", sock.c_str(), number.c_str(),
+                     c_text.c_str());
         std::exit(0);
       },
       testing::ExitedWithCode(0),
@@ -192,7 +205,8 @@ TEST_F(ImsgFreshProcess, StrerrorWithTheStatusSwitch) {
 
 TEST(ImsgStrerror, TextsByNumber) {
   EXPECT_STREQ(imsg_strerror(10061), "[WINSOCK] Connection refused");
-  EXPECT_STREQ(imsg_strerror(11004), "[WINSOCK] Valid name, no data record of requested type");
+  EXPECT_STREQ(imsg_strerror(11004),
+               "[WINSOCK] Valid name, no data record of requested type");
   EXPECT_STREQ(imsg_strerror(995), "[WINSOCK] Overlapped operation aborted");
   EXPECT_STREQ(imsg_strerror(123456), "123456");
   EXPECT_STREQ(imsg_strerror(-3), "-3");
@@ -214,8 +228,10 @@ TEST(ImsgFormat, ThreadsFormatConcurrently) {
       char buf[64];
       for (int i = 0; i < 2000; ++i) {
         imsg_snprintf(buf, sizeof buf, &kTable, 0, t * 10000 + i);
-        if (std::string(buf) != "plain " + std::to_string(t * 10000 + i) + "\n") ++wrong;
-        if (std::strcmp(imsg_strerror(10050 + t), ksi_msg_lookup(&ksi_imsg_msgs, 41 + t)) != 0)
+        if (std::string(buf) != "plain " + std::to_string(t * 10000 + i) + "\n")
+          ++wrong;
+        if (std::strcmp(imsg_strerror(10050 + t),
+                        ksi_msg_lookup(&ksi_imsg_msgs, 41 + t)) != 0)
           ++wrong;
       }
     });
@@ -227,7 +243,9 @@ TEST(ImsgFormat, ThreadsFormatConcurrently) {
 TEST(ImsgDynamicLen, GrowsUntilTheTextFits) {
   std::string long_text(300, 'q');
   char *text = nullptr;
-  EXPECT_EQ(imsg_dynamic_len_snprintf(&text, 4, 1000, "<%s>", -1, long_text.c_str()), 302);
+  EXPECT_EQ(
+      imsg_dynamic_len_snprintf(&text, 4, 1000, "<%s>", -1, long_text.c_str()),
+      302);
   ASSERT_NE(text, nullptr);
   EXPECT_EQ(std::string(text), "<" + long_text + ">");
   std::free(text);
@@ -244,7 +262,9 @@ TEST(ImsgDynamicLen, GrowsUntilTheTextFits) {
   std::free(text);
 
   text = reinterpret_cast<char *>(1);
-  EXPECT_EQ(imsg_dynamic_len_snprintf(&text, 4, 100, "%s", -1, long_text.c_str()), -1);
+  EXPECT_EQ(
+      imsg_dynamic_len_snprintf(&text, 4, 100, "%s", -1, long_text.c_str()),
+      -1);
   EXPECT_EQ(text, nullptr);
   // Bad sizes fail before the search; *result is not touched then.
   text = reinterpret_cast<char *>(1);
@@ -255,7 +275,8 @@ TEST(ImsgDynamicLen, GrowsUntilTheTextFits) {
 
 TEST(ImsgSnprintfType, PrefixThenMessage) {
   char buf[64];
-  EXPECT_EQ(imsg_snprintf_type(buf, sizeof buf, IMSG_ERROR, &kTable, 1, "x"), 9);
+  EXPECT_EQ(imsg_snprintf_type(buf, sizeof buf, IMSG_ERROR, &kTable, 1, "x"),
+            9);
   EXPECT_STREQ(buf, "noname: Error: second x\n");
   EXPECT_EQ(imsg_snprintf_type(buf, sizeof buf, IMSG_WARNING, "w", -1), 1);
   EXPECT_STREQ(buf, "noname: Warning: w");
@@ -263,7 +284,9 @@ TEST(ImsgSnprintfType, PrefixThenMessage) {
   EXPECT_STREQ(buf, "o");
   imsg_snprintf_type(buf, sizeof buf, IMSG_TRACE, "t", -1);
   EXPECT_TRUE(testing::internal::RE::FullMatch(
-      buf, "^>>> [0-9][0-9]:[0-9][0-9]:[0-9][0-9]\\.[0-9][0-9][0-9] \\(noname\\): t$"))
+      buf,
+      "^>>> [0-9][0-9]:[0-9][0-9]:[0-9][0-9]\\.[0-9][0-9][0-9] \\(noname\\): "
+      "t$"))
       << buf;
 
   CaptureStderr();
@@ -274,7 +297,8 @@ TEST(ImsgSnprintfType, PrefixThenMessage) {
   EXPECT_TRUE(testing::internal::RE::FullMatch(
       err,
       "noname: Error: String buffer too small.\n"
-      "noname: Error: Unknown message type 42 in file lib/ks/imsg at line [0-9]+\n"))
+      "noname: Error: Unknown message type 42 in file lib/ks/imsg at line "
+      "[0-9]+\n"))
       << err;
 }
 
@@ -292,8 +316,8 @@ msgcat_t *fake_open(const char *name, int mode) {
 }
 
 const char *fake_get(msgcat_t *handle, int set, int id, const char *) {
-  served = std::string(reinterpret_cast<char *>(handle)) + ":" + std::to_string(set) + ":" +
-           std::to_string(id);
+  served = std::string(reinterpret_cast<char *>(handle)) + ":" +
+           std::to_string(set) + ":" + std::to_string(id);
   return served.c_str();
 }
 
@@ -305,7 +329,9 @@ void fake_close(msgcat_t *handle) {
 const char *const kOneText[] = {"default"};
 const int16_t kOneId[] = {3};
 
-ks_msg_table_t table_of(const char *catalog) { return {catalog, "t", 5, 1, kOneText, kOneId}; }
+ks_msg_table_t table_of(const char *catalog) {
+  return {catalog, "t", 5, 1, kOneText, kOneId};
+}
 
 TEST(ImsgLookup, FiveSlotCatalogCache) {
   imsg_ate_tagging_is_enabled();  // the kind words are looked up first
@@ -319,7 +345,9 @@ TEST(ImsgLookup, FiveSlotCatalogCache) {
   EXPECT_STREQ(ksi_msg_lookup(&tables[0], 0), "c0:5:3");
   EXPECT_STREQ(ksi_msg_lookup(&tables[0], 0), "c0:5:3");
   EXPECT_EQ(opens, 1);
-  for (int i = 1; i < 5; ++i) EXPECT_STREQ(ksi_msg_lookup(&tables[i], 0), (std::string(names[i]) + ":5:3").c_str());
+  for (int i = 1; i < 5; ++i)
+    EXPECT_STREQ(ksi_msg_lookup(&tables[i], 0),
+                 (std::string(names[i]) + ":5:3").c_str());
   EXPECT_EQ(opens, 5);
   // c0 is used again, so c1 is the least recently used when c5 comes.
   usleep(2000);

@@ -27,12 +27,14 @@ void expect_like_snprintf(const char *fmt, Args... args) {
   const char *const texts[] = {fmt};
   const int16_t ids[] = {1};
   const ks_msg_table_t table = {"ks_lib", "fmt", 6, 1, texts, ids};
-  for (size_t size : {size_t{1}, size_t{2}, size_t{7}, size_t{20}, size_t{300}}) {
+  for (size_t size :
+       {size_t{1}, size_t{2}, size_t{7}, size_t{20}, size_t{300}}) {
     std::vector<char> ours(size + 8, '#'), theirs(size + 8, '#');
     int got = imsg_snprintf(ours.data(), size, &table, 0, args...);
     int want = std::snprintf(theirs.data(), size, fmt, args...);
     EXPECT_EQ(got, want) << "\"" << fmt << "\" in " << size;
-    EXPECT_EQ(std::string(ours.data(), size + 8), std::string(theirs.data(), size + 8))
+    EXPECT_EQ(std::string(ours.data(), size + 8),
+              std::string(theirs.data(), size + 8))
         << "\"" << fmt << "\" in " << size;
   }
 }
@@ -40,12 +42,13 @@ void expect_like_snprintf(const char *fmt, Args... args) {
 TEST(ImsgPlainFormat, PlainDirectivesMatchSnprintf) {
   expect_like_snprintf("no directives at all\n");
   expect_like_snprintf("");
-  expect_like_snprintf("Unable to open file \"%s\": error %d\n", "/var/tmp/f.txt", 13);
+  expect_like_snprintf("Unable to open file \"%s\": error %d\n",
+                       "/var/tmp/f.txt", 13);
   expect_like_snprintf("[%s][%s]", "", static_cast<const char *>(nullptr));
   expect_like_snprintf("%d %i %d %d", INT_MIN, -1, 0, INT_MAX);
   expect_like_snprintf("%u %x %X %u", UINT_MAX, 0xabcdefu, 0xABCDEFu, 0u);
-  expect_like_snprintf("%ld %li %lu %lx %lX", LONG_MIN, LONG_MAX, ULONG_MAX, 0x1234abcdUL,
-                       0xfedcba98UL);
+  expect_like_snprintf("%ld %li %lu %lx %lX", LONG_MIN, LONG_MAX, ULONG_MAX,
+                       0x1234abcdUL, 0xfedcba98UL);
   expect_like_snprintf("100%% %c%c|%c", 'o', 'k', 0);
   expect_like_snprintf("ends with %%");
 }
@@ -95,7 +98,8 @@ TEST(ImsgPlainFormat, PrefixesTakeNamesLiterallyAndGrowPastTheBuffer) {
   imsg_set_app_name(huge.c_str());
   imsg_print(IMSG_ERROR, &table, 0, "D:");
   imsg_set_app_name(nullptr);
-  imsg_redirect_output(imsg_console_writer, nullptr, imsg_console_writer, nullptr);
+  imsg_redirect_output(imsg_console_writer, nullptr, imsg_console_writer,
+                       nullptr);
   ASSERT_EQ(got.size(), 2u);
   EXPECT_EQ(got[0], "odd%s%%name: Warning: Disk C: is full\n");
   EXPECT_EQ(got[1], huge + ": Error: Disk D: is full\n");

@@ -5,8 +5,8 @@
 #include <orvexks/imsg.h>
 
 #include <fcntl.h>
-#include <pty.h>
 #include <poll.h>
+#include <pty.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -21,15 +21,16 @@
 
 #define EXPECT_CONTAINS(text, part) \
   EXPECT_NE((text).find(part), std::string::npos) << (text)
-#define EXPECT_ENDS(text, tail)                                          \
-  EXPECT_TRUE((text).size() >= std::string(tail).size() &&               \
-              (text).compare((text).size() - std::string(tail).size(),   \
-                             std::string::npos, tail) == 0)              \
+#define EXPECT_ENDS(text, tail)                                        \
+  EXPECT_TRUE((text).size() >= std::string(tail).size() &&             \
+              (text).compare((text).size() - std::string(tail).size(), \
+                             std::string::npos, tail) == 0)            \
       << (text)
 
 namespace {
 
-const char *const kTexts[] = {"Disk %s is full\n", "line one\nline two\nline three\n"};
+const char *const kTexts[] = {"Disk %s is full\n",
+                              "line one\nline two\nline three\n"};
 const int16_t kIds[] = {1, 2};
 const ks_msg_table_t kTable = {"ks_lib", "qmtest", 6, 2, kTexts, kIds};
 
@@ -56,8 +57,9 @@ struct child_output {
 // Runs body in a child process with `env` set and standard output and
 // error in files. The child is a fresh run of the program, so the message
 // state it reads from the environment on first use starts from nothing.
-child_output in_child(const std::vector<std::pair<const char *, const char *>> &env,
-                      const std::function<void()> &body) {
+child_output in_child(
+    const std::vector<std::pair<const char *, const char *>> &env,
+    const std::function<void()> &body) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   std::string out_path = temp_path("out"), err_path = temp_path("err");
   EXPECT_EXIT(
@@ -97,7 +99,8 @@ struct console_again {
     imsg_writer_t none[IMSG_REDIRECT_SLOTS];
     for (imsg_writer_t &w : none) w = imsg_console_writer;
     imsg_set_redirect_procs(none, IMSG_REDIRECT_SLOTS, nullptr);
-    imsg_redirect_output(imsg_console_writer, nullptr, imsg_console_writer, nullptr);
+    imsg_redirect_output(imsg_console_writer, nullptr, imsg_console_writer,
+                         nullptr);
     imsg_suppress_prefix(0);
   }
 };
@@ -130,7 +133,9 @@ TEST(ImsgPrint, SubsystemAndOkPrefixFollowTheEnvironment) {
     imsg_print(IMSG_ERROR, &kTable, 0, "C:");
   });
   EXPECT_EQ(got.out, "qmtool: Ok: raw\nqmtool/qmtest: Ok: Disk A: is full\n");
-  EXPECT_EQ(got.err, "qmtool/ks/stg: Error: Disk B: is full\nqmtool: Error: Disk C: is full\n");
+  EXPECT_EQ(got.err,
+            "qmtool/ks/stg: Error: Disk B: is full\nqmtool: Error: Disk C: is "
+            "full\n");
 }
 
 TEST(ImsgPrint, UnknownKindAndBadTableReportAndStillDeliver) {
@@ -141,7 +146,8 @@ TEST(ImsgPrint, UnknownKindAndBadTableReportAndStillDeliver) {
   });
   EXPECT_CONTAINS(got.err, ("Unknown message type 42 in file lib/ks/imsg"));
   EXPECT_CONTAINS(got.err, ("System message: odd\n"));
-  EXPECT_CONTAINS(got.err, ("IMSG Internal error (print_sharedv) - tbl 0, num 3."));
+  EXPECT_CONTAINS(got.err,
+                  ("IMSG Internal error (print_sharedv) - tbl 0, num 3."));
   EXPECT_CONTAINS(got.err, ("IMSG Internal error (vsprintf) - tbl "));
 }
 
@@ -197,11 +203,12 @@ TEST(ImsgPrint, NestedPrintLeavesTheOuterMessageAlone) {
   std::vector<std::string> got;
   imsg_redirect_output(collect, &got, collect, &got);
   imsg_print(IMSG_OUTPUT, "first\n", -1);
-  imsg_print(IMSG_WARNING, "%1!I64d!%2!d!%3!d!%4!d!%5!d!%6!d!%7!d!%8!d!%9!d!", -1, 1LL, 2,
-             3, 4, 5, 6, 7, 8, 9);
+  imsg_print(IMSG_WARNING, "%1!I64d!%2!d!%3!d!%4!d!%5!d!%6!d!%7!d!%8!d!%9!d!",
+             -1, 1LL, 2, 3, 4, 5, 6, 7, 8, 9);
   imsg_print(IMSG_OUTPUT, "last\n", -1);
   EXPECT_EQ(got, (std::vector<std::string>{
-                     "first\n", "noname: Error: Internal Error, too many directives.\n",
+                     "first\n",
+                     "noname: Error: Internal Error, too many directives.\n",
                      "noname: Warning: ", "last\n"}));
 }
 
@@ -235,9 +242,13 @@ TEST(ImsgPrint, LongMessagesGrowTheSharedBuffer) {
 }
 
 TEST(ImsgPrint, StyleMarkersAreBoldOnATerminalOnly) {
-  const char text[] = "\x01\x01" "1Bbold\x01\x01" "0B plain\n";
+  const char text[] =
+      "\x01\x01"
+      "1Bbold\x01\x01"
+      "0B plain\n";
   // Through a pipe (a file here) the markers vanish.
-  child_output piped = in_child({{"TERM", "xterm"}}, [&] { imsg_fputs(text, stdout); });
+  child_output piped =
+      in_child({{"TERM", "xterm"}}, [&] { imsg_fputs(text, stdout); });
   EXPECT_EQ(piped.out, "bold plain\n");
 
   // On a terminal bold becomes escape sequences unless TERM is dumb. The
@@ -253,7 +264,8 @@ TEST(ImsgPrint, StyleMarkersAreBoldOnATerminalOnly) {
       std::string seen;
       pollfd ready = {master, POLLIN, 0};
       char buf[256];
-      while (seen.find('\n') == std::string::npos && poll(&ready, 1, 2000) == 1) {
+      while (seen.find('\n') == std::string::npos &&
+             poll(&ready, 1, 2000) == 1) {
         ssize_t n = read(master, buf, sizeof buf);
         if (n <= 0) break;
         seen.append(buf, static_cast<size_t>(n));
@@ -288,11 +300,13 @@ TEST(ImsgPrint, LogFileTakesEveryKindAndCountsStarts) {
   std::string text = slurp(path);
   unlink(path.c_str());
   std::vector<std::string> lines;
-  for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+  for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos;
+       at = end + 1)
     lines.push_back(text.substr(at, end - at));
   ASSERT_EQ(lines.size(), 9u) << text;
   const std::string stars(67, '*');
-  const std::string pid_user = ", pid " + std::to_string(getpid()) + ", user \"";
+  const std::string pid_user =
+      ", pid " + std::to_string(getpid()) + ", user \"";
   for (size_t header : {1u, 6u}) {
     EXPECT_EQ(lines[header - 1], "");
     EXPECT_EQ(lines[header], stars);
@@ -327,7 +341,11 @@ TEST(ImsgPrint, EventLogFileGetsOneRecordPerMessage) {
     imsg_print(IMSG_WARNING, &kTable, 0, "E:");
     imsg_print(IMSG_OK, "final newline goes\n", -1);
     imsg_set_app_name("someprog");
-    imsg_print(IMSG_OUTPUT, "\x01\x01" "1Bstyled\x01\x01" "0B\n", -1);
+    imsg_print(IMSG_OUTPUT,
+               "\x01\x01"
+               "1Bstyled\x01\x01"
+               "0B\n",
+               -1);
     imsg_end_log();
     imsg_print(IMSG_OUTPUT, "console again %s\n", -1, imsg_get_app_name());
   });

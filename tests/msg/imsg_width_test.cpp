@@ -35,8 +35,8 @@ Made make_width(const char *str, int width, int max_width, int keep_tail,
                 int right_align, size_t dst_size = 64) {
   char dst[64] = "untouched";
   int out_width = -7;
-  const int ok = imsg_make_width(str, width, max_width, keep_tail,
-                                 right_align, dst_size, dst, &out_width);
+  const int ok = imsg_make_width(str, width, max_width, keep_tail, right_align,
+                                 dst_size, dst, &out_width);
   return {ok, dst, out_width};
 }
 
@@ -52,20 +52,32 @@ Detabbed detabify(int tab_size, int start_column, const char *src,
   char dst[64];
   int width = -1;
   size_t bytes = 99;
-  const int whole = imsg_detabify_general(tab_size, start_column, src,
-                                          max_width, dst_size, dst, &width,
-                                          &bytes);
+  const int whole = imsg_detabify_general(
+      tab_size, start_column, src, max_width, dst_size, dst, &width, &bytes);
   return {whole, dst, width, bytes};
 }
 
 TEST(ImsgWidth, StripStyleDropsOnlyCompleteMarkers) {
   char dst[64];
-  imsg_strip_style_chars(dst, "\x01\x01" "1Bbold\x01\x01" "0B \x01\x01" "1Uu\x01\x01" "0U");
+  imsg_strip_style_chars(dst,
+                         "\x01\x01"
+                         "1Bbold\x01\x01"
+                         "0B \x01\x01"
+                         "1Uu\x01\x01"
+                         "0U");
   EXPECT_STREQ(dst, "bold u");
   // A pair that does not begin a whole marker is ordinary text, including
   // one cut short by the end of the text.
-  imsg_strip_style_chars(dst, "a\x01\x01" "1Xb\x01\x01" "2B\x01\x01" "1");
-  EXPECT_STREQ(dst, "a\x01\x01" "1Xb\x01\x01" "2B\x01\x01" "1");
+  imsg_strip_style_chars(dst,
+                         "a\x01\x01"
+                         "1Xb\x01\x01"
+                         "2B\x01\x01"
+                         "1");
+  EXPECT_STREQ(dst,
+               "a\x01\x01"
+               "1Xb\x01\x01"
+               "2B\x01\x01"
+               "1");
 }
 
 TEST(ImsgWidth, SingleByteCountsBytes) {
@@ -98,7 +110,9 @@ TEST_F(ImsgWidthUtf8, CharactersAreAsWideAsTheirBytes) {
   EXPECT_EQ(imsg_strwidth("h" E_ACUTE "llo"), 6);
   EXPECT_EQ(imsg_disp_width(E_ACUTE, 2), 2);
   // An invalid byte is a character of its own.
-  EXPECT_EQ(imsg_charcount("a\xff" "b"), 3);
+  EXPECT_EQ(imsg_charcount("a\xff"
+                           "b"),
+            3);
   EXPECT_EQ(imsg_charcount("\xc3"), 1);
 }
 
@@ -106,7 +120,9 @@ TEST_F(ImsgWidthUtf8, TruncateKeepsWholeCharacters) {
   char text[] = "a" E_ACUTE "b";
   EXPECT_EQ(imsg_truncate(text, 2), 1);
   EXPECT_STREQ(text, "a");
-  char invalid[] = "a\xff\xfe" "b";
+  char invalid[] =
+      "a\xff\xfe"
+      "b";
   EXPECT_EQ(imsg_truncate(invalid, 2), 1);
   EXPECT_STREQ(invalid, "a\xff");
 }
@@ -222,10 +238,12 @@ int detab_width_with_env(const char *value) {
 
 TEST(ImsgWidthProcessTabSize, ComesFromTheEnvironment) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(_exit(detab_width_with_env(nullptr)), testing::ExitedWithCode(9), "");
+  EXPECT_EXIT(_exit(detab_width_with_env(nullptr)), testing::ExitedWithCode(9),
+              "");
   EXPECT_EXIT(_exit(detab_width_with_env("0")), testing::ExitedWithCode(9), "");
   EXPECT_EXIT(_exit(detab_width_with_env("4")), testing::ExitedWithCode(5), "");
-  EXPECT_EXIT(_exit(detab_width_with_env("junk")), testing::ExitedWithCode(9), "");
+  EXPECT_EXIT(_exit(detab_width_with_env("junk")), testing::ExitedWithCode(9),
+              "");
 }
 
 }  // namespace

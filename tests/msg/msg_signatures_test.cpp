@@ -35,14 +35,14 @@
 namespace {
 
 const char *const kClp[] = {
-    /*   0 */ "", "", "ss", "s", "", "s",
-    /*   6 */ "ss", "", "", "", "", "",
-    /*  12 */ "", "", "s", "s", "", "i",
+    /*   0 */ "",   "", "ss", "s", "", "s",
+    /*   6 */ "ss", "", "",   "",  "", "",
+    /*  12 */ "",   "", "s",  "s", "", "i",
 };
 
 const char *const kCredutl[] = {
-    /*   0 */ "s", "s", "ssis", "s", "ii", "s",
-    /*   6 */ "siissiisss", "iisiis", "ssiis", "", "",
+    /*   0 */ "s",          "s",      "ssis",  "s", "ii", "s",
+    /*   6 */ "siissiisss", "iisiis", "ssiis", "",  "",
 };
 
 const char *const kDate[] = {
@@ -58,80 +58,84 @@ const char *const kDate[] = {
 };
 
 const char *const kImsg[] = {
-    /*   0 */ "isi", "", "s", "ss", "", "",
-    /*   6 */ "s", "", "", "", "", "",
-    /*  12 */ "", "", "", "", "", "",
-    /*  18 */ "s", "sli", "", "", "", "",
-    /*  24 */ "", "", "", "", "", "",
-    /*  30 */ "", "", "", "", "", "",
-    /*  36 */ "", "", "", "", "", "",
-    /*  42 */ "", "", "", "", "", "",
-    /*  48 */ "", "", "", "", "", "",
-    /*  54 */ "", "", "", "", "", "",
-    /*  60 */ "", "", "", "", "", "",
-    /*  66 */ "", "", "", "", "", "ssis",
-    /*  72 */ "i", "", "", "", "", "",
-    /*  78 */ "", "", "", "", "", "",
-    /*  84 */ "", "", "", "", "", "",
-    /*  90 */ "", "", "", "", "", "",
-    /*  96 */ "", "", "", "", "", "",
-    /* 102 */ "", "",
+    /*   0 */ "isi", "",    "s", "ss", "", "",
+    /*   6 */ "s",   "",    "",  "",   "", "",
+    /*  12 */ "",    "",    "",  "",   "", "",
+    /*  18 */ "s",   "sli", "",  "",   "", "",
+    /*  24 */ "",    "",    "",  "",   "", "",
+    /*  30 */ "",    "",    "",  "",   "", "",
+    /*  36 */ "",    "",    "",  "",   "", "",
+    /*  42 */ "",    "",    "",  "",   "", "",
+    /*  48 */ "",    "",    "",  "",   "", "",
+    /*  54 */ "",    "",    "",  "",   "", "",
+    /*  60 */ "",    "",    "",  "",   "", "",
+    /*  66 */ "",    "",    "",  "",   "", "ssis",
+    /*  72 */ "i",   "",    "",  "",   "", "",
+    /*  78 */ "",    "",    "",  "",   "", "",
+    /*  84 */ "",    "",    "",  "",   "", "",
+    /*  90 */ "",    "",    "",  "",   "", "",
+    /*  96 */ "",    "",    "",  "",   "", "",
+    /* 102 */ "",    "",
 };
 
 const char *const kKs[] = {
-    /*   0 */ "", "", "ss", "sss", "ss", "ss",
-    /*   6 */ "ss", "s", "", "s", "s", "ss",
-    /*  12 */ "i", "s", "s", "", "sf", "s",
-    /*  18 */ "ssi", "", "", "", "", "",
-    /*  24 */ "sis", "i", "i", "", "ss", "ss",
-    /*  30 */ "ss", "s", "sss", "s", "ss", "ss",
-    /*  36 */ "s", "ss", "ss", "ss", "ss", "s",
-    /*  42 */ "ss", "ss", "sss",
+    /*   0 */ "",    "",   "ss",  "sss", "ss", "ss",
+    /*   6 */ "ss",  "s",  "",    "s",   "s",  "ss",
+    /*  12 */ "i",   "s",  "s",   "",    "sf", "s",
+    /*  18 */ "ssi", "",   "",    "",    "",   "",
+    /*  24 */ "sis", "i",  "i",   "",    "ss", "ss",
+    /*  30 */ "ss",  "s",  "sss", "s",   "ss", "ss",
+    /*  36 */ "s",   "ss", "ss",  "ss",  "ss", "s",
+    /*  42 */ "ss",  "ss", "sss",
 };
 
 const char *const kList[] = {
-    /*   0 */ "", "ii", "ll",
+    /*   0 */ "",
+    "ii",
+    "ll",
 };
 
 const char *const kNtpfxmap[] = {
-    /*   0 */ "", "i", "i", "", "", "",
-    /*   6 */ "", "s", "i", "ssi", "", "si",
+    /*   0 */ "",   "i",  "i", "",    "", "",
+    /*   6 */ "",   "s",  "i", "ssi", "", "si",
     /*  12 */ "si", "si", "",
 };
 
 const char *const kPfm[] = {
-    /*   0 */ "ssi", "si",
+    /*   0 */ "ssi",
+    "si",
 };
 
 const char *const kRt[] = {
-    /*   0 */ "si", "", "", "", "", "i",
-    /*   6 */ "i", "i", "s", "", "p", "l",
+    /*   0 */ "si", "",  "",  "", "",  "i",
+    /*   6 */ "i",  "i", "s", "", "p", "l",
     /*  12 */ "i",
 };
 
 const char *const kRtProc[] = {
-    /*   0 */ "l", "s",
+    /*   0 */ "l",
+    "s",
 };
 
 const char *const kServerIdNt[] = {
-    /*   0 */ "ss", "si", "", "", "ss", "ss",
-    /*   6 */ "ss", "s", "ss", "ss", "ss", "ss",
-    /*  12 */ "ss", "ss", "", "", "", "",
-    /*  18 */ "", "", "", "", "", "",
-    /*  24 */ "ss", "ss", "", "ssssis", "", "",
-    /*  30 */ "", "", "ssss", "", "", "s",
-    /*  36 */ "ss", "s", "ss", "ss", "s", "sss",
-    /*  42 */ "ss", "s", "s", "s", "s", "ss",
-    /*  48 */ "s", "ss", "s", "s", "s", "s",
-    /*  54 */ "ss", "s", "ss", "s", "ss", "ss",
-    /*  60 */ "sss", "ss", "ss", "ss", "ss", "s",
-    /*  66 */ "ss", "ss", "s",
+    /*   0 */ "ss",  "si", "",     "",       "ss", "ss",
+    /*   6 */ "ss",  "s",  "ss",   "ss",     "ss", "ss",
+    /*  12 */ "ss",  "ss", "",     "",       "",   "",
+    /*  18 */ "",    "",   "",     "",       "",   "",
+    /*  24 */ "ss",  "ss", "",     "ssssis", "",   "",
+    /*  30 */ "",    "",   "ssss", "",       "",   "s",
+    /*  36 */ "ss",  "s",  "ss",   "ss",     "s",  "sss",
+    /*  42 */ "ss",  "s",  "s",    "s",      "s",  "ss",
+    /*  48 */ "s",   "ss", "s",    "s",      "s",  "s",
+    /*  54 */ "ss",  "s",  "ss",   "s",      "ss", "ss",
+    /*  60 */ "sss", "ss", "ss",   "ss",     "ss", "s",
+    /*  66 */ "ss",  "ss", "s",
 };
 
 const char *const kStg[] = {
-    /*   0 */ "l", "", "lli", "ll", "lli", "l",
-    /*   6 */ "ll", "l", "lllilllf", "lllll", "li", "lli",
-    /*  12 */ "l", "ll",
+    /*   0 */ "l",  "",   "lli",      "ll",    "lli", "l",
+    /*   6 */ "ll", "l",  "lllilllf", "lllll", "li",  "lli",
+    /*  12 */ "l",  "ll",
 };
 
 const char *const kStrutl[] = {
@@ -140,14 +144,14 @@ const char *const kStrutl[] = {
 };
 
 const char *const kSysutl[] = {
-    /*   0 */ "s", "s", "ss", "ss", "s", "s",
-    /*   6 */ "s", "s", "s", "ss", "", "s",
-    /*  12 */ "s", "si", "", "", "sl", "",
-    /*  18 */ "iiii", "iiii", "s", "ss", "ss", "ss",
-    /*  24 */ "ss", "s", "s", "s", "", "s",
-    /*  30 */ "ss", "s", "i", "ss", "s", "s",
-    /*  36 */ "s", "s", "is", "ss", "is", "is",
-    /*  42 */ "i", "", "ss",
+    /*   0 */ "s",    "s",    "ss", "ss", "s",  "s",
+    /*   6 */ "s",    "s",    "s",  "ss", "",   "s",
+    /*  12 */ "s",    "si",   "",   "",   "sl", "",
+    /*  18 */ "iiii", "iiii", "s",  "ss", "ss", "ss",
+    /*  24 */ "ss",   "s",    "s",  "s",  "",   "s",
+    /*  30 */ "ss",   "s",    "i",  "ss", "s",  "s",
+    /*  36 */ "s",    "s",    "is", "ss", "is", "is",
+    /*  42 */ "i",    "",     "ss",
 };
 
 struct table_signatures {
@@ -177,7 +181,8 @@ const table_signatures kTables[] = {
 // formatter does not take.
 std::string conversions(const char *text) {
   std::string out;
-  for (const char *p = std::strchr(text, '%'); p != nullptr; p = std::strchr(p, '%')) {
+  for (const char *p = std::strchr(text, '%'); p != nullptr;
+       p = std::strchr(p, '%')) {
     ++p;
     if (*p == '%') {
       ++p;
@@ -208,10 +213,20 @@ std::string conversions(const char *text) {
     }
     if (*p == '\0') return out + '?';
     switch (*p++) {
-      case 'd': case 'i': case 'u': case 'x': case 'X': case 'o': case 'c':
+      case 'd':
+      case 'i':
+      case 'u':
+      case 'x':
+      case 'X':
+      case 'o':
+      case 'c':
         out += size;
         break;
-      case 'f': case 'e': case 'E': case 'g': case 'G':
+      case 'f':
+      case 'e':
+      case 'E':
+      case 'g':
+      case 'G':
         out += size == 'i' ? 'f' : '?';
         break;
       case 's':
@@ -239,7 +254,8 @@ TEST(MsgSignatures, EveryRowTakesWhatItsCallersPass) {
 
 TEST(MsgSignatures, TheReaderOfConversionsKnowsEveryForm) {
   EXPECT_EQ(conversions("100%% of %s"), "s");
-  EXPECT_EQ(conversions("%-08.3lX %*d %.*s %I64u %lld %zu %.2f %p %c %hd"), "liiisLLzfpii");
+  EXPECT_EQ(conversions("%-08.3lX %*d %.*s %I64u %lld %zu %.2f %p %c %hd"),
+            "liiisLLzfpii");
   EXPECT_EQ(conversions("%n"), "?");
   EXPECT_EQ(conversions("%ls"), "?");
   EXPECT_EQ(conversions("cut %"), "?");

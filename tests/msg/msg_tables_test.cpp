@@ -47,19 +47,29 @@ struct TableSpec {
 
 const TableSpec kTables[] = {
     {"clp", _clp_ks_msg_table_adr, clp_ks_msg_table_adr, "clp", 13, 18, 1, 18},
-    {"credutl", _credutl_ks_msg_table_adr, credutl_ks_msg_table_adr, "credutl", 18, 11, 1, 11},
-    {"date", _date_ks_msg_table_adr, date_ks_msg_table_adr, "ks/date", 12, 49, 1, 49},
-    {"imsg", _imsg_ks_msg_table_adr, imsg_ks_msg_table_adr, "ks/imsg", 10, 104, 3, 111},
+    {"credutl", _credutl_ks_msg_table_adr, credutl_ks_msg_table_adr, "credutl",
+     18, 11, 1, 11},
+    {"date", _date_ks_msg_table_adr, date_ks_msg_table_adr, "ks/date", 12, 49,
+     1, 49},
+    {"imsg", _imsg_ks_msg_table_adr, imsg_ks_msg_table_adr, "ks/imsg", 10, 104,
+     3, 111},
     {"ks", _ks_ks_msg_table_adr, ks_ks_msg_table_adr, "ks", 9, 45, 2, 53},
-    {"list", _list_ks_msg_table_adr, list_ks_msg_table_adr, "ks/list", 7, 3, 2, 4},
-    {"ntpfxmap", _ntpfxmap_ks_msg_table_adr, ntpfxmap_ks_msg_table_adr, "ks/ntpfxmap", 20, 15, 1, 18},
+    {"list", _list_ks_msg_table_adr, list_ks_msg_table_adr, "ks/list", 7, 3, 2,
+     4},
+    {"ntpfxmap", _ntpfxmap_ks_msg_table_adr, ntpfxmap_ks_msg_table_adr,
+     "ks/ntpfxmap", 20, 15, 1, 18},
     {"pfm", _pfm_ks_msg_table_adr, pfm_ks_msg_table_adr, "pfm", 19, 2, 1, 2},
     {"rt", _rt_ks_msg_table_adr, rt_ks_msg_table_adr, "rt", 15, 13, 1, 13},
-    {"rt_proc", _rt_proc_ks_msg_table_adr, rt_proc_ks_msg_table_adr, "rt_proc", 16, 2, 1, 2},
-    {"server_id_nt", _server_id_nt_ks_msg_table_adr, server_id_nt_ks_msg_table_adr, "server_id_nt", 17, 69, 1, 70},
-    {"stg", _stg_ks_msg_table_adr, stg_ks_msg_table_adr, "ks/stg", 6, 14, 2, 15},
-    {"strutl", _strutl_ks_msg_table_adr, strutl_ks_msg_table_adr, "ks/strutl", 8, 7, 1, 7},
-    {"sysutl", _sysutl_ks_msg_table_adr, sysutl_ks_msg_table_adr, "ks/sysutl", 14, 45, 1, 48},
+    {"rt_proc", _rt_proc_ks_msg_table_adr, rt_proc_ks_msg_table_adr, "rt_proc",
+     16, 2, 1, 2},
+    {"server_id_nt", _server_id_nt_ks_msg_table_adr,
+     server_id_nt_ks_msg_table_adr, "server_id_nt", 17, 69, 1, 70},
+    {"stg", _stg_ks_msg_table_adr, stg_ks_msg_table_adr, "ks/stg", 6, 14, 2,
+     15},
+    {"strutl", _strutl_ks_msg_table_adr, strutl_ks_msg_table_adr, "ks/strutl",
+     8, 7, 1, 7},
+    {"sysutl", _sysutl_ks_msg_table_adr, sysutl_ks_msg_table_adr, "ks/sysutl",
+     14, 45, 1, 48},
 };
 
 TEST(MsgTables, EveryTableHasItsCatalogLayout) {
@@ -100,31 +110,52 @@ struct Spot {
 
 TEST(MsgTables, TextsAndCatalogNumbersAtKnownPositions) {
   const Spot spots[] = {
-      {&ksi_imsg_msgs, KSI_IMSG_UNKNOWN_TYPE, 3, "Unknown message type %d in file %s at line %d\n"},
-      {&ksi_imsg_msgs, KSI_IMSG_PROMPT_ACCEPT_DEFAULT, 8, "  (\".\" to accept default)\n"},
+      {&ksi_imsg_msgs, KSI_IMSG_UNKNOWN_TYPE, 3,
+       "Unknown message type %d in file %s at line %d\n"},
+      {&ksi_imsg_msgs, KSI_IMSG_PROMPT_ACCEPT_DEFAULT, 8,
+       "  (\".\" to accept default)\n"},
       {&ksi_imsg_msgs, KSI_IMSG_PREFIX_ERROR, 19, "Error: "},
-      {&ksi_imsg_msgs, KSI_IMSG_NULL_MESSAGE, 26, "IMSG Internal error (%s) - NULL Message.\n"},
-      {&ksi_imsg_msgs, KSI_IMSG_BAD_TABLE_INDEX, 27, "IMSG Internal error (%s) - tbl %ld, num %d.\n"},
-      {&ksi_imsg_msgs, KSI_IMSG_SOCKET_TEXTS_FIRST, 28, "[WINSOCK] Interrupted system call"},
-      {&ksi_imsg_msgs, KSI_IMSG_LOG_HEADER, 79, "%s. host \"%s\", pid %d, user \"%s\"\n"},
-      {&ksi_imsg_msgs, KSI_IMSG_MORE_SOCKET_TEXTS_LAST, 102, "[WINSOCK] Overlapped operation aborted"},
-      {&ksi_imsg_msgs, KSI_IMSG_NON_AUTHORITATIVE, 106, "Non-authoritative host not found"},
-      {&ksi_imsg_msgs, KSI_IMSG_STRING_BUFFER_TOO_SMALL, 111, "String buffer too small.\n"},
+      {&ksi_imsg_msgs, KSI_IMSG_NULL_MESSAGE, 26,
+       "IMSG Internal error (%s) - NULL Message.\n"},
+      {&ksi_imsg_msgs, KSI_IMSG_BAD_TABLE_INDEX, 27,
+       "IMSG Internal error (%s) - tbl %ld, num %d.\n"},
+      {&ksi_imsg_msgs, KSI_IMSG_SOCKET_TEXTS_FIRST, 28,
+       "[WINSOCK] Interrupted system call"},
+      {&ksi_imsg_msgs, KSI_IMSG_LOG_HEADER, 79,
+       "%s. host \"%s\", pid %d, user \"%s\"\n"},
+      {&ksi_imsg_msgs, KSI_IMSG_MORE_SOCKET_TEXTS_LAST, 102,
+       "[WINSOCK] Overlapped operation aborted"},
+      {&ksi_imsg_msgs, KSI_IMSG_NON_AUTHORITATIVE, 106,
+       "Non-authoritative host not found"},
+      {&ksi_imsg_msgs, KSI_IMSG_STRING_BUFFER_TOO_SMALL, 111,
+       "String buffer too small.\n"},
       {&ksi_ks_msgs, KSI_KS_OPERATION_FAILED, 4, "Operation %s: %s\n"},
-      {&ksi_ks_msgs, KSI_KS_BAD_FORMAT_NUMBER, 15, "Bad format number for \"%s\"\n"},
+      {&ksi_ks_msgs, KSI_KS_BAD_FORMAT_NUMBER, 15,
+       "Bad format number for \"%s\"\n"},
       {&ksi_ks_msgs, KSI_KS_NO_STORAGE, 17, "Unable to allocate storage.\n"},
       {&ksi_ks_msgs, KSI_KS_CL_OUT_OF_MEMORY, 25, "Out of memory"},
-      {&ksi_ks_msgs, KSI_KS_NO_PRODUCT_GROUP, 40, "Can not find a group named \"%s\".\n"},
-      {&ksi_ks_msgs, KSI_KS_FILE_CHANGED_SIZE, 42, "File \"%s\" changed size during read.\n"},
-      {&ksi_clp_msgs, KSI_CLP_NESTED_EXCLUSION, 1, "Bad flag descriptors - cannot have nested CLP_START_MUTUAL_EXCLUSIONs\n"},
-      {&ksi_clp_msgs, KSI_CLP_TOKEN_OVERFLOW, 18, "Token buffer overflow, max size is %d.\n"},
-      {&ksi_credutl_msgs, KSI_CREDUTL_GETGROUPS_FAILED, 1, "getgroups failed: %s\n"},
-      {&ksi_ntpfxmap_msgs, KSI_NTPFXMAP_NULL_SERVER, 18, "shwmnt_open_transport(): servername (nil)!\n"},
+      {&ksi_ks_msgs, KSI_KS_NO_PRODUCT_GROUP, 40,
+       "Can not find a group named \"%s\".\n"},
+      {&ksi_ks_msgs, KSI_KS_FILE_CHANGED_SIZE, 42,
+       "File \"%s\" changed size during read.\n"},
+      {&ksi_clp_msgs, KSI_CLP_NESTED_EXCLUSION, 1,
+       "Bad flag descriptors - cannot have nested "
+       "CLP_START_MUTUAL_EXCLUSIONs\n"},
+      {&ksi_clp_msgs, KSI_CLP_TOKEN_OVERFLOW, 18,
+       "Token buffer overflow, max size is %d.\n"},
+      {&ksi_credutl_msgs, KSI_CREDUTL_GETGROUPS_FAILED, 1,
+       "getgroups failed: %s\n"},
+      {&ksi_ntpfxmap_msgs, KSI_NTPFXMAP_NULL_SERVER, 18,
+       "shwmnt_open_transport(): servername (nil)!\n"},
       {&ksi_rt_msgs, KSI_RT_MALLOC_FAILED, 1, "Malloc failed at \"%s\":%d\n"},
-      {&ksi_rt_proc_msgs, KSI_RT_PROC_WAIT_FAILED, 1, "rt_proc: WaitForMultipleObjects failed: %ld\n"},
-      {&ksi_server_id_nt_msgs, KSI_SERVER_NO_PRODUCT_GROUP, 4, "No group \"quillmere\" found\n"},
-      {&ksi_server_id_nt_msgs, KSI_SERVER_REPORT_PROTECTIONS, 28, "    owner: %s  %s\n    group: %s  %s\n    mode:  0%.3o  %s\n"},
-      {&ksi_sysutl_msgs, KSI_SYSUTL_PIPE_CONNECT, 9, "connect failed: %s (sysutl_pipe)\n"},
+      {&ksi_rt_proc_msgs, KSI_RT_PROC_WAIT_FAILED, 1,
+       "rt_proc: WaitForMultipleObjects failed: %ld\n"},
+      {&ksi_server_id_nt_msgs, KSI_SERVER_NO_PRODUCT_GROUP, 4,
+       "No group \"quillmere\" found\n"},
+      {&ksi_server_id_nt_msgs, KSI_SERVER_REPORT_PROTECTIONS, 28,
+       "    owner: %s  %s\n    group: %s  %s\n    mode:  0%.3o  %s\n"},
+      {&ksi_sysutl_msgs, KSI_SYSUTL_PIPE_CONNECT, 9,
+       "connect failed: %s (sysutl_pipe)\n"},
   };
   for (const Spot &s : spots) {
     SCOPED_TRACE(std::string(s.table->subsys) + " " + std::to_string(s.index));
@@ -136,17 +167,25 @@ TEST(MsgTables, TextsAndCatalogNumbersAtKnownPositions) {
 // Texts with embedded backslashes, percent escapes and style markers come
 // out byte for byte.
 TEST(MsgTables, EscapesSurviveByteForByte) {
-  const char *fix_prot = ksi_server_id_nt_msgs.texts[KSI_SERVER_UNKNOWN_STYLE_ON];
-  EXPECT_NE(std::strstr(fix_prot, "\"%%QUILLMEREHOME%%\\etc\\utils\\fix_prot\".\n"), nullptr);
+  const char *fix_prot =
+      ksi_server_id_nt_msgs.texts[KSI_SERVER_UNKNOWN_STYLE_ON];
+  EXPECT_NE(
+      std::strstr(fix_prot, "\"%%QUILLMEREHOME%%\\etc\\utils\\fix_prot\".\n"),
+      nullptr);
 
   const char *not_installed = ksi_ks_msgs.texts[KSI_KS_NOT_INSTALLED];
-  EXPECT_EQ(std::memcmp(not_installed, "\x01\x01" "1B", 4), 0);
+  EXPECT_EQ(std::memcmp(not_installed,
+                        "\x01\x01"
+                        "1B",
+                        4),
+            0);
   char plain[128];
   imsg_strip_style_chars(plain, not_installed);
   EXPECT_STREQ(plain, "This product is not installed correctly.\n");
 
   char relogin[256];
-  imsg_strip_style_chars(relogin, ksi_server_id_nt_msgs.texts[KSI_SERVER_RELOGIN_EMPHASIZED]);
+  imsg_strip_style_chars(
+      relogin, ksi_server_id_nt_msgs.texts[KSI_SERVER_RELOGIN_EMPHASIZED]);
   EXPECT_STREQ(relogin, ksi_server_id_nt_msgs.texts[KSI_SERVER_RELOGIN]);
 }
 
@@ -157,7 +196,8 @@ TEST(MsgTables, SocketTextsFillTheirTwoRuns) {
         (i >= KSI_IMSG_SOCKET_TEXTS_FIRST && i <= KSI_IMSG_SOCKET_TEXTS_LAST) ||
         (i >= KSI_IMSG_MORE_SOCKET_TEXTS_FIRST &&
          i <= KSI_IMSG_MORE_SOCKET_TEXTS_LAST);
-    EXPECT_EQ(std::strncmp(ksi_imsg_msgs.texts[i], "[WINSOCK] ", 10) == 0, in_runs)
+    EXPECT_EQ(std::strncmp(ksi_imsg_msgs.texts[i], "[WINSOCK] ", 10) == 0,
+              in_runs)
         << "index " << i;
   }
   // Code 10061 is the 33rd code of the first run.

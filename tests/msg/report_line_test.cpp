@@ -1,8 +1,8 @@
 // The low-level reporter: one whole line per call on standard error, a
 // newline added only when missing, long texts cut, errno kept, and lines
 // of concurrent threads never mixed.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -36,7 +36,8 @@ class stderr_file {
     std::string out;
     char buf[8192];
     off_t at = 0;
-    for (ssize_t n; (n = pread(fd_, buf, sizeof buf, at)) > 0; at += n) out.append(buf, n);
+    for (ssize_t n; (n = pread(fd_, buf, sizeof buf, at)) > 0; at += n)
+      out.append(buf, n);
     return out;
   }
 
@@ -79,7 +80,8 @@ TEST(ReportLine, ThreadsNeverMixTheirLines) {
   size_t lines = 0;
   for (size_t at = 0; at < got.size(); at += 1001, ++lines) {
     ASSERT_LE(at + 1001, got.size());
-    EXPECT_EQ(got.substr(at, 1000), std::string(1000, got[at])) << "line " << lines;
+    EXPECT_EQ(got.substr(at, 1000), std::string(1000, got[at]))
+        << "line " << lines;
     EXPECT_EQ(got[at + 1000], '\n');
   }
   EXPECT_EQ(lines, static_cast<size_t>(kThreads * kLines));

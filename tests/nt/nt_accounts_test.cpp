@@ -1,9 +1,9 @@
 // The companion library's account layer against the host's real accounts.
-#include <errno.h>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <grp.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -37,8 +37,8 @@ std::string expected_domain_sid() {
   unsigned long w[3];
   for (int i = 0; i < 3; i++)
     w[i] = strtoul(std::string(id + 8 * i, 8).c_str(), nullptr, 16);
-  return "S-1-5-21-" + std::to_string(w[0]) + "-" + std::to_string(w[1]) +
-         "-" + std::to_string(w[2]);
+  return "S-1-5-21-" + std::to_string(w[0]) + "-" + std::to_string(w[1]) + "-" +
+         std::to_string(w[2]);
 }
 
 // Points the settings file at a temporary one naming the product group.
@@ -48,7 +48,8 @@ class ProductGroupSetting {
     char tmpl[] = "/tmp/nt_accounts_testXXXXXX";
     const int fd = mkstemp(tmpl);
     path_ = tmpl;
-    const std::string text = "[params]\n8=c:\\orvex\n[accounts]\nproduct_group = " + group + "\n";
+    const std::string text =
+        "[params]\n8=c:\\orvex\n[accounts]\nproduct_group = " + group + "\n";
     EXPECT_EQ(write(fd, text.data(), text.size()),
               static_cast<ssize_t>(text.size()));
     fchmod(fd, 0644);  // readable by the unprivileged children too
@@ -110,7 +111,8 @@ TEST(NtAccounts, RootByNameSidAndQualifiedName) {
   // Qualified with the domain in any case, and the name in upper case.
   std::string lower_domain = domain();
   for (char &c : lower_domain) c = static_cast<char>(tolower(c));
-  for (const std::string &name : {lower_domain + "\\root", std::string("ROOT")}) {
+  for (const std::string &name :
+       {lower_domain + "\\root", std::string("ROOT")}) {
     nt_passwd_sid_t *again = nt_getpwnam_sid(name.c_str());
     ASSERT_NE(again, nullptr) << name;
     EXPECT_TRUE(nt_sid_equal(again->pw_sid, root->pw_sid)) << name;
@@ -197,7 +199,8 @@ TEST(NtAccounts, ProcessIdentityAndGroups) {
   bool everyone = false, admins = false;
   for (int i = 0; i < n; i++) {
     everyone |= nt_sid_equal(sids[i], nt_get_enum_sid(NT_ENUM_SID_EVERYONE));
-    admins |= nt_sid_equal(sids[i], nt_get_enum_sid(NT_ENUM_SID_ADMINISTRATORS));
+    admins |=
+        nt_sid_equal(sids[i], nt_get_enum_sid(NT_ENUM_SID_ADMINISTRATORS));
     for (int j = 0; j < i; j++) EXPECT_FALSE(nt_sid_equal(sids[i], sids[j]));
   }
   for (int i = 0; i < n; i++) nt_sid_free(sids[i]);
@@ -239,7 +242,8 @@ TEST(NtAccounts, CreatedUserAndGroupsRoundTrip) {
   const std::string user = TempAccounts::unique("ntu");
   const long gid = acc.add_group(primary);
   ASSERT_GE(acc.add_group(extra), 0);
-  const long uid = acc.add_user(user, primary, "Test User,Room 1", "/nonexistent/" + user, extra);
+  const long uid = acc.add_user(user, primary, "Test User,Room 1",
+                                "/nonexistent/" + user, extra);
   ASSERT_GE(uid, 0);
   ASSERT_GE(gid, 0);
 
@@ -274,7 +278,7 @@ int privileged_as_nobody(const std::vector<gid_t> &groups) {
   int status = 0;
   waitpid(pid, &status, 0);
   return WIFEXITED(status) && WEXITSTATUS(status) != 99 ? WEXITSTATUS(status)
-                                                       : -1;
+                                                        : -1;
 }
 
 TEST(NtAccounts, ProductGroupFromTheSettingsDecidesPrivilege) {
@@ -300,10 +304,10 @@ TEST(NtAccounts, ProductGroupFromTheSettingsDecidesPrivilege) {
     const nt_sid_t *with_product[] = {nobody, expected};
     EXPECT_EQ(nt_is_privileged_sid_creds(nobody, nobody, 2, with_product), 1);
     EXPECT_EQ(nt_is_privileged_sid_creds(nobody, nobody, 1, with_product), 0);
-    EXPECT_EQ(nt_is_privileged_sid_creds(
-                  nobody, nt_get_enum_sid(NT_ENUM_SID_ADMINISTRATORS), 0,
-                  nullptr),
-              1);
+    EXPECT_EQ(
+        nt_is_privileged_sid_creds(
+            nobody, nt_get_enum_sid(NT_ENUM_SID_ADMINISTRATORS), 0, nullptr),
+        1);
     nt_sid_t *root = nullptr;
     ASSERT_EQ(ntx_uid_to_sid(0, &root), 0);
     EXPECT_EQ(nt_is_privileged_sid_creds(root, nullptr, 0, nullptr), 1);

@@ -2,9 +2,9 @@
 // path mapping over its drive and share tables, and the UI language.
 #include <orvexnt/nt_registry.h>
 
+#include <cerrno>
+#include <cstdlib>
 #include <dirent.h>
-#include <errno.h>
-#include <stdlib.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,7 +30,8 @@ class SettingsFile : public testing::Test {
   }
   void TearDown() override {
     unsetenv("ORVEX_REGISTRY");
-    for (const std::string &name : Entries()) unlink((dir_ + "/" + name).c_str());
+    for (const std::string &name : Entries())
+      unlink((dir_ + "/" + name).c_str());
     rmdir(dir_.c_str());
   }
   void Write(const std::string &text) {
@@ -63,24 +64,30 @@ TEST_F(SettingsFile, MissingFileMeansNothingIsSet) {
   char buf[64];
   uint32_t word;
   EXPECT_STREQ(nt_settings_file(), path_.c_str());
-  EXPECT_EQ(ntregy_get_param(8, sizeof buf, buf, NTREGY_TYPE_TEXT), NTREGY_NOT_SET);
-  EXPECT_EQ(ntregy_get_param(25, sizeof word, &word, NTREGY_TYPE_DWORD), NTREGY_NOT_SET);
-  EXPECT_EQ(ntregy_get_qmfs_param(28, sizeof buf, buf, NTREGY_TYPE_TEXT), NTREGY_NOT_SET);
+  EXPECT_EQ(ntregy_get_param(8, sizeof buf, buf, NTREGY_TYPE_TEXT),
+            NTREGY_NOT_SET);
+  EXPECT_EQ(ntregy_get_param(25, sizeof word, &word, NTREGY_TYPE_DWORD),
+            NTREGY_NOT_SET);
+  EXPECT_EQ(ntregy_get_qmfs_param(28, sizeof buf, buf, NTREGY_TYPE_TEXT),
+            NTREGY_NOT_SET);
   ntregy_hkey_t key;
-  EXPECT_EQ(ntregy_get_handle(NTREGY_HKEY_LOCAL_MACHINE, "Software\\X", &key), NTREGY_NOT_SET);
-  EXPECT_EQ(nt_settings_enum("drives", 0, buf, sizeof buf, nullptr, 0), NTREGY_NOT_SET);
+  EXPECT_EQ(ntregy_get_handle(NTREGY_HKEY_LOCAL_MACHINE, "Software\\X", &key),
+            NTREGY_NOT_SET);
+  EXPECT_EQ(nt_settings_enum("drives", 0, buf, sizeof buf, nullptr, 0),
+            NTREGY_NOT_SET);
   unsetenv("ORVEX_REGISTRY");
   EXPECT_STREQ(nt_settings_file(), NTREGY_DEFAULT_FILE);
 }
 
 TEST_F(SettingsFile, ReadsParametersInTextAndDwordForm) {
-  Write("; installation\r\n"
-        "[Params]\r\n"
-        "  8 = c:\\orvex \r\n"
-        "7=\"  spaced  \"\n"
-        "25=1\n26=0x10\n27=-1\n28=12abc\n29=4294967296\n"
-        "8=second copy is ignored\n"
-        "[qmfs]\n55=rview2\n");
+  Write(
+      "; installation\r\n"
+      "[Params]\r\n"
+      "  8 = c:\\orvex \r\n"
+      "7=\"  spaced  \"\n"
+      "25=1\n26=0x10\n27=-1\n28=12abc\n29=4294967296\n"
+      "8=second copy is ignored\n"
+      "[qmfs]\n55=rview2\n");
   EXPECT_EQ(Param(8), "c:\\orvex");
   EXPECT_EQ(Param(7), "  spaced  ");
   uint32_t word = 0;
@@ -90,30 +97,38 @@ TEST_F(SettingsFile, ReadsParametersInTextAndDwordForm) {
   EXPECT_EQ(word, 16u);
   EXPECT_EQ(ntregy_get_param(27, 4, &word, NTREGY_TYPE_DWORD), NTREGY_OK);
   EXPECT_EQ(word, 0xFFFFFFFFu);
-  EXPECT_EQ(ntregy_get_param(28, 4, &word, NTREGY_TYPE_DWORD), NTREGY_INVALID_DATA);
-  EXPECT_EQ(ntregy_get_param(29, 4, &word, NTREGY_TYPE_DWORD), NTREGY_INVALID_DATA);
-  EXPECT_EQ(ntregy_get_param(25, 3, &word, NTREGY_TYPE_DWORD), NTREGY_MORE_DATA);
+  EXPECT_EQ(ntregy_get_param(28, 4, &word, NTREGY_TYPE_DWORD),
+            NTREGY_INVALID_DATA);
+  EXPECT_EQ(ntregy_get_param(29, 4, &word, NTREGY_TYPE_DWORD),
+            NTREGY_INVALID_DATA);
+  EXPECT_EQ(ntregy_get_param(25, 3, &word, NTREGY_TYPE_DWORD),
+            NTREGY_MORE_DATA);
 
   // A short buffer gets the prefix that fits and says so.
   char small[4];
-  EXPECT_EQ(ntregy_get_param(8, sizeof small, small, NTREGY_TYPE_TEXT), NTREGY_MORE_DATA);
+  EXPECT_EQ(ntregy_get_param(8, sizeof small, small, NTREGY_TYPE_TEXT),
+            NTREGY_MORE_DATA);
   EXPECT_STREQ(small, "c:\\");
 
   // The file system's settings fall back to the parameters.
   char buf[32];
-  EXPECT_EQ(ntregy_get_qmfs_param(55, sizeof buf, buf, NTREGY_TYPE_TEXT), NTREGY_OK);
+  EXPECT_EQ(ntregy_get_qmfs_param(55, sizeof buf, buf, NTREGY_TYPE_TEXT),
+            NTREGY_OK);
   EXPECT_STREQ(buf, "rview2");
-  EXPECT_EQ(ntregy_get_qmfs_param(8, sizeof buf, buf, NTREGY_TYPE_TEXT), NTREGY_OK);
+  EXPECT_EQ(ntregy_get_qmfs_param(8, sizeof buf, buf, NTREGY_TYPE_TEXT),
+            NTREGY_OK);
   EXPECT_STREQ(buf, "c:\\orvex");
 }
 
 TEST_F(SettingsFile, ReadsAndEnumeratesKeys) {
-  Write("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Fennick\\Sentrymon]\n"
-        "Directory=c:\\smx\nVersion=3\n"
-        "[HKCU\\Software\\Fennick\\Sentrymon]\nDirectory=user-only\n");
+  Write(
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Fennick\\Sentrymon]\n"
+      "Directory=c:\\smx\nVersion=3\n"
+      "[HKCU\\Software\\Fennick\\Sentrymon]\nDirectory=user-only\n");
   char buf[64];
-  EXPECT_EQ(ntregy_get_value(NTREGY_HKEY_LOCAL_MACHINE, "\\software\\fennick\\sentrymon\\",
-                             "DIRECTORY", sizeof buf, buf, NTREGY_TYPE_TEXT),
+  EXPECT_EQ(ntregy_get_value(NTREGY_HKEY_LOCAL_MACHINE,
+                             "\\software\\fennick\\sentrymon\\", "DIRECTORY",
+                             sizeof buf, buf, NTREGY_TYPE_TEXT),
             NTREGY_OK);
   EXPECT_STREQ(buf, "c:\\smx");
   EXPECT_EQ(ntregy_get_value(NTREGY_HKEY_USERS, "Software\\Fennick\\Sentrymon",
@@ -121,20 +136,26 @@ TEST_F(SettingsFile, ReadsAndEnumeratesKeys) {
             NTREGY_NOT_SET);
 
   ntregy_hkey_t fennick, smx;
-  ASSERT_EQ(ntregy_get_handle(NTREGY_HKEY_LOCAL_MACHINE, "Software\\Fennick", &fennick),
+  ASSERT_EQ(ntregy_get_handle(NTREGY_HKEY_LOCAL_MACHINE, "Software\\Fennick",
+                              &fennick),
             NTREGY_NOT_SET);
-  ASSERT_EQ(ntregy_get_handle(NTREGY_HKEY_LOCAL_MACHINE, "Software\\Fennick\\Sentrymon", &smx),
+  ASSERT_EQ(ntregy_get_handle(NTREGY_HKEY_LOCAL_MACHINE,
+                              "Software\\Fennick\\Sentrymon", &smx),
             NTREGY_OK);
   // An open key answers from the values it had when it was opened.
   Write("");
   uint32_t version = 0;
-  EXPECT_EQ(ntregy_get_value(smx, nullptr, "version", 4, &version, NTREGY_TYPE_DWORD), NTREGY_OK);
+  EXPECT_EQ(
+      ntregy_get_value(smx, nullptr, "version", 4, &version, NTREGY_TYPE_DWORD),
+      NTREGY_OK);
   EXPECT_EQ(version, 3u);
   char name[16], value[16];
-  EXPECT_EQ(ntregy_enum_value(smx, 0, name, sizeof name, value, sizeof value), NTREGY_OK);
+  EXPECT_EQ(ntregy_enum_value(smx, 0, name, sizeof name, value, sizeof value),
+            NTREGY_OK);
   EXPECT_STREQ(name, "Directory");
   EXPECT_STREQ(value, "c:\\smx");
-  EXPECT_EQ(ntregy_enum_value(smx, 1, name, sizeof name, nullptr, 0), NTREGY_OK);
+  EXPECT_EQ(ntregy_enum_value(smx, 1, name, sizeof name, nullptr, 0),
+            NTREGY_OK);
   EXPECT_STREQ(name, "Version");
   EXPECT_EQ(ntregy_enum_value(smx, 2, name, sizeof name, value, sizeof value),
             NTREGY_NO_MORE_ITEMS);
@@ -165,9 +186,11 @@ TEST_F(SettingsFile, BrokenLinesAreSkippedAndTheRestIsRead) {
   EXPECT_EQ(Param(11), "<2>");
   EXPECT_EQ(Param(12), "last line without newline");
   char name[16];
-  EXPECT_EQ(nt_settings_enum("params", 2, name, sizeof name, nullptr, 0), NTREGY_OK);
+  EXPECT_EQ(nt_settings_enum("params", 2, name, sizeof name, nullptr, 0),
+            NTREGY_OK);
   EXPECT_STREQ(name, "12");
-  EXPECT_EQ(nt_settings_enum("params", 3, name, sizeof name, nullptr, 0), NTREGY_NO_MORE_ITEMS);
+  EXPECT_EQ(nt_settings_enum("params", 3, name, sizeof name, nullptr, 0),
+            NTREGY_NO_MORE_ITEMS);
 }
 
 TEST_F(SettingsFile, SettingRewritesTheFileKeepingEverythingElse) {
@@ -226,7 +249,8 @@ TEST_F(SettingsFile, WritersInParallelLoseNothing) {
     });
   for (std::thread &t : threads) t.join();
   int count = 0;
-  while (nt_settings_enum("load", count, nullptr, 0, nullptr, 0) == NTREGY_OK) count++;
+  while (nt_settings_enum("load", count, nullptr, 0, nullptr, 0) == NTREGY_OK)
+    count++;
   EXPECT_EQ(count, kThreads * kEach);
 }
 
@@ -249,13 +273,16 @@ TEST_F(SettingsFile, MapsWindowsPathsThroughDrivesAndShares) {
   EXPECT_EQ(map("c:orvex"), "/orvex");
   EXPECT_EQ(map("d:\\x/y"), "/srv/data/x/y");
   EXPECT_EQ(map("e:\\x"), "<" + std::to_string(ENOENT) + ">");
-  EXPECT_EQ(map((std::string("\\\\") + host + "\\proj\\src").c_str()), "/export/proj/src");
-  EXPECT_EQ(map("\\\\localhost\\nosuch\\x"), "<" + std::to_string(ENOENT) + ">");
+  EXPECT_EQ(map((std::string("\\\\") + host + "\\proj\\src").c_str()),
+            "/export/proj/src");
+  EXPECT_EQ(map("\\\\localhost\\nosuch\\x"),
+            "<" + std::to_string(ENOENT) + ">");
   EXPECT_EQ(map("//far/share/a\\b"), "/net/far/share/a/b");
   EXPECT_EQ(map("\\\\far"), "<" + std::to_string(EINVAL) + ">");
   EXPECT_EQ(map("\\abs\\path"), "/abs/path");
   EXPECT_EQ(map("rel\\path"), "rel/path");
-  EXPECT_EQ(map("c:\\a-path-far-too-long-for-the-output-buffer-of-the-test-xxxxxxxxx"),
+  EXPECT_EQ(map("c:\\a-path-far-too-long-for-the-output-buffer-of-the-test-"
+                "xxxxxxxxx"),
             "<" + std::to_string(ENAMETOOLONG) + ">");
 }
 

@@ -1,15 +1,15 @@
 // Tests of the companion library: thread ids, error mappings, environment
 // access, and NT security identifiers in binary and text form.
-#include <errno.h>
+#include <cerrno>
+#include <cstring>
 #include <netdb.h>
-#include <string.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <memory>
 #include <chrono>
+#include <memory>
 #include <set>
 #include <string>
 #include <thread>
@@ -75,10 +75,10 @@ struct CodePair {
 TEST(NtError, Win32CodesMapToTheirErrnoTwins) {
   // The codes callers rely on most, written out independently of the table.
   const CodePair expected[] = {
-      {2, ENOENT},    {3, ENOENT},      {5, EACCES},  {6, EBADF},
-      {8, ENOMEM},    {32, EACCES},     {80, EEXIST}, {87, EINVAL},
-      {109, EPIPE},   {112, ENOSPC},    {145, ENOTEMPTY}, {183, EEXIST},
-      {206, ENAMETOOLONG}, {267, ENOTDIR}, {1336, EINVAL}, {1314, EPERM},
+      {2, ENOENT},         {3, ENOENT},    {5, EACCES},      {6, EBADF},
+      {8, ENOMEM},         {32, EACCES},   {80, EEXIST},     {87, EINVAL},
+      {109, EPIPE},        {112, ENOSPC},  {145, ENOTEMPTY}, {183, EEXIST},
+      {206, ENAMETOOLONG}, {267, ENOTDIR}, {1336, EINVAL},   {1314, EPERM},
   };
   for (const CodePair &p : expected)
     EXPECT_EQ(nt_win32error2errno(p.code), p.err) << "code " << p.code;
@@ -105,11 +105,11 @@ TEST(NtError, Win32EdgeCodes) {
 TEST(NtError, SocketCodesMapBothWays) {
   // The mapping the library's socket code depends on, written out here.
   const CodePair expected[] = {
-      {10004, EINTR},        {10009, EBADF},        {10022, EINVAL},
-      {10035, EAGAIN},       {10035, EWOULDBLOCK},  {10036, EINPROGRESS},
-      {10047, EAFNOSUPPORT}, {10048, EADDRINUSE},   {10054, ECONNRESET},
-      {10057, ENOTCONN},     {10060, ETIMEDOUT},    {10061, ECONNREFUSED},
-      {10065, EHOSTUNREACH}, {10045, EOPNOTSUPP},   {10071, EREMOTE},
+      {10004, EINTR},        {10009, EBADF},       {10022, EINVAL},
+      {10035, EAGAIN},       {10035, EWOULDBLOCK}, {10036, EINPROGRESS},
+      {10047, EAFNOSUPPORT}, {10048, EADDRINUSE},  {10054, ECONNRESET},
+      {10057, ENOTCONN},     {10060, ETIMEDOUT},   {10061, ECONNREFUSED},
+      {10065, EHOSTUNREACH}, {10045, EOPNOTSUPP},  {10071, EREMOTE},
   };
   for (const CodePair &p : expected) {
     EXPECT_EQ(nt_errno2wsa(p.err), static_cast<int>(p.code)) << p.err;
@@ -227,7 +227,8 @@ TEST(NtEnv, FourThreadsHammerTheEnvironment) {
   for (int t = 0; t < kThreads; t++) {
     threads.emplace_back([t, &wrong] {
       const std::string name = "NT_HAMMER_" + std::to_string(t);
-      const std::string other = "NT_HAMMER_" + std::to_string((t + 1) % kThreads);
+      const std::string other =
+          "NT_HAMMER_" + std::to_string((t + 1) % kThreads);
       for (int i = 0; i < kRounds; i++) {
         const std::string value = std::to_string(i % 50);
         if (nt_putenv_safe((name + "=" + value).c_str()) != 0) wrong++;
@@ -282,9 +283,8 @@ std::string ToStr(const nt_sid_t *sid) {
 }
 
 TEST(NtSid, AdministratorsHasTheWindowsByteLayout) {
-  const uint8_t expected[] = {0x01, 0x02, 0x00, 0x00, 0x00, 0x00,
-                              0x00, 0x05, 0x20, 0x00, 0x00, 0x00,
-                              0x20, 0x02, 0x00, 0x00};
+  const uint8_t expected[] = {0x01, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x05,
+                              0x20, 0x00, 0x00, 0x00, 0x20, 0x02, 0x00, 0x00};
   SidPtr parsed(nt_str_to_sid("S-1-5-32-544"));
   SidPtr built(nt_sid_alloc(5, 2, 32u, 544u));
   ASSERT_TRUE(parsed && built);
@@ -303,19 +303,18 @@ TEST(NtSid, AdministratorsHasTheWindowsByteLayout) {
 TEST(NtSid, MultiByteFieldsKeepTheirByteOrder) {
   SidPtr sid(nt_sid_alloc(0x0102030405A6ull, 1, 0x11223344u));
   ASSERT_TRUE(sid);
-  const uint8_t expected[] = {1, 1, 0x01, 0x02, 0x03, 0x04, 0x05, 0xA6,
-                              0x44, 0x33, 0x22, 0x11};
+  const uint8_t expected[] = {1,    1,    0x01, 0x02, 0x03, 0x04,
+                              0x05, 0xA6, 0x44, 0x33, 0x22, 0x11};
   EXPECT_EQ(memcmp(sid.get(), expected, sizeof expected), 0);
   EXPECT_EQ(nt_sid_get_authority(sid.get()), 0x0102030405A6ull);
   EXPECT_EQ(ToStr(sid.get()), "S-1-0x0102030405A6-287454020");
 }
 
 TEST(NtSid, TextRoundTrips) {
-  for (const char *text :
-       {"S-1-1-0", "S-1-3-0", "S-1-5", "S-1-5-2", "S-1-0-0",
-        "S-1-5-21-1-2-3-1000", "S-1-4294967295-4294967295",
-        "S-1-0x000100000000-7", "S-1-0xFFFFFFFFFFFF-1",
-        "S-1-5-1-2-3-4-5-6-7-8-9-10-11-12-13-14-15"}) {
+  for (const char *text : {"S-1-1-0", "S-1-3-0", "S-1-5", "S-1-5-2", "S-1-0-0",
+                           "S-1-5-21-1-2-3-1000", "S-1-4294967295-4294967295",
+                           "S-1-0x000100000000-7", "S-1-0xFFFFFFFFFFFF-1",
+                           "S-1-5-1-2-3-4-5-6-7-8-9-10-11-12-13-14-15"}) {
     SidPtr sid(nt_str_to_sid(text));
     ASSERT_TRUE(sid) << text;
     EXPECT_EQ(ToStr(sid.get()), text);
@@ -340,15 +339,39 @@ TEST(NtSid, AcceptedSpellingsPrintCanonically) {
 }
 
 TEST(NtSid, MalformedTextsAreRejected) {
-  for (const char *bad : {
-           "", "S", "S-", "S-1", "S-1-", "S-1-5-", "S--1-5", "S-1--5",
-           "S-1-5--32", "X-1-5-32", "S1-5", "-S-1-5", " S-1-5", "S-1-5 ",
-           "S-1-5-32-544x", "S-1-5-32-544\n", "S-2-5-32", "S-0-5",
-           "S-256-5", "S-1-5-+32", "S-1-5--1", "S-1-5-4294967296",
-           "S-1-5-99999999999999999999", "S-1-281474976710656",
-           "S-1-0x1000000000000", "S-1-0x", "S-1-0xG", "S-1-x5",
-           "S-1-5-0x20", "S-1-5-1-2-3-4-5-6-7-8-9-10-11-12-13-14-15-16",
-           "S-1-5.32", "S-1-5-32-", "S-1-5-3 2"}) {
+  for (const char *bad : {"",
+                          "S",
+                          "S-",
+                          "S-1",
+                          "S-1-",
+                          "S-1-5-",
+                          "S--1-5",
+                          "S-1--5",
+                          "S-1-5--32",
+                          "X-1-5-32",
+                          "S1-5",
+                          "-S-1-5",
+                          " S-1-5",
+                          "S-1-5 ",
+                          "S-1-5-32-544x",
+                          "S-1-5-32-544\n",
+                          "S-2-5-32",
+                          "S-0-5",
+                          "S-256-5",
+                          "S-1-5-+32",
+                          "S-1-5--1",
+                          "S-1-5-4294967296",
+                          "S-1-5-99999999999999999999",
+                          "S-1-281474976710656",
+                          "S-1-0x1000000000000",
+                          "S-1-0x",
+                          "S-1-0xG",
+                          "S-1-x5",
+                          "S-1-5-0x20",
+                          "S-1-5-1-2-3-4-5-6-7-8-9-10-11-12-13-14-15-16",
+                          "S-1-5.32",
+                          "S-1-5-32-",
+                          "S-1-5-3 2"}) {
     nt_sid_t *sid = nt_str_to_sid(bad);
     EXPECT_EQ(sid, nullptr) << '"' << bad << '"' << " gave " << ToStr(sid);
     nt_sid_free(sid);

@@ -44,7 +44,9 @@ static bool_t xdr_blob(XDR *xdrs, struct blob *b) {
 
 int main(int argc, char **argv) {
   if (argc < 6) {
-    fprintf(stderr, "usage: tirpc_client NETID PORT PROG VERS PROC [none|unix|bogus] [ARG]\n");
+    fprintf(stderr,
+            "usage: tirpc_client NETID PORT PROG VERS PROC [none|unix|bogus] "
+            "[ARG]\n");
     return 2;
   }
   const char *netid = argv[1];
@@ -66,7 +68,8 @@ int main(int argc, char **argv) {
     sin->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     len = sizeof *sin;
   }
-  int fd = socket(v6 ? AF_INET6 : AF_INET, stream ? SOCK_STREAM : SOCK_DGRAM, 0);
+  int fd =
+      socket(v6 ? AF_INET6 : AF_INET, stream ? SOCK_STREAM : SOCK_DGRAM, 0);
   if (stream && connect(fd, (struct sockaddr *)&ss, len) != 0) {
     perror("connect");
     return 1;
@@ -103,15 +106,18 @@ int main(int argc, char **argv) {
     args = &in;
   }
   xdrproc_t xres = argc > 7 ? (xdrproc_t)xdr_blob : (xdrproc_t)xdr_void;
-  enum clnt_stat stat = clnt_call(cl, (rpcproc_t)strtoul(argv[5], NULL, 0), xargs, args, xres,
-                                  argc > 7 ? (caddr_t)&out : NULL, tv);
+  enum clnt_stat stat =
+      clnt_call(cl, (rpcproc_t)strtoul(argv[5], NULL, 0), xargs, args, xres,
+                argc > 7 ? (caddr_t)&out : NULL, tv);
   struct rpc_err err;
   clnt_geterr(cl, &err);
   printf("stat %d", (int)stat);
-  if (stat == RPC_PROGVERSMISMATCH) printf(" low %lu high %lu", (unsigned long)err.re_vers.low,
-                                          (unsigned long)err.re_vers.high);
+  if (stat == RPC_PROGVERSMISMATCH)
+    printf(" low %lu high %lu", (unsigned long)err.re_vers.low,
+           (unsigned long)err.re_vers.high);
   if (stat == RPC_AUTHERROR) printf(" why %d", (int)err.re_why);
-  if (stat == RPC_SUCCESS && out.data != NULL) printf(" echo %.*s", (int)out.len, out.data);
+  if (stat == RPC_SUCCESS && out.data != NULL)
+    printf(" echo %.*s", (int)out.len, out.data);
   printf("\n");
   fflush(stdout);
   xdr_free((xdrproc_t)xdr_blob, (char *)&out);

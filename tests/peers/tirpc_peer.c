@@ -17,13 +17,13 @@ static struct peer_scenario *find_scenario(const char *name) {
 }
 
 static int usage(void) {
-  fprintf(stderr, "usage: tirpc_peer encode|decode SCENARIO FILE\n"
-                  "       tirpc_peer list\n");
+  fprintf(stderr,
+          "usage: tirpc_peer encode|decode SCENARIO FILE\n"
+          "       tirpc_peer list\n");
   return 2;
 }
 
-static int run(const char *command, struct peer_scenario *s,
-               const char *path) {
+static int run(const char *command, struct peer_scenario *s, const char *path) {
   int encoding = strcmp(command, "encode") == 0;
   FILE *file = fopen(path, encoding ? "wb" : "rb");
   if (file == NULL) {

@@ -9,8 +9,7 @@
  *   tirpc_peer decode SCENARIO FILE
  *   tirpc_peer list
  */
-#ifndef TIRPC_PEER_H
-#define TIRPC_PEER_H
+#pragma once
 
 #include <stdio.h>
 
@@ -30,21 +29,19 @@ struct peer_scenario {
 
 void peer_register(struct peer_scenario *scenario);
 
-#define PEER_SCENARIO(ident, encode_fn, decode_fn)                    \
-  static struct peer_scenario peer_scenario_##ident = {               \
-      #ident, encode_fn, decode_fn, NULL};                            \
-  __attribute__((constructor)) static void peer_register_##ident(void) { \
-    peer_register(&peer_scenario_##ident);                            \
+#define PEER_SCENARIO(ident, encode_fn, decode_fn)                        \
+  static struct peer_scenario peer_scenario_##ident = {#ident, encode_fn, \
+                                                       decode_fn, NULL};  \
+  __attribute__((constructor)) static void peer_register_##ident(void) {  \
+    peer_register(&peer_scenario_##ident);                                \
   }
 
 /* A failed step of a scenario: says which, and makes it return 1. */
-#define PEER_CHECK(step)                                              \
-  do {                                                                \
-    if (!(step)) {                                                    \
-      fprintf(stderr, "tirpc_peer: %s failed (%s:%d)\n", #step,       \
-              __FILE__, __LINE__);                                    \
-      return 1;                                                       \
-    }                                                                 \
+#define PEER_CHECK(step)                                                  \
+  do {                                                                    \
+    if (!(step)) {                                                        \
+      fprintf(stderr, "tirpc_peer: %s failed (%s:%d)\n", #step, __FILE__, \
+              __LINE__);                                                  \
+      return 1;                                                           \
+    }                                                                     \
   } while (0)
-
-#endif

@@ -62,7 +62,8 @@ PEER_SCENARIO(call_none, encode_call_none, decode_call_none)
 
 static int encode_call_unix(XDR *xdrs) {
   gid_t gids[3] = {UNIX_GID, 4, 27};
-  struct authunix_parms parms = {UNIX_TIME, UNIX_HOST, UNIX_UID, UNIX_GID, 3, gids};
+  struct authunix_parms parms = {UNIX_TIME, UNIX_HOST, UNIX_UID,
+                                 UNIX_GID,  3,         gids};
   char body[MAX_AUTH_BYTES];
   XDR mem;
   xdrmem_create(&mem, body, sizeof body, XDR_ENCODE);
@@ -85,8 +86,9 @@ static int decode_call_unix(XDR *xdrs, FILE *out) {
   XDR mem;
   xdrmem_create(&mem, cred, msg.rm_call.cb_cred.oa_length, XDR_DECODE);
   PEER_CHECK(xdr_authunix_parms(&mem, &parms));
-  fprintf(out, "time=%lu\nhost=%s\nuid=%d\ngid=%d\ngids=", (unsigned long)parms.aup_time,
-          parms.aup_machname, parms.aup_uid, parms.aup_gid);
+  fprintf(out, "time=%lu\nhost=%s\nuid=%d\ngid=%d\ngids=",
+          (unsigned long)parms.aup_time, parms.aup_machname, parms.aup_uid,
+          parms.aup_gid);
   for (u_int i = 0; i < parms.aup_len; ++i)
     fprintf(out, "%s%d", i == 0 ? "" : ",", (int)parms.aup_gids[i]);
   fprintf(out, "\n");
@@ -97,9 +99,15 @@ static int decode_call_unix(XDR *xdrs, FILE *out) {
 PEER_SCENARIO(call_unix, encode_call_unix, decode_call_unix)
 
 /* Replies: one of each kind, chosen by the scenario. */
-enum reply_kind { REPLY_SUCCESS, REPLY_PROG_MISMATCH, REPLY_AUTH_ERROR, REPLY_RPC_MISMATCH };
+enum reply_kind {
+  REPLY_SUCCESS,
+  REPLY_PROG_MISMATCH,
+  REPLY_AUTH_ERROR,
+  REPLY_RPC_MISMATCH
+};
 
-static void set_reply(struct rpc_msg *msg, enum reply_kind kind, u_int *result) {
+static void set_reply(struct rpc_msg *msg, enum reply_kind kind,
+                      u_int *result) {
   memset(msg, 0, sizeof *msg);
   msg->rm_xid = MSG_XID;
   msg->rm_direction = REPLY;
@@ -147,30 +155,41 @@ static int decode_reply(XDR *xdrs, FILE *out) {
   msg.acpted_rply.ar_results.where = (caddr_t)&result;
   msg.acpted_rply.ar_results.proc = (xdrproc_t)xdr_u_int;
   PEER_CHECK(xdr_replymsg(xdrs, &msg));
-  fprintf(out, "xid=%u\ndirection=%d\nstat=%d\n", msg.rm_xid, (int)msg.rm_direction,
-          (int)msg.rm_reply.rp_stat);
+  fprintf(out, "xid=%u\ndirection=%d\nstat=%d\n", msg.rm_xid,
+          (int)msg.rm_direction, (int)msg.rm_reply.rp_stat);
   if (msg.rm_reply.rp_stat == MSG_ACCEPTED) {
     fprintf(out, "verf=%d/%u\naccept=%d\n", msg.acpted_rply.ar_verf.oa_flavor,
             msg.acpted_rply.ar_verf.oa_length, (int)msg.acpted_rply.ar_stat);
     if (msg.acpted_rply.ar_stat == SUCCESS) fprintf(out, "result=%u\n", result);
     if (msg.acpted_rply.ar_stat == PROG_MISMATCH)
-      fprintf(out, "low=%lu\nhigh=%lu\n", (unsigned long)msg.acpted_rply.ar_vers.low,
+      fprintf(out, "low=%lu\nhigh=%lu\n",
+              (unsigned long)msg.acpted_rply.ar_vers.low,
               (unsigned long)msg.acpted_rply.ar_vers.high);
     xdr_free((xdrproc_t)xdr_opaque_auth, (char *)&msg.acpted_rply.ar_verf);
   } else {
     fprintf(out, "reject=%d\n", (int)msg.rjcted_rply.rj_stat);
-    if (msg.rjcted_rply.rj_stat == AUTH_ERROR) fprintf(out, "why=%d\n", (int)msg.rjcted_rply.rj_why);
+    if (msg.rjcted_rply.rj_stat == AUTH_ERROR)
+      fprintf(out, "why=%d\n", (int)msg.rjcted_rply.rj_why);
     else
-      fprintf(out, "low=%lu\nhigh=%lu\n", (unsigned long)msg.rjcted_rply.rj_vers.low,
+      fprintf(out, "low=%lu\nhigh=%lu\n",
+              (unsigned long)msg.rjcted_rply.rj_vers.low,
               (unsigned long)msg.rjcted_rply.rj_vers.high);
   }
   return 0;
 }
 
-static int encode_reply_success(XDR *xdrs) { return encode_reply(xdrs, REPLY_SUCCESS); }
-static int encode_reply_prog_mismatch(XDR *xdrs) { return encode_reply(xdrs, REPLY_PROG_MISMATCH); }
-static int encode_reply_auth_error(XDR *xdrs) { return encode_reply(xdrs, REPLY_AUTH_ERROR); }
-static int encode_reply_rpc_mismatch(XDR *xdrs) { return encode_reply(xdrs, REPLY_RPC_MISMATCH); }
+static int encode_reply_success(XDR *xdrs) {
+  return encode_reply(xdrs, REPLY_SUCCESS);
+}
+static int encode_reply_prog_mismatch(XDR *xdrs) {
+  return encode_reply(xdrs, REPLY_PROG_MISMATCH);
+}
+static int encode_reply_auth_error(XDR *xdrs) {
+  return encode_reply(xdrs, REPLY_AUTH_ERROR);
+}
+static int encode_reply_rpc_mismatch(XDR *xdrs) {
+  return encode_reply(xdrs, REPLY_RPC_MISMATCH);
+}
 
 PEER_SCENARIO(reply_success, encode_reply_success, decode_reply)
 PEER_SCENARIO(reply_prog_mismatch, encode_reply_prog_mismatch, decode_reply)

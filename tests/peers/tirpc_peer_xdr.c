@@ -67,10 +67,10 @@ static int encode_values(XDR *xdrs) {
                         (xdrproc_t)xdr_short));
   PEER_CHECK(xdr_union(xdrs, &un.disc, (char *)&un.u, union_arms,
                        (xdrproc_t)xdr_void));
-  PEER_CHECK(xdr_pointer(xdrs, (char **)&present, sizeof(int),
-                         (xdrproc_t)xdr_int));
-  PEER_CHECK(xdr_pointer(xdrs, (char **)&absent, sizeof(int),
-                         (xdrproc_t)xdr_int));
+  PEER_CHECK(
+      xdr_pointer(xdrs, (char **)&present, sizeof(int), (xdrproc_t)xdr_int));
+  PEER_CHECK(
+      xdr_pointer(xdrs, (char **)&absent, sizeof(int), (xdrproc_t)xdr_int));
   return 0;
 }
 
@@ -113,10 +113,10 @@ static int decode_values(XDR *xdrs, FILE *out) {
                         (xdrproc_t)xdr_short));
   PEER_CHECK(xdr_union(xdrs, &un.disc, (char *)&un.u, union_arms,
                        (xdrproc_t)xdr_void));
-  PEER_CHECK(xdr_pointer(xdrs, (char **)&present, sizeof(int),
-                         (xdrproc_t)xdr_int));
-  PEER_CHECK(xdr_pointer(xdrs, (char **)&absent, sizeof(int),
-                         (xdrproc_t)xdr_int));
+  PEER_CHECK(
+      xdr_pointer(xdrs, (char **)&present, sizeof(int), (xdrproc_t)xdr_int));
+  PEER_CHECK(
+      xdr_pointer(xdrs, (char **)&absent, sizeof(int), (xdrproc_t)xdr_int));
 
   memcpy(&fbits, &f, 4);
   memcpy(&dbits, &d, 8);

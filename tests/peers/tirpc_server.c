@@ -69,19 +69,22 @@ static int serve(int family, int type, const char *netid) {
   if (type == SOCK_STREAM && listen(fd, 16) != 0) return 1;
   len = sizeof ss;
   getsockname(fd, (struct sockaddr *)&ss, &len);
-  SVCXPRT *xprt = type == SOCK_DGRAM ? svc_dg_create(fd, 0, 0) : svc_vc_create(fd, 0, 0);
+  SVCXPRT *xprt =
+      type == SOCK_DGRAM ? svc_dg_create(fd, 0, 0) : svc_vc_create(fd, 0, 0);
   if (xprt == NULL || !svc_reg(xprt, PEER_PROG, 2, dispatch, NULL) ||
       !svc_reg(xprt, PEER_PROG, 3, dispatch, NULL))
     return 1;
-  unsigned port = family == AF_INET ? ntohs(((struct sockaddr_in *)&ss)->sin_port)
-                                    : ntohs(((struct sockaddr_in6 *)&ss)->sin6_port);
+  unsigned port = family == AF_INET
+                      ? ntohs(((struct sockaddr_in *)&ss)->sin_port)
+                      : ntohs(((struct sockaddr_in6 *)&ss)->sin6_port);
   printf("%s %u\n", netid, port);
   return 0;
 }
 
 int main(void) {
   if (serve(AF_INET, SOCK_DGRAM, "udp") || serve(AF_INET, SOCK_STREAM, "tcp") ||
-      serve(AF_INET6, SOCK_DGRAM, "udp6") || serve(AF_INET6, SOCK_STREAM, "tcp6")) {
+      serve(AF_INET6, SOCK_DGRAM, "udp6") ||
+      serve(AF_INET6, SOCK_STREAM, "tcp6")) {
     fprintf(stderr, "tirpc_server: cannot set up its transports\n");
     return 1;
   }

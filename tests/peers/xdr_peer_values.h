@@ -1,8 +1,7 @@
 /* The values of the "xdr" interoperation scenario, shared by the foreign
  * peer and the library's test so that both sides code the same data. The
  * wire order of the scenario is the order of this file. */
-#ifndef XDR_PEER_VALUES_H
-#define XDR_PEER_VALUES_H
+#pragma once
 
 #define PV_INT (-123456)
 #define PV_U_INT 0xDEADBEEFu
@@ -17,16 +16,16 @@
 #define PV_BYTES "abc"
 #define PV_BYTES_LEN 3
 #define PV_STRING "hello, world"
-#define PV_ARRAY {1u, 2u, 3u, 0xFFFFFFFFu}
+#define PV_ARRAY \
+  { 1u, 2u, 3u, 0xFFFFFFFFu }
 #define PV_ARRAY_LEN 4
-#define PV_VECTOR {-1, 0, 32767}
+#define PV_VECTOR \
+  { -1, 0, 32767 }
 #define PV_VECTOR_LEN 3
-#define PV_UNION_DISC 2  /* arm 1: int, arm 2: string, default: void */
+#define PV_UNION_DISC 2 /* arm 1: int, arm 2: string, default: void */
 #define PV_UNION_STRING "arm two"
 #define PV_POINTER_VALUE 42
 /* Then a null pointer (presence word 0). */
 
 /* Byte offset of the double's first word in the encoded scenario. */
 #define PV_DOUBLE_OFFSET 36
-
-#endif

@@ -36,11 +36,13 @@ Bytes encode(bool_t (*filter)(XDR *, T *), T *obj, int misalign = 0) {
 }
 
 template <typename T>
-bool decode(bool_t (*filter)(XDR *, T *), T *obj, const Bytes &bytes, int misalign = 0) {
+bool decode(bool_t (*filter)(XDR *, T *), T *obj, const Bytes &bytes,
+            int misalign = 0) {
   alignas(8) static char buf[4096 + 8];
   if (!bytes.empty()) memcpy(buf + misalign, bytes.data(), bytes.size());
   XDR xdrs;
-  xdrmem_create(&xdrs, buf + misalign, static_cast<uint32_t>(bytes.size()), XDR_DECODE);
+  xdrmem_create(&xdrs, buf + misalign, static_cast<uint32_t>(bytes.size()),
+                XDR_DECODE);
   return filter(&xdrs, obj) != 0;
 }
 
@@ -87,7 +89,8 @@ rpc_msg reply_msg(const std::string &kind) {
     if (kind == "reply_success") {
       msg.acpted_rply.ar_stat = SUCCESS;
       msg.acpted_rply.ar_results.where = &result_value;
-      msg.acpted_rply.ar_results.proc = reinterpret_cast<xdrproc_t>(xdr_u_int32_t);
+      msg.acpted_rply.ar_results.proc =
+          reinterpret_cast<xdrproc_t>(xdr_u_int32_t);
     } else {
       msg.acpted_rply.ar_stat = PROG_MISMATCH;
       msg.acpted_rply.ar_vers.low = 2;
@@ -126,11 +129,13 @@ Bytes read_file(const std::string &path) {
 }
 
 void write_file(const std::string &path, const Bytes &b) {
-  std::ofstream(path, std::ios::binary).write(b.data(), static_cast<std::streamsize>(b.size()));
+  std::ofstream(path, std::ios::binary)
+      .write(b.data(), static_cast<std::streamsize>(b.size()));
 }
 
 std::string temp_path(const std::string &name) {
-  return testing::TempDir() + "rpc_msg_" + std::to_string(getpid()) + "_" + name;
+  return testing::TempDir() + "rpc_msg_" + std::to_string(getpid()) + "_" +
+         name;
 }
 
 TEST(PeerInterop, CallMessagesMatchByteForByteBothWays) {
@@ -144,14 +149,16 @@ TEST(PeerInterop, CallMessagesMatchByteForByteBothWays) {
     Bytes body;
     rpc_msg msg = call_msg(&body, with_unix);
     EXPECT_EQ(theirs, encode(xdr_ks_callmsg, &msg, 0)) << scenario;
-    EXPECT_EQ(theirs, encode(xdr_ks_callmsg, &msg, 1)) << scenario << " word by word";
+    EXPECT_EQ(theirs, encode(xdr_ks_callmsg, &msg, 1))
+        << scenario << " word by word";
 
     write_file(path, encode(xdr_ks_callmsg, &msg));
     std::string printed = run_peer("decode " + scenario + " " + path);
-    std::string want = std::string(expected_call) +
-                       (with_unix ? "cred=1/40\nverf=0/0\ntime=1700000000\nhost=peerhost\n"
-                                    "uid=1000\ngid=100\ngids=100,4,27\n"
-                                  : "cred=0/0\nverf=0/0\n");
+    std::string want =
+        std::string(expected_call) +
+        (with_unix ? "cred=1/40\nverf=0/0\ntime=1700000000\nhost=peerhost\n"
+                     "uid=1000\ngid=100\ngids=100,4,27\n"
+                   : "cred=0/0\nverf=0/0\n");
     EXPECT_EQ(want, printed);
 
     rpc_msg back = {};
@@ -160,7 +167,8 @@ TEST(PeerInterop, CallMessagesMatchByteForByteBothWays) {
     EXPECT_EQ(7u, back.rm_call.cb_proc);
     ASSERT_EQ(body.size(), back.rm_call.cb_cred.oa_length);
     if (!body.empty()) {
-      EXPECT_EQ(0, memcmp(body.data(), back.rm_call.cb_cred.oa_base, body.size()));
+      EXPECT_EQ(0,
+                memcmp(body.data(), back.rm_call.cb_cred.oa_base, body.size()));
     }
     xdr_free(reinterpret_cast<xdrproc_t>(xdr_ks_callmsg), &back);
     unlink(path.c_str());
@@ -190,7 +198,8 @@ TEST(PeerInterop, RepliesMatchByteForByteBothWays) {
     uint32_t result = 0;
     rpc_msg back = {};
     back.acpted_rply.ar_results.where = &result;
-    back.acpted_rply.ar_results.proc = reinterpret_cast<xdrproc_t>(xdr_u_int32_t);
+    back.acpted_rply.ar_results.proc =
+        reinterpret_cast<xdrproc_t>(xdr_u_int32_t);
     ASSERT_TRUE(decode(xdr_ks_replymsg, &back, theirs)) << c.scenario;
     rpc_err err = {};
     _ks_seterr_reply(&back, &err);
@@ -214,8 +223,8 @@ TEST(CallMessage, MalformedInputFailsAtEveryTruncation) {
   for (int misalign : {0, 1}) {
     for (size_t len = 0; len < good.size(); ++len) {
       rpc_msg back = {};
-      EXPECT_FALSE(decode(xdr_ks_callmsg, &back, Bytes(good.begin(), good.begin() + len),
-                          misalign))
+      EXPECT_FALSE(decode(xdr_ks_callmsg, &back,
+                          Bytes(good.begin(), good.begin() + len), misalign))
           << len;
       xdr_free(reinterpret_cast<xdrproc_t>(xdr_ks_callmsg), &back);
     }
@@ -238,7 +247,8 @@ TEST(CallMessage, MalformedInputFailsAtEveryTruncation) {
 TEST(CallMessage, DecodesIntoCallerBuffersAndKeepsForeignRpcVersions) {
   Bytes body;
   rpc_msg msg = call_msg(&body, true);
-  msg.rm_call.cb_rpcvers = 3;  // the server answers RPC_MISMATCH; decoding succeeds
+  msg.rm_call.cb_rpcvers =
+      3;  // the server answers RPC_MISMATCH; decoding succeeds
   Bytes wire = encode(xdr_ks_callmsg, &msg);
   char cred[MAX_AUTH_BYTES], verf[MAX_AUTH_BYTES];
   for (int misalign : {0, 1}) {
@@ -279,9 +289,12 @@ TEST(ErrorMapping, RepliesMapOntoClientStatuses) {
     int32_t stat;
     enum clnt_stat want;
     int32_t s1, s2;
-  } cases[] = {{MSG_ACCEPTED, 1, RPC_PROGUNAVAIL, 0, 0},    {MSG_ACCEPTED, 3, RPC_PROCUNAVAIL, 0, 0},
-               {MSG_ACCEPTED, 4, RPC_CANTDECODEARGS, 0, 0}, {MSG_ACCEPTED, 5, RPC_SYSTEMERROR, 0, 0},
-               {MSG_ACCEPTED, 9, RPC_FAILED, 0, 9},         {MSG_DENIED, 7, RPC_FAILED, 1, 7},
+  } cases[] = {{MSG_ACCEPTED, 1, RPC_PROGUNAVAIL, 0, 0},
+               {MSG_ACCEPTED, 3, RPC_PROCUNAVAIL, 0, 0},
+               {MSG_ACCEPTED, 4, RPC_CANTDECODEARGS, 0, 0},
+               {MSG_ACCEPTED, 5, RPC_SYSTEMERROR, 0, 0},
+               {MSG_ACCEPTED, 9, RPC_FAILED, 0, 9},
+               {MSG_DENIED, 7, RPC_FAILED, 1, 7},
                {MSG_ACCEPTED, -4, RPC_FAILED, 4, 0}};  // -4: reply status 4
   for (const Case &c : cases) {
     rpc_msg msg = {};
@@ -314,7 +327,8 @@ TEST(ErrorMapping, RepliesMapOntoClientStatuses) {
 
 rpc_err fake_error;
 void fake_geterr(CLIENT *, rpc_err *e) { *e = fake_error; }
-const clnt_ops fake_ops = {nullptr, nullptr, fake_geterr, nullptr, nullptr, nullptr};
+const clnt_ops fake_ops = {nullptr, nullptr, fake_geterr,
+                           nullptr, nullptr, nullptr};
 
 std::string sperror(rpc_err e, const char *prefix = "cl") {
   fake_error = e;
@@ -326,36 +340,46 @@ std::string sperror(rpc_err e, const char *prefix = "cl") {
 TEST(ErrorTexts, StatusAndDetailTexts) {
   EXPECT_STREQ("RPC: Success", ks_clnt_sperrno(RPC_SUCCESS));
   EXPECT_STREQ("RPC: Unknown protocol", ks_clnt_sperrno(RPC_UNKNOWNPROTO));
-  EXPECT_STREQ("RPC: (unknown error code)", ks_clnt_sperrno(static_cast<clnt_stat>(18)));
-  
+  EXPECT_STREQ("RPC: (unknown error code)",
+               ks_clnt_sperrno(static_cast<clnt_stat>(18)));
 
   rpc_err e = {};
   e.re_status = RPC_CANTRECV;
   e.re_errno = 10054;
-  EXPECT_EQ("cl: RPC: Unable to receive; errno = [WINSOCK] Connection reset by peer", sperror(e));
+  EXPECT_EQ(
+      "cl: RPC: Unable to receive; errno = [WINSOCK] Connection reset by peer",
+      sperror(e));
   e.re_errno = ENOENT;
-  EXPECT_EQ(std::string("cl: RPC: Unable to receive; errno = ") + strerror(ENOENT), sperror(e));
+  EXPECT_EQ(
+      std::string("cl: RPC: Unable to receive; errno = ") + strerror(ENOENT),
+      sperror(e));
   e.re_errno = 777777;
   EXPECT_EQ("cl: RPC: Unable to receive; error 777777", sperror(e));
   e = {};
   e.re_status = RPC_AUTHERROR;
   e.re_why = AUTH_TOOWEAK;
-  EXPECT_EQ("cl: RPC: Authentication error; why = Client credential too weak", sperror(e));
-  ksi_set_enum_word(&e.re_why, 9);
-  EXPECT_EQ("cl: RPC: Authentication error; why = (unknown authentication error - 9)",
+  EXPECT_EQ("cl: RPC: Authentication error; why = Client credential too weak",
             sperror(e));
+  ksi_set_enum_word(&e.re_why, 9);
+  EXPECT_EQ(
+      "cl: RPC: Authentication error; why = (unknown authentication error - 9)",
+      sperror(e));
   e = {};
   e.re_status = RPC_PROGVERSMISMATCH;
   e.re_vers = {2, 3};
-  EXPECT_EQ("cl: RPC: Program/version mismatch; low version = 2, high version = 3", sperror(e));
+  EXPECT_EQ(
+      "cl: RPC: Program/version mismatch; low version = 2, high version = 3",
+      sperror(e));
   e = {};
   e.re_status = RPC_UNKNOWNADDR;
   e.re_lb = {1, -1};
-  EXPECT_EQ("cl: RPC: (unknown error code); s1 = 1, s2 = 4294967295", sperror(e));
+  EXPECT_EQ("cl: RPC: (unknown error code); s1 = 1, s2 = 4294967295",
+            sperror(e));
   e = {};
   e.re_status = RPC_TIMEDOUT;
   EXPECT_EQ("cl: RPC: Timed out", sperror(e));
-  EXPECT_EQ(255u, sperror(e, std::string(300, 'p').c_str()).size()) << "truncated to the buffer";
+  EXPECT_EQ(255u, sperror(e, std::string(300, 'p').c_str()).size())
+      << "truncated to the buffer";
 }
 
 TEST(ErrorTexts, CreationErrorIsPerThread) {
@@ -367,10 +391,12 @@ TEST(ErrorTexts, CreationErrorIsPerThread) {
   EXPECT_STREQ("mk: RPC: Remote system error - [WINSOCK] Connection refused",
                ks_clnt_spcreateerror("mk"));
   mine->cf_error.re_errno = 888888;
-  EXPECT_STREQ("mk: RPC: Remote system error - Error 888888", ks_clnt_spcreateerror("mk"));
+  EXPECT_STREQ("mk: RPC: Remote system error - Error 888888",
+               ks_clnt_spcreateerror("mk"));
   mine->cf_stat = RPC_PMAPFAILURE;
   mine->cf_error.re_status = RPC_TIMEDOUT;
-  EXPECT_STREQ("mk: RPC: Port mapper failure - RPC: Timed out", ks_clnt_spcreateerror("mk"));
+  EXPECT_STREQ("mk: RPC: Port mapper failure - RPC: Timed out",
+               ks_clnt_spcreateerror("mk"));
   mine->cf_error.re_status = static_cast<clnt_stat>(20);
   EXPECT_STREQ("mk: RPC: Port mapper failure - RPC: (unknown error code)",
                ks_clnt_spcreateerror("mk"));
@@ -419,14 +445,16 @@ TEST(AuthHandles, UnixSendsAtMostSixteenGroups) {
   Bytes m = marshal(a);
   ASSERT_EQ(8 + body.size() + 8, m.size());
   EXPECT_EQ(1u, word(m, 0));
-  EXPECT_EQ(body, Bytes(m.begin() + 8, m.begin() + 8 + static_cast<long>(body.size())));
+  EXPECT_EQ(body, Bytes(m.begin() + 8,
+                        m.begin() + 8 + static_cast<long>(body.size())));
   KS_AUTH_DESTROY(a);
 
   AUTH *d = ks_authunix_create_default();
   ASSERT_NE(nullptr, d);
   p = {};
-  ASSERT_TRUE(decode(xdr_ks_authunix_parms, &p,
-                     Bytes(d->ah_cred.oa_base, d->ah_cred.oa_base + d->ah_cred.oa_length)));
+  ASSERT_TRUE(decode(
+      xdr_ks_authunix_parms, &p,
+      Bytes(d->ah_cred.oa_base, d->ah_cred.oa_base + d->ah_cred.oa_length)));
   char host[256] = {};
   gethostname(host, sizeof host - 1);
   EXPECT_STREQ(host, p.aup_machname);
@@ -445,7 +473,8 @@ TEST(AuthHandles, ShortHandCredentialUntilRefused) {
   char sh_body[] = "abcd";
   opaque_auth sh = {AUTH_SHORT, sh_body, 4};
   Bytes verf_body = encode(xdr_ks_opaque_auth, &sh);
-  opaque_auth verf = {AUTH_SHORT, verf_body.data(), static_cast<uint32_t>(verf_body.size())};
+  opaque_auth verf = {AUTH_SHORT, verf_body.data(),
+                      static_cast<uint32_t>(verf_body.size())};
   EXPECT_TRUE(KS_AUTH_VALIDATE(a, &verf));
   EXPECT_EQ(AUTH_SHORT, a->ah_cred.oa_flavor);
   Bytes m = marshal(a);
@@ -475,13 +504,14 @@ TEST(AuthNt, OneDomainTravelsAsOnePrefix) {
   ASSERT_NE(nullptr, a);
   EXPECT_EQ(AUTH_NT, a->ah_cred.oa_flavor);
   Bytes b(a->ah_cred.oa_base, a->ah_cred.oa_base + a->ah_cred.oa_length);
-  // time, name "h" (2 words), k, p, prefix {4, authority (2 words), 4 subs}, n, 2 entries
+  // time, name "h" (2 words), k, p, prefix {4, authority (2 words), 4 subs}, n,
+  // 2 entries
   ASSERT_EQ(4u * (1 + 2 + 2 + 7 + 1 + 4), b.size());
   EXPECT_EQ(1u, word(b, 3));  // k
   EXPECT_EQ(1u, word(b, 4));  // one prefix
   EXPECT_EQ(4u, word(b, 5));
   EXPECT_EQ(0x00050000u, word(b, 7));  // authority bytes 5 and 6, then padding
-  EXPECT_EQ(2u, word(b, 12)); // two entries
+  EXPECT_EQ(2u, word(b, 12));          // two entries
   EXPECT_EQ(1000u, word(b, 14));
   EXPECT_EQ(1001u, word(b, 16));
   authnt_parms p = {};
@@ -498,14 +528,18 @@ TEST(AuthNt, OneDomainTravelsAsOnePrefix) {
 TEST(AuthNt, ManyGroupsAreCutAndForeignGroupsLeftOut) {
   nt_sid_t *user = domain_sid(1000), *group = domain_sid(1001);
   std::vector<nt_sid_t *> groups;
-  groups.push_back(nt_sid_alloc(NT_SID_AUTHORITY_NT, 2, 32u, 544u));  // Administrators
-  for (uint32_t i = 0; i < 40; ++i) groups.push_back(domain_sid(2001 + 2 * i, 7 + i % 2));
-  AUTH *a = authnt_create("h", user, group, static_cast<int32_t>(groups.size()), groups.data());
+  groups.push_back(
+      nt_sid_alloc(NT_SID_AUTHORITY_NT, 2, 32u, 544u));  // Administrators
+  for (uint32_t i = 0; i < 40; ++i)
+    groups.push_back(domain_sid(2001 + 2 * i, 7 + i % 2));
+  AUTH *a = authnt_create("h", user, group, static_cast<int32_t>(groups.size()),
+                          groups.data());
   ASSERT_NE(nullptr, a);
   EXPECT_LE(a->ah_cred.oa_length, static_cast<uint32_t>(MAX_AUTH_BYTES));
   authnt_parms p = {};
-  ASSERT_TRUE(decode(xdr_authnt_parms, &p,
-                     Bytes(a->ah_cred.oa_base, a->ah_cred.oa_base + a->ah_cred.oa_length)));
+  ASSERT_TRUE(decode(
+      xdr_authnt_parms, &p,
+      Bytes(a->ah_cred.oa_base, a->ah_cred.oa_base + a->ah_cred.oa_length)));
   EXPECT_GT(p.ant_len, 20u);
   EXPECT_LE(p.ant_len, 33u);
   for (uint32_t i = 0; i < p.ant_len; ++i)
@@ -528,8 +562,8 @@ TEST(AuthNt, MalformedTablesFail) {
     memcpy(b.data() + 4 * index, &be, 4);
     return b;
   };
-  for (const Bytes &b : {with_word(3, 0), with_word(3, 2), with_word(13, 1), with_word(5, 9),
-                         with_word(4, 1000)}) {
+  for (const Bytes &b : {with_word(3, 0), with_word(3, 2), with_word(13, 1),
+                         with_word(5, 9), with_word(4, 1000)}) {
     authnt_parms p = {};
     EXPECT_FALSE(decode(xdr_authnt_parms, &p, b));
     EXPECT_EQ(nullptr, p.ant_user);
@@ -607,7 +641,8 @@ TEST(ServerAuth, UnixCredentialsInlineAndWordByWordAgree) {
   Bytes short_body(body.begin(), body.end() - 4);
   testing::internal::CaptureStdout();
   EXPECT_EQ(AUTH_BADCRED, Request(AUTH_UNIX, &short_body).run());
-  EXPECT_EQ("bad auth_len gid 3 str 8 auth 36\n", testing::internal::GetCapturedStdout());
+  EXPECT_EQ("bad auth_len gid 3 str 8 auth 36\n",
+            testing::internal::GetCapturedStdout());
 }
 
 TEST(ServerAuth, NtCredentialsLandInTheScratchArea) {

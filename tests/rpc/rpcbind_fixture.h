@@ -13,8 +13,7 @@
 // Use: class MyTest : public RpcbindFixture {}; or call RpcbindFixture's
 // static SetUpTestSuite/TearDownTestSuite from a suite of your own.
 // Tests unset every registration they make.
-#ifndef ORVEX_TESTS_RPCBIND_FIXTURE_H
-#define ORVEX_TESTS_RPCBIND_FIXTURE_H
+#pragma once
 
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -50,8 +49,8 @@ class RpcbindFixture : public ::testing::Test {
     }
     lock_fd() = open(kLockPath, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (lock_fd() < 0 || flock(lock_fd(), LOCK_EX) != 0) {
-      skip_reason() = std::string("cannot lock ") + kLockPath + ": " +
-                      strerror(errno);
+      skip_reason() =
+          std::string("cannot lock ") + kLockPath + ": " + strerror(errno);
       return;
     }
     // A port mapper that is already up (not ours) would answer for us and
@@ -137,5 +136,3 @@ class RpcbindFixture : public ::testing::Test {
     return fd;
   }
 };
-
-#endif

@@ -52,8 +52,10 @@ TEST(XdrLimits, BytesLongerThanTheMaximumAreRefusedWhenAllArePresent) {
     xdrmem_create(&dec, buf, used, XDR_DECODE);
     char *out = nullptr;
     uint32_t len = 0;
-    EXPECT_EQ(maxsize >= 10, xdr_bytes(&dec, &out, &len, maxsize) != 0) << maxsize;
-    EXPECT_EQ(maxsize >= 10, out != nullptr) << "nothing allocated when refused";
+    EXPECT_EQ(maxsize >= 10, xdr_bytes(&dec, &out, &len, maxsize) != 0)
+        << maxsize;
+    EXPECT_EQ(maxsize >= 10, out != nullptr)
+        << "nothing allocated when refused";
     dec.x_op = XDR_FREE;
     xdr_bytes(&dec, &out, &len, maxsize);
   }
@@ -74,8 +76,8 @@ TEST(XdrLimits, CallCredentialAndVerifierAtMostFourHundredBytes) {
   struct Case {
     uint32_t cred, verf;
     bool ok;
-  } cases[] = {{400, 0, true},   {401, 0, false}, {0, 400, true},
-               {0, 401, false},  {400, 400, true}, {404, 8, false}};
+  } cases[] = {{400, 0, true},  {401, 0, false},  {0, 400, true},
+               {0, 401, false}, {400, 400, true}, {404, 8, false}};
   for (const Case &c : cases) {
     for (size_t offset : {0u, 1u}) {
       WireDecoder d(call_words(c.cred, c.verf), offset);
@@ -141,7 +143,8 @@ int channel_read_nonblock(void *handle, char *buf, int len) {
 void send_words(int fd, const std::vector<uint32_t> &words) {
   std::vector<uint32_t> be;
   for (uint32_t w : words) be.push_back(htonl(w));
-  ASSERT_EQ(static_cast<ssize_t>(be.size() * 4), write(fd, be.data(), be.size() * 4));
+  ASSERT_EQ(static_cast<ssize_t>(be.size() * 4),
+            write(fd, be.data(), be.size() * 4));
 }
 
 TEST(XdrRecLimits, RecordAboveTheMaximumDiesWithEveryPayloadByteSent) {

@@ -54,8 +54,7 @@ struct Decoder {
       : storage(wire.size() / 4 + offset + 2) {
     char *start = reinterpret_cast<char *>(storage.data()) + offset;
     if (!wire.empty()) std::memcpy(start, wire.data(), wire.size());
-    xdrmem_create(&xdrs, start, static_cast<uint32_t>(wire.size()),
-                  XDR_DECODE);
+    xdrmem_create(&xdrs, start, static_cast<uint32_t>(wire.size()), XDR_DECODE);
   }
   std::vector<uint32_t> storage;
   XDR xdrs;
@@ -99,15 +98,14 @@ TEST(XdrMemStream, UnalignedBufferGivesNoInlineButTheSameBytes) {
     ASSERT_TRUE(xdr_array(x, &array, &count, 10, 4, proc(xdr_u_int)));
   ASSERT_EQ(XDR_GETPOS(&odd), 16u);
   EXPECT_EQ(std::memcmp(buf, buf + 65, 16), 0);
-  EXPECT_EQ(Bytes(buf, buf + 16),
-            words({3, 1, 0x80000000u, 0xDEADBEEFu}));
+  EXPECT_EQ(Bytes(buf, buf + 16), words({3, 1, 0x80000000u, 0xDEADBEEFu}));
 
   Decoder aligned_in(Bytes(buf, buf + 16)), odd_in(Bytes(buf, buf + 16), 1);
   for (Decoder *d : {&aligned_in, &odd_in}) {
     unsigned int *out = nullptr;
     uint32_t n = 0;
-    ASSERT_TRUE(xdr_array(&d->xdrs, reinterpret_cast<char **>(&out), &n, 10,
-                          4, proc(xdr_u_int)));
+    ASSERT_TRUE(xdr_array(&d->xdrs, reinterpret_cast<char **>(&out), &n, 10, 4,
+                          proc(xdr_u_int)));
     ASSERT_EQ(n, 3u);
     EXPECT_EQ(out[1], 0x80000000u);
     EXPECT_EQ(out[2], 0xDEADBEEFu);
@@ -130,7 +128,7 @@ TEST(XdrStgStream, GrowsGeometricallyThenLinearly) {
   ASSERT_TRUE(XDR_PUTBYTES(&xdrs, block.data(), 4000));
   EXPECT_EQ(size_of(), 80u + 4000u);  // the shortfall beats doubling
   ASSERT_TRUE(XDR_PUTBYTES(&xdrs, block.data(), 200));
-  EXPECT_EQ(size_of(), 2 * 4080u);    // still doubling below 4096
+  EXPECT_EQ(size_of(), 2 * 4080u);  // still doubling below 4096
   ASSERT_TRUE(XDR_PUTBYTES(&xdrs, block.data(), 5000));
   EXPECT_EQ(size_of(), 8160u + 4096u);  // then 4096 at a time
   ASSERT_TRUE(XDR_PUTBYTES(&xdrs, block.data(), 10000));
@@ -205,17 +203,17 @@ TEST(XdrStdioStream, RoundTripThroughAFile) {
 // ---- Wire forms of the standard filters.
 
 TEST(XdrWireForms, IntegersAndFloatingPoint) {
-  EXPECT_EQ(encode([](XDR *x) {
-              short s = -2;
-              unsigned short us = 0xFFFF;
-              char c = -1;
-              bool_t b = 5;
-              int64_t h = 0x0102030405060708LL;
-              return xdr_short(x, &s) && xdr_u_short(x, &us) &&
-                     xdr_char(x, &c) && xdr_bool(x, &b) && xdr_hyper(x, &h);
-            }),
-            words({0xFFFFFFFEu, 0xFFFF, 0xFFFFFFFFu, 1, 0x01020304,
-                   0x05060708}));
+  EXPECT_EQ(
+      encode([](XDR *x) {
+        short s = -2;
+        unsigned short us = 0xFFFF;
+        char c = -1;
+        bool_t b = 5;
+        int64_t h = 0x0102030405060708LL;
+        return xdr_short(x, &s) && xdr_u_short(x, &us) && xdr_char(x, &c) &&
+               xdr_bool(x, &b) && xdr_hyper(x, &h);
+      }),
+      words({0xFFFFFFFEu, 0xFFFF, 0xFFFFFFFFu, 1, 0x01020304, 0x05060708}));
   EXPECT_EQ(encode([](XDR *x) {
               double d = 1.0;
               return xdr_double(x, &d);
@@ -229,9 +227,18 @@ TEST(XdrWireForms, IntegersAndFloatingPoint) {
               return xdr_long(x, &l) && xdr_u_long(x, &ul);
             }),
             words({0xFFFFFFFDu, 0xFFFFFFFFu}));
-  encode([](XDR *x) { long l = 1L << 32; return xdr_long(x, &l); }, false);
-  encode([](XDR *x) { unsigned long l = 1UL << 32; return xdr_u_long(x, &l); },
-         false);
+  encode(
+      [](XDR *x) {
+        long l = 1L << 32;
+        return xdr_long(x, &l);
+      },
+      false);
+  encode(
+      [](XDR *x) {
+        unsigned long l = 1UL << 32;
+        return xdr_u_long(x, &l);
+      },
+      false);
 
   Decoder d(words({0x00012345, 7, 0xFFFFFFFFu, 0xFFFFFFFEu}));
   short s;
@@ -341,8 +348,8 @@ TEST(XdrDecode, PartialDecodeIsReleasedByFree) {
   Decoder d(wire);
   char **strings = nullptr;
   uint32_t n = 0;
-  EXPECT_FALSE(xdr_array(&d.xdrs, reinterpret_cast<char **>(&strings), &n,
-                         10, sizeof(char *), proc(xdr_wrapstring)));
+  EXPECT_FALSE(xdr_array(&d.xdrs, reinterpret_cast<char **>(&strings), &n, 10,
+                         sizeof(char *), proc(xdr_wrapstring)));
   ASSERT_NE(strings, nullptr);
   EXPECT_STREQ(strings[1], "b");
   struct Arr {
@@ -369,8 +376,8 @@ struct Shape {
 
 bool_t name_arm(XDR *x, char **name) { return xdr_string(x, name, 64); }
 
-const xdr_discrim shape_arms[] = {{1, proc(xdr_int)}, {2, proc(name_arm)},
-                                  {0, nullptr}};
+const xdr_discrim shape_arms[] = {
+    {1, proc(xdr_int)}, {2, proc(name_arm)}, {0, nullptr}};
 
 bool_t xdr_shape(XDR *x, Shape *s) {
   return xdr_union(x, &s->kind, reinterpret_cast<char *>(&s->u), shape_arms,
@@ -406,8 +413,8 @@ TEST(XdrComposite, UnionPointerAndVector) {
   EXPECT_EQ(none, nullptr);
   EXPECT_EQ(vec2[0], -1);
   xdr_free(proc(+[](XDR *x, Shape **p) {
-             return xdr_pointer(x, reinterpret_cast<char **>(p),
-                                sizeof(Shape), proc(xdr_shape));
+             return xdr_pointer(x, reinterpret_cast<char **>(p), sizeof(Shape),
+                                proc(xdr_shape));
            }),
            &back);
   EXPECT_EQ(back, nullptr);
@@ -475,7 +482,8 @@ TEST(XdrKsFilters, SocketAddresses) {
   sin->sin_family = AF_INET;
   sin->sin_port = htons(111);
   inet_pton(AF_INET, "10.1.2.3", &sin->sin_addr);
-  Bytes wire = encode([&](XDR *x) { return xdr_ks_sockaddr_storage_t(x, &ss); });
+  Bytes wire =
+      encode([&](XDR *x) { return xdr_ks_sockaddr_storage_t(x, &ss); });
   EXPECT_EQ(wire, words({1, 0x0A010203, 111}));
   Decoder d(wire);
   sockaddr_storage back;
@@ -492,7 +500,8 @@ TEST(XdrKsFilters, SocketAddresses) {
   ASSERT_EQ(wire6.size(), 68u);
   EXPECT_EQ(Bytes(wire6.begin(), wire6.begin() + 8), words({0xFE, 0x80}));
   std::memcpy(&ss, &sin6, sizeof sin6);
-  Bytes tagged = encode([&](XDR *x) { return xdr_ks_sockaddr_storage_t(x, &ss); });
+  Bytes tagged =
+      encode([&](XDR *x) { return xdr_ks_sockaddr_storage_t(x, &ss); });
   Decoder d6(tagged);
   ASSERT_TRUE(xdr_ks_sockaddr_storage_t(&d6.xdrs, &back));
   auto *back6 = reinterpret_cast<sockaddr_in6 *>(&back);
@@ -563,10 +572,10 @@ TEST(XdrKsFilters, CursorSlots) {
   int a, b, c;
   EXPECT_EQ(t.send(nullptr), 0u);
   EXPECT_EQ(t.send(&a), 1u);
-  EXPECT_EQ(t.send(&a), 2u);  // no reset: a second slot
+  EXPECT_EQ(t.send(&a), 2u);          // no reset: a second slot
   EXPECT_EQ(t.send(nullptr, 1), 0u);  // releases slot 1
   EXPECT_EQ(t.send(&b), 1u);
-  EXPECT_EQ(t.send(&c, 2), 2u);  // re-sent under its index
+  EXPECT_EQ(t.send(&c, 2), 2u);            // re-sent under its index
   for (int i = 0; i < 6; ++i) t.send(&c);  // beyond the first capacity
   EXPECT_EQ(t.count, 9u);
   EXPECT_EQ(reinterpret_cast<uint32_t *>(t.slots)[-4], 16u);  // capacity
@@ -665,14 +674,15 @@ struct PeerRun {
 };
 
 PeerRun run_peer(const std::string &command, const std::string &file) {
-  std::string line = std::string(TIRPC_PEER_PATH) + " " + command + " xdr " +
-                     file;
+  std::string line =
+      std::string(TIRPC_PEER_PATH) + " " + command + " xdr " + file;
   PeerRun run{-1, {}};
   FILE *pipe = popen(line.c_str(), "r");
   if (pipe == nullptr) return run;
   char buf[512];
   size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) run.output.append(buf, n);
+  while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0)
+    run.output.append(buf, n);
   run.status = pclose(pipe);
   return run;
 }
@@ -699,7 +709,7 @@ TEST(XdrInterop, PeerEncodingMatchesOursUpToDoubleWordOrder) {
   std::remove(path.c_str());
   Bytes ours = encode(code_scenario);
   ASSERT_EQ(theirs.size(), ours.size());
-  EXPECT_NE(theirs, ours);  // the double differs...
+  EXPECT_NE(theirs, ours);                     // the double differs...
   EXPECT_EQ(swap_double_words(theirs), ours);  // ...by its word order only
 }
 
@@ -724,21 +734,23 @@ TEST(XdrInterop, PeerDecodesOurEncoding) {
   std::snprintf(swapped, sizeof swapped, "%016llx",
                 static_cast<unsigned long long>((bits << 32) | (bits >> 32)));
   std::string expected = std::string() +
-      "int -123456\n"
-      "u_int 3735928559\n"
-      "hyper -78187493530\n"
-      "u_hyper 18364758544493064720\n"
-      "bool 1\n"
-      "enum 7\n"
-      "float 3fc00000\n"
-      "double " + swapped + "\n"
-      "opaque 01 02 03 04 05\n"
-      "bytes 3 abc\n"
-      "string hello, world\n"
-      "array 4 1 2 3 4294967295\n"
-      "vector -1 0 32767\n"
-      "union 2 arm two\n"
-      "pointer 42 null\n";
+                         "int -123456\n"
+                         "u_int 3735928559\n"
+                         "hyper -78187493530\n"
+                         "u_hyper 18364758544493064720\n"
+                         "bool 1\n"
+                         "enum 7\n"
+                         "float 3fc00000\n"
+                         "double " +
+                         swapped +
+                         "\n"
+                         "opaque 01 02 03 04 05\n"
+                         "bytes 3 abc\n"
+                         "string hello, world\n"
+                         "array 4 1 2 3 4294967295\n"
+                         "vector -1 0 32767\n"
+                         "union 2 arm two\n"
+                         "pointer 42 null\n";
   EXPECT_EQ(run.output, expected);
 }
 

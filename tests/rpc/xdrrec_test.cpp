@@ -74,14 +74,18 @@ int fd_write(void *handle, char *buf, int len) {
 // Blocking reads of at most max_read bytes.
 int fd_read(void *handle, char *buf, int len) {
   auto *ch = static_cast<Channel *>(handle);
-  ssize_t n = read(ch->fd, buf, static_cast<size_t>(len < ch->max_read ? len : ch->max_read));
+  ssize_t n =
+      read(ch->fd, buf,
+           static_cast<size_t>(len < ch->max_read ? len : ch->max_read));
   return n < 0 ? -1 : static_cast<int>(n);
 }
 
 // Non-blocking reads: nothing available reads as 0, end of file as -1.
 int fd_read_nonblock(void *handle, char *buf, int len) {
   auto *ch = static_cast<Channel *>(handle);
-  ssize_t n = read(ch->fd, buf, static_cast<size_t>(len < ch->max_read ? len : ch->max_read));
+  ssize_t n =
+      read(ch->fd, buf,
+           static_cast<size_t>(len < ch->max_read ? len : ch->max_read));
   if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
   return n == 0 ? -1 : static_cast<int>(n);
 }
@@ -158,7 +162,8 @@ void cap_address_space() {
     if (fscanf(statm, "%ld", &pages) != 1) pages = 0;
     fclose(statm);
   }
-  rlim_t now = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE));
+  rlim_t now =
+      static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE));
   rlimit limit{now + (64u << 20), now + (64u << 20)};
   if (pages == 0 || setrlimit(RLIMIT_AS, &limit) != 0) _exit(3);
 }
@@ -174,7 +179,8 @@ void create_without_memory(uint32_t sendsize, uint32_t recvsize) {
 }
 
 TEST(XdrRecCreate, OutOfMemoryLeavesNoTableAndNoPrivateRecord) {
-  if (KS_UNDER_SANITIZER) GTEST_SKIP() << "the sanitizer allocator aborts instead of failing";
+  if (KS_UNDER_SANITIZER)
+    GTEST_SKIP() << "the sanitizer allocator aborts instead of failing";
   constexpr uint32_t kHuge = 0x7FFFFFF0u;
   EXPECT_EXIT(create_without_memory(kHuge, 0), testing::ExitedWithCode(0),
               "ks_xdrrec_create: out of memory\n");
@@ -226,7 +232,8 @@ int tape_write(void *handle, char *buf, int len) {
 
 int tape_read(void *handle, char *buf, int len) {
   auto *t = static_cast<Tape *>(handle);
-  size_t n = std::min({static_cast<size_t>(len), t->max_read, t->wire.size() - t->read_at});
+  size_t n = std::min(
+      {static_cast<size_t>(len), t->max_read, t->wire.size() - t->read_at});
   memcpy(buf, t->wire.data() + t->read_at, n);
   t->read_at += n;
   return static_cast<int>(n);
@@ -255,9 +262,8 @@ std::vector<char> encode_mixed(PutWord put_word) {
 // Word filters code a word that fits inline; the stream's own putlong and
 // getlong are the reference the inline path must match byte for byte.
 TEST(XdrRecWords, InlineWordsMatchTheStreamOperations) {
-  std::vector<char> filtered = encode_mixed([](XDR *x, uint32_t w) {
-    return xdr_u_int32_t(x, &w) != 0;
-  });
+  std::vector<char> filtered = encode_mixed(
+      [](XDR *x, uint32_t w) { return xdr_u_int32_t(x, &w) != 0; });
   std::vector<char> through_table = encode_mixed([](XDR *x, uint32_t w) {
     int32_t word = static_cast<int32_t>(w);
     return XDR_PUTLONG(x, &word) != 0;
@@ -280,7 +286,8 @@ TEST(XdrRecWords, InlineWordsMatchTheStreamOperations) {
     for (uint32_t i = 0; i < 300; ++i) {
       uint32_t a = 0;
       int32_t b = 0;
-      ASSERT_TRUE(xdr_u_int32_t(&by_filter, &a)) << i << " reads of " << max_read;
+      ASSERT_TRUE(xdr_u_int32_t(&by_filter, &a))
+          << i << " reads of " << max_read;
       ASSERT_TRUE(XDR_GETLONG(&by_table, &b)) << i;
       ASSERT_EQ(0xA5000000u + i, a);
       ASSERT_EQ(a, static_cast<uint32_t>(b));
@@ -296,7 +303,8 @@ TEST(XdrRecWords, InlineWordsMatchTheStreamOperations) {
   }
 }
 
-TEST(XdrRecRoundTrip, LargeRecordLeavesAsFragmentsAndReadsBackAcrossSmallReads) {
+TEST(XdrRecRoundTrip,
+     LargeRecordLeavesAsFragmentsAndReadsBackAcrossSmallReads) {
   SocketPair sp;
   constexpr int kWords = 10000;
   std::thread writer([&] {
@@ -391,7 +399,8 @@ TEST(XdrRecDecode, InlineStaysWithinFragmentAndStream) {
   ASSERT_TRUE(ks_xdrrec_skiprecord(&dec));
   uint32_t w;
   ASSERT_TRUE(xdr_u_int32_t(&dec, &w));  // reads the first fragment in
-  EXPECT_EQ(nullptr, XDR_INLINE(&dec, 8)) << "only 4 bytes left in the fragment";
+  EXPECT_EQ(nullptr, XDR_INLINE(&dec, 8))
+      << "only 4 bytes left in the fragment";
   int32_t *p = XDR_INLINE(&dec, 4);
   ASSERT_NE(nullptr, p);
   EXPECT_EQ(2u, ntohl(static_cast<uint32_t>(*p)));
@@ -465,7 +474,8 @@ TEST_F(NonBlocking, RecordSplitOverThreeReadsIsReadyOnTheThird) {
   ASSERT_TRUE(xdr_u_int32_t(&dec, &b));
   EXPECT_EQ(11u, a);
   EXPECT_EQ(22u, b);
-  EXPECT_FALSE(xdr_u_int32_t(&dec, &a)) << "the record is all there is; no read";
+  EXPECT_FALSE(xdr_u_int32_t(&dec, &a))
+      << "the record is all there is; no read";
 }
 
 TEST_F(NonBlocking, HeaderAloneThenBodyIsServedOnceComplete) {

@@ -6,10 +6,10 @@
 
 #include <orvexks/qmthread.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <pthread.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,22 +21,22 @@
 namespace {
 
 // Checks inside a child process: a failure names itself and exits 1.
-#define CHILD_EXPECT_STREQ(actual, expected)                                \
-  do {                                                                      \
-    const char *a_ = (actual);                                              \
-    const std::string e_ = (expected);                                      \
-    if (a_ == nullptr || e_ != a_) {                                        \
-      fprintf(stderr, "line %d: got [%s], want [%s]\n", __LINE__,           \
-              a_ ? a_ : "(null)", e_.c_str());                              \
-      _exit(1);                                                             \
-    }                                                                       \
+#define CHILD_EXPECT_STREQ(actual, expected)                      \
+  do {                                                            \
+    const char *a_ = (actual);                                    \
+    const std::string e_ = (expected);                            \
+    if (a_ == nullptr || e_ != a_) {                              \
+      fprintf(stderr, "line %d: got [%s], want [%s]\n", __LINE__, \
+              a_ ? a_ : "(null)", e_.c_str());                    \
+      _exit(1);                                                   \
+    }                                                             \
   } while (0)
-#define CHILD_EXPECT(cond)                                                  \
-  do {                                                                      \
-    if (!(cond)) {                                                          \
-      fprintf(stderr, "line %d: %s\n", __LINE__, #cond);                    \
-      _exit(1);                                                             \
-    }                                                                       \
+#define CHILD_EXPECT(cond)                               \
+  do {                                                   \
+    if (!(cond)) {                                       \
+      fprintf(stderr, "line %d: %s\n", __LINE__, #cond); \
+      _exit(1);                                          \
+    }                                                    \
   } while (0)
 
 class KsProduct : public testing::Test {
@@ -46,8 +46,9 @@ class KsProduct : public testing::Test {
     // Death-test children run SetUp again; they share their parent's
     // directory, which the parent alone removes.
     const bool child = !GTEST_FLAG_GET(internal_run_death_test).empty();
-    root_ = "/tmp/ks_product_test." + std::to_string(child ? getppid() : getpid()) +
-            "." + testing::UnitTest::GetInstance()->current_test_info()->name();
+    root_ = "/tmp/ks_product_test." +
+            std::to_string(child ? getppid() : getpid()) + "." +
+            testing::UnitTest::GetInstance()->current_test_info()->name();
     if (!child) {
       std::string cmd = "rm -rf '" + root_ + "' && mkdir '" + root_ + "'";
       ASSERT_EQ(system(cmd.c_str()), 0);
@@ -81,18 +82,25 @@ TEST_F(KsProduct, DirectoriesComeFromTheSettings) {
         char buf[KS_DIR_BUF_SIZE];
         CHILD_EXPECT_STREQ(ks_product_dir(buf, nullptr), win_root_);
         CHILD_EXPECT_STREQ(ks_product_dir(buf, "lib"), win_root_ + "\\lib");
-        CHILD_EXPECT_STREQ(ks_product_tool_dir(buf, nullptr), win_root_ + "\\bin");
-        CHILD_EXPECT_STREQ(ks_product_tool_dir(buf, "qm.exe"), win_root_ + "\\bin\\qm.exe");
+        CHILD_EXPECT_STREQ(ks_product_tool_dir(buf, nullptr),
+                           win_root_ + "\\bin");
+        CHILD_EXPECT_STREQ(ks_product_tool_dir(buf, "qm.exe"),
+                           win_root_ + "\\bin\\qm.exe");
         CHILD_EXPECT_STREQ(ks_product_tool_dir_quoted(buf, "qm.exe"),
                            "\"" + win_root_ + "\\bin\\qm.exe\"");
-        CHILD_EXPECT_STREQ(ks_hostdata_dir(buf, nullptr, nullptr), win_root_ + "\\var");
-        CHILD_EXPECT_STREQ(ks_hostdata_dir(buf, "a", "b"), win_root_ + "\\var\\a\\b");
-        CHILD_EXPECT_STREQ(ks_hostdata_dir(buf, nullptr, "b"), win_root_ + "\\var\\b");
-        CHILD_EXPECT_STREQ(ks_host_config_dir(buf, "x"), win_root_ + "\\var\\config\\x");
+        CHILD_EXPECT_STREQ(ks_hostdata_dir(buf, nullptr, nullptr),
+                           win_root_ + "\\var");
+        CHILD_EXPECT_STREQ(ks_hostdata_dir(buf, "a", "b"),
+                           win_root_ + "\\var\\a\\b");
+        CHILD_EXPECT_STREQ(ks_hostdata_dir(buf, nullptr, "b"),
+                           win_root_ + "\\var\\b");
+        CHILD_EXPECT_STREQ(ks_host_config_dir(buf, "x"),
+                           win_root_ + "\\var\\config\\x");
         // Cached: a changed file does not move the installation.
         unsetenv("ORVEX_REGISTRY");
         CHILD_EXPECT_STREQ(ks_product_dir(buf, nullptr), win_root_);
-        CHILD_EXPECT_STREQ(ks_hostdata_dir(buf, nullptr, nullptr), win_root_ + "\\var");
+        CHILD_EXPECT_STREQ(ks_hostdata_dir(buf, nullptr, nullptr),
+                           win_root_ + "\\var");
         _exit(0);
       },
       testing::ExitedWithCode(0), "");
@@ -132,11 +140,13 @@ TEST_F(KsProduct, MonitoringProductDirectoryIsRetriedUntilFound) {
       {
         char buf[KS_DIR_BUF_SIZE];
         CHILD_EXPECT(ks_smx_product_dir(buf, nullptr) == nullptr);
-        Settings("[HKLM\\Software\\Fennick\\Sentrymon]\nDirectory=" + win_root_ +
-                 "\\absent\n");
+        Settings("[HKLM\\Software\\Fennick\\Sentrymon]\nDirectory=" +
+                 win_root_ + "\\absent\n");
         CHILD_EXPECT(ks_smx_product_dir(buf, nullptr) == nullptr);
-        Settings("[HKLM\\Software\\Fennick\\Sentrymon]\nDirectory=" + win_root_ + "\\smx\n");
-        CHILD_EXPECT_STREQ(ks_smx_product_dir(buf, "bin"), win_root_ + "\\smx\\bin");
+        Settings("[HKLM\\Software\\Fennick\\Sentrymon]\nDirectory=" +
+                 win_root_ + "\\smx\n");
+        CHILD_EXPECT_STREQ(ks_smx_product_dir(buf, "bin"),
+                           win_root_ + "\\smx\\bin");
         _exit(0);
       },
       testing::ExitedWithCode(0), "");

@@ -36,7 +36,8 @@ TEST(StrutlEdges, BracketedArgumentOfAtMost1023Bytes) {
     std::string format = "%[" + std::string(n, 'x') + "]s";
     char out[64] = "";
     testing::internal::CaptureStderr();
-    int rc = strfmt_gsprintf(out, sizeof out, "s", format.c_str(), nullptr, echo_argument);
+    int rc = strfmt_gsprintf(out, sizeof out, "s", format.c_str(), nullptr,
+                             echo_argument);
     std::string err = testing::internal::GetCapturedStderr();
     if (n == 1023) {
       EXPECT_EQ(rc, 0) << err;

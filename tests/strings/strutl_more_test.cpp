@@ -85,7 +85,8 @@ TEST(StrutlNumbers, U32ToStrBasesAndWidths) {
   EXPECT_STREQ(strutl_u32tostr(0, 10, -1), "0");
   EXPECT_STREQ(strutl_u32tostr(0xABC, 16, 2), "bc");
   EXPECT_STREQ(strutl_u32tostr(35, 36, -1), "z");
-  EXPECT_STREQ(strutl_u32tostr(UINT32_MAX, 2, -1), std::string(32, '1').c_str());
+  EXPECT_STREQ(strutl_u32tostr(UINT32_MAX, 2, -1),
+               std::string(32, '1').c_str());
   EXPECT_STREQ(strutl_u32tostr(1, 2, 40), (std::string(31, '0') + "1").c_str());
   EXPECT_EQ(strutl_u32tostr(1, 1, -1), nullptr);
   EXPECT_EQ(strutl_u32tostr(1, 37, -1), nullptr);
@@ -161,7 +162,8 @@ TEST(StrutlFlags, ToStrSharesBitsInTableOrder) {
   EXPECT_STREQ(strutl_flags_to_str(0x7, nullptr, kFlags, 5), "read write exec");
   EXPECT_STREQ(strutl_flags_to_str(0x5, "|", kFlags, 5), "read|exec");
   // "big" shares a bit with 0x10 and takes both of its bits away.
-  EXPECT_STREQ(strutl_flags_to_str(0x110, ",", kFlags, 5), "big UNKNOWN(0x100)");
+  EXPECT_STREQ(strutl_flags_to_str(0x110, ",", kFlags, 5),
+               "big UNKNOWN(0x100)");
   EXPECT_STREQ(strutl_flags_to_str(0x100, "", kFlags, 5), " UNKNOWN(0x100)");
   EXPECT_STREQ(strutl_flags_to_str(0, nullptr, kFlags, 5), "");
 }
@@ -183,9 +185,11 @@ TEST(StrutlFlags, ToStrListTakesOnlyWholeMasks) {
 
 TEST(StrutlFlags, FromStrMatchesPiecesAndPointsAtTheBadOne) {
   const char *bad = "x";
-  EXPECT_EQ(strutl_flags_from_str("read exec", 1, nullptr, kFlags, 5, &bad), 0x5u);
+  EXPECT_EQ(strutl_flags_from_str("read exec", 1, nullptr, kFlags, 5, &bad),
+            0x5u);
   EXPECT_EQ(bad, nullptr);
-  EXPECT_EQ(strutl_flags_from_str("READ, Big", 0, ", ", kFlags, 5, &bad), 0x31u);
+  EXPECT_EQ(strutl_flags_from_str("READ, Big", 0, ", ", kFlags, 5, &bad),
+            0x31u);
   EXPECT_EQ(bad, nullptr);
   const char *text = "read,WRITE,exec";
   EXPECT_EQ(strutl_flags_from_str(text, 1, ",", kFlags, 5, &bad), 0u);
@@ -197,10 +201,12 @@ TEST(StrutlFlags, FromStrMatchesPiecesAndPointsAtTheBadOne) {
   std::string longer;
   for (int i = 0; i < 204; ++i) longer += "read ";
   longer += "read";
-  EXPECT_EQ(strutl_flags_from_str(longer.c_str(), 1, nullptr, kFlags, 5, &bad), 0u);
+  EXPECT_EQ(strutl_flags_from_str(longer.c_str(), 1, nullptr, kFlags, 5, &bad),
+            0u);
   EXPECT_EQ(bad, longer.c_str() + 1020);
   longer.resize(1019);
-  EXPECT_EQ(strutl_flags_from_str(longer.c_str(), 1, nullptr, kFlags, 5, &bad), 0x1u);
+  EXPECT_EQ(strutl_flags_from_str(longer.c_str(), 1, nullptr, kFlags, 5, &bad),
+            0x1u);
 }
 
 TEST(StrutlMultibyte, WholeCharactersInUtf8) {
@@ -212,7 +218,10 @@ TEST(StrutlMultibyte, WholeCharactersInUtf8) {
   EXPECT_STREQ(out, "\xc3\xa9\xc3\xa9");
   stg_free(out);
   const char *bad = nullptr;
-  EXPECT_EQ(strutl_flags_from_str("read\xc2\xb7" "exec", 1, "\xc2\xb7", kFlags, 5, &bad), 0x5u);
+  EXPECT_EQ(strutl_flags_from_str("read\xc2\xb7"
+                                  "exec",
+                                  1, "\xc2\xb7", kFlags, 5, &bad),
+            0x5u);
   EXPECT_EQ(bad, nullptr);
   setlocale(LC_ALL, saved.c_str());
 }
@@ -278,7 +287,8 @@ TEST_F(StrutlFiles, MissingFilesAndFailures) {
   EXPECT_EQ(strutl_write("t", (missing + "/sub").c_str(), 0, 0), 1);
   std::string err = testing::internal::GetCapturedStderr();
   EXPECT_NE(err.find("Unable to open " + missing + ": "), std::string::npos);
-  EXPECT_NE(err.find("Unable to open " + missing + "/sub: "), std::string::npos);
+  EXPECT_NE(err.find("Unable to open " + missing + "/sub: "),
+            std::string::npos);
   EXPECT_EQ(err.find("Unable to open " + missing + ": ",
                      err.find("Unable to open " + missing + ": ") + 1),
             std::string::npos);  // the quiet read printed nothing
@@ -340,12 +350,12 @@ TEST(Strfmt, DirectivesEscapesAndArguments) {
 
 TEST(Strfmt, ColumnMoves) {
   EXPECT_EQ(gs("ab%[6]t|"), "ab   |");
-  EXPECT_EQ(gs("abcdef%[3]t|"), "abcdef|");         // already past: nothing
+  EXPECT_EQ(gs("abcdef%[3]t|"), "abcdef|");  // already past: nothing
   EXPECT_EQ(gs("abcdef%[3]St|"), "abcdef |");
   EXPECT_EQ(gs("abcdef%[3]Tt|"), "abcdef\t|");
   EXPECT_EQ(gs("x\nabcdef%[3]Nt|"), "x\nabcdef\n  |");
-  EXPECT_EQ(gs("ab%[3]St|"), "ab |");                // at the column + S
-  EXPECT_EQ(gs("\t%[12]t|"), "\t   |");               // the tab is 8 wide
+  EXPECT_EQ(gs("ab%[3]St|"), "ab |");    // at the column + S
+  EXPECT_EQ(gs("\t%[12]t|"), "\t   |");  // the tab is 8 wide
 }
 
 TEST(Strfmt, ErrorsPrintAndGiveOne) {

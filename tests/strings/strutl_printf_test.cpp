@@ -14,27 +14,40 @@ struct directive_case {
 
 TEST(StrutlFindPrintfDirective, ClassifiesEveryConversion) {
   const directive_case cases[] = {
-      {"%%", strutl_printf_kind_percent},  {"%p", strutl_printf_kind_pointer},
-      {"%s", strutl_printf_kind_string},   {"%-20s", strutl_printf_kind_string},
-      {"%e", strutl_printf_kind_double},   {"%E", strutl_printf_kind_double},
-      {"%f", strutl_printf_kind_double},   {"%g", strutl_printf_kind_double},
-      {"%G", strutl_printf_kind_double},   {"%08.3f", strutl_printf_kind_double},
-      {"%d", strutl_printf_kind_int},      {"%i", strutl_printf_kind_int},
-      {"%hd", strutl_printf_kind_int},     {"%c", strutl_printf_kind_uint},
-      {"%o", strutl_printf_kind_uint},     {"%u", strutl_printf_kind_uint},
-      {"%x", strutl_printf_kind_uint},     {"%#X", strutl_printf_kind_uint},
-      {"%ld", strutl_printf_kind_long},    {"%li", strutl_printf_kind_long},
-      {"%lu", strutl_printf_kind_ulong},   {"%lx", strutl_printf_kind_ulong},
-      {"%I64d", strutl_printf_kind_int64}, {"%I64i", strutl_printf_kind_int64},
-      {"%I64u", strutl_printf_kind_uint64}, {"%016I64x", strutl_printf_kind_uint64},
+      {"%%", strutl_printf_kind_percent},
+      {"%p", strutl_printf_kind_pointer},
+      {"%s", strutl_printf_kind_string},
+      {"%-20s", strutl_printf_kind_string},
+      {"%e", strutl_printf_kind_double},
+      {"%E", strutl_printf_kind_double},
+      {"%f", strutl_printf_kind_double},
+      {"%g", strutl_printf_kind_double},
+      {"%G", strutl_printf_kind_double},
+      {"%08.3f", strutl_printf_kind_double},
+      {"%d", strutl_printf_kind_int},
+      {"%i", strutl_printf_kind_int},
+      {"%hd", strutl_printf_kind_int},
+      {"%c", strutl_printf_kind_uint},
+      {"%o", strutl_printf_kind_uint},
+      {"%u", strutl_printf_kind_uint},
+      {"%x", strutl_printf_kind_uint},
+      {"%#X", strutl_printf_kind_uint},
+      {"%ld", strutl_printf_kind_long},
+      {"%li", strutl_printf_kind_long},
+      {"%lu", strutl_printf_kind_ulong},
+      {"%lx", strutl_printf_kind_ulong},
+      {"%I64d", strutl_printf_kind_int64},
+      {"%I64i", strutl_printf_kind_int64},
+      {"%I64u", strutl_printf_kind_uint64},
+      {"%016I64x", strutl_printf_kind_uint64},
   };
   for (const directive_case &c : cases) {
     SCOPED_TRACE(c.format);
     char dir[32];
     size_t next = 99;
     int kind = 0, star_w = 1, star_p = 1;
-    ASSERT_EQ(strutl_find_printf_directive(c.format, 0, sizeof dir, dir, &next, &kind,
-                                           &star_w, &star_p),
+    ASSERT_EQ(strutl_find_printf_directive(c.format, 0, sizeof dir, dir, &next,
+                                           &kind, &star_w, &star_p),
               1);
     EXPECT_EQ(kind, c.kind);
     EXPECT_EQ(next, std::string(c.format).size());
@@ -51,8 +64,8 @@ TEST(StrutlFindPrintfDirective, MalformedDirectivesStopAtTheirPercent) {
     SCOPED_TRACE(format);
     size_t next = 99;
     int kind = 0, star_w = 0, star_p = 0;
-    EXPECT_EQ(strutl_find_printf_directive(format, 0, 0, nullptr, &next, &kind, &star_w,
-                                           &star_p),
+    EXPECT_EQ(strutl_find_printf_directive(format, 0, 0, nullptr, &next, &kind,
+                                           &star_w, &star_p),
               0);
     EXPECT_EQ(next, 2u);
   }
@@ -63,30 +76,30 @@ TEST(StrutlFindPrintfDirective, WalksStarsAndCutsTheDirectiveText) {
   char dir[4];
   size_t next = 0;
   int kind = 0, star_w = 0, star_p = 0;
-  ASSERT_EQ(strutl_find_printf_directive(format, 0, sizeof dir, dir, &next, &kind, &star_w,
-                                         &star_p),
+  ASSERT_EQ(strutl_find_printf_directive(format, 0, sizeof dir, dir, &next,
+                                         &kind, &star_w, &star_p),
             1);
   EXPECT_EQ(kind, strutl_printf_kind_int);
   EXPECT_EQ(star_w, 1);
   EXPECT_EQ(star_p, 1);
   EXPECT_STREQ(dir, "%*.");  // cut to dir_size - 1 bytes
   EXPECT_EQ(next, 6u);
-  ASSERT_EQ(strutl_find_printf_directive(format, next, sizeof dir, dir, &next, &kind,
-                                         &star_w, &star_p),
+  ASSERT_EQ(strutl_find_printf_directive(format, next, sizeof dir, dir, &next,
+                                         &kind, &star_w, &star_p),
             1);
   EXPECT_EQ(kind, strutl_printf_kind_string);
   EXPECT_EQ(star_w, 0);
   EXPECT_EQ(star_p, 1);
-  EXPECT_EQ(strutl_find_printf_directive(format, next, sizeof dir, dir, &next, &kind,
-                                         &star_w, &star_p),
+  EXPECT_EQ(strutl_find_printf_directive(format, next, sizeof dir, dir, &next,
+                                         &kind, &star_w, &star_p),
             0);
   EXPECT_EQ(next, std::string(format).size());
 }
 
 TEST(StrutlSnprintf, RewritesI64AndReportsTheNeededLength) {
   char buf[64];
-  EXPECT_EQ(strutl_snprintf(buf, sizeof buf, "%I64d|%08I64x|%%I64|%I64u", -(1LL << 40),
-                            0xabcULL, 7ULL),
+  EXPECT_EQ(strutl_snprintf(buf, sizeof buf, "%I64d|%08I64x|%%I64|%I64u",
+                            -(1LL << 40), 0xabcULL, 7ULL),
             30);
   EXPECT_STREQ(buf, "-1099511627776|00000abc|%I64|7");
   char small[5];

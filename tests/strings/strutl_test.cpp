@@ -39,8 +39,8 @@ TEST_P(StrutlLocale, CharacterLengthsFollowTheCodePage) {
   const std::string text = std::string("a") + kEAcute + kEuro + kGrin;
   EXPECT_EQ(strutl_mblen(kEAcute, 4), utf8() ? 2 : 1);
   EXPECT_EQ(strutl_mblen(kGrin, 4), utf8() ? 4 : 1);
-  EXPECT_EQ(strutl_mblen("\xff", 4), 1);      // invalid: one byte
-  EXPECT_EQ(strutl_mblen(kEuro, 2), 1);       // cut short: one byte
+  EXPECT_EQ(strutl_mblen("\xff", 4), 1);  // invalid: one byte
+  EXPECT_EQ(strutl_mblen(kEuro, 2), 1);   // cut short: one byte
   EXPECT_EQ(strutl_mblen("", 4), 0);
   EXPECT_EQ(strutl_mb_strlen(text.c_str()), utf8() ? 4u : 10u);
   EXPECT_EQ(strutl_get_sys_char_type(), utf8() ? 0 : 1);
@@ -85,14 +85,19 @@ TEST(StrutlCase, InPlaceConversionThatGrowsTheText) {
 
 TEST_P(StrutlLocale, CharacterClasses) {
   int len = -1;
-  EXPECT_EQ(strutl_test_char("a", 1, STRUTL_CHAR_ALPHA | STRUTL_CHAR_LOWER |
-                                         STRUTL_CHAR_XDIGIT | STRUTL_CHAR_GRAPH,
-                             &len), 1);
+  EXPECT_EQ(strutl_test_char("a", 1,
+                             STRUTL_CHAR_ALPHA | STRUTL_CHAR_LOWER |
+                                 STRUTL_CHAR_XDIGIT | STRUTL_CHAR_GRAPH,
+                             &len),
+            1);
   EXPECT_EQ(len, 1);
-  EXPECT_EQ(strutl_test_char("a", 1, STRUTL_CHAR_ALPHA | STRUTL_CHAR_UPPER, &len), 0);
+  EXPECT_EQ(
+      strutl_test_char("a", 1, STRUTL_CHAR_ALPHA | STRUTL_CHAR_UPPER, &len), 0);
   EXPECT_EQ(strutl_test_char("\t", 1, STRUTL_CHAR_SPACE, &len), 1);
-  EXPECT_EQ(strutl_test_char("!", 1, STRUTL_CHAR_PUNCT | STRUTL_CHAR_PRINT, &len), 1);
-  EXPECT_EQ(strutl_test_char(kEAcute, 2, STRUTL_CHAR_ALPHA, &len), utf8() ? 1 : 0);
+  EXPECT_EQ(
+      strutl_test_char("!", 1, STRUTL_CHAR_PUNCT | STRUTL_CHAR_PRINT, &len), 1);
+  EXPECT_EQ(strutl_test_char(kEAcute, 2, STRUTL_CHAR_ALPHA, &len),
+            utf8() ? 1 : 0);
   EXPECT_EQ(len, utf8() ? 2 : 1);
   EXPECT_EQ(strutl_test_char("\xff", 1, STRUTL_CHAR_PRINT, &len), 0);
   EXPECT_EQ(len, 1);
@@ -115,8 +120,8 @@ TEST(StrutlMultibyte, ShiftJisToEuc) {
 }
 
 TEST(StrutlUtf, Utf16ToUtf8AtEveryLengthLimit) {
-  const strutl_wchar_t src[] = {0x7F,   0x80,   0x7FF,  0x800, 0xFFFF,
-                                0xD800, 0xDC00, 0xDBFF, 0xDFFF, 0xDC00, 0};
+  const strutl_wchar_t src[] = {0x7F,   0x80,   0x7FF,  0x800,  0xFFFF, 0xD800,
+                                0xDC00, 0xDBFF, 0xDFFF, 0xDC00, 0};
   char out[64];
   ASSERT_EQ(strutl_utf16to8(out, src, 10, sizeof out), 0);
   EXPECT_STREQ(out,
@@ -205,7 +210,9 @@ TEST_P(StrutlLocale, BoundedCopies) {
   EXPECT_STREQ(end, "/ef");
   // The trail byte of e-acute stops the copy only in a single-byte code page.
   EXPECT_EQ(strutl_ccpy_buf(buf, src.c_str(), sizeof buf, "\xa9/", &end), 0);
-  EXPECT_STREQ(buf, utf8() ? "ab\xc3\xa9" "cd" : "ab\xc3");
+  EXPECT_STREQ(buf, utf8() ? "ab\xc3\xa9"
+                             "cd"
+                           : "ab\xc3");
   EXPECT_EQ(strutl_ccpy_buf(buf, src.c_str(), 4, "/", &end), 1);
   EXPECT_STREQ(buf, utf8() ? "ab" : "ab\xc3");
   EXPECT_EQ(end, src.c_str() + (utf8() ? 2 : 3));
@@ -314,7 +321,8 @@ TEST(StrutlEdit, ReplaceInPlace) {
 
   char path[32] = "a/./b/./c";
   size_t next = 0;
-  while (strutl_find_replace_substr(path, next, sizeof path, "/./", "/", &next) == 0) {
+  while (strutl_find_replace_substr(path, next, sizeof path, "/./", "/",
+                                    &next) == 0) {
   }
   EXPECT_STREQ(path, "a/b/c");
 
@@ -366,8 +374,11 @@ TEST(StrutlScramble, EveryTextIsRestoredExactly) {
     char out[400], back[300];
     ASSERT_EQ(strutl_extract_head(in.c_str(), out, sizeof out), 0) << n;
     ASSERT_EQ(std::strlen(out), scrambled_len(n));
-    EXPECT_EQ(std::strspn(out, "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_@"),
-              std::strlen(out));
+    EXPECT_EQ(
+        std::strspn(
+            out,
+            "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_@"),
+        std::strlen(out));
     ASSERT_EQ(strutl_extract_tail(out, back, sizeof back), 0) << n;
     EXPECT_EQ(back, in);
   }
@@ -419,16 +430,21 @@ TEST_P(StrutlLocale, Names) {
   EXPECT_EQ(strutl_is_ok_name("a\tb", nullptr, nullptr), 0);
   // Japanese text with the prolonged sound mark; the ideographic comma
   // is punctuation.
-  EXPECT_EQ(strutl_is_ok_name("\xe3\x83\x87\xe3\x83\xbc\xe3\x82\xbf", nullptr, nullptr),
+  EXPECT_EQ(strutl_is_ok_name("\xe3\x83\x87\xe3\x83\xbc\xe3\x82\xbf", nullptr,
+                              nullptr),
             utf8() ? 1 : 0);
-  EXPECT_EQ(strutl_is_ok_name("a\xe3\x80\x81" "b", nullptr, nullptr), 0);
+  EXPECT_EQ(strutl_is_ok_name("a\xe3\x80\x81"
+                              "b",
+                              nullptr, nullptr),
+            0);
 }
 
 TEST(StrutlSeparators, TranslateInPlaceOrIntoACopy) {
   char src[] = "a\\b/c\\d";
   char dst[16] = "untouched";
   int changed = -1;
-  EXPECT_EQ(strutl_xlate_pname_sep(src, "\\/", '/', dst, sizeof dst, &changed), 0);
+  EXPECT_EQ(strutl_xlate_pname_sep(src, "\\/", '/', dst, sizeof dst, &changed),
+            0);
   EXPECT_EQ(changed, 1);
   EXPECT_STREQ(dst, "a/b/c/d");
   EXPECT_STREQ(src, "a\\b/c\\d");
@@ -445,7 +461,8 @@ TEST(StrutlSeparators, TranslateInPlaceOrIntoACopy) {
 TEST(StrutlEscapes, CharactersToStringsAndBack) {
   static const char *const kStrings[] = {"\\n", "\\t"};
   char out[32];
-  EXPECT_EQ(strutl_xlate_chars_to_strings(out, "a\nb\tc", "\n\t", kStrings), 7u);
+  EXPECT_EQ(strutl_xlate_chars_to_strings(out, "a\nb\tc", "\n\t", kStrings),
+            7u);
   EXPECT_STREQ(out, "a\\nb\\tc");
 
   char *text = nullptr;
@@ -459,9 +476,9 @@ TEST(StrutlEscapes, CharactersToStringsAndBack) {
   const struct {
     const char *text;
     int quoted;
-  } bad[] = {{"\"abc", 1},   {"abc\"", 1},   {"\"", 1},       {"\"\\\"", 1},
-             {"\"a\"b\"", 1}, {"\\q", 0},     {"\\x", 0},      {"\\x100", 0},
-             {"end\\", 0}};
+  } bad[] = {{"\"abc", 1},  {"abc\"", 1},    {"\"", 1},
+             {"\"\\\"", 1}, {"\"a\"b\"", 1}, {"\\q", 0},
+             {"\\x", 0},    {"\\x100", 0},   {"end\\", 0}};
   for (const auto &b : bad) {
     EXPECT_EQ(strutl_cstr_to_str(b.text, b.quoted, &text), 1) << b.text;
     EXPECT_EQ(text, nullptr);

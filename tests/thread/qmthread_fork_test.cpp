@@ -47,8 +47,9 @@ int in_forked_child(int (*child)()) {
 }
 
 void expect_exit_code(int status, int code) {
-  ASSERT_FALSE(WIFSIGNALED(status)) << "child killed by signal " << WTERMSIG(status)
-                                    << (WTERMSIG(status) == SIGALRM ? " (deadlock)" : "");
+  ASSERT_FALSE(WIFSIGNALED(status))
+      << "child killed by signal " << WTERMSIG(status)
+      << (WTERMSIG(status) == SIGALRM ? " (deadlock)" : "");
   EXPECT_EQ(WEXITSTATUS(status), code);
 }
 
@@ -74,7 +75,8 @@ TEST(QmthreadFork, TheForkingThreadKeepsWhatItHeld) {
   // ThreadSanitizer reports the fork handler's registration lock, taken
   // here with the message lock held, against the message lock's first
   // initialisation; the order is still to be settled.
-  GTEST_SKIP() << "ThreadSanitizer reports the registration lock against the message lock";
+  GTEST_SKIP() << "ThreadSanitizer reports the registration lock against the "
+                  "message lock";
 #endif
   qmthread_enter_critical_section();
   qmthread_mutex_lock(&bookkeeping);

@@ -8,7 +8,8 @@ namespace {
 
 int violations;
 
-void count_violation(qmthread_mutex_t *, qmthread_mutex_t *, qmthread_mutex_group_t *) {
+void count_violation(qmthread_mutex_t *, qmthread_mutex_t *,
+                     qmthread_mutex_group_t *) {
   ++violations;
 }
 
@@ -33,7 +34,8 @@ TEST(QmthreadOrder, SameLevelIsNoViolationLowerLevelIs) {
   qmthread_mutex_unlock(&low);
   qmthread_mutex_unlock(&b);
   qmthread_mutex_unlock(&a);
-  for (qmthread_mutex_t *m : {&a, &b, &low, &foreign}) qmthread_mutex_destroy(m);
+  for (qmthread_mutex_t *m : {&a, &b, &low, &foreign})
+    qmthread_mutex_destroy(m);
 }
 
 }  // namespace

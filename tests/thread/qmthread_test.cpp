@@ -3,8 +3,8 @@
 // blocks.
 #include <gtest/gtest.h>
 
-#include <orvexks/qmthread.h>
 #include <orvexks/pfm.h>
+#include <orvexks/qmthread.h>
 #include <orvexks/stg.h>
 #include <orvexnt/nt_thread.h>
 
@@ -104,7 +104,8 @@ TEST(QmthreadMutex, StatisticsAndLockOrderGroups) {
   qmthread_mutex_group_t group{[](qmthread_mutex_t *, qmthread_mutex_t *,
                                   qmthread_mutex_group_t *) { ++violations; }};
   qmthread_mutex_t low, high, higher;
-  ASSERT_EQ(qmthread_mutex_init_full(&low, 0, 1, QMTHREAD_MUTEX_STATS, &group), 0);
+  ASSERT_EQ(qmthread_mutex_init_full(&low, 0, 1, QMTHREAD_MUTEX_STATS, &group),
+            0);
   ASSERT_EQ(qmthread_mutex_init_full(&high, 0, 2, 0, &group), 0);
   ASSERT_EQ(qmthread_mutex_init_full(&higher, 0, 3, 0, &group), 0);
   qmthread_mutex_lock(&low);
@@ -217,9 +218,10 @@ void wait_without_holding() {
 }
 
 TEST_F(QmthreadDeath, ConditionWaitNeedsTheMutexHeldExactlyOnce) {
-  EXPECT_EXIT(wait_holding_twice(), testing::KilledBySignal(SIGABRT),
-              "qmthread assertion fail: \\[[0-9]+\\] mutex->recursion_count == 1 "
-              "at 'qmthread':[0-9]+\n");
+  EXPECT_EXIT(
+      wait_holding_twice(), testing::KilledBySignal(SIGABRT),
+      "qmthread assertion fail: \\[[0-9]+\\] mutex->recursion_count == 1 "
+      "at 'qmthread':[0-9]+\n");
   EXPECT_EXIT(wait_without_holding(), testing::KilledBySignal(SIGABRT),
               "mutex->owner == self at 'qmthread'");
 }
@@ -248,9 +250,10 @@ TEST(QmthreadLibLock, AttachedUntilTheOutermostLeave) {
 }
 
 TEST_F(QmthreadDeath, LeavingTheLibraryLockUnattachedStopsTheProcess) {
-  EXPECT_EXIT(qmthread_leave_critical_section(), testing::KilledBySignal(SIGABRT),
-              "qmthread assertion fail: \\[[0-9]+\\] "
-              "qmthread_equal\\(qmthread_lib_attached_tid, qmthread_self\\(\\)\\)");
+  EXPECT_EXIT(
+      qmthread_leave_critical_section(), testing::KilledBySignal(SIGABRT),
+      "qmthread assertion fail: \\[[0-9]+\\] "
+      "qmthread_equal\\(qmthread_lib_attached_tid, qmthread_self\\(\\)\\)");
 }
 
 void lock_twice_and_exit() {
@@ -264,9 +267,10 @@ void lock_twice_and_exit() {
 TEST_F(QmthreadDeath, TracingWritesPrefixedLinesToStandardError) {
   // The child starts afresh and reads the variable when the layer starts.
   setenv("TRACE_QMTHREAD", "true", 1);
-  EXPECT_EXIT(lock_twice_and_exit(), testing::ExitedWithCode(0),
-              ">>> [0-9][0-9]:[0-9][0-9]:[0-9][0-9]\\.[0-9][0-9][0-9] \\(qmthread\\): "
-              "\\[P[0-9]+\\]\\[T[0-9]+\\]Mutex 0x[0-9a-f]+ is locked for 2 times\n");
+  EXPECT_EXIT(
+      lock_twice_and_exit(), testing::ExitedWithCode(0),
+      ">>> [0-9][0-9]:[0-9][0-9]:[0-9][0-9]\\.[0-9][0-9][0-9] \\(qmthread\\): "
+      "\\[P[0-9]+\\]\\[T[0-9]+\\]Mutex 0x[0-9a-f]+ is locked for 2 times\n");
   unsetenv("TRACE_QMTHREAD");
 }
 
@@ -395,10 +399,13 @@ std::atomic<int> new_key_runs{0};
 // number from the system has its own destructor run, not the old one.
 TEST(QmthreadKeys, AReusedKeyNumberRunsItsNewDestructor) {
   qmthread_key_t old_key, new_key;
-  ASSERT_EQ(qmthread_key_create(&old_key, [](void *) { ADD_FAILURE() << "old destructor"; }), 0);
+  ASSERT_EQ(qmthread_key_create(
+                &old_key, [](void *) { ADD_FAILURE() << "old destructor"; }),
+            0);
   qmthread_key_delete(old_key);
   ASSERT_EQ(qmthread_key_create(&new_key, [](void *) { ++new_key_runs; }), 0);
-  if (new_key != old_key) GTEST_SKIP() << "the system did not reuse the key number";
+  if (new_key != old_key)
+    GTEST_SKIP() << "the system did not reuse the key number";
   static int value;
   on_thread([&] {
     qmthread_enter_critical_section();

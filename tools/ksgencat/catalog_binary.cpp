@@ -57,7 +57,8 @@ std::string write_binary(const catalog &cat) {
     fmt::put64(rec + fmt::kSetNext, last ? 0 : record + fmt::kSetSize);
     fmt::put64(rec + fmt::kSetMessages, messages);
     fmt::put64(rec + fmt::kSetText, text);
-    fmt::put32(rec + fmt::kSetTextLength, static_cast<uint32_t>(out.size() - text));
+    fmt::put32(rec + fmt::kSetTextLength,
+               static_cast<uint32_t>(out.size() - text));
     fmt::put32(rec + fmt::kSetMessageCount, static_cast<uint32_t>(set.size()));
     record += fmt::kSetSize;
   }
@@ -82,7 +83,8 @@ bool read_binary(const std::string &data, catalog &out, std::string &error) {
   if (count <= 0 || static_cast<uint64_t>(count) > max_records) return false;
   int32_t found = 0;
   for (uint64_t walked = 0; found < count; ++walked) {
-    if (walked >= max_records || !inside(offset, fmt::kSetSize, data.size())) return false;
+    if (walked >= max_records || !inside(offset, fmt::kSetSize, data.size()))
+      return false;
     const unsigned char *rec = at(data, offset);
     offset = fmt::get64(rec + fmt::kSetNext);
     if (fmt::get32(rec + fmt::kSetInvalid) != 0) continue;
@@ -92,12 +94,14 @@ bool read_binary(const std::string &data, catalog &out, std::string &error) {
     uint32_t text_length = fmt::get32(rec + fmt::kSetTextLength);
     uint32_t message_count = fmt::get32(rec + fmt::kSetMessageCount);
     if (!inside(text, text_length, data.size()) ||
-        !inside(messages, uint64_t{message_count} * fmt::kMessageSize, data.size()))
+        !inside(messages, uint64_t{message_count} * fmt::kMessageSize,
+                data.size()))
       return false;
     std::string texts(data, text, text_length);
     message_set &set = out[fmt::get32(rec + fmt::kSetNumber)];
     for (uint32_t i = 0; i < message_count; ++i) {
-      const unsigned char *msg = at(data, messages + uint64_t{i} * fmt::kMessageSize);
+      const unsigned char *msg =
+          at(data, messages + uint64_t{i} * fmt::kMessageSize);
       if (fmt::get32(msg + fmt::kMessageInvalid) != 0) continue;
       uint64_t start = fmt::get64(msg + fmt::kMessageText);
       if (start > text_length) return false;

@@ -21,7 +21,8 @@ bool read_number(const std::string &line, size_t &at, uint32_t &value,
                  std::string &error) {
   size_t start = at;
   uint64_t v = 0;
-  while (at < line.size() && std::isdigit(static_cast<unsigned char>(line[at]))) {
+  while (at < line.size() &&
+         std::isdigit(static_cast<unsigned char>(line[at]))) {
     v = v * 10 + static_cast<uint64_t>(line[at] - '0');
     if (v > kMaxNumber) {
       error = "number out of range (1 to 2147483647)";
@@ -57,27 +58,47 @@ bool read_escape(const std::string &line, size_t &at, std::string &out,
   }
   char c = line[at++];
   switch (c) {
-    case 'n': out += '\n'; return true;
-    case 't': out += '\t'; return true;
-    case 'r': out += '\r'; return true;
-    case 'a': out += '\a'; return true;
-    case 'b': out += '\b'; return true;
-    case 'f': out += '\f'; return true;
-    case 'v': out += '\v'; return true;
-    case '\\': out += '\\'; return true;
-    case '"': out += '"'; return true;
-    default: break;
+    case 'n':
+      out += '\n';
+      return true;
+    case 't':
+      out += '\t';
+      return true;
+    case 'r':
+      out += '\r';
+      return true;
+    case 'a':
+      out += '\a';
+      return true;
+    case 'b':
+      out += '\b';
+      return true;
+    case 'f':
+      out += '\f';
+      return true;
+    case 'v':
+      out += '\v';
+      return true;
+    case '\\':
+      out += '\\';
+      return true;
+    case '"':
+      out += '"';
+      return true;
+    default:
+      break;
   }
   unsigned value = 0;
   int digits = 0;
   if (c == 'x') {
-    for (int d; digits < 2 && at < line.size() && (d = hex_digit(line[at])) >= 0;
+    for (int d;
+         digits < 2 && at < line.size() && (d = hex_digit(line[at])) >= 0;
          ++digits, ++at)
       value = value * 16 + static_cast<unsigned>(d);
   } else if (c >= '0' && c <= '7') {
     value = static_cast<unsigned>(c - '0');
-    for (digits = 1; digits < 3 && at < line.size() && line[at] >= '0' &&
-                     line[at] <= '7';
+    for (digits = 1;
+         digits < 3 && at < line.size() && line[at] >= '0' && line[at] <= '7';
          ++digits, ++at)
       value = value * 8 + static_cast<unsigned>(line[at] - '0');
   } else {
@@ -167,7 +188,8 @@ struct parser {
 
   bool message_line(const std::string &text, size_t at, std::string &error) {
     if (!std::isdigit(static_cast<unsigned char>(text[at]))) {
-      error = "\"set NUMBER\", NUMBER \"TEXT\" or a continuation \"TEXT\" expected";
+      error =
+          "\"set NUMBER\", NUMBER \"TEXT\" or a continuation \"TEXT\" expected";
       return false;
     }
     if (set == nullptr) {
@@ -182,7 +204,8 @@ struct parser {
     }
     auto [it, added] = set->try_emplace(number);
     if (!added) {
-      error = "message " + std::to_string(number) + " defined twice in this set";
+      error =
+          "message " + std::to_string(number) + " defined twice in this set";
       return false;
     }
     last_text = &it->second;
@@ -192,11 +215,20 @@ struct parser {
 
 void append_escaped(std::string &out, char c) {
   switch (c) {
-    case '\n': out += "\\n"; return;
-    case '\t': out += "\\t"; return;
-    case '\\': out += "\\\\"; return;
-    case '"': out += "\\\""; return;
-    default: break;
+    case '\n':
+      out += "\\n";
+      return;
+    case '\t':
+      out += "\\t";
+      return;
+    case '\\':
+      out += "\\\\";
+      return;
+    case '"':
+      out += "\\\"";
+      return;
+    default:
+      break;
   }
   auto byte = static_cast<unsigned char>(c);
   if (byte < 0x20 || byte == 0x7f) {
@@ -224,7 +256,8 @@ bool parse_source(const std::string &text, catalog &out, std::string &error) {
     start = end + 1;
   }
   if (out.empty()) {
-    error = std::to_string(1) + ": no \"set\" line: a catalog needs at least one set";
+    error = std::to_string(1) +
+            ": no \"set\" line: a catalog needs at least one set";
     return false;
   }
   return true;

@@ -25,7 +25,8 @@ constexpr const char kUsage[] =
     "  set NUMBER          starts set NUMBER (1 to 2147483647, once each)\n"
     "  NUMBER \"TEXT\"       message NUMBER of the current set\n"
     "  \"TEXT\"              continues the message above it\n"
-    "TEXT is UTF-8 with the escapes \\n \\t \\r \\a \\b \\f \\v \\\\ \\\" \\OOO (octal)\n"
+    "TEXT is UTF-8 with the escapes \\n \\t \\r \\a \\b \\f \\v \\\\ \\\" "
+    "\\OOO (octal)\n"
     "and \\xHH; a character 0 is not allowed.\n";
 
 bool read_file(const std::string &path, std::string &data) {
@@ -61,10 +62,12 @@ int fail(const std::string &what) {
 
 int compile(const std::string &source, std::string output) {
   std::string text;
-  if (!read_file(source, text)) return fail(source + ": " + std::strerror(errno));
+  if (!read_file(source, text))
+    return fail(source + ": " + std::strerror(errno));
   ksgencat::catalog cat;
   std::string error;
-  if (!ksgencat::parse_source(text, cat, error)) return fail(source + ":" + error);
+  if (!ksgencat::parse_source(text, cat, error))
+    return fail(source + ":" + error);
   if (output.empty()) output = default_output(source);
   if (!write_file(output, ksgencat::write_binary(cat)))
     return fail(output + ": cannot write");
@@ -76,7 +79,8 @@ int dump(const std::string &input, const std::string &output) {
   if (!read_file(input, data)) return fail(input + ": " + std::strerror(errno));
   ksgencat::catalog cat;
   std::string error;
-  if (!ksgencat::read_binary(data, cat, error)) return fail(input + ": " + error);
+  if (!ksgencat::read_binary(data, cat, error))
+    return fail(input + ": " + error);
   std::string text = ksgencat::format_source(cat);
   if (output.empty()) {
     std::cout << text;

@@ -60,15 +60,18 @@ bool uaddr_port(const char *uaddr, uint32_t *port) {
 
 bool dump_rpcbind(const char *host, std::vector<mapping> *out) {
   char netid[] = "tcp", fam[] = "inet", proto[] = "tcp", dev[] = "-";
-  struct netconfig tcp = {netid, NC_TPI_COTS_ORD, 0, fam, proto, dev, 0, nullptr};
+  struct netconfig tcp = {netid, NC_TPI_COTS_ORD, 0, fam, proto, dev,
+                          0,     nullptr};
   struct rpcblist *list = ks_rpcb_getmaps(&tcp, host);
   if (list == nullptr) return false;
   for (struct rpcblist *m = list; m != nullptr; m = m->rpcb_next) {
     const struct rpcb &r = m->rpcb_map;
     uint32_t port;
     if (r.r_netid == nullptr || r.r_addr == nullptr) continue;
-    if (strcmp(r.r_netid, "tcp") != 0 && strcmp(r.r_netid, "udp") != 0) continue;
-    if (uaddr_port(r.r_addr, &port)) out->push_back({r.r_prog, r.r_vers, r.r_netid, port});
+    if (strcmp(r.r_netid, "tcp") != 0 && strcmp(r.r_netid, "udp") != 0)
+      continue;
+    if (uaddr_port(r.r_addr, &port))
+      out->push_back({r.r_prog, r.r_vers, r.r_netid, port});
   }
   xdr_free(reinterpret_cast<xdrproc_t>(xdr_ks_rpcblist_ptr), &list);
   return true;
@@ -77,7 +80,8 @@ bool dump_rpcbind(const char *host, std::vector<mapping> *out) {
 bool resolve_v4(const char *host, sockaddr_in *out) {
   struct addrinfo hints = {}, *res = nullptr;
   hints.ai_family = AF_INET;
-  if (getaddrinfo(host, nullptr, &hints, &res) != 0 || res == nullptr) return false;
+  if (getaddrinfo(host, nullptr, &hints, &res) != 0 || res == nullptr)
+    return false;
   memcpy(out, res->ai_addr, sizeof *out);
   freeaddrinfo(res);
   return true;
@@ -92,13 +96,16 @@ bool dump_portmapper(const char *host, std::vector<mapping> *out) {
   if (cl == nullptr) return false;
   struct pmaplist *list = nullptr;
   struct timeval tv = {60, 0};
-  enum clnt_stat stat = KS_CLNT_CALL(cl, 4, reinterpret_cast<xdrproc_t>(xdr_void), nullptr,
-                                     reinterpret_cast<xdrproc_t>(xdr_ks_pmaplist_ptr), &list, tv);
+  enum clnt_stat stat =
+      KS_CLNT_CALL(cl, 4, reinterpret_cast<xdrproc_t>(xdr_void), nullptr,
+                   reinterpret_cast<xdrproc_t>(xdr_ks_pmaplist_ptr), &list, tv);
   if (stat == RPC_SUCCESS)
     for (struct pmaplist *m = list; m != nullptr; m = m->pml_next)
       out->push_back({m->pml_map.pm_prog, m->pml_map.pm_vers,
-                      m->pml_map.pm_prot == 6 ? "tcp" : m->pml_map.pm_prot == 17 ? "udp"
-                                                                              : std::to_string(m->pml_map.pm_prot),
+                      m->pml_map.pm_prot == 6 ? "tcp"
+                      : m->pml_map.pm_prot == 17
+                          ? "udp"
+                          : std::to_string(m->pml_map.pm_prot),
                       m->pml_map.pm_port});
   else
     ks_clnt_perror(cl, "ksrpcinfo");
@@ -127,10 +134,13 @@ double ping_ms(CLIENT *cl, enum clnt_stat *stat) {
   auto t0 = std::chrono::steady_clock::now();
   auto xvoid = reinterpret_cast<xdrproc_t>(xdr_void);
   *stat = KS_CLNT_CALL(cl, 0, xvoid, nullptr, xvoid, nullptr, tv);
-  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+  return std::chrono::duration<double, std::milli>(
+             std::chrono::steady_clock::now() - t0)
+      .count();
 }
 
-CLIENT *make_client(bool tcp, const char *host, uint32_t prog, uint32_t vers, int port) {
+CLIENT *make_client(bool tcp, const char *host, uint32_t prog, uint32_t vers,
+                    int port) {
   if (port == 0) return ks_clnt_create(host, prog, vers, tcp ? "tcp" : "udp");
   sockaddr_in sin;
   if (!resolve_v4(host, &sin)) {
@@ -143,7 +153,8 @@ CLIENT *make_client(bool tcp, const char *host, uint32_t prog, uint32_t vers, in
              : ks_clntudp_create(&sin, prog, vers, timeval{5, 0}, &sock);
 }
 
-int ping(bool tcp, const char *host, uint32_t prog, bool have_vers, uint32_t vers, int port) {
+int ping(bool tcp, const char *host, uint32_t prog, bool have_vers,
+         uint32_t vers, int port) {
   CLIENT *cl = make_client(tcp, host, prog, have_vers ? vers : 0, port);
   if (cl == nullptr) {
     ks_clnt_pcreateerror("ksrpcinfo");
@@ -171,9 +182,11 @@ int ping(bool tcp, const char *host, uint32_t prog, bool have_vers, uint32_t ver
     KS_CLNT_CONTROL(cl, CLSET_VERS, &v);
     double ms = ping_ms(cl, &stat);
     if (stat == RPC_SUCCESS) {
-      printf("program %u version %u ready and waiting (round trip %.3f ms)\n", prog, v, ms);
+      printf("program %u version %u ready and waiting (round trip %.3f ms)\n",
+             prog, v, ms);
     } else {
-      printf("program %u version %u is not available: %s\n", prog, v, ks_clnt_sperrno(stat));
+      printf("program %u version %u is not available: %s\n", prog, v,
+             ks_clnt_sperrno(stat));
       rc = 1;
     }
     if (v == high) break;
@@ -202,7 +215,8 @@ int main(int argc, char **argv) {
     uint32_t n;
     if (opt == "-p" || opt == "-u" || opt == "-t") {
       mode = opt[1];
-    } else if (opt == "-n" && i + 1 < argc && parse_u32(argv[i + 1], &n) && n > 0 && n < 65536) {
+    } else if (opt == "-n" && i + 1 < argc && parse_u32(argv[i + 1], &n) &&
+               n > 0 && n < 65536) {
       port = static_cast<int>(n);
       i++;
     } else {
@@ -210,10 +224,12 @@ int main(int argc, char **argv) {
       return opt == "--help" ? 0 : 2;
     }
   }
-  if (mode == 'p' && argc - i <= 1) return list_host(i < argc ? argv[i] : "localhost");
+  if (mode == 'p' && argc - i <= 1)
+    return list_host(i < argc ? argv[i] : "localhost");
   uint32_t prog, vers = 0;
   if ((mode == 'u' || mode == 't') && (argc - i == 2 || argc - i == 3) &&
-      parse_u32(argv[i + 1], &prog) && (argc - i == 2 || parse_u32(argv[i + 2], &vers)))
+      parse_u32(argv[i + 1], &prog) &&
+      (argc - i == 2 || parse_u32(argv[i + 2], &vers)))
     return ping(mode == 't', argv[i], prog, argc - i == 3, vers, port);
   fputs(kUsage, stderr);
   return 2;

@@ -31,13 +31,13 @@ KS_BEGIN_DECLS
 /* Why a credential or verifier was refused. */
 enum auth_stat {
   AUTH_OK = 0,
-  AUTH_BADCRED = 1,       /* invalid client credential */
-  AUTH_REJECTEDCRED = 2,  /* the server wants a new credential */
-  AUTH_BADVERF = 3,       /* invalid client verifier */
-  AUTH_REJECTEDVERF = 4,  /* verifier expired or replayed */
-  AUTH_TOOWEAK = 5,       /* refused for security reasons */
-  AUTH_INVALIDRESP = 6,   /* invalid server verifier */
-  AUTH_FAILED = 7         /* unspecified */
+  AUTH_BADCRED = 1,      /* invalid client credential */
+  AUTH_REJECTEDCRED = 2, /* the server wants a new credential */
+  AUTH_BADVERF = 3,      /* invalid client verifier */
+  AUTH_REJECTEDVERF = 4, /* verifier expired or replayed */
+  AUTH_TOOWEAK = 5,      /* refused for security reasons */
+  AUTH_INVALIDRESP = 6,  /* invalid server verifier */
+  AUTH_FAILED = 7        /* unspecified */
 };
 
 /* A credential or verifier: flavour and body (at most MAX_AUTH_BYTES). */
@@ -82,18 +82,17 @@ struct AUTH {
 
 #define KS_AUTH_NEXTVERF(auth) (*(auth)->ah_ops->ah_nextverf)(auth)
 #define KS_AUTH_MARSHALL(auth, xdrs) (*(auth)->ah_ops->ah_marshal)(auth, xdrs)
-#define KS_AUTH_VALIDATE(auth, verf) \
-  (*(auth)->ah_ops->ah_validate)(auth, verf)
+#define KS_AUTH_VALIDATE(auth, verf) (*(auth)->ah_ops->ah_validate)(auth, verf)
 #define KS_AUTH_REFRESH(auth) (*(auth)->ah_ops->ah_refresh)(auth)
 #define KS_AUTH_DESTROY(auth) (*(auth)->ah_ops->ah_destroy)(auth)
 
 /* The body of an AUTH_UNIX credential. */
 struct authunix_parms {
-  uint32_t aup_time;    /* seconds */
-  char *aup_machname;   /* at most MAX_MACHINE_NAME bytes */
+  uint32_t aup_time;  /* seconds */
+  char *aup_machname; /* at most MAX_MACHINE_NAME bytes */
   int32_t aup_uid;
   int32_t aup_gid;
-  uint32_t aup_len;     /* entries of aup_gids, at most NGRPS */
+  uint32_t aup_len; /* entries of aup_gids, at most NGRPS */
   int32_t *aup_gids;
 };
 
@@ -113,9 +112,8 @@ struct authnt_parms {
 KS_API AUTH *ks_authnone_create(void);
 /* A new AUTH_UNIX handle; more than NGRPS groups are cut to NGRPS. Null
  * when memory runs out. */
-KS_API AUTH *ks_authunix_create(const char *machname, int32_t uid,
-                                int32_t gid, int32_t len,
-                                const int32_t *gids);
+KS_API AUTH *ks_authunix_create(const char *machname, int32_t uid, int32_t gid,
+                                int32_t len, const int32_t *gids);
 /* AUTH_UNIX for this host with uid 0, gid 0 and no groups. */
 KS_API AUTH *ks_authunix_create_default(void);
 /* A new AUTH_NT handle carrying as many groups as fit in the credential.

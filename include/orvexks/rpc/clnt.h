@@ -64,11 +64,11 @@ struct rpc_err {
     struct {
       uint32_t low;
       uint32_t high;
-    } RE_vers;             /* RPC_VERSMISMATCH, RPC_PROGVERSMISMATCH */
+    } RE_vers; /* RPC_VERSMISMATCH, RPC_PROGVERSMISMATCH */
     struct {
       int32_t s1;
       int32_t s2;
-    } RE_lb;               /* anything else */
+    } RE_lb; /* anything else */
   } ru;
 };
 #define re_errno ru.RE_errno
@@ -168,8 +168,8 @@ KS_API CLIENT *ks_clnt_create(const char *host, uint32_t prog, uint32_t vers,
 KS_API CLIENT *ks_clnt_create_vers(const char *host, uint32_t prog,
                                    uint32_t *vers_out, uint32_t vers_low,
                                    uint32_t vers_high, const char *nettype);
-KS_API CLIENT *ks_clnt_tp_create(const char *host, uint32_t prog,
-                                 uint32_t vers, const struct netconfig *nconf);
+KS_API CLIENT *ks_clnt_tp_create(const char *host, uint32_t prog, uint32_t vers,
+                                 const struct netconfig *nconf);
 /* fd -1 opens a socket for nconf (owned by the client). Sizes of 0 take
  * the transport's default. */
 KS_API CLIENT *ks_clnt_tli_create(int fd, const struct netconfig *nconf,
@@ -195,21 +195,19 @@ KS_API CLIENT *ks_clntudp_create(struct sockaddr_in *raddr, uint32_t prog,
                                  uint32_t vers, struct timeval wait,
                                  int *sockp);
 /* IPv4 or IPv6; an IPv6 address must carry its port. */
-KS_API CLIENT *ks_clnttcp_create_sockaddr(struct sockaddr *raddr,
-                                          uint32_t prog, uint32_t vers,
-                                          int *sockp, uint32_t sendsz,
-                                          uint32_t recvsz);
-KS_API CLIENT *ks_clntudp_create_sockaddr(struct sockaddr *raddr,
-                                          uint32_t prog, uint32_t vers,
-                                          struct timeval wait, int *sockp);
+KS_API CLIENT *ks_clnttcp_create_sockaddr(struct sockaddr *raddr, uint32_t prog,
+                                          uint32_t vers, int *sockp,
+                                          uint32_t sendsz, uint32_t recvsz);
+KS_API CLIENT *ks_clntudp_create_sockaddr(struct sockaddr *raddr, uint32_t prog,
+                                          uint32_t vers, struct timeval wait,
+                                          int *sockp);
 /* The same clients under the sysutl family's names. */
 KS_API CLIENT *sysutl_clnttcp_create(struct sockaddr *raddr, uint32_t prog,
-                                     uint32_t vers, int *sockp,
-                                     uint32_t sendsz, uint32_t recvsz);
-KS_API CLIENT *sysutl_clnttcp_create_ext(struct sockaddr *raddr,
-                                         uint32_t prog, uint32_t vers,
-                                         int *sockp, uint32_t sendsz,
-                                         uint32_t recvsz);
+                                     uint32_t vers, int *sockp, uint32_t sendsz,
+                                     uint32_t recvsz);
+KS_API CLIENT *sysutl_clnttcp_create_ext(struct sockaddr *raddr, uint32_t prog,
+                                         uint32_t vers, int *sockp,
+                                         uint32_t sendsz, uint32_t recvsz);
 KS_API CLIENT *sysutl_clntudp_create(struct sockaddr *raddr, uint32_t prog,
                                      uint32_t vers, struct timeval wait,
                                      int *sockp);
@@ -221,10 +219,9 @@ KS_API enum clnt_stat ks_rpc_call(const char *host, uint32_t prog,
                                   xdrproc_t outproc, void *out,
                                   const char *nettype);
 /* ks_rpc_call over "udp". */
-KS_API enum clnt_stat ks_callrpc(const char *host, uint32_t prog,
-                                 uint32_t vers, uint32_t proc,
-                                 xdrproc_t inproc, const void *in,
-                                 xdrproc_t outproc, void *out);
+KS_API enum clnt_stat ks_callrpc(const char *host, uint32_t prog, uint32_t vers,
+                                 uint32_t proc, xdrproc_t inproc,
+                                 const void *in, xdrproc_t outproc, void *out);
 
 KS_API void ks_client_metering_enable(ks_client_metering_hook_t tcp_hook,
                                       ks_client_metering_hook_t udp_hook);

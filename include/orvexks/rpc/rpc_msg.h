@@ -33,11 +33,11 @@ struct accepted_reply {
     struct {
       uint32_t low;
       uint32_t high;
-    } AR_versions;       /* PROG_MISMATCH */
+    } AR_versions; /* PROG_MISMATCH */
     struct {
       void *where;
       xdrproc_t proc;
-    } AR_results;        /* SUCCESS: the caller's result and its filter */
+    } AR_results; /* SUCCESS: the caller's result and its filter */
   } ru;
 };
 #define ar_results ru.AR_results
@@ -50,7 +50,7 @@ struct rejected_reply {
     struct {
       uint32_t low;
       uint32_t high;
-    } RJ_versions;       /* RPC_MISMATCH */
+    } RJ_versions;         /* RPC_MISMATCH */
     enum auth_stat RJ_why; /* AUTH_ERROR */
   } ru;
 };

@@ -106,13 +106,10 @@ KS_API bool_t ks_rpcb_getaddr(uint32_t prog, uint32_t vers,
 /* Free with xdr_free(xdr_ks_rpcblist_ptr, &list). */
 KS_API struct rpcblist *ks_rpcb_getmaps(const struct netconfig *nconf,
                                         const char *host);
-KS_API enum clnt_stat ks_rpcb_rmtcall(const struct netconfig *nconf,
-                                      const char *host, uint32_t prog,
-                                      uint32_t vers, uint32_t proc,
-                                      xdrproc_t xdrargs, void *argsp,
-                                      xdrproc_t xdrres, void *resp,
-                                      struct timeval tout,
-                                      struct netbuf *addr_ptr);
+KS_API enum clnt_stat ks_rpcb_rmtcall(
+    const struct netconfig *nconf, const char *host, uint32_t prog,
+    uint32_t vers, uint32_t proc, xdrproc_t xdrargs, void *argsp,
+    xdrproc_t xdrres, void *resp, struct timeval tout, struct netbuf *addr_ptr);
 KS_API bool_t ks_rpcb_gettime(const char *host, time_t *timep);
 /* Free the text with free(). */
 KS_API char *ks_rpcb_taddr2uaddr(const struct netconfig *nconf,

@@ -49,22 +49,22 @@ struct xp_ops2 {
 
 struct SVCXPRT {
   int xp_fd;
-  uint16_t xp_port;               /* local port, host order */
+  uint16_t xp_port; /* local port, host order */
   const struct xp_ops *xp_ops;
-  int32_t xp_addrlen;             /* length of xp_raddr */
-  char xp_raddr[16];              /* an IPv4 caller's address */
+  int32_t xp_addrlen; /* length of xp_raddr */
+  char xp_raddr[16];  /* an IPv4 caller's address */
   const struct xp_ops2 *xp_ops2;
-  char *xp_tp;                    /* device name, owned */
-  char *xp_netid;                 /* network identifier, owned */
-  struct netbuf xp_ltaddr;        /* local address */
-  struct netbuf xp_rtaddr;        /* the current request's caller */
-  struct opaque_auth xp_verf;     /* verifier of the next reply */
+  char *xp_tp;                /* device name, owned */
+  char *xp_netid;             /* network identifier, owned */
+  struct netbuf xp_ltaddr;    /* local address */
+  struct netbuf xp_rtaddr;    /* the current request's caller */
+  struct opaque_auth xp_verf; /* verifier of the next reply */
   void *xp_p1;
   void *xp_p2;
   void *xp_p3;
-  int32_t xp_type;                /* 1 datagram, 3 stream */
-  bool_t xp_reply_in_progress;    /* a streamed reply is open */
-  struct rpc_msg *xp_reply_msg;   /* the streamed reply's message */
+  int32_t xp_type;              /* 1 datagram, 3 stream */
+  bool_t xp_reply_in_progress;  /* a streamed reply is open */
+  struct rpc_msg *xp_reply_msg; /* the streamed reply's message */
 };
 
 #define KS_SVC_GETARGS(xprt, xargs, argsp) \
@@ -80,9 +80,9 @@ struct svc_req {
   uint32_t rq_prog;
   uint32_t rq_vers;
   uint32_t rq_proc;
-  struct opaque_auth rq_cred;  /* the call's credential */
-  void *rq_clntcred;           /* decoded credential: KS_SVC_CLNTCRED_SIZE
-                                  bytes, 8-byte aligned */
+  struct opaque_auth rq_cred; /* the call's credential */
+  void *rq_clntcred;          /* decoded credential: KS_SVC_CLNTCRED_SIZE
+                                 bytes, 8-byte aligned */
   SVCXPRT *rq_xprt;
 };
 
@@ -128,13 +128,16 @@ KS_API void ks_svc_run(void);
 /* Starts the worker pool in threaded mode; false when already started. */
 KS_API bool_t ks_svc_setup_threads(void);
 
-KS_API bool_t ks_svc_sendreply(SVCXPRT *xprt, xdrproc_t xdr_results, void *results);
+KS_API bool_t ks_svc_sendreply(SVCXPRT *xprt, xdrproc_t xdr_results,
+                               void *results);
 /* A reply sent in parts (connection transports): start with the first
  * results, encode more into ks_svc_sendreply_get_xdrs, end with finish
  * (obj null: nothing more to encode). */
-KS_API bool_t ks_svc_sendreply_start(SVCXPRT *xprt, xdrproc_t xdr_results, void *results);
+KS_API bool_t ks_svc_sendreply_start(SVCXPRT *xprt, xdrproc_t xdr_results,
+                                     void *results);
 KS_API XDR *ks_svc_sendreply_get_xdrs(SVCXPRT *xprt);
-KS_API bool_t ks_svc_sendreply_finish(SVCXPRT *xprt, xdrproc_t xdr_obj, void *obj);
+KS_API bool_t ks_svc_sendreply_finish(SVCXPRT *xprt, xdrproc_t xdr_obj,
+                                      void *obj);
 KS_API bool_t ks_svcerr_noprog(SVCXPRT *xprt);
 KS_API bool_t ks_svcerr_noproc(SVCXPRT *xprt);
 KS_API bool_t ks_svcerr_decode(SVCXPRT *xprt);

@@ -70,9 +70,9 @@ struct xdr_ops {
 struct XDR {
   enum xdr_op x_op;
   const struct xdr_ops *x_ops;
-  void *x_public;  /* free for the stream's user */
-  void *x_private; /* memory/storage streams: position; stdio: the FILE */
-  char *x_base;    /* memory/storage streams: start of the buffer */
+  void *x_public;   /* free for the stream's user */
+  void *x_private;  /* memory/storage streams: position; stdio: the FILE */
+  char *x_base;     /* memory/storage streams: start of the buffer */
   uint32_t x_handy; /* memory/storage streams: bytes left after position */
 };
 
@@ -85,15 +85,14 @@ struct XDR {
 #define XDR_GETPOS(xdrs) (*(xdrs)->x_ops->x_getpostn)(xdrs)
 #define XDR_SETPOS(xdrs, pos) (*(xdrs)->x_ops->x_setpostn)(xdrs, pos)
 #define XDR_INLINE(xdrs, len) (*(xdrs)->x_ops->x_inline)(xdrs, len)
-#define XDR_DESTROY(xdrs)                  \
-  do {                                     \
-    if ((xdrs)->x_ops->x_destroy)          \
-      (*(xdrs)->x_ops->x_destroy)(xdrs);   \
+#define XDR_DESTROY(xdrs)                                            \
+  do {                                                               \
+    if ((xdrs)->x_ops->x_destroy) (*(xdrs)->x_ops->x_destroy)(xdrs); \
   } while (0)
 
 /* Words read from or written to a buffer that XDR_INLINE gave out; the
  * buffer pointer steps past the word. */
-#define IXDR_GET_INT32(buf) ((int32_t)ntohl((uint32_t)*(buf)++))
+#define IXDR_GET_INT32(buf) ((int32_t)ntohl((uint32_t) * (buf)++))
 #define IXDR_PUT_INT32(buf, v) (*(buf)++ = (int32_t)htonl((uint32_t)(v)))
 #define IXDR_GET_U_INT32(buf) ((uint32_t)IXDR_GET_INT32(buf))
 #define IXDR_PUT_U_INT32(buf, v) IXDR_PUT_INT32(buf, (int32_t)(v))
@@ -123,8 +122,7 @@ typedef struct netobj {
 
 /* ---- Stream creation. */
 
-KS_API void xdrmem_create(XDR *xdrs, char *addr, uint32_t size,
-                          enum xdr_op op);
+KS_API void xdrmem_create(XDR *xdrs, char *addr, uint32_t size, enum xdr_op op);
 KS_API void xdrstdio_create(XDR *xdrs, FILE *file, enum xdr_op op);
 /* A buffer of the storage heap that grows as it is written. 0 on success,
  * 1 when the first buffer cannot be allocated. */
@@ -218,8 +216,7 @@ KS_API bool_t xdr_strutl_flag_item_t(XDR *xdrs, strutl_flag_item_t *item);
  * first (1 IPv4, 2 IPv6). */
 KS_API bool_t xdr_sockaddr_in(XDR *xdrs, struct sockaddr_in *sin);
 KS_API bool_t xdr_sockaddr_in6(XDR *xdrs, struct sockaddr_in6 *sin6);
-KS_API bool_t xdr_ks_sockaddr_storage_t(XDR *xdrs,
-                                        struct sockaddr_storage *ss);
+KS_API bool_t xdr_ks_sockaddr_storage_t(XDR *xdrs, struct sockaddr_storage *ss);
 
 /* Path names: "\" separators in memory travel as "/"; a null pointer
  * travels as length -1. */

@@ -10,7 +10,9 @@
 
 #include "strings/strutl_internal.h"
 
-void ksi_cl_check(const cl_handle *clh) { PFM_ASSERT(clh->cl_magic == CL_MAGIC); }
+void ksi_cl_check(const cl_handle *clh) {
+  PFM_ASSERT(clh->cl_magic == CL_MAGIC);
+}
 
 void ksi_cl_set_word(cl_handle *clh, int32_t index) {
   clh->current = index;
@@ -25,7 +27,8 @@ namespace {
 // block holds the handle, the word table and both buffers.
 cl_handle *allocate(int32_t words, size_t bytes, int *status) {
   const size_t table = (static_cast<size_t>(words) + 1) * sizeof(cl_word);
-  auto *block = static_cast<char *>(stg_malloc(sizeof(cl_handle) + table + 2 * (bytes + 1)));
+  auto *block = static_cast<char *>(
+      stg_malloc(sizeof(cl_handle) + table + 2 * (bytes + 1)));
   if (block == nullptr) {
     if (status != nullptr) *status = CL_ERR_NOMEM;
     return nullptr;

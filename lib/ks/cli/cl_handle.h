@@ -11,14 +11,14 @@ struct cl_word {
 };
 
 struct cl_handle {
-  uint32_t cl_magic;  // CL_MAGIC while the handle is valid
-  char *text;         // the words, each NUL-terminated, then one extra NUL
-  int32_t text_length;  // bytes of the words including their NULs
-  int32_t current;      // index of the current word
-  char *word_start;     // start of the current word
-  char *cursor;         // position inside the current word
-  char *options_end;    // options end here ("--" or the end of the words)
-  int32_t error;        // 0 or a CL_ERR_ code
+  uint32_t cl_magic;       // CL_MAGIC while the handle is valid
+  char *text;              // the words, each NUL-terminated, then one extra NUL
+  int32_t text_length;     // bytes of the words including their NULs
+  int32_t current;         // index of the current word
+  char *word_start;        // start of the current word
+  char *cursor;            // position inside the current word
+  char *options_end;       // options end here ("--" or the end of the words)
+  int32_t error;           // 0 or a CL_ERR_ code
   const char *error_text;  // the word at which the error happened, or null
   char error_option[2];    // the offending option letter and a NUL
   int32_t seen_count;      // options accepted so far

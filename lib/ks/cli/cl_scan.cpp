@@ -7,7 +7,6 @@
 #include <orvexks/stg.h>
 #include <orvexks/strutl.h>
 
-
 #include <cstring>
 
 #include "startup/ks_msgs.h"
@@ -56,7 +55,8 @@ const char *find_letter(const char *spec, char letter, bool *found,
 
 bool group_seen(const cl_handle *clh, const char *group, size_t length) {
   for (size_t i = 0; i < length; ++i)
-    if (group[i] != ':' && std::memchr(clh->seen, group[i], clh->seen_count) != nullptr)
+    if (group[i] != ':' &&
+        std::memchr(clh->seen, group[i], clh->seen_count) != nullptr)
       return true;
   return false;
 }
@@ -87,7 +87,8 @@ int scan_option(cl_handle *clh, const char *spec, char **long_name) {
     clear_error(clh);
     return 0;
   }
-  if (clh->cursor == clh->word_start && std::strcmp(clh->word_start, "--") == 0) {
+  if (clh->cursor == clh->word_start &&
+      std::strcmp(clh->word_start, "--") == 0) {
     clh->options_end = clh->word_start;
     next_word(clh);
     clear_error(clh);
@@ -109,8 +110,8 @@ int scan_option(cl_handle *clh, const char *spec, char **long_name) {
   clh->error_option[1] = '\0';
   bool found = false;
   size_t group_length = 0;
-  const char *group = find_letter(spec != nullptr ? spec : "", letter, &found,
-                                  &group_length);
+  const char *group =
+      find_letter(spec != nullptr ? spec : "", letter, &found, &group_length);
   if (!found)
     set_error(clh, CL_ERR_BADOPT, word);
   else if (group != nullptr && group_seen(clh, group, group_length))
@@ -154,11 +155,13 @@ qmthread_once_t texts_once = QMTHREAD_ONCE_INIT;
 char text_buffers[5][128];
 
 void load_texts() {
-  static const int positions[5] = {KSI_KS_CL_OUT_OF_MEMORY, KSI_KS_CL_BAD_OPTION,
-                                   KSI_KS_CL_CONFLICTING_OPTION,
-                                   KSI_KS_CL_BAD_ARGUMENT, KSI_KS_CL_UNKNOWN_ERROR};
+  static const int positions[5] = {
+      KSI_KS_CL_OUT_OF_MEMORY, KSI_KS_CL_BAD_OPTION,
+      KSI_KS_CL_CONFLICTING_OPTION, KSI_KS_CL_BAD_ARGUMENT,
+      KSI_KS_CL_UNKNOWN_ERROR};
   for (int i = 0; i < 5; ++i) {
-    imsg_snprintf(text_buffers[i], sizeof text_buffers[i], &ksi_ks_msgs, positions[i]);
+    imsg_snprintf(text_buffers[i], sizeof text_buffers[i], &ksi_ks_msgs,
+                  positions[i]);
     texts[i] = text_buffers[i];
   }
 }
@@ -257,11 +260,16 @@ const char *cl_strerror(int code) {
   if (code == 0) return "";
   qmthread_once(&texts_once, load_texts);
   switch (code) {
-    case CL_ERR_NOMEM: return texts[0];
-    case CL_ERR_BADOPT: return texts[1];
-    case CL_ERR_DUPOPT: return texts[2];
-    case CL_ERR_BADARG: return texts[3];
-    default: return texts[4];
+    case CL_ERR_NOMEM:
+      return texts[0];
+    case CL_ERR_BADOPT:
+      return texts[1];
+    case CL_ERR_DUPOPT:
+      return texts[2];
+    case CL_ERR_BADARG:
+      return texts[3];
+    default:
+      return texts[4];
   }
 }
 

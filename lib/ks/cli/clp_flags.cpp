@@ -16,7 +16,8 @@ void check(const clp_hdl *h) {
   if (h->constraints == nullptr) ksi_clp_fatal(KSI_CLP_BAD_CONSTRAINTS_PTR);
 }
 
-void report(int quiet, int kind, int position, const char *a, const char *b = nullptr) {
+void report(int quiet, int kind, int position, const char *a,
+            const char *b = nullptr) {
   if (!quiet) imsg_print(kind, &ksi_clp_msgs, position, a, b);
 }
 
@@ -26,9 +27,12 @@ int32_t find_flag(const clp_hdl *h, const char *word, int32_t *group) {
   *group = -1;
   for (int32_t i = 0; i < h->flag_count; ++i) {
     const clp_flag_t &flag = h->flags[i];
-    if (flag.value == KSI_CLP_START_MARK) *group = i;
-    else if (flag.value == KSI_CLP_END_MARK) *group = -1;
-    else if (clp_match(word, flag.name)) return i;
+    if (flag.value == KSI_CLP_START_MARK)
+      *group = i;
+    else if (flag.value == KSI_CLP_END_MARK)
+      *group = -1;
+    else if (clp_match(word, flag.name))
+      return i;
   }
   return -1;
 }
@@ -59,7 +63,8 @@ int clp_get_next_flag_value(clp_hdl_t *h, int quiet, int *value) {
   const clp_flag_t &matched = h->flags[found];
   h->last_flag_name = matched.name;
   const int32_t target = (matched.attributes & CLP_ALIAS_FLAG) != 0
-                             ? h->constraints[found].index : found;
+                             ? h->constraints[found].index
+                             : found;
   const clp_flag_t &flag = h->flags[target];
   const bool repeatable = (flag.attributes & CLP_MULTIPLE_FLAG) != 0;
   if (h->constraints[target].used && !repeatable) {
@@ -71,14 +76,16 @@ int clp_get_next_flag_value(clp_hdl_t *h, int quiet, int *value) {
       report(quiet, IMSG_ERROR, KSI_CLP_OBSOLETE_FLAG, matched.name);
       return 1;
     }
-    if (h->obsolete_mode == 1) report(quiet, IMSG_WARNING, KSI_CLP_OBSOLETE_FLAG, matched.name);
+    if (h->obsolete_mode == 1)
+      report(quiet, IMSG_WARNING, KSI_CLP_OBSOLETE_FLAG, matched.name);
   }
   if (group >= 0) {
     int32_t &recorded = h->constraints[group].index;
     if (recorded < 0) {
       recorded = target;
     } else if (recorded != target || !repeatable) {
-      report(quiet, IMSG_ERROR, KSI_CLP_EXCLUSIVE_FLAGS, matched.name, h->flags[recorded].name);
+      report(quiet, IMSG_ERROR, KSI_CLP_EXCLUSIVE_FLAGS, matched.name,
+             h->flags[recorded].name);
       return 1;
     }
   }
@@ -165,7 +172,8 @@ int clp_match(const char *word, const char *pattern) {
 int clp_check_obsolete(void) {
   const int mode = ksi_clp_obsolete_mode();
   if (mode == 0) return 0;
-  imsg_print(mode == 2 ? IMSG_ERROR : IMSG_WARNING, &ksi_clp_msgs, KSI_CLP_OBSOLETE_SYNTAX);
+  imsg_print(mode == 2 ? IMSG_ERROR : IMSG_WARNING, &ksi_clp_msgs,
+             KSI_CLP_OBSOLETE_SYNTAX);
   return mode == 2 ? 1 : 0;
 }
 

@@ -33,10 +33,12 @@ int32_t count_flags(const clp_flag_t *flags) {
 int32_t alias_target(const clp_flag_t *flags, int32_t n, int32_t alias) {
   const int32_t value = flags[alias].value;
   auto is_target = [&](int32_t i) {
-    return !ksi_clp_is_mark(flags[i]) && (flags[i].attributes & CLP_ALIAS_FLAG) == 0 &&
+    return !ksi_clp_is_mark(flags[i]) &&
+           (flags[i].attributes & CLP_ALIAS_FLAG) == 0 &&
            flags[i].value == value;
   };
-  for (int32_t i = alias - 1; i >= 0 && flags[i].value != KSI_CLP_START_MARK; --i)
+  for (int32_t i = alias - 1; i >= 0 && flags[i].value != KSI_CLP_START_MARK;
+       --i)
     if (is_target(i)) return i;
   for (int32_t i = alias + 1; i < n && flags[i].value != KSI_CLP_END_MARK; ++i)
     if (is_target(i)) return i;
@@ -74,7 +76,8 @@ int ksi_clp_obsolete_mode() {
   return strcasecmp(mode, "FAIL") == 0 ? 2 : 0;
 }
 
-bool ksi_clp_build_constraints(clp_hdl *h, const clp_flag_t *flags, stg_area_t area) {
+bool ksi_clp_build_constraints(clp_hdl *h, const clp_flag_t *flags,
+                               stg_area_t area) {
   if (flags == nullptr) ksi_clp_fatal(KSI_CLP_BAD_FLAGS_PTR);
   const int32_t n = count_flags(flags);
   bool in_group = false;
@@ -88,22 +91,29 @@ bool ksi_clp_build_constraints(clp_hdl *h, const clp_flag_t *flags, stg_area_t a
     }
   }
   for (int32_t i = 0; i < n; ++i) {
-    if (ksi_clp_is_mark(flags[i]) || (flags[i].attributes & CLP_ALIAS_FLAG) != 0) continue;
+    if (ksi_clp_is_mark(flags[i]) ||
+        (flags[i].attributes & CLP_ALIAS_FLAG) != 0)
+      continue;
     for (int32_t j = i + 1; j < n; ++j) {
-      if (ksi_clp_is_mark(flags[j]) || (flags[j].attributes & CLP_ALIAS_FLAG) != 0 ||
+      if (ksi_clp_is_mark(flags[j]) ||
+          (flags[j].attributes & CLP_ALIAS_FLAG) != 0 ||
           flags[j].value != flags[i].value)
         continue;
-      imsg_print(IMSG_ERROR, &ksi_clp_msgs, KSI_CLP_SAME_VALUE, flags[i].name, flags[j].name);
+      imsg_print(IMSG_ERROR, &ksi_clp_msgs, KSI_CLP_SAME_VALUE, flags[i].name,
+                 flags[j].name);
       return false;
     }
   }
-  auto *constraints = static_cast<clp_constraint *>(stg_alloc(area, (n + 1) * sizeof(clp_constraint)));
+  auto *constraints = static_cast<clp_constraint *>(
+      stg_alloc(area, (n + 1) * sizeof(clp_constraint)));
   if (constraints == nullptr) return false;
   for (int32_t i = 0; i < n; ++i) {
     constraints[i] = {0, -1};
-    if (!ksi_clp_is_mark(flags[i]) && (flags[i].attributes & CLP_ALIAS_FLAG) != 0) {
+    if (!ksi_clp_is_mark(flags[i]) &&
+        (flags[i].attributes & CLP_ALIAS_FLAG) != 0) {
       constraints[i].index = alias_target(flags, n, i);
-      if (constraints[i].index < 0) ksi_clp_fatal(KSI_CLP_ALIAS_WITHOUT_TARGET, flags[i].name);
+      if (constraints[i].index < 0)
+        ksi_clp_fatal(KSI_CLP_ALIAS_WITHOUT_TARGET, flags[i].name);
     }
   }
   h->flags = flags;
@@ -114,8 +124,8 @@ bool ksi_clp_build_constraints(clp_hdl *h, const clp_flag_t *flags, stg_area_t a
 
 extern "C" {
 
-clp_hdl_t *clp_create_hdl_using_argv(int argc, char **argv, const clp_flag_t *flags,
-                                     stg_area_t area) {
+clp_hdl_t *clp_create_hdl_using_argv(int argc, char **argv,
+                                     const clp_flag_t *flags, stg_area_t area) {
   stg_area_t owned = STG_AREA_NULL;
   if (area == STG_AREA_NULL) area = owned = stg_create_area(kOwnedAreaSize);
   if (area == STG_AREA_NULL) return nullptr;
@@ -124,7 +134,8 @@ clp_hdl_t *clp_create_hdl_using_argv(int argc, char **argv, const clp_flag_t *fl
   return h;
 }
 
-clp_hdl_t *clp_create_hdl_using_string(const char *text, const clp_flag_t *flags,
+clp_hdl_t *clp_create_hdl_using_string(const char *text,
+                                       const clp_flag_t *flags,
                                        stg_area_t area) {
   stg_area_t owned = STG_AREA_NULL;
   if (area == STG_AREA_NULL) area = owned = stg_create_area(kOwnedAreaSize);
@@ -132,7 +143,8 @@ clp_hdl_t *clp_create_hdl_using_string(const char *text, const clp_flag_t *flags
   int argc = 0;
   char **argv = nullptr;
   clp_hdl *h = nullptr;
-  if (clp_parse_string(text, area, &argc, &argv) == 0) h = create(argc, argv, flags, area, owned);
+  if (clp_parse_string(text, area, &argc, &argv) == 0)
+    h = create(argc, argv, flags, area, owned);
   if (h == nullptr && owned != STG_AREA_NULL) stg_delete_area(&owned);
   return h;
 }
@@ -155,7 +167,8 @@ clp_hdl_t *clp_save_hdl(clp_hdl_t *h) {
       stg_alloc(h->area, (h->flag_count + 1) * sizeof(clp_constraint)));
   if (copy == nullptr || constraints == nullptr) return nullptr;
   *copy = *h;
-  std::memcpy(constraints, h->constraints, h->flag_count * sizeof(clp_constraint));
+  std::memcpy(constraints, h->constraints,
+              h->flag_count * sizeof(clp_constraint));
   copy->constraints = constraints;
   return copy;
 }
@@ -169,7 +182,8 @@ void clp_restore_hdl(clp_hdl_t *h, const clp_hdl_t *copy) {
     if (working == nullptr) return;
   }
   *h = *copy;
-  std::memcpy(working, copy->constraints, copy->flag_count * sizeof(clp_constraint));
+  std::memcpy(working, copy->constraints,
+              copy->flag_count * sizeof(clp_constraint));
   h->constraints = working;
 }
 

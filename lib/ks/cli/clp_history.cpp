@@ -11,8 +11,8 @@
 #include <orvexks/date.h>
 #include <orvexks/fileutl.h>
 #include <orvexks/imsg.h>
-#include <orvexks/qmthread.h>
 #include <orvexks/ks_product.h>
+#include <orvexks/qmthread.h>
 #include <orvexnt/nt_registry.h>
 
 #include <fcntl.h>
@@ -35,7 +35,8 @@ bool collecting() {
   char path[KS_DIR_BUF_SIZE], host_path[KS_DIR_BUF_SIZE];
   struct stat st;
   ks_host_config_dir(path, "collect_history");
-  return nt_map_path(path, host_path, sizeof host_path) == 0 && stat(host_path, &st) == 0;
+  return nt_map_path(path, host_path, sizeof host_path) == 0 &&
+         stat(host_path, &st) == 0;
 }
 
 bool collecting_once_value;
@@ -57,7 +58,8 @@ void append_line(const char *line, size_t length) {
   char path[KS_DIR_BUF_SIZE], host_path[KS_DIR_BUF_SIZE];
   ks_hostdata_dir(path, "log", "quillmere_history");
   if (nt_map_path(path, host_path, sizeof host_path) != 0) return;
-  const int fd = open(host_path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  const int fd =
+      open(host_path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) return;
   if (flock(fd, LOCK_EX) == 0) {
     const ssize_t written = write(fd, line, length);
@@ -68,21 +70,28 @@ void append_line(const char *line, size_t length) {
 
 // Appends printf-style text to line (kLineSize bytes, *length used), cut
 // at the end of the buffer.
-void add(char *line, size_t *length, const char *format, const char *a, int b = 0) {
+void add(char *line, size_t *length, const char *format, const char *a,
+         int b = 0) {
   if (*length >= kLineSize - 1) return;
-  const int n = std::snprintf(line + *length, kLineSize - *length, format, a, b);
-  if (n > 0) *length += static_cast<size_t>(n) < kLineSize - *length ? n : kLineSize - 1 - *length;
+  const int n =
+      std::snprintf(line + *length, kLineSize - *length, format, a, b);
+  if (n > 0)
+    *length += static_cast<size_t>(n) < kLineSize - *length
+                   ? n
+                   : kLineSize - 1 - *length;
 }
 
 void write_command_line(const char *command, const char *took) {
-  char line[kLineSize], time_text[64], sid_text[CREDUTL_SID_STR_SIZE], cwd[4096];
+  char line[kLineSize], time_text[64], sid_text[CREDUTL_SID_STR_SIZE],
+      cwd[4096];
   size_t length = 0;
   const int ms = stamp(time_text, sizeof time_text);
   add(line, &length, "%s%03d ", time_text, ms);
   credutl_sid_to_str(credutl_getusid(), sid_text);
   const char *dash = std::strchr(sid_text, '-');
   char who[512];
-  std::snprintf(who, sizeof who, "(uid=%s) (pid=%d) ", dash != nullptr ? dash + 1 : sid_text,
+  std::snprintf(who, sizeof who, "(uid=%s) (pid=%d) ",
+                dash != nullptr ? dash + 1 : sid_text,
                 static_cast<int>(getpid()));
   add(line, &length, "%s", who);
   add(line, &length, "%s ", command);
@@ -100,7 +109,8 @@ void write_datum(const char *name, const char *text) {
   size_t length = 0;
   const int ms = stamp(time_text, sizeof time_text);
   char head[128];
-  std::snprintf(head, sizeof head, "%s%03u ", time_text, static_cast<unsigned>(ms));
+  std::snprintf(head, sizeof head, "%s%03u ", time_text,
+                static_cast<unsigned>(ms));
   add(line, &length, "%s", head);
   add(line, &length, "%s ", name);
   add(line, &length, "'%s': ", text);
@@ -110,18 +120,21 @@ void write_datum(const char *name, const char *text) {
   append_line(line, length);
 }
 
-void log_words(const char *app, int first, int argc, char **argv, const char *took);
+void log_words(const char *app, int first, int argc, char **argv,
+               const char *took);
 
 // The product's main tools log their command with the seconds since start.
-void log_elapsed(int first, int argc, char **argv, const struct timeval *start) {
+void log_elapsed(int first, int argc, char **argv,
+                 const struct timeval *start) {
   const char *app = imsg_get_app_name();
   if (std::strcmp(app, "qmtool") != 0 && std::strcmp(app, "qmmulti") != 0 &&
       std::strncmp(app, "qmmake", 6) != 0)
     return;
   struct timeval now;
   date_get_timeval(&now);
-  const double seconds = static_cast<double>(now.tv_sec - start->tv_sec) +
-                         static_cast<double>(now.tv_usec - start->tv_usec) / 1e6;
+  const double seconds =
+      static_cast<double>(now.tv_sec - start->tv_sec) +
+      static_cast<double>(now.tv_usec - start->tv_usec) / 1e6;
   char took[64];
   std::snprintf(took, sizeof took, " %f s", seconds);
   log_words(app, first, argc, argv, took);
@@ -129,14 +142,16 @@ void log_elapsed(int first, int argc, char **argv, const struct timeval *start) 
 
 // The thread's command text becomes app and, while it stays within 256
 // bytes, each word from argv[first] on in single quotes; then the line.
-void log_words(const char *app, int first, int argc, char **argv, const char *took) {
+void log_words(const char *app, int first, int argc, char **argv,
+               const char *took) {
   ksi_clp_tls *s = ksi_clp_state();
   std::snprintf(s->command, kCommandLimit + 1, "%s", app != nullptr ? app : "");
   size_t length = std::strlen(s->command);
   for (int i = first; i < argc && argv != nullptr && argv[i] != nullptr; ++i) {
     const size_t add_length = std::strlen(argv[i]) + 3;
     if (length + add_length > kCommandLimit) break;
-    std::snprintf(s->command + length, sizeof s->command - length, " '%s'", argv[i]);
+    std::snprintf(s->command + length, sizeof s->command - length, " '%s'",
+                  argv[i]);
     length += add_length;
   }
   s->has_command = true;
@@ -145,7 +160,9 @@ void log_words(const char *app, int first, int argc, char **argv, const char *to
 
 }  // namespace
 
-void ksi_clp_log_app_name(const char *name) { clp_log_cl_args(name, 0, nullptr, nullptr); }
+void ksi_clp_log_app_name(const char *name) {
+  clp_log_cl_args(name, 0, nullptr, nullptr);
+}
 
 extern "C" {
 
@@ -180,7 +197,8 @@ void clp_collectdatas(const char *name, const char *text) {
 void clp_collectdatai(const char *name, int number) {
   char text[1100];
   if (number != 0)
-    std::snprintf(text, sizeof text, "%.1000s %20d", name != nullptr ? name : "", number);
+    std::snprintf(text, sizeof text, "%.1000s %20d",
+                  name != nullptr ? name : "", number);
   else
     std::snprintf(text, sizeof text, "%s", name != nullptr ? name : "");
   write_datum(name != nullptr ? name : "", text);

@@ -9,10 +9,17 @@
 namespace {
 
 constexpr ksi_msg_entry kRows[] = {
-    {0, 1, "Bad flag descriptors - cannot have nested CLP_START_MUTUAL_EXCLUSIONs\n"},
-    {1, 2, "Bad flag descriptors - CLP_END_MUTUAL_EXCLUSION without matching CLP_START_MUTUAL_EXCLUSION\n"},
-    {2, 3, "Bad flag descriptors: \"%s\" and \"%s\" have the same value. Define one as CLP_ALIAS_FLAG\n"},
-    {3, 4, "Bad flag descriptors - alias flag \"%s\" defined without a non-alias flag with the same value\n"},
+    {0, 1,
+     "Bad flag descriptors - cannot have nested CLP_START_MUTUAL_EXCLUSIONs\n"},
+    {1, 2,
+     "Bad flag descriptors - CLP_END_MUTUAL_EXCLUSION without matching "
+     "CLP_START_MUTUAL_EXCLUSION\n"},
+    {2, 3,
+     "Bad flag descriptors: \"%s\" and \"%s\" have the same value. Define one "
+     "as CLP_ALIAS_FLAG\n"},
+    {3, 4,
+     "Bad flag descriptors - alias flag \"%s\" defined without a non-alias "
+     "flag with the same value\n"},
     {4, 5, "Bad command line: unterminated quoted string\n"},
     {5, 6, "Illegal duplicate use of flag \"%s\"\n"},
     {6, 7, "Illegal use of mutually exclusive flags \"%s\" and \"%s\"\n"},

@@ -45,8 +45,8 @@ const char *clp_get_cmd_stack(int *seen) {
     size_t ptr = 0;
     s->stack_text[0] = '\0';
     for (int i = 0; i < s->stored; ++i) {
-      const int n = std::snprintf(s->stack_text + ptr, sizeof s->stack_text - ptr, "%s:",
-                                  s->stack[i]);
+      const int n = std::snprintf(
+          s->stack_text + ptr, sizeof s->stack_text - ptr, "%s:", s->stack[i]);
       ptr += n > 0 ? static_cast<size_t>(n) : 0;
       PFM_ASSERT(ptr < CLP_MAX_STACK_STRING);
     }

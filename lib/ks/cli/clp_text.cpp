@@ -93,12 +93,14 @@ constexpr const char *kNeedQuotes = " \t\r\n?*~[]";
 
 extern "C" {
 
-int clp_parse_string(const char *text, stg_area_t area, int *argc, char ***argv) {
+int clp_parse_string(const char *text, stg_area_t area, int *argc,
+                     char ***argv) {
   *argc = 0;
   *argv = nullptr;
   if (text == nullptr) text = "";
   const int bound = count_bound(text);
-  auto **words = static_cast<char **>(stg_alloc(area, (bound + 1) * sizeof(char *)));
+  auto **words =
+      static_cast<char **>(stg_alloc(area, (bound + 1) * sizeof(char *)));
   if (words == nullptr) return 1;
   char *token = ksi_clp_state()->token;
   int count = 0;
@@ -110,11 +112,14 @@ int clp_parse_string(const char *text, stg_area_t area, int *argc, char ***argv)
       return 1;
     }
     if (result == Word::kOverflow) {
-      imsg_print(IMSG_ERROR, &ksi_clp_msgs, KSI_CLP_TOKEN_OVERFLOW, static_cast<int>(kClpTokenSize));
+      imsg_print(IMSG_ERROR, &ksi_clp_msgs, KSI_CLP_TOKEN_OVERFLOW,
+                 static_cast<int>(kClpTokenSize));
       return 1;
     }
     // An empty word at the end of the text ends the list.
-    if (result == Word::kEnd || (length == 0 && *text == '\0') || count == bound) break;
+    if (result == Word::kEnd || (length == 0 && *text == '\0') ||
+        count == bound)
+      break;
     words[count] = stg_area_strdup(area, token);
     if (words[count] == nullptr) return 1;
     ++count;
@@ -125,7 +130,8 @@ int clp_parse_string(const char *text, stg_area_t area, int *argc, char ***argv)
   return 0;
 }
 
-int clp_argv_to_string(int argc, char **argv, stg_area_t area, int escape, char **text) {
+int clp_argv_to_string(int argc, char **argv, stg_area_t area, int escape,
+                       char **text) {
   *text = nullptr;
   size_t size = 1;
   for (int i = 0; i < argc; ++i) size += std::strlen(argv[i]) + 3;

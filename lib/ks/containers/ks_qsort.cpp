@@ -116,8 +116,10 @@ struct sorter {
     unsigned char *hi = base + n * size;
     *exchanges = 0;
     for (;;) {
-      do lo += size; while (cmp(lo, pivot) < 0);
-      do hi -= size; while (cmp(hi, pivot) > 0);
+      do lo += size;
+      while (cmp(lo, pivot) < 0);
+      do hi -= size;
+      while (cmp(hi, pivot) > 0);
       if (lo >= hi) return static_cast<size_t>(hi - base) / size;
       swap(lo, hi);
       ++*exchanges;

@@ -28,11 +28,11 @@ struct list {
 
 namespace {
 
-
 void *alloc_or_panic(stg_area_t area, size_t size) {
   void *p = stg_alloc(area, size);
   if (p == nullptr) {
-    imsg_print_shared(IMSG_ERROR, "ks/list", &ksi_list_msgs, KSI_LIST_NO_STORAGE);
+    imsg_print_shared(IMSG_ERROR, "ks/list", &ksi_list_msgs,
+                      KSI_LIST_NO_STORAGE);
     pfm_panic(__FILE__, __LINE__);
   }
   return p;
@@ -123,8 +123,8 @@ void list_remove(list_t *list, list_elem_t *elem) {
   pfm_enable();
   if (e == nullptr) {
     imsg_print(IMSG_ERROR, &ksi_list_msgs, KSI_LIST_NOT_IN_LIST,
-                  reinterpret_cast<unsigned long>(elem),
-                  reinterpret_cast<unsigned long>(list));
+               reinterpret_cast<unsigned long>(elem),
+               reinterpret_cast<unsigned long>(list));
     return;
   }
   if (list->area == STG_AREA_HEAP) stg_free(elem);
@@ -190,7 +190,7 @@ void list_set_attrs(list_t *list, list_elem_t *elem, uint32_t count,
                     const void *src) {
   if (count > list->attr_size) {
     imsg_print(IMSG_ERROR, &ksi_list_msgs, KSI_LIST_ATTRS_TOO_LONG,
-                  static_cast<int>(count), static_cast<int>(list->attr_size));
+               static_cast<int>(count), static_cast<int>(list->attr_size));
     pfm_panic(__FILE__, __LINE__);
   }
   std::memcpy(elem->attrs, src, count);

@@ -18,7 +18,11 @@ KSI_DEFINE_MSG_TABLE(ksi_list_msgs, "ks/list", 7, 3, 2, 4, kRows);
 
 extern "C" {
 
-KS_API const ks_msg_table_t *list_ks_msg_table_adr(void) { return &ksi_list_msgs; }
-KS_API const ks_msg_table_t *_list_ks_msg_table_adr(void) { return &ksi_list_msgs; }
+KS_API const ks_msg_table_t *list_ks_msg_table_adr(void) {
+  return &ksi_list_msgs;
+}
+KS_API const ks_msg_table_t *_list_ks_msg_table_adr(void) {
+  return &ksi_list_msgs;
+}
 
 }  // extern "C"

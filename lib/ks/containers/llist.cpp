@@ -18,7 +18,8 @@ void llist_d_insert(llist_d_t *head, void *data, llist_d_t *node,
     // Before the first node the new one does not sort after, so nodes that
     // compare equal end up behind it.
     at = ksi_ilist_first(head);
-    while (at != nullptr && position(data, at->data) > 0) at = ksi_ilist_next(head, at);
+    while (at != nullptr && position(data, at->data) > 0)
+      at = ksi_ilist_next(head, at);
     if (at == nullptr) at = head;
   }
   ksi_ilist_link_before(head, node, data, at);

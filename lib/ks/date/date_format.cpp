@@ -64,7 +64,8 @@ KS_API char *date_fmt_long_date_time(time_t t) {
 KS_API char *date_fmt_short_date_time(time_t t) {
   ksi_date_tls *tls = ksi_date_tls_get();
   if (tls == nullptr) return nullptr;
-  return format_local(t, "%x %X", tls->short_date_time, sizeof tls->short_date_time);
+  return format_local(t, "%x %X", tls->short_date_time,
+                      sizeof tls->short_date_time);
 }
 
 KS_API char *date_fmt_short_date(time_t t) {
@@ -94,8 +95,8 @@ KS_API time_t date_one_year_ago(time_t t) {
   struct tm tm;
   if (!ksi_date_local(t, &tm)) return t - kYear;
   int cycle = tm.tm_year % 4;
-  bool short_year = (cycle == 0 && tm.tm_mon < 3) || (cycle != 0 && cycle != 1) ||
-                    (cycle == 1 && tm.tm_mon > 2);
+  bool short_year = (cycle == 0 && tm.tm_mon < 3) ||
+                    (cycle != 0 && cycle != 1) || (cycle == 1 && tm.tm_mon > 2);
   return t - (short_year ? kYear : kLeapYear);
 }
 

@@ -8,16 +8,15 @@
 #include "date/date_msgs.h"
 #include "thread/tls_impl.h"
 
-
 // Keywords, separators and names, looked up once per process and kept in
 // upper case so that they compare directly with upper-cased input.
 constexpr int kKsiDateNameMax = 64;
-constexpr int kKsiDateMonthNames = 48;    // table full/short + locale full/short
+constexpr int kKsiDateMonthNames = 48;  // table full/short + locale full/short
 constexpr int kKsiDateWeekdayNames = 28;
 
 struct ksi_date_name {
   char text[kKsiDateNameMax];  // empty when the source had no text
-  int value;                   // month 0-11 or weekday (Sunday 0 ... Saturday 6)
+  int value;  // month 0-11 or weekday (Sunday 0 ... Saturday 6)
 };
 
 struct ksi_date_words {
@@ -64,7 +63,8 @@ struct ksi_date_tls {
   char ls_date_time[128];
   char numeric[128];
   char usage[1024];
-  char *tokens[KSI_DATE_TOKEN_COUNT];  // heap copies of the named token routines
+  char
+      *tokens[KSI_DATE_TOKEN_COUNT];  // heap copies of the named token routines
 };
 
 ksi_date_tls *ksi_date_tls_get(void);

@@ -52,7 +52,11 @@ constexpr ksi_msg_entry kRows[] = {
     {41, 42, "-"},
     {42, 43, ":"},
     {43, 44, "."},
-    {44, 45, "<date-time> = <date>.<time> | <date> | <time> | \"now\" | \"none\"\n<date>      = d[d]-<month>[-[yy]yy] | <day-of-week> | \"today\" | \"yesterday\"\n<time>      = h[h]:m[m][:s[s]][UTC[+|-][h[h][:mm]]] (24-hour time)\n"},
+    {44, 45,
+     "<date-time> = <date>.<time> | <date> | <time> | \"now\" | "
+     "\"none\"\n<date>      = d[d]-<month>[-[yy]yy] | <day-of-week> | "
+     "\"today\" | \"yesterday\"\n<time>      = "
+     "h[h]:m[m][:s[s]][UTC[+|-][h[h][:mm]]] (24-hour time)\n"},
     {45, 46, "YESTERDAY"},
     {46, 47, "NOW"},
     {47, 48, "NONE"},
@@ -61,11 +65,16 @@ constexpr ksi_msg_entry kRows[] = {
 
 }  // namespace
 
-KSI_DEFINE_MSG_TABLE(ksi_date_msgs, "ks/date", 12, KSI_DATE_MSG_COUNT, 1, 49, kRows);
+KSI_DEFINE_MSG_TABLE(ksi_date_msgs, "ks/date", 12, KSI_DATE_MSG_COUNT, 1, 49,
+                     kRows);
 
 extern "C" {
 
-KS_API const ks_msg_table_t *date_ks_msg_table_adr(void) { return &ksi_date_msgs; }
-KS_API const ks_msg_table_t *_date_ks_msg_table_adr(void) { return &ksi_date_msgs; }
+KS_API const ks_msg_table_t *date_ks_msg_table_adr(void) {
+  return &ksi_date_msgs;
+}
+KS_API const ks_msg_table_t *_date_ks_msg_table_adr(void) {
+  return &ksi_date_msgs;
+}
 
 }  // extern "C"

@@ -11,8 +11,8 @@ enum KsiDateMsg {
   KSI_DATE_TODAY = 0,
   KSI_DATE_YESTERDAY = 1,
   KSI_DATE_TODAY_ALT = 2,
-  KSI_DATE_FIRST_MONTH = 3,    // full name, then three-letter name, per month
-  KSI_DATE_FIRST_WEEKDAY = 27, // full then short, Monday to Sunday
+  KSI_DATE_FIRST_MONTH = 3,     // full name, then three-letter name, per month
+  KSI_DATE_FIRST_WEEKDAY = 27,  // full then short, Monday to Sunday
   KSI_DATE_DATE_SEP = 41,
   KSI_DATE_TIME_SEP = 42,
   KSI_DATE_DATE_TIME_SEP = 43,

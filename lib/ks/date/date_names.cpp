@@ -10,8 +10,8 @@
 #include <cstring>
 
 #include "date/date_internal.h"
-#include "msg/msg_lookup.h"
 #include "date/date_msgs.h"
+#include "msg/msg_lookup.h"
 
 namespace {
 
@@ -20,13 +20,15 @@ qmthread_once_t words_once = QMTHREAD_ONCE_INIT;
 
 constexpr int kMonthDays[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 
-constexpr nl_item kLocaleMonths[12] = {MON_1, MON_2, MON_3, MON_4,  MON_5,  MON_6,
-                                       MON_7, MON_8, MON_9, MON_10, MON_11, MON_12};
-constexpr nl_item kLocaleShortMonths[12] = {ABMON_1, ABMON_2,  ABMON_3,  ABMON_4,
-                                            ABMON_5, ABMON_6,  ABMON_7,  ABMON_8,
-                                            ABMON_9, ABMON_10, ABMON_11, ABMON_12};
+constexpr nl_item kLocaleMonths[12] = {MON_1, MON_2,  MON_3,  MON_4,
+                                       MON_5, MON_6,  MON_7,  MON_8,
+                                       MON_9, MON_10, MON_11, MON_12};
+constexpr nl_item kLocaleShortMonths[12] = {
+    ABMON_1, ABMON_2, ABMON_3, ABMON_4,  ABMON_5,  ABMON_6,
+    ABMON_7, ABMON_8, ABMON_9, ABMON_10, ABMON_11, ABMON_12};
 // Sunday first, as the platform numbers weekdays.
-constexpr nl_item kLocaleDays[7] = {DAY_1, DAY_2, DAY_3, DAY_4, DAY_5, DAY_6, DAY_7};
+constexpr nl_item kLocaleDays[7] = {DAY_1, DAY_2, DAY_3, DAY_4,
+                                    DAY_5, DAY_6, DAY_7};
 constexpr nl_item kLocaleShortDays[7] = {ABDAY_1, ABDAY_2, ABDAY_3, ABDAY_4,
                                          ABDAY_5, ABDAY_6, ABDAY_7};
 
@@ -53,7 +55,8 @@ void build_words() {
   int n = 0;
   for (int m = 0; m < 12; ++m) {
     for (int form = 0; form < 2; ++form, ++n) {
-      copy_table_entry(KSI_DATE_FIRST_MONTH + 2 * m + form, words.months[n].text);
+      copy_table_entry(KSI_DATE_FIRST_MONTH + 2 * m + form,
+                       words.months[n].text);
       words.months[n].value = m;
     }
   }
@@ -67,7 +70,8 @@ void build_words() {
   n = 0;
   for (int k = 0; k < 7; ++k) {
     for (int form = 0; form < 2; ++form, ++n) {
-      copy_table_entry(KSI_DATE_FIRST_WEEKDAY + 2 * k + form, words.weekdays[n].text);
+      copy_table_entry(KSI_DATE_FIRST_WEEKDAY + 2 * k + form,
+                       words.weekdays[n].text);
       words.weekdays[n].value = (k + 1) % 7;
     }
   }
@@ -78,7 +82,8 @@ void build_words() {
   }
 }
 
-int find_name(const ksi_date_name *names, int count, const char *text, size_t len) {
+int find_name(const ksi_date_name *names, int count, const char *text,
+              size_t len) {
   if (len == 0) return -1;
   for (int i = 0; i < count; ++i) {
     if (strlen(names[i].text) == len && memcmp(names[i].text, text, len) == 0)
@@ -114,7 +119,8 @@ int ksi_date_month_of(const char *text, size_t len) {
 }
 
 int ksi_date_weekday_of(const char *text, size_t len) {
-  return find_name(ksi_date_words_get()->weekdays, kKsiDateWeekdayNames, text, len);
+  return find_name(ksi_date_words_get()->weekdays, kKsiDateWeekdayNames, text,
+                   len);
 }
 
 int ksi_date_month_days(int month) { return kMonthDays[month]; }

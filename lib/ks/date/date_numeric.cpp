@@ -37,7 +37,8 @@ bool is_digit_form(int form) {
 
 void build_format(int form, char *format, size_t size) {
   const ksi_date_words *words = ksi_date_words_get();
-  snprintf(format, size, kTemplates[form], words->date_time_sep, words->time_sep);
+  snprintf(format, size, kTemplates[form], words->date_time_sep,
+           words->time_sep);
 }
 
 bool read_field(const char *&text, int width, int *value) {
@@ -63,14 +64,29 @@ bool read_digit_form(const char *format, const char *text, struct tm *tm) {
     char directive = *++f;
     if (!read_field(text, directive == 'Y' ? 4 : 2, &value)) return false;
     switch (directive) {
-      case 'y': tm->tm_year = (value < 70 ? 2000 + value : 1900 + value) - 1900; break;
-      case 'Y': tm->tm_year = value - 1900; break;
-      case 'm': tm->tm_mon = value - 1; break;
-      case 'd': tm->tm_mday = value; break;
-      case 'H': tm->tm_hour = value; break;
-      case 'M': tm->tm_min = value; break;
-      case 'S': tm->tm_sec = value; break;
-      default: return false;
+      case 'y':
+        tm->tm_year = (value < 70 ? 2000 + value : 1900 + value) - 1900;
+        break;
+      case 'Y':
+        tm->tm_year = value - 1900;
+        break;
+      case 'm':
+        tm->tm_mon = value - 1;
+        break;
+      case 'd':
+        tm->tm_mday = value;
+        break;
+      case 'H':
+        tm->tm_hour = value;
+        break;
+      case 'M':
+        tm->tm_min = value;
+        break;
+      case 'S':
+        tm->tm_sec = value;
+        break;
+      default:
+        return false;
     }
   }
   tm->tm_isdst = -1;

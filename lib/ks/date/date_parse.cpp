@@ -10,8 +10,8 @@
 #include <cstring>
 
 #include "date/date_internal.h"
-#include "msg/msg_lookup.h"
 #include "date/date_msgs.h"
+#include "msg/msg_lookup.h"
 
 namespace {
 
@@ -35,7 +35,8 @@ bool is_space(char c) {
 // Reads min_digits to max_digits digits.
 bool read_number(const char *&p, int min_digits, int max_digits, int *value) {
   int v = 0, n = 0;
-  while (n < max_digits && isdigit(static_cast<unsigned char>(p[n]))) v = v * 10 + (p[n++] - '0');
+  while (n < max_digits && isdigit(static_cast<unsigned char>(p[n])))
+    v = v * 10 + (p[n++] - '0');
   if (n < min_digits || isdigit(static_cast<unsigned char>(p[n]))) return false;
   p += n;
   *value = v;
@@ -55,7 +56,8 @@ bool parse_time(const char *p, const ksi_date_words &w, clock_time *out) {
   if (!read_number(p, 1, 2, &c.hour) || !skip_word(p, w.time_sep) ||
       !read_number(p, 1, 2, &c.minute))
     return false;
-  if (skip_word(p, w.time_sep) && !read_number(p, 1, 2, &c.second)) return false;
+  if (skip_word(p, w.time_sep) && !read_number(p, 1, 2, &c.second))
+    return false;
   if (c.hour > 23 || c.minute > 59 || c.second > 59) return false;
   if (skip_word(p, w.utc)) {
     c.utc = true;
@@ -66,7 +68,8 @@ bool parse_time(const char *p, const ksi_date_words &w, clock_time *out) {
     if (has_sign && !has_hours) return false;
     if (has_hours) {
       if (!read_number(p, 1, 2, &hours) || hours > 23) return false;
-      if (skip_word(p, w.time_sep) && (!read_number(p, 2, 2, &minutes) || minutes > 59))
+      if (skip_word(p, w.time_sep) &&
+          (!read_number(p, 2, 2, &minutes) || minutes > 59))
         return false;
     }
     c.offset = sign * (hours * 3600L + minutes * 60L);
@@ -76,7 +79,9 @@ bool parse_time(const char *p, const ksi_date_words &w, clock_time *out) {
   return true;
 }
 
-bool same(const char *text, const char *word) { return word[0] != '\0' && strcmp(text, word) == 0; }
+bool same(const char *text, const char *word) {
+  return word[0] != '\0' && strcmp(text, word) == 0;
+}
 
 // Today's local broken-down time, read on first use: a text that names
 // its date in full never needs it.
@@ -98,8 +103,8 @@ class local_today {
 
 // Keywords and weekday names: `date` becomes the named day; false when
 // the text is neither.
-bool parse_day_word(const char *p, const ksi_date_words &w, const struct tm &today,
-                    int direction, struct tm *date) {
+bool parse_day_word(const char *p, const ksi_date_words &w,
+                    const struct tm &today, int direction, struct tm *date) {
   *date = today;
   if (same(p, w.today[0]) || same(p, w.today[1])) return true;
   if (same(p, w.yesterday[0]) || same(p, w.yesterday[1])) {
@@ -117,8 +122,8 @@ bool parse_day_word(const char *p, const ksi_date_words &w, const struct tm &tod
 }
 
 // Fills year, month and day of `date` from the date part.
-bool parse_date(const char *p, const ksi_date_words &w, local_today &clock, int direction,
-                struct tm *date) {
+bool parse_date(const char *p, const ksi_date_words &w, local_today &clock,
+                int direction, struct tm *date) {
   if (!isdigit(static_cast<unsigned char>(*p))) {
     const struct tm *today = clock.get();
     return today != nullptr && parse_day_word(p, w, *today, direction, date);
@@ -127,7 +132,8 @@ bool parse_date(const char *p, const ksi_date_words &w, local_today &clock, int 
   int day = 0;
   if (!read_number(p, 1, 2, &day) || !skip_word(p, w.date_sep)) return false;
   const char *month_end = strstr(p, w.date_sep);
-  size_t month_len = month_end != nullptr ? static_cast<size_t>(month_end - p) : strlen(p);
+  size_t month_len =
+      month_end != nullptr ? static_cast<size_t>(month_end - p) : strlen(p);
   int month = ksi_date_month_of(p, month_len);
   if (month < 0 || day < 1 || day > ksi_date_month_days(month)) return false;
   p += month_len;
@@ -135,15 +141,18 @@ bool parse_date(const char *p, const ksi_date_words &w, local_today &clock, int 
   int year = 0;
   if (skip_word(p, w.date_sep)) {
     const char *digits = p;
-    if (!read_number(p, 2, 4, &year) || p - digits == 3 || *p != '\0') return false;
+    if (!read_number(p, 2, 4, &year) || p - digits == 3 || *p != '\0')
+      return false;
     if (year > 99 && year < 1969) return false;
     if (year <= 99) year += year < 69 ? 2000 : 1900;
   } else {
     const struct tm *today = clock.get();
     if (*p != '\0' || today == nullptr) return false;
     year = today->tm_year + 1900;
-    bool later = month > today->tm_mon || (month == today->tm_mon && day > today->tm_mday);
-    bool earlier = month < today->tm_mon || (month == today->tm_mon && day < today->tm_mday);
+    bool later = month > today->tm_mon ||
+                 (month == today->tm_mon && day > today->tm_mday);
+    bool earlier = month < today->tm_mon ||
+                   (month == today->tm_mon && day < today->tm_mday);
     if (direction == DATE_DIRECTION_PAST && later) --year;
     if (direction == DATE_DIRECTION_FUTURE && earlier) ++year;
   }
@@ -170,7 +179,8 @@ int parse_token(char *token, int direction, time_t *t) {
   // token is a time when a time separator comes before any date separator.
   const char *date_part = token;
   const char *time_part = nullptr;
-  char *split = w.date_time_sep[0] != '\0' ? strstr(token, w.date_time_sep) : nullptr;
+  char *split =
+      w.date_time_sep[0] != '\0' ? strstr(token, w.date_time_sep) : nullptr;
   if (split != nullptr) {
     *split = '\0';
     time_part = split + strlen(w.date_time_sep);
@@ -198,8 +208,9 @@ int parse_token(char *token, int direction, time_t *t) {
   fields.tm_min = time_of_day.minute;
   fields.tm_sec = time_of_day.second;
   fields.tm_isdst = -1;
-  time_t result =
-      time_of_day.utc ? ksi_date_timegm(&fields) - time_of_day.offset : mktime(&fields);
+  time_t result = time_of_day.utc
+                      ? ksi_date_timegm(&fields) - time_of_day.offset
+                      : mktime(&fields);
   if (result < 0) return 1;
   *t = result;
   return 0;
@@ -229,7 +240,9 @@ KS_API int date_str_to_time2(const char *text, int direction, time_t *t) {
   return ksi_date_parse_iso(text, direction, t);
 }
 
-KS_API int date_str_to_time(const char *text, time_t *t) { return date_str_to_time2(text, 0, t); }
+KS_API int date_str_to_time(const char *text, time_t *t) {
+  return date_str_to_time2(text, 0, t);
+}
 
 KS_API char *date_usage_date_time(void) {
   ksi_date_tls *tls = ksi_date_tls_get();

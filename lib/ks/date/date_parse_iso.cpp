@@ -240,8 +240,9 @@ bool in_range(int field, int low, int high) {
 // day by week.
 bool valid(const iso_fields &f) {
   if (set(f.century) && f.century != 19 && f.century != 20) return false;
-  if (!in_range(f.month, 1, 12) || !in_range(f.day, 1, 31) || !in_range(f.wday, 1, 7) ||
-      !in_range(f.yday, 1, 366) || !in_range(f.hour, 0, 24) || !in_range(f.minute, 0, 59) ||
+  if (!in_range(f.month, 1, 12) || !in_range(f.day, 1, 31) ||
+      !in_range(f.wday, 1, 7) || !in_range(f.yday, 1, 366) ||
+      !in_range(f.hour, 0, 24) || !in_range(f.minute, 0, 59) ||
       !in_range(f.second, 0, 60) || !in_range(f.usec, 0, 999999))
     return false;
   if (set(f.week)) return false;
@@ -254,7 +255,8 @@ bool valid(const iso_fields &f) {
 int day_of_week(int year, int month, int day) {
   static const int kShift[12] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
   if (month < 3) --year;
-  return (year + year / 4 - year / 100 + year / 400 + kShift[month - 1] + day) % 7;
+  return (year + year / 4 - year / 100 + year / 400 + kShift[month - 1] + day) %
+         7;
 }
 
 int iso_weekday(int weekday) { return weekday == 0 ? 7 : weekday; }
@@ -275,7 +277,8 @@ struct iso_now {
 
 bool take_now(const iso_fields &f, iso_now *now) {
   time_t t = ksi_date_now();
-  bool ok = f.zone ? ksi_date_utc(t + f.zone_offset, &now->tm) : ksi_date_local(t, &now->tm);
+  bool ok = f.zone ? ksi_date_utc(t + f.zone_offset, &now->tm)
+                   : ksi_date_local(t, &now->tm);
   if (!ok) return false;
   int year = now->tm.tm_year + 1900;
   now->iso_wday = iso_weekday(now->tm.tm_wday);
@@ -298,10 +301,12 @@ bool beyond_today(const iso_fields &f, const iso_now &now, int sign) {
   int today_month = now.tm.tm_mon + 1;
   if (set(f.yday) && beyond(f.yday, now.tm.tm_yday + 1)) return true;
   if (set(f.week) && beyond(f.week, now.iso_week)) return true;
-  if (set(f.week) && f.week == now.iso_week && set(f.wday) && beyond(f.wday, now.iso_wday))
+  if (set(f.week) && f.week == now.iso_week && set(f.wday) &&
+      beyond(f.wday, now.iso_wday))
     return true;
   if (set(f.month) && beyond(f.month, today_month)) return true;
-  if (set(f.month) && f.month == today_month && set(f.day) && beyond(f.day, now.tm.tm_mday))
+  if (set(f.month) && f.month == today_month && set(f.day) &&
+      beyond(f.day, now.tm.tm_mday))
     return true;
   return false;
 }
@@ -319,7 +324,8 @@ void complete(iso_fields &f, const iso_now &now, int direction) {
   // Time upwards; a time without a date is today's.
   if (set(f.second) && !set(f.minute)) f.minute = now.tm.tm_min;
   if (set(f.minute) && !set(f.hour)) f.hour = now.tm.tm_hour;
-  if (set(f.hour) && !set(f.day) && !set(f.wday) && !set(f.yday)) f.yday = now.tm.tm_yday + 1;
+  if (set(f.hour) && !set(f.day) && !set(f.wday) && !set(f.yday))
+    f.yday = now.tm.tm_yday + 1;
 
   if (set(f.day) && !set(f.month)) {
     f.month = now.tm.tm_mon + 1;

@@ -9,9 +9,13 @@
 
 time_t ksi_date_now(void) { return time(nullptr); }
 
-bool ksi_date_local(time_t t, struct tm *tm) { return localtime_r(&t, tm) != nullptr; }
+bool ksi_date_local(time_t t, struct tm *tm) {
+  return localtime_r(&t, tm) != nullptr;
+}
 
-bool ksi_date_utc(time_t t, struct tm *tm) { return gmtime_r(&t, tm) != nullptr; }
+bool ksi_date_utc(time_t t, struct tm *tm) {
+  return gmtime_r(&t, tm) != nullptr;
+}
 
 namespace {
 
@@ -22,7 +26,8 @@ long long days_to_month(long long year, int month) {
   long long era = (year >= 0 ? year : year - 399) / 400;
   long long year_of_era = year - era * 400;
   long long day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5;
-  long long day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+  long long day_of_era =
+      year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
   return era * 146097 + day_of_era - 719468;
 }
 
@@ -36,8 +41,8 @@ time_t ksi_date_timegm(const struct tm *tm) {
   long long year = 1900 + (months >= 0 ? months / 12 : (months - 11) / 12);
   int month = static_cast<int>(months - (year - 1900) * 12) + 1;
   long long days = days_to_month(year, month) + tm->tm_mday - 1;
-  return static_cast<time_t>(days * 86400 + tm->tm_hour * 3600LL + tm->tm_min * 60LL +
-                             tm->tm_sec);
+  return static_cast<time_t>(days * 86400 + tm->tm_hour * 3600LL +
+                             tm->tm_min * 60LL + tm->tm_sec);
 }
 
 bool ksi_date_is_recent(time_t t) {
@@ -60,7 +65,9 @@ ksi_tls_slot_t date_slot = KSI_TLS_SLOT_INIT(ksi_date_tls, date_tls_cleanup);
 
 }  // namespace
 
-ksi_date_tls *ksi_date_tls_get(void) { return ksi_tls_record<ksi_date_tls>(&date_slot); }
+ksi_date_tls *ksi_date_tls_get(void) {
+  return ksi_tls_record<ksi_date_tls>(&date_slot);
+}
 
 extern "C" {
 

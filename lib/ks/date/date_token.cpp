@@ -42,7 +42,8 @@ void format_classic(const struct tm &tm, const token_request &req, char *out) {
   } else if (req.variant == DATE_TOKEN_SHORT) {
     snprintf(format, sizeof format, "%%d-%%b-%%Y");
   } else {
-    snprintf(format, sizeof format, "%%d-%%b-%%y.%%H%s%%M%s%%S%s", sep, sep, suffix);
+    snprintf(format, sizeof format, "%%d-%%b-%%y.%%H%s%%M%s%%S%s", sep, sep,
+             suffix);
   }
   if (strftime(out, kTokenMax, format, &tm) == 0) out[0] = '\0';
   remove_blanks(out);
@@ -50,38 +51,43 @@ void format_classic(const struct tm &tm, const token_request &req, char *out) {
 
 // "Z" for UTC, else the local offset at t as +hh:mm or -hh:mm (separator
 // sep), found by reading the local fields as if they were UTC.
-void iso_zone(time_t t, const struct tm &local, bool utc, const char *sep, char *zone,
-              size_t size) {
-  long long offset = utc ? 0 : static_cast<long long>(ksi_date_timegm(&local) - t);
+void iso_zone(time_t t, const struct tm &local, bool utc, const char *sep,
+              char *zone, size_t size) {
+  long long offset =
+      utc ? 0 : static_cast<long long>(ksi_date_timegm(&local) - t);
   if (offset == 0) {
     snprintf(zone, size, "Z");
     return;
   }
   char sign = offset < 0 ? '-' : '+';
   offset = llabs(offset);
-  snprintf(zone, size, "%c%02lld%s%02lld", sign, offset / 3600, sep, offset % 3600 / 60);
+  snprintf(zone, size, "%c%02lld%s%02lld", sign, offset / 3600, sep,
+           offset % 3600 / 60);
 }
 
-void format_iso(time_t t, const struct tm &tm, const token_request &req, char *out) {
+void format_iso(time_t t, const struct tm &tm, const token_request &req,
+                char *out) {
   const char *sep = req.pname ? "" : ":";
   int year = tm.tm_year + 1900, month = tm.tm_mon + 1;
-  if (req.variant == DATE_TOKEN_DATE || (req.variant == DATE_TOKEN_SHORT && !req.recent)) {
+  if (req.variant == DATE_TOKEN_DATE ||
+      (req.variant == DATE_TOKEN_SHORT && !req.recent)) {
     snprintf(out, kTokenMax, "%04d-%02d-%02d", year, month, tm.tm_mday);
     return;
   }
   if (req.variant == DATE_TOKEN_SHORT) {
-    snprintf(out, kTokenMax, "--%02d-%02dT%02d%s%02d", month, tm.tm_mday, tm.tm_hour, sep,
-             tm.tm_min);
+    snprintf(out, kTokenMax, "--%02d-%02dT%02d%s%02d", month, tm.tm_mday,
+             tm.tm_hour, sep, tm.tm_min);
     return;
   }
   char zone[32];
   iso_zone(t, tm, req.utc, sep, zone, sizeof zone);
   if (req.variant == DATE_TOKEN_DATE_TIME_USEC) {
-    snprintf(out, kTokenMax, "%04d-%02d-%02dT%02d%s%02d%s%02d.%06d%s", year, month, tm.tm_mday,
-             tm.tm_hour, sep, tm.tm_min, sep, tm.tm_sec, req.usec, zone);
+    snprintf(out, kTokenMax, "%04d-%02d-%02dT%02d%s%02d%s%02d.%06d%s", year,
+             month, tm.tm_mday, tm.tm_hour, sep, tm.tm_min, sep, tm.tm_sec,
+             req.usec, zone);
   } else {
-    snprintf(out, kTokenMax, "%04d-%02d-%02dT%02d%s%02d%s%02d%s", year, month, tm.tm_mday,
-             tm.tm_hour, sep, tm.tm_min, sep, tm.tm_sec, zone);
+    snprintf(out, kTokenMax, "%04d-%02d-%02dT%02d%s%02d%s%02d%s", year, month,
+             tm.tm_mday, tm.tm_hour, sep, tm.tm_min, sep, tm.tm_sec, zone);
   }
 }
 
@@ -101,16 +107,19 @@ char *keep_for_thread(int slot, char *text) {
 
 extern "C" {
 
-KS_API char *date_fmt_token_general(time_t t, int variant, int style, int usec, int utc,
-                                    int pname) {
-  if (t < 0 || variant < DATE_TOKEN_DATE_TIME || variant > DATE_TOKEN_DATE_TIME_USEC)
+KS_API char *date_fmt_token_general(time_t t, int variant, int style, int usec,
+                                    int utc, int pname) {
+  if (t < 0 || variant < DATE_TOKEN_DATE_TIME ||
+      variant > DATE_TOKEN_DATE_TIME_USEC)
     return nullptr;
   if (style == DATE_STYLE_DEFAULT) style = date_fmt_get_default_date_style();
   if (style != DATE_STYLE_CLASSIC && style != DATE_STYLE_ISO) return nullptr;
-  token_request req{variant, variant == DATE_TOKEN_SHORT && ksi_date_is_recent(t),
+  token_request req{variant,
+                    variant == DATE_TOKEN_SHORT && ksi_date_is_recent(t),
                     utc != 0, pname != 0, usec};
   struct tm tm;
-  if (!(req.utc ? ksi_date_utc(t, &tm) : ksi_date_local(t, &tm))) return nullptr;
+  if (!(req.utc ? ksi_date_utc(t, &tm) : ksi_date_local(t, &tm)))
+    return nullptr;
   char text[kTokenMax];
   if (style == DATE_STYLE_CLASSIC) {
     format_classic(tm, req, text);
@@ -121,28 +130,33 @@ KS_API char *date_fmt_token_general(time_t t, int variant, int style, int usec, 
 }
 
 KS_API char *date_fmt_token_date(time_t t) {
-  return keep_for_thread(KSI_DATE_TOKEN_DATE,
-                         date_fmt_token_general(t, DATE_TOKEN_DATE, 0, 0, 0, 0));
+  return keep_for_thread(
+      KSI_DATE_TOKEN_DATE,
+      date_fmt_token_general(t, DATE_TOKEN_DATE, 0, 0, 0, 0));
 }
 
 KS_API char *date_fmt_token_date_time(time_t t) {
-  return keep_for_thread(KSI_DATE_TOKEN_DATE_TIME,
-                         date_fmt_token_general(t, DATE_TOKEN_DATE_TIME, 0, 0, 0, 0));
+  return keep_for_thread(
+      KSI_DATE_TOKEN_DATE_TIME,
+      date_fmt_token_general(t, DATE_TOKEN_DATE_TIME, 0, 0, 0, 0));
 }
 
 KS_API char *date_fmt_token_utc(time_t t) {
-  return keep_for_thread(KSI_DATE_TOKEN_UTC,
-                         date_fmt_token_general(t, DATE_TOKEN_DATE_TIME, 0, 0, 1, 0));
+  return keep_for_thread(
+      KSI_DATE_TOKEN_UTC,
+      date_fmt_token_general(t, DATE_TOKEN_DATE_TIME, 0, 0, 1, 0));
 }
 
 KS_API char *date_fmt_token_date_time_pname(time_t t) {
-  return keep_for_thread(KSI_DATE_TOKEN_PNAME,
-                         date_fmt_token_general(t, DATE_TOKEN_DATE_TIME, 0, 0, 0, 1));
+  return keep_for_thread(
+      KSI_DATE_TOKEN_PNAME,
+      date_fmt_token_general(t, DATE_TOKEN_DATE_TIME, 0, 0, 0, 1));
 }
 
 KS_API char *date_fmt_token_short_date_time(time_t t) {
-  return keep_for_thread(KSI_DATE_TOKEN_SHORT,
-                         date_fmt_token_general(t, DATE_TOKEN_SHORT, 0, 0, 0, 0));
+  return keep_for_thread(
+      KSI_DATE_TOKEN_SHORT,
+      date_fmt_token_general(t, DATE_TOKEN_SHORT, 0, 0, 0, 0));
 }
 
 }  // extern "C"

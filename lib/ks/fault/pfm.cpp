@@ -7,10 +7,10 @@
 // entry and taken by each thread at its next delivery check, provided its
 // inhibit count is 0.
 #include "containers/ilist.h"
-#include "msg/msg_out.h"
 #include "fault/pfm_msgs.h"
 #include "fault/pfm_state.h"
 #include "internal/report_line.h"
+#include "msg/msg_out.h"
 #include "thread/qmthread_internal.h"
 
 #include <orvexnt/nt_thread.h>
@@ -109,12 +109,14 @@ int create_channel() {
   KSI_PFM_CHECK(fd >= 0, "raise_socket != KS_INVALID_SOCKET");
   auto *sa = reinterpret_cast<sockaddr *>(&ss);
   KSI_PFM_CHECK(bind(fd, sa, len) == 0,
-                "bind(raise_socket, &sa.ks_ss_s, sysutl_sockaddr_size(&sa.ks_ss_s)) == 0");
+                "bind(raise_socket, &sa.ks_ss_s, "
+                "sysutl_sockaddr_size(&sa.ks_ss_s)) == 0");
   socklen_t sa_len = sizeof ss;
   KSI_PFM_CHECK(getsockname(fd, sa, &sa_len) == 0,
                 "getsockname(raise_socket, &sa.ks_ss_s, &sa_len) == 0");
   KSI_PFM_CHECK(connect(fd, sa, len) == 0,
-                "connect(raise_socket, &sa.ks_ss_s, sysutl_sockaddr_size(&sa.ks_ss_s)) == 0");
+                "connect(raise_socket, &sa.ks_ss_s, "
+                "sysutl_sockaddr_size(&sa.ks_ss_s)) == 0");
   int nonblock = 1;
   KSI_PFM_CHECK(ioctl(fd, FIONBIO, &nonblock) == 0,
                 "ioctlsocket(raise_socket, FIONBIO, &nonblock) == 0");
@@ -125,7 +127,6 @@ void check_root_record(pfm_cleanup_rec *rec, pfm_thread_state *st) {
   KSI_PFM_CHECK(rec == st->cl_rec_root && rec->magic == MAGIC_SET,
                 "cl_rec == cl_rec_root && cl_rec->magic == MAGIC_SET");
 }
-
 
 }  // namespace
 
@@ -141,7 +142,8 @@ static thread_local pfm_thread_state *cached_state
 pfm_thread_state *ksi_pfm_state_peek(void) {
   if (cached_state != nullptr) return cached_state;
   qmthread_init();
-  return static_cast<pfm_thread_state *>(pthread_getspecific(ksi_pfm_state_key));
+  return static_cast<pfm_thread_state *>(
+      pthread_getspecific(ksi_pfm_state_key));
 }
 
 pfm_thread_state *ksi_pfm_state(void) {
@@ -176,7 +178,8 @@ void ksi_pfm_abort(const char *condition, const char *file, int line) {
   // The message output below makes delivery checks: with raises held off
   // a pending status or exit cannot turn the abort into a raise.
   ksi_pfm_hold_off_delivery();
-  imsg_print(IMSG_ERROR, &ksi_pfm_msgs, KSI_PFM_ASSERT_FAILED, condition, file, line);
+  imsg_print(IMSG_ERROR, &ksi_pfm_msgs, KSI_PFM_ASSERT_FAILED, condition, file,
+             line);
   qmthread_mutex_lock(&ksi_pfm_mutex);
   int n = std::snprintf(pfm_abort_buffer, sizeof pfm_abort_buffer,
                         "pfm_abort: %s at '%s':%d", condition, file, line);
@@ -233,7 +236,8 @@ KS_API int pfm_cleanup_start(pfm_cleanup_rec *rec, int32_t inhibit) {
       st->pfm_inh_susp = static_cast<uint32_t>(rec->inh_susp);
     }
     if (rec->magic == MAGIC_SET && root != nullptr)
-      for (pfm_cleanup_rec *cl_tmp = root; cl_tmp != nullptr; cl_tmp = cl_tmp->prev)
+      for (pfm_cleanup_rec *cl_tmp = root; cl_tmp != nullptr;
+           cl_tmp = cl_tmp->prev)
         KSI_PFM_CHECK(cl_tmp != rec, "cl_tmp != cl_rec");
     rec->magic = MAGIC_SET;
     rec->prev = root;
@@ -358,7 +362,8 @@ KS_API int pfm_select_inhibited(int nfds, fd_set *readfds, fd_set *writefds,
   pfm_thread_state *st = ksi_pfm_state();
   KSI_PFM_CHECK(st->pfm_inh_count == 1, "pfm_inh_count == 1");
   if (ksi_pfm_deferred_type()) delivery_check(st);
-  if (!ksi_is_attached_thread()) return select(nfds, readfds, writefds, exceptfds, timeout);
+  if (!ksi_is_attached_thread())
+    return select(nfds, readfds, writefds, exceptfds, timeout);
 
   int channel = pfm_get_notify_channel();
   fd_set own_read;

@@ -1,6 +1,6 @@
 // Exit handlers, the exit function, pfm_exit, panic and assertions.
-#include "msg/msg_out.h"
 #include "fault/pfm_process.h"
+#include "msg/msg_out.h"
 #include "thread/qmthread_internal.h"
 
 #include <cstdlib>
@@ -65,7 +65,8 @@ KS_API void pfm_on_exit(pfm_exit_handler_t handler, void *arg) {
   struct on_exit_entry *entry =
       static_cast<struct on_exit_entry *>(malloc(sizeof(struct on_exit_entry)));
   KSI_PFM_CHECK(entry != nullptr,
-                "(new = (struct on_exit_entry *)malloc(sizeof(struct on_exit_entry))) != NULL");
+                "(new = (struct on_exit_entry *)malloc(sizeof(struct "
+                "on_exit_entry))) != NULL");
   entry->handler = handler;
   entry->arg = arg;
   qmthread_mutex_lock(&ksi_pfm_mutex);
@@ -88,7 +89,8 @@ KS_API void pfm_exit(int code) {
     ksi_pfm_set_pending_exit(code);
     return;
   }
-  if (!ksi_is_attached_thread()) qmthread_exit(reinterpret_cast<void *>(static_cast<intptr_t>(code)));
+  if (!ksi_is_attached_thread())
+    qmthread_exit(reinterpret_cast<void *>(static_cast<intptr_t>(code)));
 
   ksi_pfm_run_exit_handlers(code);
   ksi_pfm_set_pending_exit(code);
@@ -99,7 +101,8 @@ KS_API void pfm_exit(int code) {
   qmthread_mutex_lock(&ksi_pfm_mutex);
   pfm_exit_fn_t exit_fn = exit_function;
   qmthread_mutex_unlock(&ksi_pfm_mutex);
-  if ((type == PFM_PROCESS_DEFERRED || type == PFM_PROCESS_EXTERNAL) && exit_fn == exit)
+  if ((type == PFM_PROCESS_DEFERRED || type == PFM_PROCESS_EXTERNAL) &&
+      exit_fn == exit)
     return;
 
   ksi_lib_lock_release_all();

@@ -39,13 +39,15 @@ KS_API void pfm_init(void) {
     }
     uint32_t none = PFM_PROCESS_INVALID;
     ksi_pfm_proc_type.compare_exchange_strong(none, PFM_PROCESS_DEFAULT);
-    KSI_PFM_CHECK(qmthread_try_attach_lib() == 0, "qmthread_try_attach_lib() == 0");
+    KSI_PFM_CHECK(qmthread_try_attach_lib() == 0,
+                  "qmthread_try_attach_lib() == 0");
   }
   qmthread_mutex_unlock(&ksi_pfm_mutex);
 }
 
 KS_API void pfm_proc_init(uint32_t type) {
-  KSI_PFM_CHECK(type != PFM_PROCESS_INVALID, "proc_type != PFM_PROCESS_INVALID");
+  KSI_PFM_CHECK(type != PFM_PROCESS_INVALID,
+                "proc_type != PFM_PROCESS_INVALID");
   qmthread_mutex_lock(&ksi_pfm_mutex);
   // The external type cannot be taken once the library owns the signals
   // and an attached thread, whichever type that initialisation chose.

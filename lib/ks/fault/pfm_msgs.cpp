@@ -17,7 +17,11 @@ KSI_DEFINE_MSG_TABLE(ksi_pfm_msgs, "pfm", 19, 2, 1, 2, kRows);
 
 extern "C" {
 
-KS_API const ks_msg_table_t *pfm_ks_msg_table_adr(void) { return &ksi_pfm_msgs; }
-KS_API const ks_msg_table_t *_pfm_ks_msg_table_adr(void) { return &ksi_pfm_msgs; }
+KS_API const ks_msg_table_t *pfm_ks_msg_table_adr(void) {
+  return &ksi_pfm_msgs;
+}
+KS_API const ks_msg_table_t *_pfm_ks_msg_table_adr(void) {
+  return &ksi_pfm_msgs;
+}
 
 }  // extern "C"

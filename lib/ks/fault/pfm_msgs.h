@@ -7,7 +7,4 @@
 extern const ks_msg_table_t ksi_pfm_msgs;
 
 // Positions in the pfm message table.
-enum {
-  KSI_PFM_ASSERT_FAILED = 0,
-  KSI_PFM_ABORT = 1
-};
+enum { KSI_PFM_ASSERT_FAILED = 0, KSI_PFM_ABORT = 1 };

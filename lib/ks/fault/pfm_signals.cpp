@@ -56,13 +56,17 @@ using c_handler_t = void (*)(int);
 // or a one-argument function) in the library's two-argument handler type;
 // conversions go through a generic function pointer.
 pfm_signal_t as_pfm(c_handler_t handler) {
-  return reinterpret_cast<pfm_signal_t>(reinterpret_cast<void (*)(void)>(handler));
+  return reinterpret_cast<pfm_signal_t>(
+      reinterpret_cast<void (*)(void)>(handler));
 }
 c_handler_t as_c(pfm_signal_t handler) {
-  return reinterpret_cast<c_handler_t>(reinterpret_cast<void (*)(void)>(handler));
+  return reinterpret_cast<c_handler_t>(
+      reinterpret_cast<void (*)(void)>(handler));
 }
 
-pfm_signal_t initial_handler(int sig) { return as_pfm(initial_action[sig - 1].sa_handler); }
+pfm_signal_t initial_handler(int sig) {
+  return as_pfm(initial_action[sig - 1].sa_handler);
+}
 
 // The handler the program asked for, and the one the signal had at
 // initialisation, read together under the pfm mutex.
@@ -78,13 +82,13 @@ handler_pair handlers_of(int sig) {
 }
 
 bool is_function(pfm_signal_t handler) {
-  return handler != as_pfm(SIG_DFL) &&
-         handler != as_pfm(SIG_IGN);
+  return handler != as_pfm(SIG_DFL) && handler != as_pfm(SIG_IGN);
 }
 
 // True when the library's dispatcher is the handler the kernel runs.
 bool through_dispatcher(handler_pair handlers) {
-  return is_function(handlers.requested) && handlers.requested != handlers.initial;
+  return is_function(handlers.requested) &&
+         handlers.requested != handlers.initial;
 }
 
 // The kernel-level handler: async-signal-safe hand-over to the delivery
@@ -104,8 +108,10 @@ void *delivery_thread(void *raw) {
   for (;;) {
     unsigned char byte;
     ssize_t n = read(from, &byte, 1);
-    if (n == 1) dispatch(byte);
-    else if (n < 0 && errno != EINTR) return nullptr;
+    if (n == 1)
+      dispatch(byte);
+    else if (n < 0 && errno != EINTR)
+      return nullptr;
   }
 }
 
@@ -156,7 +162,8 @@ void delivery_after_fork_child() {
   signal_pipe[0] = signal_pipe[1] = -1;
   signal_pipe_in.store(-1, std::memory_order_relaxed);
   delivery_running = false;
-  ksi_pfm_signal_handler_tid.store(QMTHREAD_INVALID_TID, std::memory_order_relaxed);
+  ksi_pfm_signal_handler_tid.store(QMTHREAD_INVALID_TID,
+                                   std::memory_order_relaxed);
   pthread_cond_t fresh = PTHREAD_COND_INITIALIZER;
   dispatch_done = fresh;
   if (!delivery_wanted.load(std::memory_order_relaxed)) return;
@@ -167,7 +174,9 @@ void delivery_after_fork_child() {
   delivery_missing.store(true, std::memory_order_release);
 }
 
-void install_fork_handler() { pthread_atfork(nullptr, nullptr, delivery_after_fork_child); }
+void install_fork_handler() {
+  pthread_atfork(nullptr, nullptr, delivery_after_fork_child);
+}
 
 void start_delivery() {
   pthread_once(&fork_handler_once, install_fork_handler);
@@ -223,7 +232,8 @@ void pass_deferred_signals() {
 void note_deferred(int sig, pfm_signal_t initial) {
   uint32_t bit = 1u << (sig - 1);
   qmthread_mutex_lock(&signal_mutex);
-  if ((deferred_mask & bit) == 0 && ksi_pfm_proc_type.load() != PFM_PROCESS_EXTERNAL) {
+  if ((deferred_mask & bit) == 0 &&
+      ksi_pfm_proc_type.load() != PFM_PROCESS_EXTERNAL) {
     if (sig == SIGINT || sig == SIGTERM) {
       deferred_state = 2;
       deferred_mask |= bit;
@@ -236,7 +246,8 @@ void note_deferred(int sig, pfm_signal_t initial) {
 }
 
 void dispatch(int sig) {
-  KSI_PFM_CHECK(!pfm_in_safe_mode(), "!pfm_in_safe_mode() || pfm_is_safemode_signal(sig)");
+  KSI_PFM_CHECK(!pfm_in_safe_mode(),
+                "!pfm_in_safe_mode() || pfm_is_safemode_signal(sig)");
   handler_pair handlers = handlers_of(sig);
   pfm_signal_t requested = handlers.requested;
   // A signal waits in the pipe between its arrival and its dispatch; the
@@ -246,8 +257,9 @@ void dispatch(int sig) {
   // the dispatcher checks that the handler is not SIG_IGN or SIG_DFL).
   if (!through_dispatcher(handlers)) return;
   qmthread_t none = QMTHREAD_INVALID_TID;
-  KSI_PFM_CHECK(ksi_pfm_signal_handler_tid.compare_exchange_strong(none, pthread_self()),
-                "qmthread_equal(pfm_signal_handler_tid, QMTHREAD_INVALID_TID)");
+  KSI_PFM_CHECK(
+      ksi_pfm_signal_handler_tid.compare_exchange_strong(none, pthread_self()),
+      "qmthread_equal(pfm_signal_handler_tid, QMTHREAD_INVALID_TID)");
   // The kernel-level handler stays installed (no one-shot semantics), so
   // there is nothing to reinstall here.
   qmthread_t attached;
@@ -266,7 +278,8 @@ void dispatch(int sig) {
   }
   ksi_run_key_destructors(false);
   qmthread_mutex_lock(&delivery_mutex);
-  ksi_pfm_signal_handler_tid.store(QMTHREAD_INVALID_TID, std::memory_order_release);
+  ksi_pfm_signal_handler_tid.store(QMTHREAD_INVALID_TID,
+                                   std::memory_order_release);
   pthread_cond_broadcast(&dispatch_done);
   qmthread_mutex_unlock(&delivery_mutex);
 }
@@ -275,7 +288,8 @@ void dispatch(int sig) {
 // process, so there is no thread to join).
 void wait_for_dispatch_end() {
   qmthread_mutex_lock(&delivery_mutex);
-  while (!qmthread_is_null(ksi_pfm_signal_handler_tid.load(std::memory_order_acquire)))
+  while (!qmthread_is_null(
+      ksi_pfm_signal_handler_tid.load(std::memory_order_acquire)))
     qmthread_cond_wait(&dispatch_done, &delivery_mutex);
   qmthread_mutex_unlock(&delivery_mutex);
 }
@@ -283,7 +297,8 @@ void wait_for_dispatch_end() {
 // Installed for SIGINT and SIGTERM: the attached thread takes an interrupt
 // at its next delivery check.
 void default_interrupt_handler(int, uint32_t) {
-  if (ksi_pfm_inited.load(std::memory_order_acquire)) ksi_pfm_post(PFM_STATUS_INTERRUPT);
+  if (ksi_pfm_inited.load(std::memory_order_acquire))
+    ksi_pfm_post(PFM_STATUS_INTERRUPT);
 }
 
 }  // namespace
@@ -326,7 +341,8 @@ void ksi_pfm_wait_for_dispatch_end(void) { wait_for_dispatch_end(); }
 void ksi_pfm_start_delivery_if_missing(void) {
   // One attempt: a failure is reported through message output, whose own
   // delivery checks come back here.
-  if (delivery_missing.load(std::memory_order_acquire) && delivery_missing.exchange(false))
+  if (delivery_missing.load(std::memory_order_acquire) &&
+      delivery_missing.exchange(false))
     start_delivery();
 }
 
@@ -340,7 +356,8 @@ KS_API int pfm_proc_asignals(int how) {
 
 KS_API pfm_signal_t pfm_signal(int sig, pfm_signal_t handler) {
   // No signal may be handled by the library inside a foreign process.
-  KSI_PFM_CHECK(!pfm_in_safe_mode(), "!pfm_in_safe_mode() || pfm_is_safemode_signal(sig)");
+  KSI_PFM_CHECK(!pfm_in_safe_mode(),
+                "!pfm_in_safe_mode() || pfm_is_safemode_signal(sig)");
   ksi_pfm_init_if_needed();
   if (sig < 1 || sig > kMaxSignal) return as_pfm(SIG_ERR);
   qmthread_mutex_lock(&ksi_pfm_mutex);

@@ -38,7 +38,8 @@ bool is_program_file(const char *host_path) {
 // of $PATH; the full name joins directory and leaf with '/'.
 bool search_path(const char *leaf, char *out, size_t size) {
   char cwd[kPathMax], candidate[kPathMax];
-  if (getcwd(cwd, sizeof cwd) != nullptr && join(candidate, sizeof candidate, cwd, leaf) &&
+  if (getcwd(cwd, sizeof cwd) != nullptr &&
+      join(candidate, sizeof candidate, cwd, leaf) &&
       is_program_file(candidate))
     return ksi_path_copy(out, size, candidate);
   const char *path = nt_getenv_safe("PATH");
@@ -48,7 +49,8 @@ bool search_path(const char *leaf, char *out, size_t size) {
     if (n > 0 && n < sizeof dir) {
       std::memcpy(dir, p, n);
       dir[n] = '\0';
-      if (join(candidate, sizeof candidate, dir, leaf) && is_program_file(candidate))
+      if (join(candidate, sizeof candidate, dir, leaf) &&
+          is_program_file(candidate))
         return ksi_path_copy(out, size, candidate);
     }
     p += n + (p[n] == ':');
@@ -96,7 +98,8 @@ int ksi_full_host_path(const char *p, char *out, size_t size) {
     if (!join(joined, sizeof joined, cwd, mapped)) return ENAMETOOLONG;
     full = joined;
   }
-  if (fileutl_remove_embedded_dots(full, out, size) == nullptr) return ENAMETOOLONG;
+  if (fileutl_remove_embedded_dots(full, out, size) == nullptr)
+    return ENAMETOOLONG;
   for (char *q = out; *q != '\0'; ++q)
     if (*q == '\\') *q = '/';
   return 0;
@@ -159,7 +162,8 @@ int fileutl_get_true_pname(const char *src, size_t size, char *dst) {
     } else {
       while (*p != '\0' && !ksi_is_sep(*p)) p += ksi_path_step(p);
       const size_t n = p - start;
-      const bool dots = (n == 1 && *start == '.') || (n == 2 && start[0] == '.' && start[1] == '.');
+      const bool dots = (n == 1 && *start == '.') ||
+                        (n == 2 && start[0] == '.' && start[1] == '.');
       if (!dots) {
         if (n >= sizeof name) {
           errno = ENAMETOOLONG;
@@ -167,7 +171,8 @@ int fileutl_get_true_pname(const char *src, size_t size, char *dst) {
         }
         std::memcpy(name, start, n);
         name[n] = '\0';
-        if (nt_map_path(built, host_dir, sizeof host_dir) != 0) host_dir[0] = '\0';
+        if (nt_map_path(built, host_dir, sizeof host_dir) != 0)
+          host_dir[0] = '\0';
         if (built[0] == '\0') host_dir[0] = '\0';
         if (!stored_name(host_dir, name, name, sizeof name)) return 1;
         if (!ksi_path_copy(built + len, sizeof built - len, name)) return 1;
@@ -175,7 +180,8 @@ int fileutl_get_true_pname(const char *src, size_t size, char *dst) {
         continue;
       }
     }
-    if (!ksi_path_copy(built + len, sizeof built - len, start, p - start)) return 1;
+    if (!ksi_path_copy(built + len, sizeof built - len, start, p - start))
+      return 1;
     len += p - start;
   }
   return ksi_path_copy(dst, size, built) ? 0 : 1;
@@ -188,7 +194,8 @@ int fileutl_get_true_pn(char *p) {
   return 0;
 }
 
-int fileutl_expand_prog_pn(const char *prog, int *not_found, char *out, size_t size) {
+int fileutl_expand_prog_pn(const char *prog, int *not_found, char *out,
+                           size_t size) {
   static const char *const kSuffixes[] = {"", ".com", ".exe", ".bat", ".cmd"};
   char dir[kPathMax], leaf[kPathMax], hit[kProgMax + 1];
   bool found = false;
@@ -204,7 +211,8 @@ int fileutl_expand_prog_pn(const char *prog, int *not_found, char *out, size_t s
           continue;
         if (dir[0] != '\0')
           found = nt_map_path(candidate, host_path, sizeof host_path) == 0 &&
-                  is_program_file(host_path) && ksi_path_copy(hit, sizeof hit, candidate);
+                  is_program_file(host_path) &&
+                  ksi_path_copy(hit, sizeof hit, candidate);
         else
           found = search_path(candidate, hit, sizeof hit);
         if (found) break;
@@ -215,7 +223,8 @@ int fileutl_expand_prog_pn(const char *prog, int *not_found, char *out, size_t s
   return ksi_path_copy(out, size, found ? hit : prog) ? 0 : 1;
 }
 
-int fileutl_pick_path(const char *host, const char *local, char *out, size_t size) {
+int fileutl_pick_path(const char *host, const char *local, char *out,
+                      size_t size) {
   if (host == nullptr || !fileutl_is_localhost(host)) {
     // Converting another host's paths takes the drive prefix map, which
     // this build does not have.

@@ -23,7 +23,8 @@ namespace {
 // The end of the host of a UNC name (p + 2 onwards), or null when the host
 // is empty or p does not start with two separators.
 const char *unc_host_end(const char *p) {
-  if (!ksi_is_sep(p[0]) || !ksi_is_sep(p[1]) || p[2] == '\0' || ksi_is_sep(p[2]))
+  if (!ksi_is_sep(p[0]) || !ksi_is_sep(p[1]) || p[2] == '\0' ||
+      ksi_is_sep(p[2]))
     return nullptr;
   const char *q = p + 2;
   while (*q != '\0' && !ksi_is_sep(*q)) q += ksi_path_step(q);
@@ -57,7 +58,9 @@ int fileutl_is_abspn(const char *p) {
   if (p == nullptr) return 0;
   if (ksi_is_sep(p[0])) return 1;
   return std::isalpha(static_cast<unsigned char>(p[0])) && p[1] == ':' &&
-                 ksi_is_sep(p[2]) ? 1 : 0;
+                 ksi_is_sep(p[2])
+             ? 1
+             : 0;
 }
 
 int fileutl_is_unc_pn(const char *p) {
@@ -70,7 +73,8 @@ int fileutl_is_unc_pn(const char *p) {
 int fileutl_is_root_pn(const char *p) {
   if (p == nullptr) return 0;
   if (ksi_is_sep(p[0]) && p[1] == '\0') return 1;
-  if (fileutl_has_drive(p) && ksi_is_sep(p[2])) return *skip_seps(p + 2) == '\0' ? 1 : 0;
+  if (fileutl_has_drive(p) && ksi_is_sep(p[2]))
+    return *skip_seps(p + 2) == '\0' ? 1 : 0;
   const char *q = unc_host_end(p);
   if (q == nullptr) return 0;
   if (*q == '\0') return 1;  // \\host
@@ -123,7 +127,8 @@ char *fileutl_find_pname_sep_left(const char *p) {
 char *fileutl_match_trailing_sep(const char *p) {
   if (p == nullptr) return nullptr;
   const char *last = ksi_path_last_char(p, p + std::strlen(p));
-  return last != nullptr && ksi_is_sep(*last) ? const_cast<char *>(last) : nullptr;
+  return last != nullptr && ksi_is_sep(*last) ? const_cast<char *>(last)
+                                              : nullptr;
 }
 
 int fileutl_ends_with_slash_dot(const char *p, int len) {

@@ -64,7 +64,8 @@ int fileutl_is_localhost(const char *h) {
   if (names == nullptr) return 0;
   char line[1024];
   bool found = false;
-  while (!found && fileutl_get_alt_hostname(names, line, sizeof line) != nullptr)
+  while (!found &&
+         fileutl_get_alt_hostname(names, line, sizeof line) != nullptr)
     found = fileutl_hosts_equal(h, line) != 0;
   fileutl_end_alt_hostname(names);
   return found ? 1 : 0;

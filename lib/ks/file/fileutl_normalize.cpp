@@ -90,15 +90,19 @@ char *fileutl_remove_embedded_dots(const char *in, char *out, size_t size) {
   return out;
 }
 
-char *fileutl_make_abs_pn(char *out, size_t size, const char *path, const char *cwd) {
-  if (out == nullptr || size == 0 || path == nullptr || cwd == nullptr) return nullptr;
-  if (fileutl_is_abspn(path)) return ksi_path_copy(out, size, path) ? out : nullptr;
+char *fileutl_make_abs_pn(char *out, size_t size, const char *path,
+                          const char *cwd) {
+  if (out == nullptr || size == 0 || path == nullptr || cwd == nullptr)
+    return nullptr;
+  if (fileutl_is_abspn(path))
+    return ksi_path_copy(out, size, path) ? out : nullptr;
   Out o{out, size};
   out[0] = '\0';
   size_t floor = 0;
   if (fileutl_is_abspn(cwd)) {
     char root[1024];
-    if (fileutl_root_split(cwd, root, sizeof root, out, size) != 0) return nullptr;
+    if (fileutl_root_split(cwd, root, sizeof root, out, size) != 0)
+      return nullptr;
     floor = std::strlen(root);
     const size_t rest = std::strlen(out);
     if (floor + rest >= size) return nullptr;

@@ -27,7 +27,8 @@ std::atomic<size_t> view_host_length{0};  // non-zero once both are read
 qmthread_mutex_t names_lock = QMTHREAD_MUTEX_INITIALIZER;
 
 void read_name(uint32_t param, const char *fallback, char *out, size_t size) {
-  if (ntregy_get_qmfs_param(param, size, out, NTREGY_TYPE_TEXT) != NTREGY_OK || out[0] == '\0')
+  if (ntregy_get_qmfs_param(param, size, out, NTREGY_TYPE_TEXT) != NTREGY_OK ||
+      out[0] == '\0')
     std::strcpy(out, fallback);
 }
 
@@ -36,7 +37,8 @@ void read_view_hosts() {
   qmthread_mutex_lock(&names_lock);
   if (view_host_length.load(std::memory_order_relaxed) == 0) {
     read_name(kViewHostParam, "view", view_host, sizeof view_host);
-    read_name(kRemoteViewHostParam, "rview", remote_view_host, sizeof remote_view_host);
+    read_name(kRemoteViewHostParam, "rview", remote_view_host,
+              sizeof remote_view_host);
     view_host_length.store(std::strlen(view_host), std::memory_order_release);
   }
   qmthread_mutex_unlock(&names_lock);
@@ -63,7 +65,9 @@ int view_type(const char *pname) {
 
 extern "C" {
 
-int fileutl_is_qmfs_pn(const char *pname) { return view_type(pname) != 0 ? 1 : 0; }
+int fileutl_is_qmfs_pn(const char *pname) {
+  return view_type(pname) != 0 ? 1 : 0;
+}
 
 int fileutl_qmfs_vwtype_pn(const char *pname) { return view_type(pname); }
 

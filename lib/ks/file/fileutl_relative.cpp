@@ -15,7 +15,8 @@ constexpr size_t kScratch = 1024;  // 1023 characters and a terminator
 bool prepare(const char *in, bool forward, char *out) {
   const size_t n = std::strlen(in);
   if (n >= kScratch) return false;
-  for (size_t i = 0; i <= n; ++i) out[i] = forward && ksi_is_sep(in[i]) ? '/' : in[i];
+  for (size_t i = 0; i <= n; ++i)
+    out[i] = forward && ksi_is_sep(in[i]) ? '/' : in[i];
   size_t end = n;
   while (end > 0 && ksi_is_sep(out[end - 1])) --end;
   out[end] = '\0';
@@ -73,7 +74,8 @@ char *fallback(char *out, size_t size, const char *path, bool forward) {
     copy_cut(out, size, path);
     for (char *p = out; *p != '\0'; ++p)
       if (*p == '\\') *p = '/';
-    for (size_t n = std::strlen(out); n > 0 && out[n - 1] == '/'; --n) out[n - 1] = '\0';
+    for (size_t n = std::strlen(out); n > 0 && out[n - 1] == '/'; --n)
+      out[n - 1] = '\0';
   } else {
     copy_cut(out, size, path);
   }
@@ -84,8 +86,9 @@ char *fallback(char *out, size_t size, const char *path, bool forward) {
 
 extern "C" {
 
-char *fileutl_make_rel_pn(char *out, size_t size, const char *path, const char *base,
-                          int dot_if_same, int forward, int max_up) {
+char *fileutl_make_rel_pn(char *out, size_t size, const char *path,
+                          const char *base, int dot_if_same, int forward,
+                          int max_up) {
   if (out == nullptr || size == 0) return nullptr;
   char p[kScratch], b[kScratch], normal[kScratch];
   if (!prepare(path, forward, p) || !prepare(base, forward, b) ||
@@ -95,9 +98,12 @@ char *fileutl_make_rel_pn(char *out, size_t size, const char *path, const char *
 
   const char *rest = under(p, normal);
   if (rest != nullptr) {
-    if (*rest != '\0') copy_cut(out, size, rest);
-    else if (dot_if_same) copy_cut(out, size, ".");
-    else return fallback(out, size, path, forward);
+    if (*rest != '\0')
+      copy_cut(out, size, rest);
+    else if (dot_if_same)
+      copy_cut(out, size, ".");
+    else
+      return fallback(out, size, path, forward);
     return out;
   }
   const char *sep = forward ? "/" : "\\";

@@ -40,17 +40,24 @@ int fileutl_strip_leaf(const char *p, size_t dsize, char *dir, size_t lsize,
                        char *leaf) {
   const char *end = trimmed_end(p);
   if (end == p && *p != '\0')  // separators only: a root, no leaf
-    return ksi_path_copy(dir, dsize, p) && ksi_path_copy(leaf, lsize, "", 0) ? 0 : 1;
+    return ksi_path_copy(dir, dsize, p) && ksi_path_copy(leaf, lsize, "", 0)
+               ? 0
+               : 1;
   const char *run = last_sep_run(p, end);
   if (run == nullptr)
-    return ksi_path_copy(dir, dsize, "", 0) && ksi_path_copy(leaf, lsize, p, end - p) ? 0 : 1;
+    return ksi_path_copy(dir, dsize, "", 0) &&
+                   ksi_path_copy(leaf, lsize, p, end - p)
+               ? 0
+               : 1;
   const char *leaf_start = run;
   while (ksi_is_sep(*leaf_start)) ++leaf_start;
   // A root is kept whole: \x gives \, X:\x gives X:\.
   const char *dir_end = run;
   if (run == p || (run == p + 2 && fileutl_has_drive(p))) dir_end = leaf_start;
   return ksi_path_copy(dir, dsize, p, dir_end - p) &&
-                 ksi_path_copy(leaf, lsize, leaf_start, end - leaf_start) ? 0 : 1;
+                 ksi_path_copy(leaf, lsize, leaf_start, end - leaf_start)
+             ? 0
+             : 1;
 }
 
 int fileutl_strip_suffix(const char *p, size_t bsize, char *base, size_t ssize,
@@ -61,18 +68,28 @@ int fileutl_strip_suffix(const char *p, size_t bsize, char *base, size_t ssize,
   for (const char *q = run != nullptr ? run : p; q < end; q += ksi_path_step(q))
     if (*q == '.') dot = q;
   if (dot == nullptr)
-    return ksi_path_copy(base, bsize, p, end - p) && ksi_path_copy(suffix, ssize, "", 0) ? 0 : 1;
+    return ksi_path_copy(base, bsize, p, end - p) &&
+                   ksi_path_copy(suffix, ssize, "", 0)
+               ? 0
+               : 1;
   return ksi_path_copy(base, bsize, p, dot - p) &&
-                 ksi_path_copy(suffix, ssize, dot, end - dot) ? 0 : 1;
+                 ksi_path_copy(suffix, ssize, dot, end - dot)
+             ? 0
+             : 1;
 }
 
-int fileutl_strip_hostname(const char *p, size_t hsize, char *host, size_t psize,
-                           char *path) {
-  for (const char *q = p; *q != '\0' && !ksi_is_sep(*q); q += ksi_path_step(q)) {
+int fileutl_strip_hostname(const char *p, size_t hsize, char *host,
+                           size_t psize, char *path) {
+  for (const char *q = p; *q != '\0' && !ksi_is_sep(*q);
+       q += ksi_path_step(q)) {
     if (*q == ':' && q != p)
-      return ksi_path_copy(host, hsize, p, q - p) && ksi_path_copy(path, psize, q + 1) ? 0 : 1;
+      return ksi_path_copy(host, hsize, p, q - p) &&
+                     ksi_path_copy(path, psize, q + 1)
+                 ? 0
+                 : 1;
   }
-  return ksi_path_copy(host, hsize, "", 0) && ksi_path_copy(path, psize, p) ? 0 : 1;
+  return ksi_path_copy(host, hsize, "", 0) && ksi_path_copy(path, psize, p) ? 0
+                                                                            : 1;
 }
 
 int fileutl_root_split(const char *p, char *root, size_t rsize, char *rest,
@@ -82,9 +99,11 @@ int fileutl_root_split(const char *p, char *root, size_t rsize, char *rest,
   if (fileutl_is_unc_pn(p) || (fileutl_is_root_pn(p) && ksi_is_sep(p[1]))) {
     // \\host\share and one separator after it.
     root_end = p + 2;
-    while (*root_end != '\0' && !ksi_is_sep(*root_end)) root_end += ksi_path_step(root_end);
+    while (*root_end != '\0' && !ksi_is_sep(*root_end))
+      root_end += ksi_path_step(root_end);
     while (ksi_is_sep(*root_end)) ++root_end;
-    while (*root_end != '\0' && !ksi_is_sep(*root_end)) root_end += ksi_path_step(root_end);
+    while (*root_end != '\0' && !ksi_is_sep(*root_end))
+      root_end += ksi_path_step(root_end);
     if (*root_end != '\0') ++root_end;
   } else {
     root_end = fileutl_has_drive(p) ? p + 3 : p + 1;  // X:\ or \ .
@@ -92,7 +111,9 @@ int fileutl_root_split(const char *p, char *root, size_t rsize, char *rest,
   const char *rest_start = root_end;
   while (ksi_is_sep(*rest_start)) ++rest_start;
   return ksi_path_copy(root, rsize, p, root_end - p) &&
-                 ksi_path_copy(rest, restsize, rest_start) ? 0 : 1;
+                 ksi_path_copy(rest, restsize, rest_start)
+             ? 0
+             : 1;
 }
 
 }  // extern "C"

@@ -40,7 +40,8 @@ bool split_unc(const char *p, Unc *unc) {
   while (ksi_is_sep(*share)) ++share;
   const size_t share_len = std::strcspn(share, "\\/");
   if (host_len == 0 || share_len == 0) return fail(EINVAL);
-  if (host_len >= sizeof unc->host || share_len >= sizeof unc->share) return fail(ENAMETOOLONG);
+  if (host_len >= sizeof unc->host || share_len >= sizeof unc->share)
+    return fail(ENAMETOOLONG);
   std::memcpy(unc->host, host, host_len);
   unc->host[host_len] = '\0';
   std::memcpy(unc->share, share, share_len);
@@ -52,8 +53,10 @@ bool split_unc(const char *p, Unc *unc) {
 
 // The directory of one of this host's shares, without a trailing separator.
 bool share_directory(const char *share, char *dir, size_t size) {
-  if (nt_settings_get("shares", share, dir, size) != NTREGY_OK) return fail(EINVAL);
-  for (size_t n = std::strlen(dir); n > 1 && ksi_is_sep(dir[n - 1]); --n) dir[n - 1] = '\0';
+  if (nt_settings_get("shares", share, dir, size) != NTREGY_OK)
+    return fail(EINVAL);
+  for (size_t n = std::strlen(dir); n > 1 && ksi_is_sep(dir[n - 1]); --n)
+    dir[n - 1] = '\0';
   return true;
 }
 
@@ -63,9 +66,11 @@ bool local_of_unc(const Unc &unc, char *out, size_t size) {
   char dir[kPathMax];
   if (!share_directory(unc.share, dir, sizeof dir)) return false;
   const size_t n = std::strlen(dir);
-  const int len = std::snprintf(out, size, "%s%s%s", dir,
-                                n > 0 && ksi_is_sep(dir[n - 1]) ? "" : "\\", unc.rest);
-  if (len < 0 || static_cast<size_t>(len) >= size || static_cast<size_t>(len) > kLocalMax)
+  const int len =
+      std::snprintf(out, size, "%s%s%s", dir,
+                    n > 0 && ksi_is_sep(dir[n - 1]) ? "" : "\\", unc.rest);
+  if (len < 0 || static_cast<size_t>(len) >= size ||
+      static_cast<size_t>(len) > kLocalMax)
     return fail(ENAMETOOLONG);
   return true;
 }
@@ -79,13 +84,15 @@ bool locate(const Unc &unc, char *out, size_t size) {
 // The connection of p's drive when it is a network drive ("\\HOST\SHARE").
 bool network_drive(const char *p, char *connection, size_t size) {
   if (!fileutl_has_drive(p)) return false;
-  const char letter[2] = {static_cast<char>(std::tolower(static_cast<unsigned char>(p[0]))), '\0'};
+  const char letter[2] = {
+      static_cast<char>(std::tolower(static_cast<unsigned char>(p[0]))), '\0'};
   char target[kPathMax];
   if (nt_settings_get("drives", letter, target, sizeof target) != NTREGY_OK ||
       std::strncmp(target, "/net/", 5) != 0)
     return false;
   char host[256], share[256];
-  if (std::sscanf(target + 5, "%255[^/]/%255[^/]", host, share) != 2) return false;
+  if (std::sscanf(target + 5, "%255[^/]/%255[^/]", host, share) != 2)
+    return false;
   const int len = std::snprintf(connection, size, "\\\\%s\\%s", host, share);
   return len > 0 && static_cast<size_t>(len) < size;
 }
@@ -93,9 +100,11 @@ bool network_drive(const char *p, char *connection, size_t size) {
 // A mapped network drive replaced by its UNC name; other paths unchanged.
 bool expand_mapped(const char *p, char *out, size_t size) {
   char connection[kPathMax];
-  if (!network_drive(p, connection, sizeof connection)) return ksi_path_copy(out, size, p);
+  if (!network_drive(p, connection, sizeof connection))
+    return ksi_path_copy(out, size, p);
   const int len = std::snprintf(out, size, "%s%s", connection, p + 2);
-  return len >= 0 && static_cast<size_t>(len) < size ? true : fail(ENAMETOOLONG);
+  return len >= 0 && static_cast<size_t>(len) < size ? true
+                                                     : fail(ENAMETOOLONG);
 }
 
 // The UNC name of a host path under one of this host's shares: the first
@@ -103,16 +112,18 @@ bool expand_mapped(const char *p, char *out, size_t size) {
 // boundary.
 bool share_unc(const char *host_path, char *out, size_t size) {
   char name[256], dir[kPathMax];
-  for (uint32_t i = 0; nt_settings_enum("shares", i, name, sizeof name, dir, sizeof dir) ==
-                       NTREGY_OK;
+  for (uint32_t i = 0; nt_settings_enum("shares", i, name, sizeof name, dir,
+                                        sizeof dir) == NTREGY_OK;
        ++i) {
     size_t n = std::strlen(dir);
     while (n > 1 && ksi_is_sep(dir[n - 1])) --n;
     if (n == 0 || strncasecmp(dir, host_path, n) != 0) continue;
     const char *rest = host_path + n;
-    if (*rest != '\0' && !ksi_is_sep(*rest) && !ksi_is_sep(dir[n - 1])) continue;
-    const int len = std::snprintf(out, size, "\\\\%s\\%s%s%s", sysutl_myhostname(), name,
-                                  *rest != '\0' && !ksi_is_sep(*rest) ? "\\" : "", rest);
+    if (*rest != '\0' && !ksi_is_sep(*rest) && !ksi_is_sep(dir[n - 1]))
+      continue;
+    const int len =
+        std::snprintf(out, size, "\\\\%s\\%s%s%s", sysutl_myhostname(), name,
+                      *rest != '\0' && !ksi_is_sep(*rest) ? "\\" : "", rest);
     if (len < 0 || static_cast<size_t>(len) >= size) return fail(ENAMETOOLONG);
     for (char *q = out; *q != '\0'; ++q)
       if (*q == '/') *q = '\\';
@@ -130,7 +141,8 @@ bool to_unc(const char *p, char *out, size_t size, bool *no_share, char *letter,
   char connection[kPathMax];
   if (fileutl_is_abspn(p) && network_drive(p, connection, sizeof connection)) {
     const int len = std::snprintf(out, size, "%s%s", connection, p + 2);
-    return len >= 0 && static_cast<size_t>(len) < size ? true : fail(ENAMETOOLONG);
+    return len >= 0 && static_cast<size_t>(len) < size ? true
+                                                       : fail(ENAMETOOLONG);
   }
   char full[kPathMax];
   const int rc = ksi_full_host_path(p, full, sizeof full);
@@ -139,7 +151,8 @@ bool to_unc(const char *p, char *out, size_t size, bool *no_share, char *letter,
   if (errno == ENAMETOOLONG) return false;
   *no_share = true;
   *letter = fileutl_has_drive(p) && fileutl_is_abspn(p) ? p[0] : 'c';
-  const char *after = fileutl_has_drive(p) && fileutl_is_abspn(p) ? p + 2 : full;
+  const char *after =
+      fileutl_has_drive(p) && fileutl_is_abspn(p) ? p + 2 : full;
   if (!ksi_path_copy(tail, tail_size, after)) return false;
   return ksi_path_copy(out, size, full) ? fail(EINVAL) : false;
 }
@@ -152,14 +165,17 @@ int fileutl_where(const char *p, char *out, size_t size) {
   char expanded[kPathMax], local[kPathMax];
   if (p == nullptr || !expand_mapped(p, expanded, sizeof expanded)) return 1;
   int len;
-  if (!fileutl_is_unc_pn(expanded) && !(ksi_is_sep(expanded[0]) && ksi_is_sep(expanded[1]))) {
+  if (!fileutl_is_unc_pn(expanded) &&
+      !(ksi_is_sep(expanded[0]) && ksi_is_sep(expanded[1]))) {
     len = std::snprintf(out, size, "%s:%s", sysutl_myhostname(), expanded);
   } else {
     Unc unc;
-    if (!split_unc(expanded, &unc) || !locate(unc, local, sizeof local)) return 1;
+    if (!split_unc(expanded, &unc) || !locate(unc, local, sizeof local))
+      return 1;
     len = std::snprintf(out, size, "%s:%s", unc.host, local);
   }
-  return len >= 0 && static_cast<size_t>(len) < size ? 0 : (fail(ENAMETOOLONG), 1);
+  return len >= 0 && static_cast<size_t>(len) < size ? 0
+                                                     : (fail(ENAMETOOLONG), 1);
 }
 
 int fileutl_path_host(const char *p, char *out, size_t size) {
@@ -176,7 +192,8 @@ int fileutl_path_host(const char *p, char *out, size_t size) {
 int fileutl_path_host_cmp(const char *p, const char *host, int *equal) {
   char of_p[256], other[256];
   if (fileutl_path_host(p, of_p, sizeof of_p) != 0) return -1;
-  if (!ksi_path_copy(other, sizeof other, host != nullptr ? host : sysutl_myhostname()))
+  if (!ksi_path_copy(other, sizeof other,
+                     host != nullptr ? host : sysutl_myhostname()))
     return -1;
   of_p[std::strcspn(of_p, ":")] = '\0';
   other[std::strcspn(other, ":")] = '\0';
@@ -198,26 +215,29 @@ int fileutl_unc_pn(const char *p, char *out, size_t size) {
   if (to_unc(p, out, size, &no_share, &letter, tail, sizeof tail)) return 0;
   if (!no_share) return 1;
   // The administrative share of the drive: \\host\X$\path.
-  const int len = std::snprintf(out, size, "\\\\%s\\%c$%s%s", sysutl_myhostname(), letter,
-                                ksi_is_sep(tail[0]) ? "" : "\\", tail);
+  const int len =
+      std::snprintf(out, size, "\\\\%s\\%c$%s%s", sysutl_myhostname(), letter,
+                    ksi_is_sep(tail[0]) ? "" : "\\", tail);
   if (len < 0 || static_cast<size_t>(len) >= size) return fail(ENAMETOOLONG), 1;
   for (char *q = out; *q != '\0'; ++q)
     if (*q == '/') *q = '\\';
   return 0;
 }
 
-int fileutl_get_local_path(const char *unc, int *is_local, char *out, size_t size) {
+int fileutl_get_local_path(const char *unc, int *is_local, char *out,
+                           size_t size) {
   if (is_local != nullptr) *is_local = 0;
   Unc parts;
   if (unc == nullptr || !split_unc(unc, &parts)) return 1;
-  if (!fileutl_is_localhost(parts.host)) return ksi_path_copy(out, size, unc) ? 0 : 1;
+  if (!fileutl_is_localhost(parts.host))
+    return ksi_path_copy(out, size, unc) ? 0 : 1;
   if (!local_of_unc(parts, out, size)) return 1;
   if (is_local != nullptr) *is_local = 1;
   return 0;
 }
 
-int fileutl_path_locate(const char *unc, char *host, size_t hsize, char *local, size_t lsize,
-                        char *orig, size_t osize) {
+int fileutl_path_locate(const char *unc, char *host, size_t hsize, char *local,
+                        size_t lsize, char *orig, size_t osize) {
   Unc parts;
   if (unc == nullptr || !split_unc(unc, &parts)) return 1;
   if (!ksi_path_copy(host, hsize, parts.host)) return 1;
@@ -225,11 +245,13 @@ int fileutl_path_locate(const char *unc, char *host, size_t hsize, char *local, 
   return ksi_path_copy(orig, osize, unc) ? 0 : 1;
 }
 
-int fileutl_get_location(const char *p, char *host, size_t hsize, char *local, size_t lsize) {
+int fileutl_get_location(const char *p, char *host, size_t hsize, char *local,
+                         size_t lsize) {
   char expanded[kPathMax], orig[kPathMax];
   if (p == nullptr || !expand_mapped(p, expanded, sizeof expanded)) return 1;
   if (fileutl_is_unc_pn(expanded)) {
-    if (fileutl_path_locate(expanded, host, hsize, local, lsize, orig, sizeof orig) != 0)
+    if (fileutl_path_locate(expanded, host, hsize, local, lsize, orig,
+                            sizeof orig) != 0)
       return 1;
     if (fileutl_is_localhost(host)) host[0] = '\0';
     return 0;

@@ -32,7 +32,11 @@ KSI_DEFINE_MSG_TABLE(ksi_ntpfxmap_msgs, "ks/ntpfxmap", 20, 15, 1, 18, kRows);
 
 extern "C" {
 
-const ks_msg_table_t *ntpfxmap_ks_msg_table_adr(void) { return &ksi_ntpfxmap_msgs; }
-const ks_msg_table_t *_ntpfxmap_ks_msg_table_adr(void) { return &ksi_ntpfxmap_msgs; }
+const ks_msg_table_t *ntpfxmap_ks_msg_table_adr(void) {
+  return &ksi_ntpfxmap_msgs;
+}
+const ks_msg_table_t *_ntpfxmap_ks_msg_table_adr(void) {
+  return &ksi_ntpfxmap_msgs;
+}
 
 }  // extern "C"

@@ -13,7 +13,8 @@ constexpr socklen_t kSizeV6 = sizeof(struct sockaddr_in6);
 const char kUnresolvableAddress[] = "<unresolvable address>";
 
 // Bytes 0..9 zero, 10 and 11 0xff: the prefix of an IPv4-mapped address.
-constexpr unsigned char kMappedPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+constexpr unsigned char kMappedPrefix[12] = {0, 0, 0, 0, 0,    0,
+                                             0, 0, 0, 0, 0xff, 0xff};
 
 const struct sockaddr_in *v4(const struct sockaddr *sa) {
   return reinterpret_cast<const struct sockaddr_in *>(sa);
@@ -37,11 +38,12 @@ char *unresolvable(size_t size, char *out) {
 
 extern "C" {
 
-char *sysutl_sockaddr_to_str(const struct sockaddr *sa, size_t size, char *out) {
+char *sysutl_sockaddr_to_str(const struct sockaddr *sa, size_t size,
+                             char *out) {
   char host[NI_MAXHOST];
   char port[NI_MAXSERV];
-  if (sa == nullptr || sysutl_host_numeric(sa, sizeof host, host,
-                                           sizeof port, port) != 0)
+  if (sa == nullptr ||
+      sysutl_host_numeric(sa, sizeof host, host, sizeof port, port) != 0)
     return unresolvable(size, out);
   if (size > 0) snprintf(out, size, "[%s]:%s", host, port);
   return out;
@@ -103,7 +105,8 @@ int sysutl_sockaddr_equal(const struct sockaddr *a, const struct sockaddr *b) {
   return size != 0 && memcmp(a, b, static_cast<size_t>(size)) == 0 ? 1 : 0;
 }
 
-int sysutl_sockaddr_host_equal(const struct sockaddr *a, const struct sockaddr *b) {
+int sysutl_sockaddr_host_equal(const struct sockaddr *a,
+                               const struct sockaddr *b) {
   if (a->sa_family != b->sa_family) return 0;
   switch (a->sa_family) {
     case AF_INET:
@@ -143,7 +146,8 @@ int sysutl_sockaddr_loopback_init(int family, struct sockaddr *sa) {
 
 int sysutl_is_addr_v4mapped(const struct sockaddr *sa) {
   if (sa->sa_family != AF_INET6) return 0;
-  return memcmp(v6(sa)->sin6_addr.s6_addr, kMappedPrefix, sizeof kMappedPrefix) == 0;
+  return memcmp(v6(sa)->sin6_addr.s6_addr, kMappedPrefix,
+                sizeof kMappedPrefix) == 0;
 }
 
 int sysutl_get_v4mapped_addr(const struct sockaddr *sa6, struct in_addr *out4) {
@@ -152,9 +156,11 @@ int sysutl_get_v4mapped_addr(const struct sockaddr *sa6, struct in_addr *out4) {
   return 0;
 }
 
-int sysutl_set_ipv4_as_ipv6mapped(const struct sockaddr *sa4, struct sockaddr *sa6) {
+int sysutl_set_ipv4_as_ipv6mapped(const struct sockaddr *sa4,
+                                  struct sockaddr *sa6) {
   if (sa4->sa_family != AF_INET) return 1;
-  struct in_addr addr = v4(sa4)->sin_addr;  // before sa6 is written: they may overlap
+  struct in_addr addr =
+      v4(sa4)->sin_addr;  // before sa6 is written: they may overlap
   struct sockaddr_in6 *out = v6(sa6);
   memcpy(out->sin6_addr.s6_addr, kMappedPrefix, sizeof kMappedPrefix);
   memcpy(out->sin6_addr.s6_addr + 12, &addr, 4);

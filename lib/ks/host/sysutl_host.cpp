@@ -20,7 +20,8 @@ KSI_FORK_GUARDED(ksi_sysutl_mutex);
 namespace {
 
 constexpr size_t kHostNameSize = 1024;
-constexpr int kWsaNoRecovery = 11003;  // the call succeeded but gave nothing usable
+constexpr int kWsaNoRecovery =
+    11003;  // the call succeeded but gave nothing usable
 const char kUnknownHost[] = "UnknownHost";
 const char kUnresolvableCanonical[] = "<unresolvable canonical name>";
 const char kUnresolvableNumeric[] = "<unresolvable numeric address>";
@@ -86,14 +87,16 @@ uint32_t compute_hostid() {
     return 0;
   uint32_t id = 0;
   bool found = false;
-  for (const struct addrinfo *ai = list; ai != nullptr && !found; ai = ai->ai_next) {
+  for (const struct addrinfo *ai = list; ai != nullptr && !found;
+       ai = ai->ai_next) {
     if (ai->ai_addr == nullptr || ai->ai_family != AF_INET) continue;
     const auto *sin = reinterpret_cast<const struct sockaddr_in *>(ai->ai_addr);
     memcpy(&id, &sin->sin_addr, sizeof id);
     found = true;
   }
   if (!found && list->ai_family == AF_INET6 && list->ai_addr != nullptr) {
-    const auto *sin6 = reinterpret_cast<const struct sockaddr_in6 *>(list->ai_addr);
+    const auto *sin6 =
+        reinterpret_cast<const struct sockaddr_in6 *>(list->ai_addr);
     memcpy(&id, sin6->sin6_addr.s6_addr + 12, sizeof id);
   }
   freeaddrinfo(list);

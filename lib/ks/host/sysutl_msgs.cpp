@@ -64,6 +64,8 @@ KSI_DEFINE_MSG_TABLE(ksi_sysutl_msgs, "ks/sysutl", 14, 45, 1, 48, kRows);
 extern "C" {
 
 const ks_msg_table_t *sysutl_ks_msg_table_adr(void) { return &ksi_sysutl_msgs; }
-const ks_msg_table_t *_sysutl_ks_msg_table_adr(void) { return &ksi_sysutl_msgs; }
+const ks_msg_table_t *_sysutl_ks_msg_table_adr(void) {
+  return &ksi_sysutl_msgs;
+}
 
 }  // extern "C"

@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "msg/msg_out.h"
-#include "host/sysutl_msgs.h"
 #include "host/sysutl_internal.h"
+#include "host/sysutl_msgs.h"
+#include "msg/msg_out.h"
 #include "thread/tls_impl.h"
 
 namespace {
@@ -41,10 +41,13 @@ void sysutl_tls_cleanup(void *record) {
   free(tls->fullname);
 }
 
-ksi_tls_slot_t sysutl_slot = KSI_TLS_SLOT_INIT(ksi_sysutl_tls, sysutl_tls_cleanup);
+ksi_tls_slot_t sysutl_slot =
+    KSI_TLS_SLOT_INIT(ksi_sysutl_tls, sysutl_tls_cleanup);
 
 // The thread's record, or null when memory runs out.
-ksi_sysutl_tls *sysutl_tls() { return ksi_tls_record<ksi_sysutl_tls>(&sysutl_slot); }
+ksi_sysutl_tls *sysutl_tls() {
+  return ksi_tls_record<ksi_sysutl_tls>(&sysutl_slot);
+}
 
 void copy_cut(char *dst, size_t size, const char *src) {
   size_t n = strlen(src);
@@ -70,8 +73,10 @@ struct name_kind {
   bool has_full_name;
 };
 
-const name_kind kUserNames = {KSI_SYSUTL_UNKNOWN_USER, KSI_SYSUTL_TRACE_QUALIFIED_USER, true};
-const name_kind kGroupNames = {KSI_SYSUTL_UNKNOWN_GROUP, KSI_SYSUTL_TRACE_QUALIFIED_GROUP, false};
+const name_kind kUserNames = {KSI_SYSUTL_UNKNOWN_USER,
+                              KSI_SYSUTL_TRACE_QUALIFIED_USER, true};
+const name_kind kGroupNames = {KSI_SYSUTL_UNKNOWN_GROUP,
+                               KSI_SYSUTL_TRACE_QUALIFIED_GROUP, false};
 
 // The text of a known account's names in a style into buf; the SID's text
 // form for a style that does not apply.
@@ -84,7 +89,8 @@ void styled_name(const credutl_sid_t *sid, int style, const char *qualified,
       text = short_name(qualified);
       break;
     case SYSUTL_NAME_CONTEXT:
-      text = ksi_sysutl_name_type_context_disabled() ? short_name(qualified) : qualified;
+      text = ksi_sysutl_name_type_context_disabled() ? short_name(qualified)
+                                                     : qualified;
       break;
     case SYSUTL_NAME_QUALIFIED:
     case SYSUTL_NAME_QUALIFIED_PLUS:
@@ -104,7 +110,8 @@ void styled_name(const credutl_sid_t *sid, int style, const char *qualified,
     if (style >= SYSUTL_NAME_SHORT_PLUS) blanks_to_plus(buf);
   }
   if (ksi_trace_on(kTraceClass, kTraceLevel))
-    imsg_print(IMSG_TRACE, &ksi_sysutl_msgs, kind.qualified_msg, qualified, buf);
+    imsg_print(IMSG_TRACE, &ksi_sysutl_msgs, kind.qualified_msg, qualified,
+               buf);
 }
 
 // The common part of the SID-to-name conversions: lookup gives the
@@ -115,7 +122,8 @@ const char *sid_to_name(const credutl_sid_t *sid, int style, int *found_out,
   if (found_out != nullptr) *found_out = 0;
   const char *qualified = nullptr;
   const char *full_name = nullptr;
-  bool account_type = sid->type == CREDUTL_SID_TYPE_UNIX || sid->type == CREDUTL_SID_TYPE_NT;
+  bool account_type =
+      sid->type == CREDUTL_SID_TYPE_UNIX || sid->type == CREDUTL_SID_TYPE_NT;
   if (!account_type || !lookup(sid, &qualified, &full_name)) {
     credutl_sid_to_str(sid, buf);
     if (account_type && ksi_trace_on(kTraceClass, kTraceLevel))
@@ -127,7 +135,8 @@ const char *sid_to_name(const credutl_sid_t *sid, int style, int *found_out,
   return buf;
 }
 
-bool user_lookup(const credutl_sid_t *sid, const char **qualified, const char **full_name) {
+bool user_lookup(const credutl_sid_t *sid, const char **qualified,
+                 const char **full_name) {
   credutl_passwd_sid_t *pw = credutl_getpwsid(sid);
   if (pw == nullptr || pw->user.name == nullptr) return false;
   *qualified = pw->user.name;
@@ -135,7 +144,8 @@ bool user_lookup(const credutl_sid_t *sid, const char **qualified, const char **
   return true;
 }
 
-bool group_lookup(const credutl_sid_t *sid, const char **qualified, const char **) {
+bool group_lookup(const credutl_sid_t *sid, const char **qualified,
+                  const char **) {
   credutl_group_sid_t *gr = credutl_getgrsid(sid);
   if (gr == nullptr || gr->name == nullptr) return false;
   *qualified = gr->name;
@@ -156,8 +166,8 @@ bool keep_copy(char **slot, const char *text) {
 
 // A SID text names that SID; otherwise lookup gives the named record's SID.
 template <typename Lookup>
-int name_to_sid(const char *name, int quiet, credutl_sid_t *sid_out, int unknown_msg,
-                Lookup lookup) {
+int name_to_sid(const char *name, int quiet, credutl_sid_t *sid_out,
+                int unknown_msg, Lookup lookup) {
   credutl_sid_t parsed;
   if (credutl_str_to_sid(name, &parsed) == 0) {
     *sid_out = parsed;
@@ -180,16 +190,20 @@ void sysutl_myusid(credutl_sid_t *out) { *out = *credutl_getusid(); }
 
 void sysutl_mygsid(credutl_sid_t *out) { *out = *credutl_getgsid(); }
 
-const char *sysutl_usid_to_user(const credutl_sid_t *sid, int style, int *found_out) {
+const char *sysutl_usid_to_user(const credutl_sid_t *sid, int style,
+                                int *found_out) {
   ksi_sysutl_tls *tls = sysutl_tls();
   if (tls == nullptr) return nullptr;
-  return sid_to_name(sid, style, found_out, kUserNames, tls->user_buf, user_lookup);
+  return sid_to_name(sid, style, found_out, kUserNames, tls->user_buf,
+                     user_lookup);
 }
 
-const char *sysutl_gsid_to_group(const credutl_sid_t *sid, int style, int *found_out) {
+const char *sysutl_gsid_to_group(const credutl_sid_t *sid, int style,
+                                 int *found_out) {
   ksi_sysutl_tls *tls = sysutl_tls();
   if (tls == nullptr) return nullptr;
-  return sid_to_name(sid, style, found_out, kGroupNames, tls->group_buf, group_lookup);
+  return sid_to_name(sid, style, found_out, kGroupNames, tls->group_buf,
+                     group_lookup);
 }
 
 const char *sysutl_myloginname(void) {
@@ -224,9 +238,9 @@ const char *sysutl_myfullname(void) {
       strcmp(tls->fullname_login, login) == 0)
     return tls->fullname;
   credutl_passwd_sid_t *pw = credutl_getpwnam(login);
-  const char *full = pw != nullptr && pw->gecos != nullptr && pw->gecos[0] != '\0'
-                         ? pw->gecos
-                         : login;
+  const char *full =
+      pw != nullptr && pw->gecos != nullptr && pw->gecos[0] != '\0' ? pw->gecos
+                                                                    : login;
   char *full_copy = strdup(full);
   char *login_copy = strdup(login);
   if (full_copy == nullptr || login_copy == nullptr) {

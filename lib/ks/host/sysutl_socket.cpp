@@ -5,16 +5,16 @@
 #include <orvexnt/nt_error.h>
 
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
-#include "msg/msg_out.h"
 #include "host/sysutl_msgs.h"
+#include "msg/msg_out.h"
 
 namespace {
 
@@ -40,7 +40,8 @@ int pipe_failed(pipe_parts &parts, int index, int err) {
   close_if_open(parts.listener);
   close_if_open(parts.connecting);
   close_if_open(parts.accepted);
-  imsg_print(IMSG_ERROR, &ksi_sysutl_msgs, index, imsg_strerror(nt_errno2wsa(err)));
+  imsg_print(IMSG_ERROR, &ksi_sysutl_msgs, index,
+             imsg_strerror(nt_errno2wsa(err)));
   return 1;
 }
 
@@ -89,10 +90,12 @@ int sysutl_pipe(int flag, int pair_out[2]) {
   pipe_parts parts;
   int family = AF_INET;
   parts.listener = loopback_listener(&family);
-  if (parts.listener < 0) return pipe_failed(parts, KSI_SYSUTL_PIPE_SOCKET, errno);
+  if (parts.listener < 0)
+    return pipe_failed(parts, KSI_SYSUTL_PIPE_SOCKET, errno);
 
   struct sockaddr_storage addr;
-  sysutl_sockaddr_loopback_init(family, reinterpret_cast<struct sockaddr *>(&addr));
+  sysutl_sockaddr_loopback_init(family,
+                                reinterpret_cast<struct sockaddr *>(&addr));
   auto *sa = reinterpret_cast<struct sockaddr *>(&addr);
   socklen_t len = static_cast<socklen_t>(sysutl_sockaddr_size(sa));
   if (bind(parts.listener, sa, len) != 0)
@@ -103,9 +106,11 @@ int sysutl_pipe(int flag, int pair_out[2]) {
     return pipe_failed(parts, KSI_SYSUTL_PIPE_LISTEN, errno);
 
   parts.connecting = socket(family, SOCK_STREAM, 0);
-  if (parts.connecting < 0 || sysutl_set_socket_nonblocking(parts.connecting, 1) != 0)
+  if (parts.connecting < 0 ||
+      sysutl_set_socket_nonblocking(parts.connecting, 1) != 0)
     return pipe_failed(parts, KSI_SYSUTL_PIPE_SOCKET, errno);
-  if (connect(parts.connecting, sa, len) != 0 && errno != EINPROGRESS && errno != EAGAIN)
+  if (connect(parts.connecting, sa, len) != 0 && errno != EINPROGRESS &&
+      errno != EAGAIN)
     return pipe_failed(parts, KSI_SYSUTL_PIPE_CONNECT, errno);
   parts.accepted = accept(parts.listener, nullptr, nullptr);
   if (parts.accepted < 0) return pipe_failed(parts, kPipeAcceptFailed, errno);
@@ -130,16 +135,20 @@ int sysutl_accept(int s, struct sockaddr *sa, socklen_t *len) {
 
 int sysutl_set_cloexec_file(int fd, int on) { return set_fd_flag(fd, on); }
 
-int sysutl_set_cloexec_other(int handle, int on) { return set_fd_flag(handle, on); }
+int sysutl_set_cloexec_other(int handle, int on) {
+  return set_fd_flag(handle, on);
+}
 
 }  // extern "C"
 
 extern "C" KS_API int sysutl_get_max_fds(void) {
   rlimit limit;
-  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY ||
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 ||
+      limit.rlim_cur == RLIM_INFINITY ||
       limit.rlim_cur > static_cast<rlim_t>(INT32_MAX)) {
     long fallback = sysconf(_SC_OPEN_MAX);
-    return fallback > 0 && fallback <= INT32_MAX ? static_cast<int>(fallback) : INT32_MAX;
+    return fallback > 0 && fallback <= INT32_MAX ? static_cast<int>(fallback)
+                                                 : INT32_MAX;
   }
   return static_cast<int>(limit.rlim_cur);
 }

@@ -2,17 +2,17 @@
 // chained buckets under one recursive mutex; entries are single heap
 // blocks holding the key and then the value. Tables are process-local and
 // live until the process ends.
-#include <ctype.h>
-#include <errno.h>
-#include <stdlib.h>
-#include <string.h>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <strings.h>
 
 #include <atomic>
 
 #include "identity/credutl_cache.h"
-#include "thread/qmthread_internal.h"
 #include "internal/alloc_fault.h"
+#include "thread/qmthread_internal.h"
 
 namespace {
 
@@ -40,8 +40,8 @@ const TableSpec kSpecs[KSI_CRED_TABLE_COUNT] = {
      kNameKey, KSI_CRED_NAME_KEY_SIZE, KSI_CRED_GROUP_SIZE, 200},
     {"Sid->Group info", "{815C082D-015C-429C-8E7F-5729EFF2B4C5}", kSidKey,
      sizeof(credutl_sid_t), KSI_CRED_GROUP_SIZE, 300},
-    {"QMFS Login Credential", "{C855940A-6CA2-4971-A7E5-5822687BD43D}",
-     kSidKey, sizeof(credutl_sid_t), NTLOGON_CRED_ENTRY_SIZE, 500},
+    {"QMFS Login Credential", "{C855940A-6CA2-4971-A7E5-5822687BD43D}", kSidKey,
+     sizeof(credutl_sid_t), NTLOGON_CRED_ENTRY_SIZE, 500},
 };
 
 struct Entry {
@@ -81,20 +81,25 @@ uint32_t id_hash(const void *key) {
 
 uint32_t key_hash(const TableSpec &s, const void *key) {
   switch (s.kind) {
-    case kIdKey: return id_hash(key);
-    case kNameKey: return name_hash(static_cast<const char *>(key));
-    case kSidKey: return credutl_sid_hash_fn(key);
+    case kIdKey:
+      return id_hash(key);
+    case kNameKey:
+      return name_hash(static_cast<const char *>(key));
+    case kSidKey:
+      return credutl_sid_hash_fn(key);
   }
   return 0;
 }
 
 bool key_equal(const TableSpec &s, const void *a, const void *b) {
   switch (s.kind) {
-    case kIdKey: return memcmp(a, b, 4) == 0;
+    case kIdKey:
+      return memcmp(a, b, 4) == 0;
     case kNameKey:
       return strcasecmp(static_cast<const char *>(a),
                         static_cast<const char *>(b)) == 0;
-    case kSidKey: return credutl_sid_keycmp_fn(a, b) != 0;
+    case kSidKey:
+      return credutl_sid_keycmp_fn(a, b) != 0;
   }
   return false;
 }
@@ -168,7 +173,8 @@ int ksi_cred_table_enter(ksi_cred_table *t, const void *key,
   Entry **link;
   Entry *e = find(t, key, &link);
   if (e == nullptr) {
-    e = static_cast<Entry *>(nt_calloc(1, sizeof(Entry) + s.key_size + s.value_size));
+    e = static_cast<Entry *>(
+        nt_calloc(1, sizeof(Entry) + s.key_size + s.value_size));
     if (e != nullptr) {
       e->bucket = key_hash(s, key) % s.buckets;
       if (s.kind == kNameKey)
@@ -198,7 +204,9 @@ int ksi_cred_table_delete(ksi_cred_table *t, const void *key) {
 }
 
 void ksi_cred_table_lock(ksi_cred_table *t) { qmthread_mutex_lock(&t->lock); }
-void ksi_cred_table_unlock(ksi_cred_table *t) { qmthread_mutex_unlock(&t->lock); }
+void ksi_cred_table_unlock(ksi_cred_table *t) {
+  qmthread_mutex_unlock(&t->lock);
+}
 
 bool ksi_cred_table_next(ksi_cred_table *t, void **cursor, const void **key,
                          const void **value) {

@@ -8,13 +8,13 @@
 #include <orvexks/credutl.h>
 
 enum ksi_cred_table_id {
-  KSI_CRED_UID_PASSWD,    // uid -> account
-  KSI_CRED_NAME_PASSWD,   // user name -> account
-  KSI_CRED_SID_PASSWD,    // SID -> account
-  KSI_CRED_GID_GROUP,     // gid -> group
-  KSI_CRED_NAME_GROUP,    // group name -> group
-  KSI_CRED_SID_GROUP,     // SID -> group
-  KSI_CRED_LOGIN,         // SID -> login credential entry
+  KSI_CRED_UID_PASSWD,   // uid -> account
+  KSI_CRED_NAME_PASSWD,  // user name -> account
+  KSI_CRED_SID_PASSWD,   // SID -> account
+  KSI_CRED_GID_GROUP,    // gid -> group
+  KSI_CRED_NAME_GROUP,   // group name -> group
+  KSI_CRED_SID_GROUP,    // SID -> group
+  KSI_CRED_LOGIN,        // SID -> login credential entry
   KSI_CRED_TABLE_COUNT
 };
 
@@ -34,12 +34,10 @@ const char *ksi_cred_table_name(ksi_cred_table_id id);
 
 // Copies the value under key into value_out; false when absent. Name keys
 // are NUL-terminated names, compared without regard to case.
-bool ksi_cred_table_lookup(ksi_cred_table *t, const void *key,
-                           void *value_out);
+bool ksi_cred_table_lookup(ksi_cred_table *t, const void *key, void *value_out);
 
 // Enters value under key, replacing an earlier value. 0 or ENOMEM.
-int ksi_cred_table_enter(ksi_cred_table *t, const void *key,
-                         const void *value);
+int ksi_cred_table_enter(ksi_cred_table *t, const void *key, const void *value);
 
 // Removes the entry under key: 0, or ENOENT when there is none.
 int ksi_cred_table_delete(ksi_cred_table *t, const void *key);

@@ -1,14 +1,14 @@
 // The dump of the six account caches, the group-by-SID cache update and
 // the login-credential table.
-#include <errno.h>
-#include <stdlib.h>
-#include <string.h>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 
 #include <orvexks/credutl.h>
 
 #include "identity/credutl_cache.h"
-#include "msg/msg_out.h"
 #include "identity/credutl_msgs.h"
+#include "msg/msg_out.h"
 
 namespace {
 
@@ -45,16 +45,16 @@ void print_key(KeyForm form, const unsigned char *key) {
     uint32_t id;
     memcpy(&id, key, 4);
     imsg_print(IMSG_OK, &ksi_credutl_msgs, KSI_CREDUTL_DUMP_ID_KEY,
-                  static_cast<int>(id), id);
+               static_cast<int>(id), id);
   } else if (form == kNameForm) {
-    imsg_print(IMSG_OK, &ksi_credutl_msgs,
-                  KSI_CREDUTL_DUMP_TEXT_KEY, reinterpret_cast<const char *>(key));
+    imsg_print(IMSG_OK, &ksi_credutl_msgs, KSI_CREDUTL_DUMP_TEXT_KEY,
+               reinterpret_cast<const char *>(key));
   } else {
     char text[CREDUTL_SID_STR_SIZE];
     credutl_sid_t sid;
     memcpy(&sid, key, sizeof sid);
-    imsg_print(IMSG_OK, &ksi_credutl_msgs,
-                  KSI_CREDUTL_DUMP_TEXT_KEY, credutl_sid_to_str(&sid, text));
+    imsg_print(IMSG_OK, &ksi_credutl_msgs, KSI_CREDUTL_DUMP_TEXT_KEY,
+               credutl_sid_to_str(&sid, text));
   }
 }
 
@@ -62,11 +62,11 @@ void print_account(const unsigned char *flat) {
   ksi_account a = {};
   if (!ksi_account_unflatten(flat, &a)) return;
   char user_sid[CREDUTL_SID_STR_SIZE], group_sid[CREDUTL_SID_STR_SIZE];
-  imsg_print(IMSG_OK, &ksi_credutl_msgs, KSI_CREDUTL_DUMP_ACCOUNT,
-                a.name, static_cast<int>(a.uid), a.uid,
-                credutl_sid_to_str(&a.sid, user_sid), a.group_name,
-                static_cast<int>(a.gid), a.gid,
-                credutl_sid_to_str(&a.group_sid, group_sid), a.gecos, a.home);
+  imsg_print(IMSG_OK, &ksi_credutl_msgs, KSI_CREDUTL_DUMP_ACCOUNT, a.name,
+             static_cast<int>(a.uid), a.uid,
+             credutl_sid_to_str(&a.sid, user_sid), a.group_name,
+             static_cast<int>(a.gid), a.gid,
+             credutl_sid_to_str(&a.group_sid, group_sid), a.gecos, a.home);
   ksi_account_free(&a);
 }
 
@@ -79,9 +79,9 @@ void print_group(KeyForm form, const unsigned char *key,
   if (form == kIdForm) {
     uint32_t id;
     memcpy(&id, key, 4);
-    imsg_print(IMSG_OK, &ksi_credutl_msgs,
-                  KSI_CREDUTL_DUMP_GROUP_BY_ID, static_cast<int>(id), id,
-                  g.name, static_cast<int>(g.gid), g.gid, sid_text);
+    imsg_print(IMSG_OK, &ksi_credutl_msgs, KSI_CREDUTL_DUMP_GROUP_BY_ID,
+               static_cast<int>(id), id, g.name, static_cast<int>(g.gid), g.gid,
+               sid_text);
   } else {
     char key_text[CREDUTL_SID_STR_SIZE];
     const char *text = reinterpret_cast<const char *>(key);
@@ -90,9 +90,8 @@ void print_group(KeyForm form, const unsigned char *key,
       memcpy(&sid, key, sizeof sid);
       text = credutl_sid_to_str(&sid, key_text);
     }
-    imsg_print(IMSG_OK, &ksi_credutl_msgs,
-                  KSI_CREDUTL_DUMP_GROUP_BY_TEXT, text, g.name,
-                  static_cast<int>(g.gid), g.gid, sid_text);
+    imsg_print(IMSG_OK, &ksi_credutl_msgs, KSI_CREDUTL_DUMP_GROUP_BY_TEXT, text,
+               g.name, static_cast<int>(g.gid), g.gid, sid_text);
   }
   ksi_group_free(&g);
 }
@@ -103,8 +102,8 @@ void dump_table(ksi_cred_table_id id, KeyForm form, bool accounts) {
                                               : sizeof(credutl_sid_t);
   const size_t value_size =
       accounts ? KSI_CRED_PASSWD_SIZE : KSI_CRED_GROUP_SIZE;
-  imsg_print(IMSG_OK, &ksi_credutl_msgs,
-                KSI_CREDUTL_DUMP_TABLE_NAME, ksi_cred_table_name(id));
+  imsg_print(IMSG_OK, &ksi_credutl_msgs, KSI_CREDUTL_DUMP_TABLE_NAME,
+             ksi_cred_table_name(id));
   size_t count;
   unsigned char *rows = snapshot(id, key_size, value_size, &count);
   if (count == 0)
@@ -119,8 +118,7 @@ void dump_table(ksi_cred_table_id id, KeyForm form, bool accounts) {
     }
   }
   free(rows);
-  imsg_print(IMSG_OK, &ksi_credutl_msgs,
-                KSI_CREDUTL_DUMP_END_OF_TABLE);
+  imsg_print(IMSG_OK, &ksi_credutl_msgs, KSI_CREDUTL_DUMP_END_OF_TABLE);
 }
 
 }  // namespace

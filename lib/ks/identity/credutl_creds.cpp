@@ -98,7 +98,8 @@ int credutl_init_sid_credentials(const credutl_sid_t *user_sid,
   // are dropped.
   credutl_sid_t taken[CREDUTL_MAX_GROUPS];
   size_t ntaken = 0;
-  for (size_t i = 0; i < count_of(ngroups) && ntaken < CREDUTL_MAX_GROUPS; ++i) {
+  for (size_t i = 0; i < count_of(ngroups) && ntaken < CREDUTL_MAX_GROUPS;
+       ++i) {
     const credutl_sid_t *sid = &group_sids[i];
     if (is_placeholder(sid) || credutl_sid_eq(sid, &group)) continue;
     taken[ntaken++] = *sid;
@@ -124,7 +125,8 @@ void credutl_free_whole_credentials(credutl_whole_credentials_t *w) {
 int credutl_copy_whole_credentials(const credutl_whole_credentials_t *src,
                                    credutl_whole_credentials_t *dst) {
   bool ok;
-  credutl_sid_t *groups = copy_sid_array(src->groups, count_of(src->ngroups), &ok);
+  credutl_sid_t *groups =
+      copy_sid_array(src->groups, count_of(src->ngroups), &ok);
   if (!ok) return 1;
   dst->user = src->user;
   dst->group = src->group;
@@ -139,7 +141,8 @@ int credutl_compare_whole_credentials(const credutl_whole_credentials_t *a,
   if (!credutl_sid_keycmp_fn(&a->user, &b->user)) return 0;
   if (!credutl_sid_keycmp_fn(&a->group, &b->group)) return 0;
   size_t n = count_of(a->ngroups);
-  return n == 0 || std::memcmp(a->groups, b->groups, n * sizeof *a->groups) == 0;
+  return n == 0 ||
+         std::memcmp(a->groups, b->groups, n * sizeof *a->groups) == 0;
 }
 
 int credutl_whole_credentials_to_sid(const credutl_whole_credentials_t *w,
@@ -180,7 +183,8 @@ int credutl_credentials_to_sid_credentials(const credutl_credentials_t *c,
   std::memset(&result, 0, sizeof result);
   credutl_uid_to_sid(&result.user, c->uid);
   credutl_gid_to_sid(&result.group, c->gid);
-  for (size_t i = 0; i < n; ++i) credutl_gid_to_sid(&result.groups[i], c->groups[i]);
+  for (size_t i = 0; i < n; ++i)
+    credutl_gid_to_sid(&result.groups[i], c->groups[i]);
   result.ngroups = static_cast<int32_t>(n);
   *out = result;
   return 0;
@@ -210,7 +214,8 @@ int credutl_sid_credentials_to_credentials(const credutl_sid_credentials_t *s,
   std::memset(&result, 0, sizeof result);
   result.uid = credutl_sid_to_uid(&s->user);
   result.gid = credutl_sid_to_gid(&s->group);
-  result.ngroups = static_cast<int32_t>(sids_to_gids(s->groups, n, result.groups));
+  result.ngroups =
+      static_cast<int32_t>(sids_to_gids(s->groups, n, result.groups));
   *out = result;
   return 0;
 }

@@ -31,9 +31,10 @@ void mark_cut(char *buf, size_t size, size_t len) {
     buf[len - 1] = '+';
 }
 
-char *sid_credentials_text(const credutl_sid_t *user, const credutl_sid_t *group,
-                           size_t ngroups, const credutl_sid_t *groups,
-                           size_t size, char *buf) {
+char *sid_credentials_text(const credutl_sid_t *user,
+                           const credutl_sid_t *group, size_t ngroups,
+                           const credutl_sid_t *groups, size_t size,
+                           char *buf) {
   if (size == 0) return buf;
   if (size == 1) {
     buf[0] = '\0';

@@ -1,7 +1,7 @@
 // The flattened account and group records kept as cache values: fixed
 // fields at fixed offsets, strings NUL-padded, ids in host byte order.
-#include <stdlib.h>
-#include <string.h>
+#include <cstdlib>
+#include <cstring>
 
 #include "identity/credutl_cache.h"
 

@@ -10,8 +10,8 @@
 
 // Ends the process through the assertion report when cond is false; text is
 // the condition as the report prints it.
-#define KSI_CREDUTL_ASSERT(cond, text)                   \
-  do {                                                   \
+#define KSI_CREDUTL_ASSERT(cond, text)                      \
+  do {                                                      \
     if (!(cond)) pfm_assert_fail(text, __FILE__, __LINE__); \
   } while (0)
 

@@ -1,10 +1,10 @@
 // Account and group lookups by name, id and SID over the companion
 // library's account layer, answered from the account caches when possible.
 // Results go to the calling thread's account or group record.
-#include <errno.h>
-#include <limits.h>
-#include <stdlib.h>
-#include <string.h>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
 #include <strings.h>
 
 #include <atomic>
@@ -14,9 +14,9 @@
 #include <orvexnt/nt_env.h>
 
 #include "identity/credutl_cache.h"
+#include "internal/alloc_fault.h"
 #include "thread/qmthread_internal.h"
 #include "thread/tls_impl.h"
-#include "internal/alloc_fault.h"
 
 struct ksi_credutl_tls {
   credutl_passwd_sid_t passwd;  // points into account
@@ -35,17 +35,22 @@ void credutl_tls_cleanup(void *record) {
   ksi_group_free(&t->group_own);
 }
 
-ksi_tls_slot_t credutl_slot = KSI_TLS_SLOT_INIT(ksi_credutl_tls, credutl_tls_cleanup);
+ksi_tls_slot_t credutl_slot =
+    KSI_TLS_SLOT_INIT(ksi_credutl_tls, credutl_tls_cleanup);
 
 constexpr credutl_uid_t kNobodyId = CREDUTL_ID_NOBODY;
 
-ksi_credutl_tls *thread_state() { return ksi_tls_record<ksi_credutl_tls>(&credutl_slot); }
+ksi_credutl_tls *thread_state() {
+  return ksi_tls_record<ksi_credutl_tls>(&credutl_slot);
+}
 
 uint32_t clip(uint32_t id) { return id > kNobodyId ? kNobodyId : id; }
 
 char *dup(const char *s) { return strdup(s != nullptr ? s : ""); }
 
-bool is_nobody_name(const char *name) { return strcasecmp(name, "nobody") == 0; }
+bool is_nobody_name(const char *name) {
+  return strcasecmp(name, "nobody") == 0;
+}
 
 bool sid_is_cacheable(const credutl_sid_t *sid) {
   return sid->type == CREDUTL_SID_TYPE_NT || sid->type == CREDUTL_SID_TYPE_UNIX;
@@ -86,8 +91,9 @@ credutl_group_sid_t *publish(ksi_group *g) {
 }
 
 bool nobody_account(ksi_account *a) {
-  *a = {dup("nobody"), kNobodyId, CREDUTL_SID_NOBODY, dup("nobody"),
-        kNobodyId, CREDUTL_SID_NOBODY, dup(""), dup("")};
+  *a = {dup("nobody"), kNobodyId, CREDUTL_SID_NOBODY,
+        dup("nobody"), kNobodyId, CREDUTL_SID_NOBODY,
+        dup(""),       dup("")};
   if (a->name && a->group_name && a->gecos && a->home) return true;
   ksi_account_free(a);
   return false;
@@ -138,7 +144,8 @@ void cache_account(const ksi_account &a, const credutl_sid_t *sid_key,
   if (a.uid < kNobodyId)
     ksi_cred_table_enter(ksi_cred_table_get(KSI_CRED_UID_PASSWD), &a.uid, flat);
   if (sid_key != nullptr && sid_is_cacheable(sid_key))
-    ksi_cred_table_enter(ksi_cred_table_get(KSI_CRED_SID_PASSWD), sid_key, flat);
+    ksi_cred_table_enter(ksi_cred_table_get(KSI_CRED_SID_PASSWD), sid_key,
+                         flat);
   if (name_key != nullptr)
     ksi_cred_table_enter(ksi_cred_table_get(KSI_CRED_NAME_PASSWD), name_key,
                          flat);
@@ -305,8 +312,8 @@ void preload() {
       ksi_account_free(&own);
       preload_group(&group);
       const int n = credutl_getgroups(0, nullptr);
-      auto *groups = n > 0 ? static_cast<credutl_sid_t *>(
-                                 nt_calloc(static_cast<size_t>(n), sizeof(credutl_sid_t)))
+      auto *groups = n > 0 ? static_cast<credutl_sid_t *>(nt_calloc(
+                                 static_cast<size_t>(n), sizeof(credutl_sid_t)))
                            : nullptr;
       const int got = groups != nullptr ? credutl_getgroups(n, groups) : 0;
       for (int i = 0; i < got; i++) preload_group(&groups[i]);

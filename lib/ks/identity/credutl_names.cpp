@@ -127,8 +127,8 @@ bool same_name(const char *a, const char *b) {
 
 extern "C" {
 
-int credutl_credentials_to_string_credentials(const credutl_credentials_t *c,
-                                              credutl_string_credentials_t *out) {
+int credutl_credentials_to_string_credentials(
+    const credutl_credentials_t *c, credutl_string_credentials_t *out) {
   size_t n = inline_count(c->ngroups);
   std::memset(out, 0, sizeof *out);
   NameList list{&out->user, &out->group, out->groups, n};
@@ -267,7 +267,8 @@ void credutl_free_whole_string_credentials(
   std::free(n->user);
   std::free(n->group);
   if (n->groups != nullptr) {
-    for (size_t i = 0; i < whole_count(n->ngroups); ++i) std::free(n->groups[i]);
+    for (size_t i = 0; i < whole_count(n->ngroups); ++i)
+      std::free(n->groups[i]);
     std::free(n->groups);
   }
   n->user = n->group = nullptr;

@@ -7,16 +7,16 @@
 #include <orvexnt/nt_accounts.h>
 
 #include "identity/credutl_internal.h"
-#include "msg/msg_out.h"
 #include "identity/credutl_msgs.h"
-#include "startup/ks_msgs.h"
 #include "memory/stg_heap.h"
+#include "msg/msg_out.h"
+#include "startup/ks_msgs.h"
 
 namespace {
 
 int report_getgroups_failure() {
   imsg_print(IMSG_ERROR, &ksi_credutl_msgs, KSI_CREDUTL_GETGROUPS_FAILED,
-                imsg_strerror(errno));
+             imsg_strerror(errno));
   return 1;
 }
 

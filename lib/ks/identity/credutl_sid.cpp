@@ -10,8 +10,8 @@
 #include <orvexnt/nt_sid.h>
 
 #include "identity/credutl_internal.h"
-#include "msg/msg_out.h"
 #include "identity/credutl_msgs.h"
+#include "msg/msg_out.h"
 
 static_assert(sizeof(credutl_sid_t) == CREDUTL_SID_SIZE,
               "the SID record is a fixed 34-byte item");
@@ -89,7 +89,7 @@ void credutl_nt_sid_to_sid(const void *nt_sid, credutl_sid_t *sid_out) {
     if (ksi_trace_on(kKsiCredutlSubsys, 2)) {
       char text[NT_SID_STRING_MAX];
       imsg_print(IMSG_TRACE, &ksi_credutl_msgs, KSI_CREDUTL_SID_WONT_FIT,
-                    nt_sid_to_str(nt, text, sizeof text));
+                 nt_sid_to_str(nt, text, sizeof text));
     }
     *sid_out = CREDUTL_SID_NOBODY;
     return;
@@ -121,7 +121,8 @@ void credutl_sid_to_nt_sid(const credutl_sid_t *sid, size_t size,
   unsigned char revision = sid->data[0];
   unsigned count = sid->data[1];
   uint64_t authority = 0;
-  for (size_t k = 2; k < kNtHeader; ++k) authority = authority << 8 | sid->data[k];
+  for (size_t k = 2; k < kNtHeader; ++k)
+    authority = authority << 8 | sid->data[k];
   uint32_t subs[CREDUTL_SID_DATA_SIZE / 4];
   for (unsigned k = 0; k < count; ++k)
     subs[k] = get_be32(sid->data + kNtHeader + 4 * k);

@@ -125,10 +125,11 @@ char *credutl_sid_to_str(const credutl_sid_t *sid, char *buf) {
             type == CREDUTL_SID_UNIX_UID || type == CREDUTL_SID_UNIX_GID,
             "type == CREDUTL_SID_UNIX_UID || type == CREDUTL_SID_UNIX_GID");
         bool is_uid = type == CREDUTL_SID_UNIX_UID;
-        int32_t id = static_cast<int32_t>(
-            is_uid ? credutl_sid_to_unix_uid(sid) : credutl_sid_to_unix_gid(sid));
-        std::snprintf(buf, CREDUTL_SID_STR_SIZE, "%s%s-%d", "UNIX:",
-                      is_uid ? "UID" : "GID", id);
+        int32_t id =
+            static_cast<int32_t>(is_uid ? credutl_sid_to_unix_uid(sid)
+                                        : credutl_sid_to_unix_gid(sid));
+        std::snprintf(buf, CREDUTL_SID_STR_SIZE, "%s%s-%d",
+                      "UNIX:", is_uid ? "UID" : "GID", id);
         return buf;
       }
       break;

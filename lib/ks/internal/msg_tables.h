@@ -59,13 +59,12 @@ constexpr bool well_formed(const ksi_msg_entry (&rows)[N], int first_id,
 // Defines the table `name` (declared in the family's header) from the
 // constexpr array `rows`, checking its count and catalog-number range at
 // compile time.
-#define KSI_DEFINE_MSG_TABLE(name, subsys, set, count, first_id, last_id,  \
-                             rows)                                         \
-  static_assert(std::size(rows) == (count), "message count");              \
-  static_assert(ksi_msg_rows::well_formed(rows, first_id, last_id),        \
-                "rows out of order or catalog numbers out of range");      \
-  static constexpr auto name##_texts = ksi_msg_rows::texts(rows);          \
-  static constexpr auto name##_ids = ksi_msg_rows::ids(rows);              \
-  const ks_msg_table_t name = {"ks_lib",           subsys,                 \
-                               set,                count,                  \
-                               name##_texts.data(), name##_ids.data()}
+#define KSI_DEFINE_MSG_TABLE(name, subsys, set, count, first_id, last_id, \
+                             rows)                                        \
+  static_assert(std::size(rows) == (count), "message count");             \
+  static_assert(ksi_msg_rows::well_formed(rows, first_id, last_id),       \
+                "rows out of order or catalog numbers out of range");     \
+  static constexpr auto name##_texts = ksi_msg_rows::texts(rows);         \
+  static constexpr auto name##_ids = ksi_msg_rows::ids(rows);             \
+  const ks_msg_table_t name = {                                           \
+      "ks_lib", subsys, set, count, name##_texts.data(), name##_ids.data()}

@@ -5,9 +5,9 @@
 // chunk under the area's mutex. Chunks are linked newest first; a request
 // the newest chunk cannot hold goes to the oldest older chunk that can, and
 // only then to a new chunk (an index of the older chunks' free space finds
-// that chunk without walking the list). Fresh chunk memory is filled with 0xFF (or 0x00
-// after stg_set_zero) so that the corruption check at trace level 1 can see
-// writes past the end of an earlier allocation.
+// that chunk without walking the list). Fresh chunk memory is filled with 0xFF
+// (or 0x00 after stg_set_zero) so that the corruption check at trace level 1
+// can see writes past the end of an earlier allocation.
 //
 // Every live area is also recorded in a process-wide registry, indexed by a
 // slot taken as the lowest free bit of a bitmap, so stg_dump can list them.
@@ -21,13 +21,13 @@
 #include <cstring>
 #include <new>
 
+#include "internal/alloc_fault.h"
 #include "memory/stg_heap.h"
 #include "memory/stg_older.h"
 #include "thread/qmthread_internal.h"
-#include "internal/alloc_fault.h"
 
 struct stg_chunk {
-  uint64_t used;  // offset of the next free byte of data
+  uint64_t used;    // offset of the next free byte of data
   stg_chunk *prev;  // next older chunk, null for the oldest
   uint64_t size;
   unsigned char *data;
@@ -87,8 +87,7 @@ bool registry_in_use(uint32_t slot) {
 // Caller holds registry_lock. False when the registry could not grow.
 bool registry_add(stg_area *area) {
   if (registry_slots == nullptr) {
-    auto *slots =
-        static_cast<stg_area_t *>(nt_calloc(512, sizeof(stg_area_t)));
+    auto *slots = static_cast<stg_area_t *>(nt_calloc(512, sizeof(stg_area_t)));
     auto *bits = static_cast<uint32_t *>(nt_calloc(16, sizeof(uint32_t)));
     if (slots == nullptr || bits == nullptr) {
       std::free(slots);
@@ -114,8 +113,8 @@ bool registry_add(stg_area *area) {
   }
   uint32_t slot = word * 32 + __builtin_ctz(~registry_bits[word]);
   if (slot >= registry_capacity) {
-    uint32_t capacity = slot + 1 > registry_capacity * 2 ? slot + 1
-                                                         : registry_capacity * 2;
+    uint32_t capacity =
+        slot + 1 > registry_capacity * 2 ? slot + 1 : registry_capacity * 2;
     auto *slots = static_cast<stg_area_t *>(
         nt_realloc(registry_slots, capacity * sizeof(stg_area_t)));
     if (slots == nullptr) return false;
@@ -163,7 +162,8 @@ stg_area_t create_area(uint64_t first_size, bool quiet) {
     ksi_heap_free(area, quiet);
     return STG_AREA_NULL;
   }
-  if (!quiet && ksi_stg_trace(4)) print(IMSG_TRACE, KSI_STG_CREATED_AREA, ksi_stg_addr(area));
+  if (!quiet && ksi_stg_trace(4))
+    print(IMSG_TRACE, KSI_STG_CREATED_AREA, ksi_stg_addr(area));
   return area;
 }
 
@@ -199,7 +199,8 @@ stg_chunk *add_chunk(stg_area *area, uint64_t a, bool quiet) {
   // A request of more than 70 % of the base rides on top of the base, so
   // the chunk always holds it.
   uint64_t size = round8(base + (static_cast<double>(a) > 0.7 * base ? a : 0));
-  auto *chunk = static_cast<stg_chunk *>(ksi_heap_alloc(sizeof(stg_chunk), quiet));
+  auto *chunk =
+      static_cast<stg_chunk *>(ksi_heap_alloc(sizeof(stg_chunk), quiet));
   if (chunk == nullptr) return nullptr;
   auto *data = static_cast<unsigned char *>(ksi_heap_alloc(size, quiet));
   if (data == nullptr) {
@@ -217,7 +218,8 @@ stg_chunk *add_chunk(stg_area *area, uint64_t a, bool quiet) {
     print(IMSG_TRACE, KSI_STG_CREATED_CHUNK, ksi_stg_addr(area),
           ksi_stg_addr(chunk), static_cast<unsigned>(size));
   }
-  if (newest != nullptr) ksi_stg_older_append(&area->older, newest, newest->size - newest->used);
+  if (newest != nullptr)
+    ksi_stg_older_append(&area->older, newest, newest->size - newest->used);
   area->chunks = chunk;
   return chunk;
 }
@@ -225,7 +227,8 @@ stg_chunk *add_chunk(stg_area *area, uint64_t a, bool quiet) {
 // Caller holds the area lock. The chunk that takes `a` more bytes: the
 // newest when it fits, else the oldest older one that fits (its index
 // position in *older_pos), else a new one.
-stg_chunk *choose_chunk(stg_area *area, uint64_t a, bool quiet, uint32_t *older_pos) {
+stg_chunk *choose_chunk(stg_area *area, uint64_t a, bool quiet,
+                        uint32_t *older_pos) {
   stg_chunk *newest = area->chunks;
   if (newest != nullptr && newest->used + a <= newest->size) return newest;
   stg_chunk *fit = ksi_stg_older_find(&area->older, a, older_pos);
@@ -266,7 +269,8 @@ void *alloc_from_area(stg_area_t area, uint64_t n, bool quiet) {
     result = chunk->data + chunk->used;
     chunk->used += a;
     if (older_pos != UINT32_MAX)
-      ksi_stg_older_set_room(&area->older, older_pos, chunk->size - chunk->used);
+      ksi_stg_older_set_room(&area->older, older_pos,
+                             chunk->size - chunk->used);
     if (tracing && ksi_stg_trace(5)) {
       print(IMSG_TRACE, KSI_STG_ALLOCATED, ksi_stg_addr(area),
             ksi_stg_addr(result), static_cast<unsigned>(a));
@@ -304,7 +308,8 @@ void delete_area(stg_area_t *handle, bool quiet) {
   if (handle == nullptr) return;
   stg_area *area = *handle;
   if (!is_real(area)) return;
-  if (!quiet && ksi_stg_trace(4)) print(IMSG_TRACE, KSI_STG_DELETING, ksi_stg_addr(area));
+  if (!quiet && ksi_stg_trace(4))
+    print(IMSG_TRACE, KSI_STG_DELETING, ksi_stg_addr(area));
   registry_remove(area);
   qmthread_mutex_lock(&area->lock);
   release_chunks(area, false, quiet);
@@ -327,9 +332,8 @@ void dump_locked(stg_area *area) {
     ++count;
   }
   print(IMSG_OK, KSI_STG_DUMP_AREA, ksi_stg_addr(area),
-        static_cast<unsigned long>(allocd),
-        static_cast<unsigned long>(used), count,
-        static_cast<unsigned long>(area->first_size),
+        static_cast<unsigned long>(allocd), static_cast<unsigned long>(used),
+        count, static_cast<unsigned long>(area->first_size),
         static_cast<unsigned long>(area->incr),
         static_cast<unsigned long>(area->desired),
         static_cast<double>(area->growth));

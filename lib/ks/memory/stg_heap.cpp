@@ -11,8 +11,8 @@
 // correctly even after tracing was switched on or off. While no guarded
 // block exists, stg_free costs one atomic load over plain free().
 #include "memory/stg_heap.h"
-#include "thread/qmthread_internal.h"
 #include "internal/alloc_fault.h"
+#include "thread/qmthread_internal.h"
 
 #include <atomic>
 #include <cerrno>
@@ -143,9 +143,8 @@ void check_guard(void *block) {
   auto *user = static_cast<unsigned char *>(block);
   for (size_t i = size; i < round8(size) + 8; ++i) {
     if (user[i] != kGuardByte) {
-      imsg_print(IMSG_ERROR, stg_ks_msg_table_adr(),
-                    KSI_STG_HEAP_OVERWRITTEN, ksi_stg_addr(block),
-                    ksi_stg_addr(user + i));
+      imsg_print(IMSG_ERROR, stg_ks_msg_table_adr(), KSI_STG_HEAP_OVERWRITTEN,
+                 ksi_stg_addr(block), ksi_stg_addr(user + i));
       return;
     }
   }
@@ -213,7 +212,7 @@ void *ksi_heap_alloc(size_t size, bool quiet) {
   }
   if (!quiet && ksi_stg_trace(5)) {
     imsg_print(IMSG_TRACE, stg_ks_msg_table_adr(), KSI_STG_HEAP_ALLOCATED,
-                  ksi_stg_addr(block), static_cast<unsigned>(size));
+               ksi_stg_addr(block), static_cast<unsigned>(size));
   }
   return block;
 }
@@ -221,7 +220,7 @@ void *ksi_heap_alloc(size_t size, bool quiet) {
 void ksi_heap_free(void *block, bool quiet) {
   if (!quiet && ksi_stg_trace(5)) {
     imsg_print(IMSG_TRACE, stg_ks_msg_table_adr(), KSI_STG_HEAP_FREEING,
-                  ksi_stg_addr(block));
+               ksi_stg_addr(block));
   }
   if (block == nullptr) return;
   if (take_guarded(block)) {
@@ -250,9 +249,9 @@ void *stg_realloc(void *block, size_t size) {
     return nullptr;
   }
   if (ksi_stg_trace(5)) {
-    imsg_print(IMSG_TRACE, stg_ks_msg_table_adr(),
-                  KSI_STG_HEAP_REALLOCATED, ksi_stg_addr(block),
-                  ksi_stg_addr(result), static_cast<unsigned>(size));
+    imsg_print(IMSG_TRACE, stg_ks_msg_table_adr(), KSI_STG_HEAP_REALLOCATED,
+               ksi_stg_addr(block), ksi_stg_addr(result),
+               static_cast<unsigned>(size));
   }
   return result;
 }

@@ -8,7 +8,6 @@
 #include "memory/stg_msgs.h"
 #include "msg/msg_out.h"
 
-
 inline constexpr const char *kKsiStgSubsys = "ks/stg";
 
 inline bool ksi_stg_trace(int level) {

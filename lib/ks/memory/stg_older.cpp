@@ -22,7 +22,8 @@ size_t mapping_size(uint32_t capacity) {
 bool ksi_stg_older_reserve(ksi_stg_older *older) {
   if (older->count < older->capacity) return true;
   if (older->capacity > UINT32_MAX / 4) return false;
-  uint32_t capacity = older->capacity == 0 ? kFirstCapacity : older->capacity * 2;
+  uint32_t capacity =
+      older->capacity == 0 ? kFirstCapacity : older->capacity * 2;
   void *block = mmap(nullptr, mapping_size(capacity), PROT_READ | PROT_WRITE,
                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (block == MAP_FAILED) return false;
@@ -34,7 +35,8 @@ bool ksi_stg_older_reserve(ksi_stg_older *older) {
     std::memcpy(room + capacity, older->room + older->capacity,
                 older->count * sizeof(uint64_t));
   }
-  for (uint32_t k = capacity - 1; k >= 1; --k) room[k] = larger(room[2 * k], room[2 * k + 1]);
+  for (uint32_t k = capacity - 1; k >= 1; --k)
+    room[k] = larger(room[2 * k], room[2 * k + 1]);
   uint32_t count = older->count;
   ksi_stg_older_free(older);
   older->chunks = chunks;
@@ -44,17 +46,20 @@ bool ksi_stg_older_reserve(ksi_stg_older *older) {
   return true;
 }
 
-void ksi_stg_older_append(ksi_stg_older *older, stg_chunk *chunk, uint64_t room) {
+void ksi_stg_older_append(ksi_stg_older *older, stg_chunk *chunk,
+                          uint64_t room) {
   uint32_t pos = older->count++;
   older->chunks[pos] = chunk;
   ksi_stg_older_set_room(older, pos, room);
 }
 
-stg_chunk *ksi_stg_older_find(const ksi_stg_older *older, uint64_t need, uint32_t *pos) {
+stg_chunk *ksi_stg_older_find(const ksi_stg_older *older, uint64_t need,
+                              uint32_t *pos) {
   if (older->count == 0 || older->room[1] < need) return nullptr;
   // Down from the root, to the left child whenever it has room enough.
   uint32_t k = 1;
-  while (k < older->capacity) k = older->room[2 * k] >= need ? 2 * k : 2 * k + 1;
+  while (k < older->capacity)
+    k = older->room[2 * k] >= need ? 2 * k : 2 * k + 1;
   *pos = k - older->capacity;
   return older->chunks[*pos];
 }
@@ -62,16 +67,19 @@ stg_chunk *ksi_stg_older_find(const ksi_stg_older *older, uint64_t need, uint32_
 void ksi_stg_older_set_room(ksi_stg_older *older, uint32_t pos, uint64_t room) {
   uint32_t k = older->capacity + pos;
   older->room[k] = room;
-  for (k /= 2; k >= 1; k /= 2) older->room[k] = larger(older->room[2 * k], older->room[2 * k + 1]);
+  for (k /= 2; k >= 1; k /= 2)
+    older->room[k] = larger(older->room[2 * k], older->room[2 * k + 1]);
 }
 
 void ksi_stg_older_clear(ksi_stg_older *older) {
-  if (older->room != nullptr) std::memset(older->room, 0, 2 * size_t{older->capacity} * sizeof(uint64_t));
+  if (older->room != nullptr)
+    std::memset(older->room, 0, 2 * size_t{older->capacity} * sizeof(uint64_t));
   older->count = 0;
 }
 
 void ksi_stg_older_free(ksi_stg_older *older) {
-  if (older->room != nullptr) munmap(older->room, mapping_size(older->capacity));
+  if (older->room != nullptr)
+    munmap(older->room, mapping_size(older->capacity));
   older->chunks = nullptr;
   older->room = nullptr;
   older->capacity = 0;

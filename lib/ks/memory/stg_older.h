@@ -24,11 +24,13 @@ bool ksi_stg_older_reserve(ksi_stg_older *older);
 
 // Appends a chunk (the newest, as it becomes older) with `room` free bytes.
 // REQUIRES: ksi_stg_older_reserve succeeded since the last append.
-void ksi_stg_older_append(ksi_stg_older *older, stg_chunk *chunk, uint64_t room);
+void ksi_stg_older_append(ksi_stg_older *older, stg_chunk *chunk,
+                          uint64_t room);
 
 // The oldest chunk with at least `need` (> 0) free bytes and its position,
 // or null.
-stg_chunk *ksi_stg_older_find(const ksi_stg_older *older, uint64_t need, uint32_t *pos);
+stg_chunk *ksi_stg_older_find(const ksi_stg_older *older, uint64_t need,
+                              uint32_t *pos);
 
 // Records the free bytes of the chunk at `pos` after an allocation from it.
 void ksi_stg_older_set_room(ksi_stg_older *older, uint32_t pos, uint64_t room);

@@ -21,11 +21,11 @@
 #include <new>
 #include <string>
 
+#include "internal/alloc_fault.h"
+#include "internal/report_line.h"
 #include "msg/catalog.h"
 #include "msg/catalog_format.h"
 #include "msg/catalog_search.h"
-#include "internal/report_line.h"
-#include "internal/alloc_fault.h"
 
 namespace {
 
@@ -47,8 +47,8 @@ struct catalog_set {
   uint32_t text_length;
   uint32_t message_count;  // records in the file, invalid ones included
   int state;
-  char *text;                  // text data plus a closing NUL
-  catalog_message *messages;   // the valid records, in file order
+  char *text;                 // text data plus a closing NUL
+  catalog_message *messages;  // the valid records, in file order
   uint32_t kept;
 };
 
@@ -290,7 +290,7 @@ KS_API msgcat_t *msgcat_open(const char *name, int mode) {
 }
 
 KS_API const char *msgcat_get(msgcat_t *handle, int set_number, int number,
-                            const char *dflt) {
+                              const char *dflt) {
   if (!ksi_catalog_is_open(handle) || set_number < 1 || number < 1) return dflt;
   catalog_set *set = find_number(handle->sets, handle->set_count,
                                  static_cast<uint32_t>(set_number));

@@ -49,7 +49,8 @@ inline uint32_t get32(const unsigned char *p) {
 }
 
 inline uint64_t get64(const unsigned char *p) {
-  return static_cast<uint64_t>(get32(p)) | static_cast<uint64_t>(get32(p + 4)) << 32;
+  return static_cast<uint64_t>(get32(p)) | static_cast<uint64_t>(get32(p + 4))
+                                               << 32;
 }
 
 inline void put32(unsigned char *p, uint32_t v) {

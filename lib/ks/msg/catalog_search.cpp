@@ -36,7 +36,8 @@ std::string search_list() {
   if (const char *env = nt_getenv_safe("NLSPATH")) list = env;
   for (uint32_t param : kRootParams) {
     char root[kPathMax];
-    if (ntregy_get_param(param, sizeof root, root, NTREGY_TYPE_TEXT) == NTREGY_OK)
+    if (ntregy_get_param(param, sizeof root, root, NTREGY_TYPE_TEXT) ==
+        NTREGY_OK)
       append_element(list, std::string(root) + kRootTemplate);
   }
   if (list.empty() || list.back() != ';') list += ';';
@@ -62,7 +63,8 @@ std::string expand(const std::string &element, const char *name,
 // The host path of a file that exists (and is not a directory).
 bool existing_file(const std::string &product_path, std::string &host) {
   char mapped[kPathMax];
-  if (nt_map_path(product_path.c_str(), mapped, sizeof mapped) != 0) return false;
+  if (nt_map_path(product_path.c_str(), mapped, sizeof mapped) != 0)
+    return false;
   struct stat st;
   if (stat(mapped, &st) != 0 || S_ISDIR(st.st_mode)) return false;
   host = mapped;
@@ -80,7 +82,8 @@ bool ksi_catalog_find(const char *name, std::string &path) {
   for (size_t end; (end = list.find(';', start)) != std::string::npos;
        start = end + 1) {
     if (end == start) continue;
-    if (existing_file(expand(list.substr(start, end - start), name, language), path))
+    if (existing_file(expand(list.substr(start, end - start), name, language),
+                      path))
       return true;
   }
   return false;

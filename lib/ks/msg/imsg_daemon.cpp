@@ -4,9 +4,9 @@
 // text the daemon wrote itself comes before the library's own message.
 #include <orvexks/imsg.h>
 
+#include <csignal>
 #include <fcntl.h>
 #include <pthread.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,11 +14,11 @@
 #include <cstring>
 #include <ctime>
 
+#include "internal/report_line.h"
+#include "msg/imsg_msgs.h"
 #include "msg/msg_lock.h"
 #include "msg/msg_out.h"
 #include "msg/msg_state.h"
-#include "internal/report_line.h"
-#include "msg/imsg_msgs.h"
 #include "thread/qmthread_internal.h"
 
 namespace {
@@ -63,8 +63,8 @@ void wait_drain() {
   clock_gettime(CLOCK_MONOTONIC, &deadline);
   deadline.tv_sec += kDrainTimeoutMs / 1000;
   qmthread_mutex_lock(&drain.mutex);
-  while (!drain.signalled &&
-         qmthread_cond_timedwait(&drain.cond, &drain.mutex, &deadline) != ETIMEDOUT) {
+  while (!drain.signalled && qmthread_cond_timedwait(&drain.cond, &drain.mutex,
+                                                     &deadline) != ETIMEDOUT) {
   }
   drain.signalled = false;
   qmthread_mutex_unlock(&drain.mutex);
@@ -147,7 +147,8 @@ bool open_event_log() {
   if (ksi_eventlog_open()) return true;
   int err = errno;
   char text[256];
-  imsg_snprintf(text, sizeof text, &ksi_imsg_msgs, KSI_IMSG_CANT_OPEN_EVENT_LOG, err);
+  imsg_snprintf(text, sizeof text, &ksi_imsg_msgs, KSI_IMSG_CANT_OPEN_EVENT_LOG,
+                err);
   imsg_fputs(text, ksi_msg_out.err_stream);
   return false;
 }
@@ -159,8 +160,8 @@ int capture_standard_streams(int fds[2]) {
   saved_stdout_fd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
   saved_stderr_fd = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
   int failed = -1;
-  if (saved_stdout_fd < 0 || saved_stderr_fd < 0 || dup2(fds[1], STDOUT_FILENO) < 0 ||
-      dup2(fds[1], STDERR_FILENO) < 0) {
+  if (saved_stdout_fd < 0 || saved_stderr_fd < 0 ||
+      dup2(fds[1], STDOUT_FILENO) < 0 || dup2(fds[1], STDERR_FILENO) < 0) {
     failed = KSI_IMSG_CANT_DUP_PIPES;
   } else {
     close(fds[1]);
@@ -255,7 +256,8 @@ void imsg_suspend_daemon_logging(void) {
   ksi_msg_output_t &out = ksi_msg_out;
   if (!out.daemon) {
     qmthread_mutex_unlock(&ksi_msg_lock);
-    ksi_report("Can't suspend daemon logging, process not a daemon: %s", std::strerror(errno));
+    ksi_report("Can't suspend daemon logging, process not a daemon: %s",
+               std::strerror(errno));
     return;
   }
   if (out.saved_err == nullptr) {
@@ -274,7 +276,8 @@ void imsg_resume_daemon_logging(void) {
   ksi_msg_output_t &out = ksi_msg_out;
   if (!out.daemon) {
     qmthread_mutex_unlock(&ksi_msg_lock);
-    ksi_report("Can't resume daemon logging, process not a daemon: %s", std::strerror(errno));
+    ksi_report("Can't resume daemon logging, process not a daemon: %s",
+               std::strerror(errno));
     return;
   }
   if (out.saved_err != nullptr) {

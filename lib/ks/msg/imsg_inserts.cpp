@@ -40,9 +40,10 @@ union argument {
 enum { kSlotUnused = 0, kSlotSecondHalf = -1 };
 
 void report_failure(int code) {
-  imsg_print(IMSG_ERROR,
-                reinterpret_cast<const ks_msg_table_t *>("IMSG Internal Error(FM): %d\n"),
-                -1, code);
+  imsg_print(
+      IMSG_ERROR,
+      reinterpret_cast<const ks_msg_table_t *>("IMSG Internal Error(FM): %d\n"),
+      -1, code);
 }
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
@@ -52,7 +53,8 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool parse_insert(const char *text, size_t at, insert &ins) {
   size_t p = at + 1;
   int number = 0;
-  while (is_digit(text[p]) && number <= kMaxPosition) number = number * 10 + (text[p++] - '0');
+  while (is_digit(text[p]) && number <= kMaxPosition)
+    number = number * 10 + (text[p++] - '0');
   if (number < 1 || number > kMaxPosition) return false;
   ins.start = at;
   ins.position = number;
@@ -72,8 +74,8 @@ bool parse_insert(const char *text, size_t at, insert &ins) {
   ins.end = p;
   size_t next = 0;
   int star_w = 0, star_p = 0;
-  if (!strutl_find_printf_directive(ins.dir, 0, 0, nullptr, &next, &ins.kind, &star_w,
-                                    &star_p))
+  if (!strutl_find_printf_directive(ins.dir, 0, 0, nullptr, &next, &ins.kind,
+                                    &star_w, &star_p))
     return false;
   return next == conv_len + 1 && !star_w && !star_p &&
          ins.kind != strutl_printf_kind_percent;
@@ -115,7 +117,8 @@ argument read_argument(int kind, va_list &args) {
   return a;
 }
 
-int format_argument(char *out, size_t size, const insert &ins, const argument &a) {
+int format_argument(char *out, size_t size, const insert &ins,
+                    const argument &a) {
   switch (ins.kind) {
     case strutl_printf_kind_pointer:
     case strutl_printf_kind_string:
@@ -125,13 +128,15 @@ int format_argument(char *out, size_t size, const insert &ins, const argument &a
     case strutl_printf_kind_long:
       return strutl_snprintf(out, size, ins.dir, static_cast<long>(a.i));
     case strutl_printf_kind_ulong:
-      return strutl_snprintf(out, size, ins.dir, static_cast<unsigned long>(a.u));
+      return strutl_snprintf(out, size, ins.dir,
+                             static_cast<unsigned long>(a.u));
     case strutl_printf_kind_int64:
       return strutl_snprintf(out, size, ins.dir, a.i);
     case strutl_printf_kind_uint64:
       return strutl_snprintf(out, size, ins.dir, a.u);
     case strutl_printf_kind_uint:
-      return strutl_snprintf(out, size, ins.dir, static_cast<unsigned int>(a.u));
+      return strutl_snprintf(out, size, ins.dir,
+                             static_cast<unsigned int>(a.u));
     default:
       return strutl_snprintf(out, size, ins.dir, static_cast<int>(a.i));
   }
@@ -148,7 +153,8 @@ int collect_inserts(const char *text, insert *inserts) {
       continue;
     }
     if (!is_digit(text[at + 1])) continue;
-    if (count == kMaxInserts || !parse_insert(text, at, inserts[count])) return -1;
+    if (count == kMaxInserts || !parse_insert(text, at, inserts[count]))
+      return -1;
     at = inserts[count].end - 1;
     ++count;
   }
@@ -159,7 +165,8 @@ int collect_inserts(const char *text, insert *inserts) {
 // position reaches 10.
 bool renumber(insert *inserts, int count) {
   bool any_64bit = false;
-  for (int i = 0; i < count; ++i) any_64bit = any_64bit || is_64bit(inserts[i].kind);
+  for (int i = 0; i < count; ++i)
+    any_64bit = any_64bit || is_64bit(inserts[i].kind);
   if (!any_64bit) return true;
   int shift = 0;
   for (int i = 0; i < count; ++i) {
@@ -183,9 +190,9 @@ int ksi_msg_inserts(char *buf, size_t size, const char *text, va_list args) {
   if (!renumber(inserts, count)) {
     if (size > 0) buf[0] = '\0';
     imsg_print(IMSG_ERROR,
-                  reinterpret_cast<const ks_msg_table_t *>(
-                      "Internal Error, too many directives.\n"),
-                  -1);
+               reinterpret_cast<const ks_msg_table_t *>(
+                   "Internal Error, too many directives.\n"),
+               -1);
     return 0;
   }
 
@@ -196,21 +203,24 @@ int ksi_msg_inserts(char *buf, size_t size, const char *text, va_list args) {
   for (int i = 0; i < count; ++i) {
     int p = inserts[i].position;
     if (slot_kind[p] == kSlotUnused) slot_kind[p] = inserts[i].kind;
-    if (is_64bit(inserts[i].kind) && p + 1 <= kMaxPosition) slot_kind[p + 1] = kSlotSecondHalf;
+    if (is_64bit(inserts[i].kind) && p + 1 <= kMaxPosition)
+      slot_kind[p + 1] = kSlotSecondHalf;
     if (p > last) last = p;
   }
   argument values[kMaxPosition + 2] = {};
   va_list rest;
   va_copy(rest, args);
   for (int p = 1; p <= last; ++p)
-    if (slot_kind[p] != kSlotSecondHalf) values[p] = read_argument(slot_kind[p], rest);
+    if (slot_kind[p] != kSlotSecondHalf)
+      values[p] = read_argument(slot_kind[p], rest);
   va_end(rest);
 
   size_t limit = size != 0 ? size : kUnboundedLimit;
   if (limit > kOutputLimit) limit = kOutputLimit;
   size_t len = 0;
   auto put = [&](const char *piece, size_t n) {
-    if (len + 1 < limit) std::memcpy(buf + len, piece, n < limit - 1 - len ? n : limit - 1 - len);
+    if (len + 1 < limit)
+      std::memcpy(buf + len, piece, n < limit - 1 - len ? n : limit - 1 - len);
     len += n;
   };
   size_t at = 0;
@@ -218,8 +228,10 @@ int ksi_msg_inserts(char *buf, size_t size, const char *text, va_list args) {
     size_t stop = i < count ? inserts[i].start : std::strlen(text);
     // Literal text, with "%%" written as one '%'.
     while (at < stop) {
-      const char *pct = static_cast<const char *>(std::memchr(text + at, '%', stop - at));
-      size_t run = pct != nullptr ? static_cast<size_t>(pct - text) - at : stop - at;
+      const char *pct =
+          static_cast<const char *>(std::memchr(text + at, '%', stop - at));
+      size_t run =
+          pct != nullptr ? static_cast<size_t>(pct - text) - at : stop - at;
       put(text + at, run);
       at += run;
       if (at < stop) {
@@ -229,7 +241,8 @@ int ksi_msg_inserts(char *buf, size_t size, const char *text, va_list args) {
     }
     if (i == count) break;
     char local[256];
-    int n = format_argument(local, sizeof local, inserts[i], values[inserts[i].position]);
+    int n = format_argument(local, sizeof local, inserts[i],
+                            values[inserts[i].position]);
     if (n < 0) n = 0;
     if (static_cast<size_t>(n) < sizeof local) {
       put(local, static_cast<size_t>(n));

@@ -16,11 +16,11 @@
 
 #include <orvexnt/nt_env.h>
 
+#include "msg/imsg_msgs.h"
 #include "msg/msg_lock.h"
 #include "msg/msg_lookup.h"
 #include "msg/msg_out.h"
 #include "msg/msg_state.h"
-#include "msg/imsg_msgs.h"
 #include "thread/qmthread_internal.h"
 
 qmthread_mutex_t ksi_sink_mutex = QMTHREAD_MUTEX_INITIALIZER_NORAISE;
@@ -47,7 +47,8 @@ void report_locked(int type, const char *text) {
     std::fprintf(eventlog_file, "[%d/%d] %s\n", kEventId, category, text);
     std::fflush(eventlog_file);
   } else if (eventlog_syslog) {
-    syslog(LOG_DAEMON | syslog_priority(type), "[%d/%d] %s", kEventId, category, text);
+    syslog(LOG_DAEMON | syslog_priority(type), "[%d/%d] %s", kEventId, category,
+           text);
   }
 }
 
@@ -68,8 +69,9 @@ void write_header(FILE *stream) {
   char host[256] = "";
   gethostname(host, sizeof host - 1);
   const char *date = date_fmt_long_date_time(std::time(nullptr));
-  std::fputs("\n*******************************************************************\n",
-             stream);
+  std::fputs(
+      "\n*******************************************************************\n",
+      stream);
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
   std::fprintf(stream, hdrfmt, date != nullptr ? date : "", host,
@@ -112,7 +114,8 @@ bool ksi_eventlog_open(void) {
 }
 
 void ksi_eventlog_close(void) {
-  if (ksi_msg_out.eventlog_users < 1 || --ksi_msg_out.eventlog_users > 0) return;
+  if (ksi_msg_out.eventlog_users < 1 || --ksi_msg_out.eventlog_users > 0)
+    return;
   ksi_sink_lock();
   if (eventlog_file != nullptr) std::fclose(eventlog_file);
   if (eventlog_syslog) closelog();

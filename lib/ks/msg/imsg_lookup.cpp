@@ -71,9 +71,11 @@ int find_slot(const char *name) {
 int choose_victim() {
   int free_slot = -1;
   for (int i = 0; i < kSlots && free_slot < 0; ++i)
-    if (slots[i].name == nullptr || !ksi_catalog_is_open(slots[i].handle)) free_slot = i;
+    if (slots[i].name == nullptr || !ksi_catalog_is_open(slots[i].handle))
+      free_slot = i;
   if (free_slot >= 0) {
-    int chosen = ksi_catalog_is_open(slots[round_robin].handle) ? free_slot : round_robin;
+    int chosen = ksi_catalog_is_open(slots[round_robin].handle) ? free_slot
+                                                                : round_robin;
     round_robin = (round_robin + 1) % kSlots;
     return chosen;
   }
@@ -127,7 +129,8 @@ const char *ksi_msg_lookup(const ks_msg_table_t *table, int index) {
   catalog_slot &slot = slots[at];
   if (ksi_catalog_is_open(slot.handle)) {
     gettimeofday(&slot.last_use, nullptr);
-    const char *found = ops.get(slot.handle, table->set, table->ids[index], dflt);
+    const char *found =
+        ops.get(slot.handle, table->set, table->ids[index], dflt);
     text = keep_translation(found != nullptr ? found : dflt, dflt);
   } else {
     hint = {table->catalog, generation.load(std::memory_order_relaxed)};
@@ -150,4 +153,5 @@ static void msg_tls_cleanup(void *record) {
   std::free(static_cast<ksi_msg_tls_t *>(record)->translation);
 }
 
-ksi_tls_slot_t ksi_msg_tls_slot = KSI_TLS_SLOT_INIT(ksi_msg_tls_t, msg_tls_cleanup);
+ksi_tls_slot_t ksi_msg_tls_slot =
+    KSI_TLS_SLOT_INIT(ksi_msg_tls_t, msg_tls_cleanup);

@@ -3,8 +3,8 @@
 
 #include <orvexks/imsg.h>
 
-#include "msg/imsg_msgs.h"
 #include "internal/msg_tables.h"
+#include "msg/imsg_msgs.h"
 
 namespace {
 
@@ -90,17 +90,24 @@ constexpr ksi_msg_entry kRows[] = {
     {76, 84, "Can't set standard handles"},
     {77, 85, "Can't create pipe reader thread"},
     // Codes 10102 to 10112, then 997, 996, 6, 87, 8 and 995.
-    {78, 86, "[WINSOCK] No more results can be returned by WSALookupServiceNext"},
-    {79, 87, "[WINSOCK] A call to WSALookupServiceEnd was made while this call was still processing"},
+    {78, 86,
+     "[WINSOCK] No more results can be returned by WSALookupServiceNext"},
+    {79, 87,
+     "[WINSOCK] A call to WSALookupServiceEnd was made while this call was "
+     "still processing"},
     {80, 88, "[WINSOCK] Invalid procedure table from service provider"},
     {81, 89, "[WINSOCK] Invalid service provider version number"},
     {82, 90, "[WINSOCK] Unable to initialize a service provider"},
     {83, 91, "[WINSOCK] System call failure"},
     {84, 92, "[WINSOCK] No such service is known"},
     {85, 93, "[WINSOCK] Class type not found"},
-    {86, 94, "[WINSOCK] No more results can be returned by WSALookupServiceNext"},
-    {87, 95, "[WINSOCK] A call to WSALookupServiceEnd was made while this call was still processing"},
-    {88, 96, "[WINSOCK] A database query failed because it was actively refused"},
+    {86, 94,
+     "[WINSOCK] No more results can be returned by WSALookupServiceNext"},
+    {87, 95,
+     "[WINSOCK] A call to WSALookupServiceEnd was made while this call was "
+     "still processing"},
+    {88, 96,
+     "[WINSOCK] A database query failed because it was actively refused"},
     {89, 97, "[WINSOCK] Overlapped operations will complete later"},
     {90, 98, "[WINSOCK] Overlapped I/O event object not in signaled state"},
     {91, 99, "[WINSOCK] Specified event object handle is invalid"},
@@ -111,10 +118,13 @@ constexpr ksi_msg_entry kRows[] = {
     {96, 104, "Valid name, no data record of requested type"},
     {97, 105, "This is a non-recoverable error"},
     {98, 106, "Non-authoritative host not found"},
-    {99, 107, "Process not an imsg daemon, cannot drain pipes to daemon log file.\n"},
+    {99, 107,
+     "Process not an imsg daemon, cannot drain pipes to daemon log file.\n"},
     {100, 108, "Process not an imsg daemon, cannot set pipes blocking.\n"},
-    {101, 109, "Process not an imsg daemon, cannot return fd of log file pipe.\n"},
-    {102, 110, "Log file for imsg daemon not open, cannot return fd of pipe.\n"},
+    {101, 109,
+     "Process not an imsg daemon, cannot return fd of log file pipe.\n"},
+    {102, 110,
+     "Log file for imsg daemon not open, cannot return fd of pipe.\n"},
     {103, 111, "String buffer too small.\n"},
 };
 

@@ -11,10 +11,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "msg/imsg_msgs.h"
 #include "msg/msg_lock.h"
 #include "msg/msg_out.h"
 #include "msg/msg_state.h"
-#include "msg/imsg_msgs.h"
 
 namespace {
 
@@ -45,7 +45,8 @@ void grow(char **buf, size_t *size, size_t keep) {
 // message cannot be formatted (a bad index, already reported).
 bool compose(char **buf, size_t *size, int kind, const char *subsys,
              const void *table, int index, va_list args) {
-  size_t prefix = static_cast<size_t>(ksi_msg_prefix_locked(*buf, *size, kind, subsys));
+  size_t prefix =
+      static_cast<size_t>(ksi_msg_prefix_locked(*buf, *size, kind, subsys));
   while (prefix >= *size) {
     grow(buf, size, 0);
     ksi_msg_prefix_locked(*buf, *size, kind, subsys);
@@ -53,8 +54,8 @@ bool compose(char **buf, size_t *size, int kind, const char *subsys,
   for (;;) {
     va_list copy;
     va_copy(copy, args);
-    int len = imsg_vsnprintf_taggable(IMSG_TAG_ENABLED, *buf + prefix, *size - prefix,
-                                      table, index, copy);
+    int len = imsg_vsnprintf_taggable(IMSG_TAG_ENABLED, *buf + prefix,
+                                      *size - prefix, table, index, copy);
     va_end(copy);
     if (len < 0) return false;
     if (static_cast<size_t>(len) < *size - prefix) return true;
@@ -65,7 +66,8 @@ bool compose(char **buf, size_t *size, int kind, const char *subsys,
 // The slot that serves `kind`; its number is the kind delivery goes on with.
 int choose_slot(int kind) {
   if (kind < IMSG_OK || kind > IMSG_OTHER) return IMSG_ERROR;
-  if (kind == IMSG_INFO && ksi_msg_out.slots[IMSG_INFO] == nullptr) return IMSG_OK;
+  if (kind == IMSG_INFO && ksi_msg_out.slots[IMSG_INFO] == nullptr)
+    return IMSG_OK;
   if (kind == IMSG_OUTPUT_ALT && ksi_msg_out.slots[IMSG_OUTPUT_ALT] == nullptr)
     return IMSG_OUTPUT;
   return kind;
@@ -76,7 +78,8 @@ bool dup_output_on() {
   if (flag < 0) {
     const char *value = std::getenv("IMSG_DUP_OUTPUT");
     int number = 0;
-    flag = value != nullptr && std::sscanf(value, "%d", &number) == 1 && number != 0;
+    flag = value != nullptr && std::sscanf(value, "%d", &number) == 1 &&
+           number != 0;
   }
   return flag != 0;
 }
@@ -110,10 +113,17 @@ char *event_text(const char *text) {
 bool style_marker(const char *p, int *bit, bool *on) {
   if (p[0] != 1 || p[1] != 1 || (p[2] != '0' && p[2] != '1')) return false;
   switch (p[3]) {
-    case 'B': *bit = kBold; break;
-    case 'I': *bit = kItalic; break;
-    case 'U': *bit = kUnderline; break;
-    default: return false;
+    case 'B':
+      *bit = kBold;
+      break;
+    case 'I':
+      *bit = kItalic;
+      break;
+    case 'U':
+      *bit = kUnderline;
+      break;
+    default:
+      return false;
   }
   *on = p[2] == '1';
   return true;
@@ -175,14 +185,16 @@ void console_write_locked(const char *text) {
   } else {
     FILE *stream = out.log_file;
     if (stream == nullptr)
-      stream = kind >= IMSG_OK && kind <= IMSG_OUTPUT_ALT ? out.out_stream : out.err_stream;
+      stream = kind >= IMSG_OK && kind <= IMSG_OUTPUT_ALT ? out.out_stream
+                                                          : out.err_stream;
     fputs_locked(text, stream);
   }
 }
 
 }  // namespace
 
-void ksi_msg_deliver(imsg_writer_t writer, int kind, void *arg, const char *text) {
+void ksi_msg_deliver(imsg_writer_t writer, int kind, void *arg,
+                     const char *text) {
   ksi_msg_out.current_kind = kind;
   bool console = writer == imsg_console_writer;
   bool log_open = ksi_msg_out.log_file != nullptr;
@@ -211,18 +223,20 @@ int imsg_fputs(const char *text, FILE *stream) {
   return result;
 }
 
-void imsg_print_sharedv(int kind, const char *subsys, const void *table, int index,
-                        va_list args) {
+void imsg_print_sharedv(int kind, const char *subsys, const void *table,
+                        int index, va_list args) {
   pfm_test_raise(nullptr);
   ksi_msg_init();
   if (index != -1 && table == nullptr) {
-    imsg_print(IMSG_ERROR, &ksi_imsg_msgs, KSI_IMSG_BAD_TABLE_INDEX, "print_sharedv", 0L,
-                  index);
+    imsg_print(IMSG_ERROR, &ksi_imsg_msgs, KSI_IMSG_BAD_TABLE_INDEX,
+               "print_sharedv", 0L, index);
     return;
   }
   const char *shown = "";
   if (index != -1)
-    shown = subsys != nullptr ? subsys : static_cast<const ks_msg_table_t *>(table)->subsys;
+    shown = subsys != nullptr
+                ? subsys
+                : static_cast<const ks_msg_table_t *>(table)->subsys;
   qmthread_mutex_lock(&ksi_msg_lock);
   imsg_drain_pipes();
   // A message printed while one is being composed (a formatting error, a
@@ -252,14 +266,16 @@ void imsg_print_sharedv(int kind, const char *subsys, const void *table, int ind
     char *text = writer == imsg_console_writer || writer == imsg_discard_writer
                      ? buf
                      : strdup(buf);
-    if (text != nullptr) ksi_msg_deliver(writer, slot, ksi_msg_out.redirect_arg, text);
+    if (text != nullptr)
+      ksi_msg_deliver(writer, slot, ksi_msg_out.redirect_arg, text);
     if (text != buf) std::free(text);
   }
   if (nested) std::free(buf);
   qmthread_mutex_unlock(&ksi_msg_lock);
 }
 
-void imsg_print_shared(int kind, const char *subsys, const void *table, int index, ...) {
+void imsg_print_shared(int kind, const char *subsys, const void *table,
+                       int index, ...) {
   va_list args;
   va_start(args, index);
   imsg_print_sharedv(kind, subsys, table, index, args);

@@ -14,14 +14,16 @@
 #include <orvexks/strutl.h>
 #include <orvexnt/nt_env.h>
 
+#include "msg/imsg_msgs.h"
 #include "msg/msg_lock.h"
 #include "msg/msg_lookup.h"
 #include "msg/msg_out.h"
-#include "msg/imsg_msgs.h"
 
-ksi_msg_state_t ksi_msg_state = {"noname", false, false, false, false, false,
-                                 nullptr, {"Ok: ", "Warning: ", "Error: ",
-                                           "System message: "}};
+ksi_msg_state_t ksi_msg_state = {
+    "noname", false,
+    false,    false,
+    false,    false,
+    nullptr,  {"Ok: ", "Warning: ", "Error: ", "System message: "}};
 std::atomic<bool> ksi_msg_tagging{false};
 std::atomic<bool> ksi_msg_taggable{false};
 std::atomic<bool> ksi_msg_capturing{false};
@@ -92,7 +94,8 @@ void timestamp(char *out, size_t size) {
   localtime_r(&seconds, &local);
   char clock[16];
   std::strftime(clock, sizeof clock, "%H:%M:%S", &local);
-  strutl_snprintf(out, size, "%s.%.3ld", clock, static_cast<long>(tv.tv_usec / 1000));
+  strutl_snprintf(out, size, "%s.%.3ld", clock,
+                  static_cast<long>(tv.tv_usec / 1000));
 }
 
 // Builds the prefix format of `kind` into fmt; kinds without a prefix get
@@ -103,8 +106,11 @@ void prefix_format(char *fmt, size_t size, int kind, bool show_subsys) {
   bool app_prefix = kind == IMSG_WARNING || kind == IMSG_ERROR ||
                     ((kind == IMSG_OK || kind == IMSG_INFO) && st.info_prefix);
   if (app_prefix) strutl_cpy_buf(fmt, show_subsys ? "%s/%s: " : "%s: ", size);
-  if (kind == IMSG_TRACE) strutl_cpy_buf(fmt, show_subsys ? ">>> %s (%s/%s): " : ">>> %s (%s): ", size);
-  if (kind == IMSG_OK && st.info_prefix) append_word(fmt, size, st.kind_words[kWordOk]);
+  if (kind == IMSG_TRACE)
+    strutl_cpy_buf(fmt,
+                   show_subsys ? ">>> %s (%s/%s): " : ">>> %s (%s): ", size);
+  if (kind == IMSG_OK && st.info_prefix)
+    append_word(fmt, size, st.kind_words[kWordOk]);
   if (kind == IMSG_WARNING) append_word(fmt, size, st.kind_words[kWordWarning]);
   if (kind == IMSG_ERROR) append_word(fmt, size, st.kind_words[kWordError]);
 }
@@ -128,7 +134,8 @@ int expand_prefix(char *out, size_t size, const char *fmt,
       put('%');
     } else if (*p == 's' && arg != args.end()) {
       const char *text = *arg++;
-      for (const char *s = text != nullptr ? text : "(null)"; *s != '\0'; ++s) put(*s);
+      for (const char *s = text != nullptr ? text : "(null)"; *s != '\0'; ++s)
+        put(*s);
     } else {
       break;  // not a prefix format; never built above
     }
@@ -148,7 +155,8 @@ void ksi_msg_init(void) {
     ksi_msg_state.info_prefix = ok_prefix;
     ksi_msg_state.print_status = env_set("QUILLMERE_PRINT_WIN32_STATUS");
     const char *ate = nt_getenv_safe("QUILLMERE_ENABLE_ATE_MESSAGES");
-    if (ate != nullptr && strutl_stricoll(ate, "True") == 0) ksi_msg_tagging.store(true);
+    if (ate != nullptr && strutl_stricoll(ate, "True") == 0)
+      ksi_msg_tagging.store(true);
     ksi_msg_output_init();
     start_capture_log();
     // Marked before the kind words are looked up: the lookup may print.
@@ -163,7 +171,7 @@ namespace {
 void check_kind(int kind) {
   if (kind < IMSG_OK || kind > IMSG_OTHER) {
     imsg_print(IMSG_ERROR, &ksi_imsg_msgs, KSI_IMSG_UNKNOWN_TYPE, kind,
-                  "lib/ks/imsg", __LINE__);
+               "lib/ks/imsg", __LINE__);
   }
 }
 
@@ -203,7 +211,8 @@ int ksi_msg_prefix(char *out, size_t size, int kind, const char *subsys) {
   return len;
 }
 
-int ksi_msg_prefix_locked(char *out, size_t size, int kind, const char *subsys) {
+int ksi_msg_prefix_locked(char *out, size_t size, int kind,
+                          const char *subsys) {
   check_kind(kind);
   return expanded_prefix(out, size, kind, subsys);
 }

@@ -25,7 +25,8 @@ class tagged_writer {
   void put(const char *text) { put(text, std::strlen(text)); }
   void put_number(long value) {
     char digits[24];
-    put(digits, static_cast<size_t>(strutl_snprintf(digits, sizeof digits, "%ld", value)));
+    put(digits, static_cast<size_t>(
+                    strutl_snprintf(digits, sizeof digits, "%ld", value)));
   }
   // Writes text with form feed, newline, carriage return, tab and vertical
   // tab as two-character escapes.
@@ -56,8 +57,8 @@ class tagged_writer {
 // Formats one value with its own directive (and the star arguments before
 // it) and hands the text to `emit`; a long text goes through the heap.
 template <typename T>
-int format_value(char *out, size_t size, const char *dir, int stars, const int *star,
-                 T value) {
+int format_value(char *out, size_t size, const char *dir, int stars,
+                 const int *star, T value) {
   switch (stars) {
     case 0:
       return strutl_snprintf(out, size, dir, value);
@@ -69,8 +70,8 @@ int format_value(char *out, size_t size, const char *dir, int stars, const int *
 }
 
 template <typename T>
-void put_value(tagged_writer &w, const char *dir, int stars, const int *star, T value,
-               bool escaped) {
+void put_value(tagged_writer &w, const char *dir, int stars, const int *star,
+               T value, bool escaped) {
   char local[256];
   int n = format_value(local, sizeof local, dir, stars, star, value);
   if (n < 0) return;
@@ -89,8 +90,8 @@ void put_value(tagged_writer &w, const char *dir, int stars, const int *star, T 
 }
 
 // Consumes the argument of one directive of kind `kind` from args.
-void put_argument(tagged_writer &w, const char *dir, int kind, int stars, const int *star,
-                  va_list &args) {
+void put_argument(tagged_writer &w, const char *dir, int kind, int stars,
+                  const int *star, va_list &args) {
   switch (kind) {
     case strutl_printf_kind_pointer:
       put_value(w, dir, stars, star, va_arg(args, void *), false);
@@ -130,12 +131,13 @@ void put_argument(tagged_writer &w, const char *dir, int kind, int stars, const 
 
 }  // namespace
 
-int ksi_msg_tagged(char *buf, size_t size, const ks_msg_table_t *table, int index,
-                   const char *text, va_list args) {
+int ksi_msg_tagged(char *buf, size_t size, const ks_msg_table_t *table,
+                   int index, const char *text, va_list args) {
   if (size == 0) return 0;
   tagged_writer w(buf, size);
   w.put("\nTAG_ID:");
-  w.put(table != nullptr && table->subsys != nullptr ? table->subsys : "no subsys");
+  w.put(table != nullptr && table->subsys != nullptr ? table->subsys
+                                                     : "no subsys");
   w.put("!!");
   w.put_number(table != nullptr ? index : -1);
   w.put("!!");
@@ -156,7 +158,8 @@ int ksi_msg_tagged(char *buf, size_t size, const ks_msg_table_t *table, int inde
                                       &star_width, &star_precision))
       break;
     pos = next;
-    PFM_ASSERT(kind > strutl_printf_kind_null && kind < strutl_printf_kind_end_marker);
+    PFM_ASSERT(kind > strutl_printf_kind_null &&
+               kind < strutl_printf_kind_end_marker);
     if (kind == strutl_printf_kind_percent) continue;
     int star[2];
     int stars = 0;

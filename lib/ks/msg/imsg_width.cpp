@@ -122,8 +122,8 @@ KS_API int imsg_make_width(const char *str, int width, int max_width,
   if (str == nullptr) str = "";
   Span span{str, std::strlen(str), imsg_strwidth(str)};
   if (max_width >= 0 && span.width > max_width) {
-    span = keep_tail ? trailing_fit(str, max_width)
-                     : leading_fit(str, max_width);
+    span =
+        keep_tail ? trailing_fit(str, max_width) : leading_fit(str, max_width);
   }
   const size_t pad =
       width > span.width ? static_cast<size_t>(width - span.width) : 0;
@@ -198,8 +198,8 @@ KS_API int imsg_detabify_general(int tab_size, int start_column,
 
 KS_API int imsg_detabify(const char *src, int max_width, size_t dst_size,
                          char *dst, int *out_width, size_t *out_bytes) {
-  return imsg_detabify_general(0, 0, src, max_width, dst_size, dst,
-                               out_width, out_bytes);
+  return imsg_detabify_general(0, 0, src, max_width, dst_size, dst, out_width,
+                               out_bytes);
 }
 
 }  // extern "C"

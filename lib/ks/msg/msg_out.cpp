@@ -1,8 +1,8 @@
 // Output state and its settings: redirection slots and writers, the
 // application name and its event category, prefix switches and the clock
 // callback.
-#include "internal/cli_log.h"
 #include "msg/msg_out.h"
+#include "internal/cli_log.h"
 
 #include <orvexks/ks_product.h>
 
@@ -38,13 +38,13 @@ struct category_entry {
   int category;
 };
 const category_entry kCategories[] = {
-    {"quilld", 1},     {"quillsrv", 2},    {"qmlockd", 3},    {"qmvobd", 4},
-    {"qmadmin", 5},    {"qmviewd", 6},     {"qmshipd", 7},    {"qmexportd", 9},
-    {"qmimport", 10},  {"qmsyncd", 11},    {"qmalbd", 12},    {"qmdbd", 13},
-    {"qmcredd", 14},   {"qmpromote", 16},  {"qmscrub", 17},   {"qmreplica", 18},
-    {"qmmkview", 19},  {"qmcheckvob", 20}, {"qmrgyd", 21},    {"qmtool", 22},
-    {"quillexp", 23},  {"quillmerge", 24}, {"quillgui", 25},  {"qmdiff", 26},
-    {"qmwebd", 27},    {"qmnotify", 28},   {"qmbackup", 29},  {"qmrestore", 30},
+    {"quilld", 1},    {"quillsrv", 2},    {"qmlockd", 3},   {"qmvobd", 4},
+    {"qmadmin", 5},   {"qmviewd", 6},     {"qmshipd", 7},   {"qmexportd", 9},
+    {"qmimport", 10}, {"qmsyncd", 11},    {"qmalbd", 12},   {"qmdbd", 13},
+    {"qmcredd", 14},  {"qmpromote", 16},  {"qmscrub", 17},  {"qmreplica", 18},
+    {"qmmkview", 19}, {"qmcheckvob", 20}, {"qmrgyd", 21},   {"qmtool", 22},
+    {"quillexp", 23}, {"quillmerge", 24}, {"quillgui", 25}, {"qmdiff", 26},
+    {"qmwebd", 27},   {"qmnotify", 28},   {"qmbackup", 29}, {"qmrestore", 30},
 };
 
 bool env_set(const char *name) {
@@ -54,7 +54,8 @@ bool env_set(const char *name) {
 
 bool terminal_takes_bold() {
   const char *term = nt_getenv_safe("TERM");
-  if (term == nullptr || term[0] == '\0' || std::strcmp(term, "dumb") == 0) return false;
+  if (term == nullptr || term[0] == '\0' || std::strcmp(term, "dumb") == 0)
+    return false;
   return ks_no_bold() == 0;
 }
 
@@ -123,7 +124,8 @@ struct app_name_tls {
 static void app_name_tls_cleanup(void *record) {
   std::free(static_cast<app_name_tls *>(record)->copy);
 }
-static ksi_tls_slot_t app_name_slot = KSI_TLS_SLOT_INIT(app_name_tls, app_name_tls_cleanup);
+static ksi_tls_slot_t app_name_slot =
+    KSI_TLS_SLOT_INIT(app_name_tls, app_name_tls_cleanup);
 
 extern "C" {
 
@@ -138,8 +140,10 @@ void imsg_redirect_output(imsg_writer_t out_writer, void *out_arg,
   out.out_arg = out_arg;
   out.err_writer = err_writer;
   out.err_arg = err_arg;
-  for (int slot = 0; slot <= 1; ++slot) out.slots[slot] = slot_for(out_writer, out_relay);
-  for (int slot = 4; slot <= 9; ++slot) out.slots[slot] = slot_for(err_writer, err_relay);
+  for (int slot = 0; slot <= 1; ++slot)
+    out.slots[slot] = slot_for(out_writer, out_relay);
+  for (int slot = 4; slot <= 9; ++slot)
+    out.slots[slot] = slot_for(err_writer, err_relay);
   qmthread_mutex_unlock(&ksi_msg_lock);
 }
 
@@ -148,7 +152,8 @@ void imsg_use_window(const imsg_window_writers_t *writers) {
     imsg_redirect_output(nullptr, nullptr, nullptr, nullptr);
     return;
   }
-  imsg_redirect_output(writers->writer, writers->arg, writers->writer, writers->arg);
+  imsg_redirect_output(writers->writer, writers->arg, writers->writer,
+                       writers->arg);
 }
 
 void imsg_get_redirect_info(imsg_writer_t *out_writer, void **out_arg,
@@ -166,7 +171,8 @@ void imsg_set_redirect_procs(const imsg_writer_t *writers, int n, void *arg) {
   ksi_msg_init();
   qmthread_mutex_lock(&ksi_msg_lock);
   for (int slot = 0; slot < n && slot < IMSG_REDIRECT_SLOTS; ++slot)
-    ksi_msg_out.slots[slot] = writers[slot] == imsg_console_writer ? nullptr : writers[slot];
+    ksi_msg_out.slots[slot] =
+        writers[slot] == imsg_console_writer ? nullptr : writers[slot];
   ksi_msg_out.redirect_arg = arg;
   qmthread_mutex_unlock(&ksi_msg_lock);
 }
@@ -190,23 +196,33 @@ int imsg_in_gui(void) {
   return in_gui;
 }
 
-int imsg_output_subsys(int on) { return set_flag(&ksi_msg_state.print_subsys, on); }
+int imsg_output_subsys(int on) {
+  return set_flag(&ksi_msg_state.print_subsys, on);
+}
 
-int imsg_suppress_prefix(int on) { return set_flag(&ksi_msg_state.suppress_prefix, on); }
+int imsg_suppress_prefix(int on) {
+  return set_flag(&ksi_msg_state.suppress_prefix, on);
+}
 
 void imsg_nt_set_category(const char *name) {
   int category = 0;
   for (const category_entry &entry : kCategories)
-    if (name != nullptr && prefix_of(entry.prefix, name)) category = entry.category;
+    if (name != nullptr && prefix_of(entry.prefix, name))
+      category = entry.category;
   ksi_msg_out.category.store(category != 0 ? category : kDefaultCategory);
 }
 
 int imsg_nt_event_type(int kind) {
   switch (kind) {
-    case IMSG_OK: case IMSG_OUTPUT: case IMSG_INFO: case IMSG_OUTPUT_ALT:
-    case IMSG_TRACE: case IMSG_TRACE_PLAIN:
+    case IMSG_OK:
+    case IMSG_OUTPUT:
+    case IMSG_INFO:
+    case IMSG_OUTPUT_ALT:
+    case IMSG_TRACE:
+    case IMSG_TRACE_PLAIN:
       return 4;
-    case IMSG_WARNING: case IMSG_WARNING_PLAIN:
+    case IMSG_WARNING:
+    case IMSG_WARNING_PLAIN:
       return 2;
     default:
       return 1;
@@ -234,7 +250,8 @@ void imsg_set_app_name(const char *name) {
   app_name_copy = copy;
   qmthread_mutex_unlock(&ksi_msg_lock);
   // Outside the lock: logging the command line prints and reads settings.
-  if (copy != nullptr && imsg_get_desired_verbosity() >= 1 && imsg_should_trace("ks/imsg", 1))
+  if (copy != nullptr && imsg_get_desired_verbosity() >= 1 &&
+      imsg_should_trace("ks/imsg", 1))
     ksi_clp_log_app_name(imsg_get_app_name());
 }
 

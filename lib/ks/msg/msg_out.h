@@ -29,15 +29,15 @@ struct ksi_msg_output_t {
   void *redirect_arg;
   imsg_writer_t out_writer, err_writer;  // as given to imsg_redirect_output
   void *out_arg, *err_arg;
-  int current_kind;      // kind of the text being delivered
-  bool interleave;       // IMSG_IO_INTERLEAVE was set
-  int dup_output;        // IMSG_DUP_OUTPUT: -1 until read
-  bool bold_allowed;     // the terminal takes bold (TERM, no-bold switch)
-  FILE *last_stream;     // stream of the last imsg_fputs
-  FILE *log_file;        // open log file; written under both locks
+  int current_kind;   // kind of the text being delivered
+  bool interleave;    // IMSG_IO_INTERLEAVE was set
+  int dup_output;     // IMSG_DUP_OUTPUT: -1 until read
+  bool bold_allowed;  // the terminal takes bold (TERM, no-bold switch)
+  FILE *last_stream;  // stream of the last imsg_fputs
+  FILE *log_file;     // open log file; written under both locks
   int log_file_count;
-  FILE *log_stream;      // a log stream is active (subsystem shown)
-  int eventlog_users;    // event-log users; the handle is open while > 0
+  FILE *log_stream;           // a log stream is active (subsystem shown)
+  int eventlog_users;         // event-log users; the handle is open while > 0
   std::atomic<int> category;  // event category of the program
   bool daemon;
   FILE *saved_err, *saved_out;  // while daemon logging is suspended

@@ -79,7 +79,8 @@ bool put_directive(sink &out, const char **p, va_list *ap) {
     case 'u':
     case 'x':
     case 'X': {
-      unsigned long value = is_long ? va_arg(*ap, unsigned long) : va_arg(*ap, unsigned);
+      unsigned long value =
+          is_long ? va_arg(*ap, unsigned long) : va_arg(*ap, unsigned);
       if (*q == 'u')
         put_unsigned<10>(out, value);
       else
@@ -95,7 +96,8 @@ bool put_directive(sink &out, const char **p, va_list *ap) {
 
 }  // namespace
 
-int ksi_msg_plain_format(char *buf, size_t size, const char *fmt, va_list args) {
+int ksi_msg_plain_format(char *buf, size_t size, const char *fmt,
+                         va_list args) {
   sink out{buf, size};
   va_list ap;
   va_copy(ap, args);
@@ -103,7 +105,8 @@ int ksi_msg_plain_format(char *buf, size_t size, const char *fmt, va_list args) 
   const char *p = fmt;
   while (plain) {
     const char *percent = std::strchr(p, '%');
-    size_t run = percent != nullptr ? static_cast<size_t>(percent - p) : std::strlen(p);
+    size_t run =
+        percent != nullptr ? static_cast<size_t>(percent - p) : std::strlen(p);
     out.put(p, run);
     if (percent == nullptr) break;
     p = percent + 1;

@@ -9,13 +9,13 @@
 #include <orvexks/imsg.h>
 
 struct ksi_msg_state_t {
-  const char *app_name;   // "noname" until the application names itself
-  bool print_subsys;      // PRINT_SUBSYS or PRINT_SUBSYS_OK was set
-  bool info_prefix;       // prefixes of kinds 0 and 2 (PRINT_SUBSYS_OK)
-  bool suppress_prefix;   // every prefix is empty
-  bool log_active;        // a log stream is active: the subsystem is shown
-  bool print_status;      // QUILLMERE_PRINT_WIN32_STATUS was non-empty
-  char *capture_log;      // capture log path ("%s.%d"), or null
+  const char *app_name;  // "noname" until the application names itself
+  bool print_subsys;     // PRINT_SUBSYS or PRINT_SUBSYS_OK was set
+  bool info_prefix;      // prefixes of kinds 0 and 2 (PRINT_SUBSYS_OK)
+  bool suppress_prefix;  // every prefix is empty
+  bool log_active;       // a log stream is active: the subsystem is shown
+  bool print_status;     // QUILLMERE_PRINT_WIN32_STATUS was non-empty
+  char *capture_log;     // capture log path ("%s.%d"), or null
   // "Ok: ", "Warning: ", "Error: ", "System message: " as looked up once.
   const char *kind_words[4];
 };
@@ -24,9 +24,9 @@ struct ksi_msg_state_t {
 extern ksi_msg_state_t ksi_msg_state;
 
 // Read on every formatting call, so kept outside the lock.
-extern std::atomic<bool> ksi_msg_tagging;    // the tagging switch
-extern std::atomic<bool> ksi_msg_taggable;   // a taggable call is running
-extern std::atomic<bool> ksi_msg_capturing;  // a capturing call is running
+extern std::atomic<bool> ksi_msg_tagging;         // the tagging switch
+extern std::atomic<bool> ksi_msg_taggable;        // a taggable call is running
+extern std::atomic<bool> ksi_msg_capturing;       // a capturing call is running
 extern std::atomic<bool> ksi_msg_capture_active;  // the capture log is open
 
 // Sets the state up once per process (environment, kind words, capture

@@ -5,9 +5,9 @@
 #include "thread/tls_impl.h"
 
 struct ksi_msg_tls_t {
-  char *translation;           // last translated text returned (malloc)
-  char strerror_result[256];   // imsg_strerror's result
-  char strerror_compose[1024]; // imsg_strerror's composition
+  char *translation;            // last translated text returned (malloc)
+  char strerror_result[256];    // imsg_strerror's result
+  char strerror_compose[1024];  // imsg_strerror's composition
 };
 
 extern ksi_tls_slot_t ksi_msg_tls_slot;

@@ -2,8 +2,8 @@
 
 #include <orvexks/rt_proc.h>
 
-#include "proc/rt_proc_msgs.h"
 #include "internal/msg_tables.h"
+#include "proc/rt_proc_msgs.h"
 
 namespace {
 
@@ -18,7 +18,11 @@ KSI_DEFINE_MSG_TABLE(ksi_rt_proc_msgs, "rt_proc", 16, 2, 1, 2, kRows);
 
 extern "C" {
 
-const ks_msg_table_t *rt_proc_ks_msg_table_adr(void) { return &ksi_rt_proc_msgs; }
-const ks_msg_table_t *_rt_proc_ks_msg_table_adr(void) { return &ksi_rt_proc_msgs; }
+const ks_msg_table_t *rt_proc_ks_msg_table_adr(void) {
+  return &ksi_rt_proc_msgs;
+}
+const ks_msg_table_t *_rt_proc_ks_msg_table_adr(void) {
+  return &ksi_rt_proc_msgs;
+}
 
 }  // extern "C"

@@ -4,8 +4,8 @@
 
 #include <orvexks/server.h>
 
-#include "protect/server_id_nt_msgs.h"
 #include "internal/msg_tables.h"
+#include "protect/server_id_nt_msgs.h"
 
 namespace {
 
@@ -17,11 +17,18 @@ constexpr ksi_msg_entry kRows[] = {
     {4, 5, "unable to create security descriptor for %s: %s\n"},
     {5, 6, "unable to create directory %s: %s\n"},
     {6, 7, "unable to create file %s: %s\n"},
-    {7, 8, "Can't determine if the file system on which \"%s\" lives supports acls.\n"},
+    {7, 8,
+     "Can't determine if the file system on which \"%s\" lives supports "
+     "acls.\n"},
     {8, 9, "unable to get attribute for %s: %s\n"},
     {9, 10, "unable to set attribute for %s: %s\n"},
     {10, 11, "unable to get security descriptor for %s: %s\n"},
-    {11, 12, "unknown style protections on %s: %s\nIf the object is in the VLT's source or derived object pool, please fix it\nwith \"qmtool checkvlt -protections -pool\".\nFor other VLT objects, please fix it with \"qmtool protectvlt\".\nOtherwise, please fix the storage directory with\n  \"%%QUILLMEREHOME%%\\etc\\utils\\fix_prot\".\n"},
+    {11, 12,
+     "unknown style protections on %s: %s\nIf the object is in the VLT's "
+     "source or derived object pool, please fix it\nwith \"qmtool checkvlt "
+     "-protections -pool\".\nFor other VLT objects, please fix it with "
+     "\"qmtool protectvlt\".\nOtherwise, please fix the storage directory "
+     "with\n  \"%%QUILLMEREHOME%%\\etc\\utils\\fix_prot\".\n"},
     {12, 13, "unable to set the owner for %s: %s\n"},
     {13, 14, "unable to set access control list for %s: %s\n"},
     {14, 15, "No owner found in security descriptor\n"},
@@ -50,7 +57,9 @@ constexpr ksi_msg_entry kRows[] = {
     {37, 38, "unable to show ACL: %s\n"},
     {38, 39, "unable to remove %s: %s\n"},
     {39, 40, "unable to write security file %s: %s\n"},
-    {40, 41, "Please re-login as the new owner \"%s\" and run \"protectvlt -force\" to complete the protection.\n"},
+    {40, 41,
+     "Please re-login as the new owner \"%s\" and run \"protectvlt -force\" to "
+     "complete the protection.\n"},
     {41, 42, "protection on %s is out-of-synch with %s and %s\n"},
     {42, 43, "unable to get the supplementary group list for %s: %s\n"},
     {43, 44, "too many groups: unable to add group \"%s\"\n"},
@@ -67,7 +76,9 @@ constexpr ksi_msg_entry kRows[] = {
     {54, 55, "assign_owner(%s) failed: %s\n"},
     // The same request as position 40, with the name and the command in
     // bold for a console.
-    {55, 56, "Please re-login as the new owner \"\001\0011B%s\001\0010B\" and run \"\001\0011Bprotectvlt -force\001\0010B\" to complete the protection.\n"},
+    {55, 56,
+     "Please re-login as the new owner \"\001\0011B%s\001\0010B\" and run "
+     "\"\001\0011Bprotectvlt -force\001\0010B\" to complete the protection.\n"},
     {56, 58, "unable to take ownership of %s: %s\n"},
     {57, 59, "unable to enable the change-owner privileges: %s\n"},
     {58, 60, "unable to grant the server access to %s: %s\n"},
@@ -85,11 +96,16 @@ constexpr ksi_msg_entry kRows[] = {
 
 }  // namespace
 
-KSI_DEFINE_MSG_TABLE(ksi_server_id_nt_msgs, "server_id_nt", 17, 69, 1, 70, kRows);
+KSI_DEFINE_MSG_TABLE(ksi_server_id_nt_msgs, "server_id_nt", 17, 69, 1, 70,
+                     kRows);
 
 extern "C" {
 
-const ks_msg_table_t *server_id_nt_ks_msg_table_adr(void) { return &ksi_server_id_nt_msgs; }
-const ks_msg_table_t *_server_id_nt_ks_msg_table_adr(void) { return &ksi_server_id_nt_msgs; }
+const ks_msg_table_t *server_id_nt_ks_msg_table_adr(void) {
+  return &ksi_server_id_nt_msgs;
+}
+const ks_msg_table_t *_server_id_nt_ks_msg_table_adr(void) {
+  return &ksi_server_id_nt_msgs;
+}
 
 }  // extern "C"

@@ -5,8 +5,8 @@
 
 #include <orvexks/ks_product.h>
 
-#include "startup/ks_msgs.h"
 #include "internal/msg_tables.h"
+#include "startup/ks_msgs.h"
 
 namespace {
 
@@ -21,11 +21,16 @@ constexpr ksi_msg_entry kRows[] = {
     {7, 9, "Could not get an absolute pathname for \"%s\".\n"},
     {8, 10, "\001\0011BThis product is not installed correctly.\001\0010B\n"},
     {9, 11, "Can't find host data directory, tried: \"%s\".\n"},
-    {10, 12, "File \"%s\" is larger than 2GB and cannot be handled by Quillmere.\n"},
-    {11, 13, "Unexpected size difference while comparing files \"%s\" and \"%s\"\n"},
-    {12, 14, "Internal error: fileutl_make_unique_pn: bad suffix control value '%d'\n"},
+    {10, 12,
+     "File \"%s\" is larger than 2GB and cannot be handled by Quillmere.\n"},
+    {11, 13,
+     "Unexpected size difference while comparing files \"%s\" and \"%s\"\n"},
+    {12, 14,
+     "Internal error: fileutl_make_unique_pn: bad suffix control value '%d'\n"},
     {13, 15, "Bad format number for \"%s\"\n"},
-    {14, 16, "The BRKD server on host \"%s\" must be updated to be\ncompatible with this product version.\n"},
+    {14, 16,
+     "The BRKD server on host \"%s\" must be updated to be\ncompatible with "
+     "this product version.\n"},
     {15, 17, "Unable to allocate storage.\n"},
     {16, 18, "%s copy %.f%% complete.\n"},
     {17, 19, "unlink( %s )\n"},

@@ -9,18 +9,18 @@
 #include <orvexnt/nt_init.h>
 #include <orvexnt/nt_registry.h>
 
-#include <locale.h>
-#include <stdio.h>
-#include <string.h>
+#include <clocale>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <sys/stat.h>
-#include <time.h>
 
 #include <array>
 #include <atomic>
 
-#include "startup/ks_product_internal.h"
 #include "msg/msg_out.h"
 #include "startup/ks_msgs.h"
+#include "startup/ks_product_internal.h"
 
 namespace {
 
@@ -57,7 +57,7 @@ void ksi_check_product_group() {
   if (nt_map_path(tool, host_path, sizeof host_path) == 0 &&
       stat(host_path, &st) == 0)
     imsg_print(IMSG_WARNING, &ksi_ks_msgs, KSI_KS_NO_PRODUCT_GROUP,
-                  nt_get_quillmere_group_name());
+               nt_get_quillmere_group_name());
 }
 
 // The one-time part of start-up; library lock held.
@@ -136,8 +136,8 @@ KS_API void ks_disable_long_path(void) { nt_disable_long_path(); }
 
 KS_API void liborvexks_print_verid(void) {
   imsg_print(IMSG_OK, reinterpret_cast<const ks_msg_table_t *>(kVeridFormat),
-                -1, kVeridNameWidth, kLibraryName, kLibraryVersion,
-                ksi_build_time(), "64-bit");
+             -1, kVeridNameWidth, kLibraryName, kLibraryVersion,
+             ksi_build_time(), "64-bit");
 }
 
 KS_API char *liborvexks_sprint_verid(char *buf) {

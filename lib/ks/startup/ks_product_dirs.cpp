@@ -8,16 +8,16 @@
 #include <orvexks/strutl.h>
 #include <orvexnt/nt_registry.h>
 
-#include <errno.h>
-#include <stdlib.h>
-#include <string.h>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <sys/stat.h>
 
 #include <atomic>
 
-#include "startup/ks_product_internal.h"
 #include "msg/msg_out.h"
 #include "startup/ks_msgs.h"
+#include "startup/ks_product_internal.h"
 #include "thread/qmthread_internal.h"
 
 // The console prompt lives with the prompts family; the host-data failure
@@ -119,7 +119,7 @@ const char *ksi_hostdata_text(char *scratch) {
     char *copy = stg_strdup(value);
     if (copy == nullptr) {
       imsg_print(IMSG_WARNING, &ksi_ks_msgs, KSI_KS_OPERATION_FAILED,
-                    "stg_strdup", imsg_strerror(errno));
+                 "stg_strdup", imsg_strerror(errno));
       snprintf(scratch, KS_DIR_BUF_SIZE, "%s", value);
       dir = scratch;
     } else {
@@ -138,8 +138,8 @@ const char *ksi_read_smx_dir() {
   if (ntregy_get_handle(NTREGY_HKEY_LOCAL_MACHINE, kSmxKey, &key) != NTREGY_OK)
     return nullptr;
   char value[kParamBufSize + 1];
-  const int rc = ntregy_get_value(key, nullptr, kSmxValue, kParamBufSize,
-                                  value, NTREGY_TYPE_TEXT);
+  const int rc = ntregy_get_value(key, nullptr, kSmxValue, kParamBufSize, value,
+                                  NTREGY_TYPE_TEXT);
   ntregy_close_key(key);
   if (rc != NTREGY_OK || value[0] == '\0' || !ksi_is_directory(value))
     return nullptr;

@@ -5,9 +5,9 @@
 
 #include <orvexnt/nt_env.h>
 
-#include <ctype.h>
-#include <stdio.h>
-#include <stdlib.h>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
 
 #include <atomic>
 
@@ -46,7 +46,8 @@ int ksi_switch_get(ksi_switch &s) {
   if (state >= 0) return state;
   int unread = -1;
   int value = ksi_switch_value(s);
-  return s.state.compare_exchange_strong(unread, value, std::memory_order_acq_rel)
+  return s.state.compare_exchange_strong(unread, value,
+                                         std::memory_order_acq_rel)
              ? value
              : unread;
 }
@@ -72,7 +73,9 @@ KS_API int ks_set_force_gui(int on) { return ksi_switch_set(force_gui, on); }
 KS_API int ks_web_gui(void) { return ksi_switch_get(web_gui); }
 KS_API int ks_set_web_gui(int on) { return ksi_switch_set(web_gui, on); }
 KS_API int ks_cte_dynamic(void) { return ksi_switch_get(cte_dynamic); }
-KS_API int ks_set_cte_dynamic(int on) { return ksi_switch_set(cte_dynamic, on); }
+KS_API int ks_set_cte_dynamic(int on) {
+  return ksi_switch_set(cte_dynamic, on);
+}
 KS_API int ks_web_qmprompt(void) { return ksi_switch_get(web_qmprompt); }
 KS_API int ks_set_web_qmprompt(int on) {
   return ksi_switch_set(web_qmprompt, on);

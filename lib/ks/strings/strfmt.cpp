@@ -4,8 +4,8 @@
 // conversion character.
 #include "msg/msg_lookup.h"
 #include "msg/msg_out.h"
-#include "strings/strutl_msgs.h"
 #include "strings/strutl_internal.h"
+#include "strings/strutl_msgs.h"
 
 #include <orvexks/pfm.h>
 #include <orvexks/stg.h>
@@ -16,7 +16,6 @@
 #include <cstring>
 
 namespace {
-
 
 constexpr size_t kMaxArgument = 1023;
 constexpr size_t kMaxModifiers = 63;
@@ -175,8 +174,8 @@ Step convert_directive(Output *out, const Directive &d, void *data,
   if (convert == nullptr) return Step::kBadFormat;
   size_t room = out->size - out->len;
   char *at = out->dst + out->len;
-  if (convert(data, at, room, d.width, d.precision, d.arg, d.arg2,
-              d.modifiers, d.conversion) != 0) {
+  if (convert(data, at, room, d.width, d.precision, d.arg, d.arg2, d.modifiers,
+              d.conversion) != 0) {
     *at = '\0';
     return Step::kBadFormat;
   }
@@ -218,7 +217,8 @@ Step escape(Output *out, const char **cursor) {
 
 int report(Step step, const char *near) {
   switch (step) {
-    case Step::kDone: return 0;
+    case Step::kDone:
+      return 0;
     case Step::kBadFormat:
       imsg_print(IMSG_ERROR, &ksi_strutl_msgs, KSI_STRUTL_BAD_FORMAT, near);
       break;
@@ -282,7 +282,8 @@ KS_API int strfmt_gsprintf_fmt(char *dst, size_t size, const char *conversions,
     PFM_ASSERT(t != NULL && index >= 0 && index < t->count);
     text = ksi_msg_lookup(t, index);
   }
-  if (text == nullptr) return strfmt_gsprintf(dst, size, conversions, nullptr, data, convert);
+  if (text == nullptr)
+    return strfmt_gsprintf(dst, size, conversions, nullptr, data, convert);
   // A looked-up translation lives only until the thread's next lookup,
   // which convert may well make: work from a heap copy, released also when
   // a raise leaves convert.

@@ -87,9 +87,9 @@ int concat_into(Ch *dst, size_t size, int count, va_list args) {
 char *concat_new(stg_area_t area, int count, va_list args) {
   pieces<char> p;
   if (!collect(&p, count, args)) return nullptr;
-  auto *text = static_cast<char *>(area == STG_AREA_HEAP
-                                       ? stg_malloc(p.total + 1)
-                                       : stg_alloc(area, p.total + 1));
+  auto *text =
+      static_cast<char *>(area == STG_AREA_HEAP ? stg_malloc(p.total + 1)
+                                                : stg_alloc(area, p.total + 1));
   if (text == nullptr) return nullptr;
   assemble(text, p.total + 1, &p);
   return text;

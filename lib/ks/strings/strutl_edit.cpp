@@ -3,8 +3,8 @@
 // multibyte characters, so a trail byte that happens to equal an ASCII
 // character never matches it.
 #include "msg/msg_out.h"
-#include "strings/strutl_msgs.h"
 #include "strings/strutl_internal.h"
+#include "strings/strutl_msgs.h"
 #include "thread/tls_impl.h"
 
 #include <orvexks/list.h>
@@ -23,15 +23,14 @@ namespace {
 
 // True when the character at `p` is the single byte `ch`.
 bool is_byte(const char *p, int len, int ch) {
-  return len == 1 && static_cast<unsigned char>(*p) ==
-                         static_cast<unsigned char>(ch);
+  return len == 1 &&
+         static_cast<unsigned char>(*p) == static_cast<unsigned char>(ch);
 }
 
 // True when the character at `p` is a single byte found in `set`.
 bool byte_in(const char *p, int len, const char *set) {
   return len == 1 && set != nullptr && std::strchr(set, *p) != nullptr;
 }
-
 
 // Whether one character may appear in a name (before the extra list).
 bool name_char_ok(const char *p, int len) {
@@ -44,8 +43,7 @@ bool name_char_ok(const char *p, int len) {
   if (ksi_mb_decode(p, static_cast<size_t>(len), &wc) <= 0) return false;
   // Japanese sound marks and the prolonged sound mark are name characters
   // even where the wide classes call them punctuation.
-  if (wc == 0xFF9E || wc == 0xFF9F || wc == 0xFF70 || wc == 0x30FC)
-    return true;
+  if (wc == 0xFF9E || wc == 0xFF9F || wc == 0xFF70 || wc == 0x30FC) return true;
   const auto w = static_cast<wint_t>(wc);
   return std::iswprint(w) && !std::iswcntrl(w) && !std::iswspace(w) &&
          !std::iswpunct(w);
@@ -57,26 +55,53 @@ bool decode_escape(const char **p, const char *end, char *out) {
   if (*p >= end) return false;
   const char e = *(*p)++;
   switch (e) {
-    case '"': *out = '"'; return true;
-    case '\'': *out = '\''; return true;
-    case '0': *out = '\0'; return true;
-    case '?': *out = '?'; return true;
-    case '\\': *out = '\\'; return true;
-    case 'a': *out = '\a'; return true;
-    case 'b': *out = '\b'; return true;
-    case 'f': *out = '\f'; return true;
-    case 'n': *out = '\n'; return true;
-    case 'r': *out = '\r'; return true;
-    case 't': *out = '\t'; return true;
-    case 'v': *out = '\v'; return true;
-    case 'x': break;
-    default: return false;
+    case '"':
+      *out = '"';
+      return true;
+    case '\'':
+      *out = '\'';
+      return true;
+    case '0':
+      *out = '\0';
+      return true;
+    case '?':
+      *out = '?';
+      return true;
+    case '\\':
+      *out = '\\';
+      return true;
+    case 'a':
+      *out = '\a';
+      return true;
+    case 'b':
+      *out = '\b';
+      return true;
+    case 'f':
+      *out = '\f';
+      return true;
+    case 'n':
+      *out = '\n';
+      return true;
+    case 'r':
+      *out = '\r';
+      return true;
+    case 't':
+      *out = '\t';
+      return true;
+    case 'v':
+      *out = '\v';
+      return true;
+    case 'x':
+      break;
+    default:
+      return false;
   }
   unsigned value = 0;
   int digits = 0;
   while (*p < end && std::isxdigit(static_cast<unsigned char>(**p))) {
     const int c = std::tolower(static_cast<unsigned char>(*(*p)++));
-    value = value * 16 + static_cast<unsigned>(c <= '9' ? c - '0' : c - 'a' + 10);
+    value =
+        value * 16 + static_cast<unsigned>(c <= '9' ? c - '0' : c - 'a' + 10);
     if (value > 0xFF) return false;
     ++digits;
   }
@@ -134,7 +159,9 @@ int alphabet_value(unsigned char c) {
 
 static ksi_tls_slot_t strutl_slot = KSI_TLS_SLOT_INIT(ksi_strutl_tls, nullptr);
 
-ksi_strutl_tls *ksi_strutl_tls_get() { return ksi_tls_needed<ksi_strutl_tls>(&strutl_slot); }
+ksi_strutl_tls *ksi_strutl_tls_get() {
+  return ksi_tls_needed<ksi_strutl_tls>(&strutl_slot);
+}
 
 extern "C" {
 
@@ -266,9 +293,9 @@ KS_API int strutl_replace_substr(char *s, size_t pos, size_t size,
     imsg_print(IMSG_ERROR, &ksi_strutl_msgs, KSI_STRUTL_BUFFER_TOO_SMALL);
     return 1;
   }
-  strutl_slide_tail(s, pos + old_len,
-                    static_cast<ptrdiff_t>(new_len) -
-                        static_cast<ptrdiff_t>(old_len));
+  strutl_slide_tail(
+      s, pos + old_len,
+      static_cast<ptrdiff_t>(new_len) - static_cast<ptrdiff_t>(old_len));
   std::memcpy(s + pos, new_text, new_len);
   return 0;
 }
@@ -400,9 +427,10 @@ KS_API int strutl_extract_tail(const char *text, char *out, size_t out_size) {
     unsigned s[4] = {0, 0, 0, 0};
     const size_t count = symbols - i < 4 ? symbols - i : 4;
     for (size_t k = 0; k < count; ++k) {
-      s[k] = (static_cast<unsigned>(alphabet_value(
-                  static_cast<unsigned char>(text[i + k]))) ^
-              kKey[key_pos]) & 63;
+      s[k] = (static_cast<unsigned>(
+                  alphabet_value(static_cast<unsigned char>(text[i + k]))) ^
+              kKey[key_pos]) &
+             63;
       key_pos = (key_pos + 1) % 64;
     }
     const unsigned bytes[3] = {s[0] | ((s[1] & 3) << 6),
@@ -519,7 +547,8 @@ KS_API int strutl_cstr_to_str(const char *text, int quoted, char **result) {
     ++begin;
     --end;
   }
-  auto *out = static_cast<char *>(stg_malloc(static_cast<size_t>(end - begin) + 1));
+  auto *out =
+      static_cast<char *>(stg_malloc(static_cast<size_t>(end - begin) + 1));
   if (out == nullptr) return 1;
   size_t w = 0;
   for (const char *p = begin; p < end;) {

@@ -75,7 +75,7 @@ char *read_stream(stg_area_t area, size_t size, FILE *stream, bool quiet,
     int err = errno;
     if (!quiet)
       imsg_print(IMSG_ERROR, &ksi_ks_msgs, KSI_KS_OPERATION_FAILED, "read",
-                    imsg_strerror(err));
+                 imsg_strerror(err));
     release(area, buf);
     errno = err;
     return nullptr;
@@ -97,12 +97,13 @@ char *read_file(stg_area_t area, const char *path, bool binary, bool quiet,
     }
     if (!quiet)
       imsg_print(IMSG_ERROR, &ksi_ks_msgs, KSI_KS_CANT_OPEN, path,
-                    imsg_strerror(err));
+                 imsg_strerror(err));
     errno = err;
     return nullptr;
   }
   if (st.st_size >= kLargeFileLimit) {
-    if (!quiet) imsg_print(IMSG_ERROR, &ksi_ks_msgs, KSI_KS_FILE_OVER_2GB, path);
+    if (!quiet)
+      imsg_print(IMSG_ERROR, &ksi_ks_msgs, KSI_KS_FILE_OVER_2GB, path);
     errno = EFBIG;
     return nullptr;
   }
@@ -111,7 +112,7 @@ char *read_file(stg_area_t area, const char *path, bool binary, bool quiet,
     int err = errno;
     if (!quiet)
       imsg_print(IMSG_ERROR, &ksi_ks_msgs, KSI_KS_CANT_OPEN, path,
-                    imsg_strerror(err));
+                 imsg_strerror(err));
     errno = err;
     return nullptr;
   }
@@ -139,7 +140,7 @@ int write_file(const char *text, const char *path, bool binary, bool quiet) {
   if (stream == nullptr) {
     if (!quiet)
       imsg_print(IMSG_ERROR, &ksi_ks_msgs, KSI_KS_CANT_OPEN, path,
-                    imsg_strerror(errno));
+                 imsg_strerror(errno));
     return 1;
   }
   // A full disk often shows only when the buffered text is flushed.
@@ -152,7 +153,7 @@ int write_file(const char *text, const char *path, bool binary, bool quiet) {
   if (!failed) return 0;
   if (!quiet)
     imsg_print(IMSG_ERROR, &ksi_ks_msgs, KSI_KS_OPERATION_ON_FAILED, "write",
-                  path, imsg_strerror(err));
+               path, imsg_strerror(err));
   errno = err;
   return 1;
 }

@@ -84,13 +84,13 @@ KS_API const char *strutl_flags_to_str(uint32_t flags, const char *sep,
 }
 
 KS_API int strutl_flags_to_str_list(uint32_t flags,
-                                    const strutl_flag_name_t *table,
-                                    int count, char ***vector, int *n) {
+                                    const strutl_flag_name_t *table, int count,
+                                    char ***vector, int *n) {
   *vector = nullptr;
   *n = 0;
   // At most one element per entry plus the unknown bits.
-  auto **list = static_cast<char **>(
-      stg_malloc(sizeof(char *) * (static_cast<size_t>(count > 0 ? count : 0) + 1)));
+  auto **list = static_cast<char **>(stg_malloc(
+      sizeof(char *) * (static_cast<size_t>(count > 0 ? count : 0) + 1)));
   if (list == nullptr) return 1;
   int used = 0;
   for (int i = 0; i < count && flags != 0; ++i) {

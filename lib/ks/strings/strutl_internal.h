@@ -23,9 +23,7 @@ bool ksi_mb_char_in_set(const char *ch, int len, const char *set);
 
 // Byte length of the character at `s`, never 0 before the terminator;
 // the same rule as strutl_mblen without the length bound.
-inline int ksi_mb_step(const char *s) {
-  return strutl_mblen(s, MB_LEN_MAX);
-}
+inline int ksi_mb_step(const char *s) { return strutl_mblen(s, MB_LEN_MAX); }
 
 // The string utilities' per-thread record (a slot of the library's
 // thread-local block), made on first use; running out of memory for it

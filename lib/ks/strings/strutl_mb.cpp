@@ -73,8 +73,8 @@ wchar_t *fold_for_collation(const char *s, wchar_t *local, size_t local_len,
     if (r < 0 || ksi_mb_single_byte()) {
       // The byte tables know the single-byte code page's cases; the
       // lowered byte is then mapped to the locale's wide value.
-      const char lowered = static_cast<char>(
-          std::tolower(static_cast<unsigned char>(*s)));
+      const char lowered =
+          static_cast<char>(std::tolower(static_cast<unsigned char>(*s)));
       if (ksi_mb_decode(&lowered, 1, &wc) != 1)
         wc = static_cast<unsigned char>(lowered);
       out[w++] = wc;
@@ -156,7 +156,8 @@ KS_API int strutl_cvt_case_char(const char *ch, size_t n, int upper,
   char converted[MB_LEN_MAX];
   std::mbstate_t state{};
   const size_t len = std::wcrtomb(
-      converted, static_cast<wchar_t>(convert_case(static_cast<wint_t>(wc), upper)),
+      converted,
+      static_cast<wchar_t>(convert_case(static_cast<wint_t>(wc), upper)),
       &state);
   if (len == static_cast<size_t>(-1)) {
     std::memcpy(dst, ch, static_cast<size_t>(r));
@@ -188,8 +189,8 @@ KS_API int strutl_cvt_case_string(const char *src, int upper, size_t dst_size,
   while (*src != '\0') {
     char converted[MB_LEN_MAX];
     const int step = ksi_mb_step(src);
-    const int len = strutl_cvt_case_char(src, static_cast<size_t>(step), upper,
-                                         converted);
+    const int len =
+        strutl_cvt_case_char(src, static_cast<size_t>(step), upper, converted);
     if (w + static_cast<size_t>(len) >= dst_size) {
       fitted = 0;
       break;

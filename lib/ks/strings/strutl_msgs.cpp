@@ -2,8 +2,8 @@
 // bounded edits.
 #include <orvexks/strutl.h>
 
-#include "strings/strutl_msgs.h"
 #include "internal/msg_tables.h"
+#include "strings/strutl_msgs.h"
 
 namespace {
 
@@ -23,7 +23,11 @@ KSI_DEFINE_MSG_TABLE(ksi_strutl_msgs, "ks/strutl", 8, 7, 1, 7, kRows);
 
 extern "C" {
 
-KS_API const ks_msg_table_t *strutl_ks_msg_table_adr(void) { return &ksi_strutl_msgs; }
-KS_API const ks_msg_table_t *_strutl_ks_msg_table_adr(void) { return &ksi_strutl_msgs; }
+KS_API const ks_msg_table_t *strutl_ks_msg_table_adr(void) {
+  return &ksi_strutl_msgs;
+}
+KS_API const ks_msg_table_t *_strutl_ks_msg_table_adr(void) {
+  return &ksi_strutl_msgs;
+}
 
 }  // extern "C"

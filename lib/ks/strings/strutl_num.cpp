@@ -78,11 +78,23 @@ int size_with_suffix(const char *text, const double units[4],
   if (strutl_strtod_extended(text, &v, &stop) != 0 || !(v >= 0)) return 1;
   double factor;
   switch (*stop) {
-    case '\0': factor = units[0]; break;
-    case 'k': case 'K': factor = units[1]; break;
-    case 'm': case 'M': factor = units[2]; break;
-    case 'g': case 'G': factor = units[3]; break;
-    default: return 1;
+    case '\0':
+      factor = units[0];
+      break;
+    case 'k':
+    case 'K':
+      factor = units[1];
+      break;
+    case 'm':
+    case 'M':
+      factor = units[2];
+      break;
+    case 'g':
+    case 'G':
+      factor = units[3];
+      break;
+    default:
+      return 1;
   }
   if (*stop != '\0' && stop[1] != '\0') return 1;
   double scaled = v * factor;
@@ -148,7 +160,8 @@ KS_API int strutl_kstr_or_str_to_long(const char *text, uint32_t *bytes) {
 KS_API double uint64_to_double(uint64_t value) {
   constexpr uint64_t kTop = uint64_t{1} << 63;
   if (value < kTop) return static_cast<double>(static_cast<int64_t>(value));
-  return static_cast<double>(static_cast<int64_t>(value - kTop)) + 9223372036854775808.0;
+  return static_cast<double>(static_cast<int64_t>(value - kTop)) +
+         9223372036854775808.0;
 }
 
 KS_API const char *strutl_u32tostr(uint32_t value, int base, int width) {

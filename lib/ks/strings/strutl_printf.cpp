@@ -38,13 +38,23 @@ int conversion_kind(char c, int modifier_kind) {
       return strutl_printf_kind_pointer;
     case 's':
       return strutl_printf_kind_string;
-    case 'e': case 'E': case 'f': case 'g': case 'G':
+    case 'e':
+    case 'E':
+    case 'f':
+    case 'g':
+    case 'G':
       return strutl_printf_kind_double;
-    case 'd': case 'i':
+    case 'd':
+    case 'i':
       return modifier_kind == strutl_printf_kind_null ? strutl_printf_kind_int
                                                       : modifier_kind;
-    case 'c': case 'o': case 'u': case 'x': case 'X':
-      if (modifier_kind == strutl_printf_kind_null) return strutl_printf_kind_uint;
+    case 'c':
+    case 'o':
+    case 'u':
+    case 'x':
+    case 'X':
+      if (modifier_kind == strutl_printf_kind_null)
+        return strutl_printf_kind_uint;
       return modifier_kind + 1;  // long -> ulong, int64 -> uint64
     default:
       return strutl_printf_kind_null;
@@ -157,7 +167,8 @@ int strutl_find_printf_directive(const char *format, size_t start,
   *star_precision = 0;
   *kind = strutl_printf_kind_null;
   size_t pos = start;
-  while (format[pos] != '\0' && format[pos] != '%') pos += char_len(format + pos);
+  while (format[pos] != '\0' && format[pos] != '%')
+    pos += char_len(format + pos);
   *next = pos;
   if (format[pos] == '\0') return 0;
 
@@ -191,7 +202,8 @@ int strutl_find_printf_directive(const char *format, size_t start,
     modifier = strutl_printf_kind_long;
     ++p;
   }
-  int conv = *p == '\0' ? strutl_printf_kind_null : conversion_kind(*p, modifier);
+  int conv =
+      *p == '\0' ? strutl_printf_kind_null : conversion_kind(*p, modifier);
   if (conv == strutl_printf_kind_null) return 0;
 
   *kind = conv;

@@ -1,8 +1,8 @@
 // Conversions between UTF-16 and UTF-8, and between the locale's multibyte
 // texts and 16-bit wide texts.
 #include "msg/msg_out.h"
-#include "strings/strutl_msgs.h"
 #include "strings/strutl_internal.h"
+#include "strings/strutl_msgs.h"
 
 #include <orvexks/pfm.h>
 #include <orvexks/stg.h>
@@ -61,7 +61,8 @@ long to_wide_units(const char *text, strutl_wchar_t *out, size_t room) {
     const size_t need = cp > 0xFFFF ? 2 : 1;
     if (out != nullptr && units + need <= room) {
       if (need == 2) {
-        out[units] = static_cast<strutl_wchar_t>(0xD800 + ((cp - 0x10000) >> 10));
+        out[units] =
+            static_cast<strutl_wchar_t>(0xD800 + ((cp - 0x10000) >> 10));
         out[units + 1] = static_cast<strutl_wchar_t>(0xDC00 + (cp & 0x3FF));
       } else {
         out[units] = static_cast<strutl_wchar_t>(cp);

@@ -35,11 +35,10 @@ void ksi_qmthread_trace_line(const char *format, ...) {
   localtime_r(&tv.tv_sec, &local);
   char clock[16];
   std::strftime(clock, sizeof clock, "%H:%M:%S", &local);
-  int used = std::snprintf(line, sizeof line,
-                           ">>> %s.%.3ld (qmthread): [P%u][T%lu]", clock,
-                           static_cast<long>(tv.tv_usec / 1000),
-                           static_cast<unsigned>(getpid()),
-                           static_cast<unsigned long>(nt_get_current_thread_id()));
+  int used = std::snprintf(
+      line, sizeof line, ">>> %s.%.3ld (qmthread): [P%u][T%lu]", clock,
+      static_cast<long>(tv.tv_usec / 1000), static_cast<unsigned>(getpid()),
+      static_cast<unsigned long>(nt_get_current_thread_id()));
   if (used < 0) return;
   va_list args;
   va_start(args, format);
@@ -54,7 +53,8 @@ void ksi_qmthread_trace_line(const char *format, ...) {
 
 void ksi_qmthread_assert_fail(const char *condition, int line) {
   ksi_report("qmthread assertion fail: [%lu] %s at 'qmthread':%d",
-             static_cast<unsigned long>(nt_get_current_thread_id()), condition, line);
+             static_cast<unsigned long>(nt_get_current_thread_id()), condition,
+             line);
   abort();
 }
 
@@ -101,7 +101,8 @@ void add_elapsed(qmthread_time_t *total, qmthread_time_t from,
 void check_lock_order(qmthread_mutex_t *m) {
   pfm_thread_state *st = ksi_pfm_state();
   llist_d_t *head = &st->held;
-  for (llist_d_t *n = ksi_ilist_first(head); n != nullptr; n = ksi_ilist_next(head, n)) {
+  for (llist_d_t *n = ksi_ilist_first(head); n != nullptr;
+       n = ksi_ilist_next(head, n)) {
     auto *held = static_cast<qmthread_mutex_t *>(n->data);
     if (held->group == m->group && held->level > m->level)
       m->group->violation(m, held, m->group);
@@ -110,16 +111,19 @@ void check_lock_order(qmthread_mutex_t *m) {
 
 void adjust_inhibit(int delta) {
   pfm_thread_state *st = ksi_pfm_state();
-  st->pfm_inh_count = static_cast<uint32_t>(static_cast<int32_t>(st->pfm_inh_count) + delta);
+  st->pfm_inh_count =
+      static_cast<uint32_t>(static_cast<int32_t>(st->pfm_inh_count) + delta);
 }
 
 int acquire(qmthread_mutex_t *m, bool blocking) {
   uint32_t self = nt_get_current_thread_id();
-  if (!blocking) KSI_QMTHREAD_TRACE("pthread_mutex_trylock mutex %p\n", static_cast<void *>(m));
+  if (!blocking)
+    KSI_QMTHREAD_TRACE("pthread_mutex_trylock mutex %p\n",
+                       static_cast<void *>(m));
   if (owner_of(m) == self) {
     m->recursion_count += 1;
-    KSI_QMTHREAD_TRACE("Mutex %p is locked for %d times\n", static_cast<void *>(m),
-                       m->recursion_count);
+    KSI_QMTHREAD_TRACE("Mutex %p is locked for %d times\n",
+                       static_cast<void *>(m), m->recursion_count);
     return 0;
   }
   if (blocking && m->group != nullptr) check_lock_order(m);
@@ -128,12 +132,14 @@ int acquire(qmthread_mutex_t *m, bool blocking) {
   bool stats = (m->flags & QMTHREAD_MUTEX_STATS) != 0;
   qmthread_time_t before{};
   if (stats) before = now();
-  int err = blocking ? pthread_mutex_lock(&m->lock) : pthread_mutex_trylock(&m->lock);
+  int err =
+      blocking ? pthread_mutex_lock(&m->lock) : pthread_mutex_trylock(&m->lock);
   if (err != 0) {
     char buf[128];
-    KSI_QMTHREAD_TRACE("Unable to lock mutex ('%s' failed): %s\n",
-                       blocking ? "pthread_mutex_lock" : "pthread_mutex_trylock",
-                       ksi_error_text(err, buf, sizeof buf));
+    KSI_QMTHREAD_TRACE(
+        "Unable to lock mutex ('%s' failed): %s\n",
+        blocking ? "pthread_mutex_lock" : "pthread_mutex_trylock",
+        ksi_error_text(err, buf, sizeof buf));
     if (raise_mode) adjust_inhibit(-1);
     return err;
   }
@@ -145,7 +151,8 @@ int acquire(qmthread_mutex_t *m, bool blocking) {
   m->lock_count += 1;
   set_owner(m, self);
   m->recursion_count = 1;
-  if (m->group != nullptr) ksi_ilist_append(&ksi_pfm_state()->held, &m->held_link, m);
+  if (m->group != nullptr)
+    ksi_ilist_append(&ksi_pfm_state()->held, &m->held_link, m);
   KSI_QMTHREAD_TRACE("Mutex %p is locked\n", static_cast<void *>(m));
   return 0;
 }
@@ -169,7 +176,8 @@ void cond_wait_begin(qmthread_cond_t *cond, qmthread_mutex_t *m) {
 
 void cond_wait_end(qmthread_cond_t *cond, qmthread_mutex_t *m,
                    qmthread_time_t wait_start) {
-  if ((m->flags & QMTHREAD_MUTEX_STATS) != 0) add_elapsed(&m->cond_time, wait_start, now());
+  if ((m->flags & QMTHREAD_MUTEX_STATS) != 0)
+    add_elapsed(&m->cond_time, wait_start, now());
   if (m->raise_mode == QMTHREAD_RAISE_MODE) adjust_inhibit(+1);
   m->recursion_count += 1;
   m->lock_count += 1;
@@ -191,23 +199,28 @@ int rw_acquire(qmthread_rwlock_t *rw, bool write, bool blocking) {
   bool try_call = !blocking || writer_of(rw) == self;
   int err;
   if (write)
-    err = try_call ? pthread_rwlock_trywrlock(&rw->lock) : pthread_rwlock_wrlock(&rw->lock);
+    err = try_call ? pthread_rwlock_trywrlock(&rw->lock)
+                   : pthread_rwlock_wrlock(&rw->lock);
   else
-    err = try_call ? pthread_rwlock_tryrdlock(&rw->lock) : pthread_rwlock_rdlock(&rw->lock);
+    err = try_call ? pthread_rwlock_tryrdlock(&rw->lock)
+                   : pthread_rwlock_rdlock(&rw->lock);
   if (err != 0) {
     if (raise_mode) adjust_inhibit(-1);
     char buf[128];
     if (write)
       KSI_QMTHREAD_TRACE("Unable to wrlock rwlock ('%s' failed): %s\n",
-                         "pthread_rwlock_wrlock", ksi_error_text(err, buf, sizeof buf));
+                         "pthread_rwlock_wrlock",
+                         ksi_error_text(err, buf, sizeof buf));
     else
       KSI_QMTHREAD_TRACE("Unable to rdlock rwlock ('%s' failed): %s\n",
-                         "pthread_rwlock_rdlock", ksi_error_text(err, buf, sizeof buf));
+                         "pthread_rwlock_rdlock",
+                         ksi_error_text(err, buf, sizeof buf));
     return err;
   }
   if (write) set_writer(rw, self);
-  KSI_QMTHREAD_TRACE(write ? "Got WRITE rwlock: rwlock: %p, type %d, owner %lu\n"
-                           : "Got READ rwlock: rwlock: %p, type %d, owner %lu\n",
+  KSI_QMTHREAD_TRACE(write
+                         ? "Got WRITE rwlock: rwlock: %p, type %d, owner %lu\n"
+                         : "Got READ rwlock: rwlock: %p, type %d, owner %lu\n",
                      static_cast<void *>(rw), static_cast<int>(rw->type),
                      static_cast<unsigned long>(writer_of(rw)));
   return 0;
@@ -245,14 +258,16 @@ KS_API int qmthread_mutex_init_full(qmthread_mutex_t *mutex, int kind,
   pthread_mutexattr_t attr;
   int err = pthread_mutexattr_init(&attr);
   if (err != 0) {
-    KSI_QMTHREAD_TRACE("Unable to initialize mutex attribute ('%s' failed): %s\n",
-                       "pthread_mutexattr_init", ksi_error_text(err, buf, sizeof buf));
+    KSI_QMTHREAD_TRACE(
+        "Unable to initialize mutex attribute ('%s' failed): %s\n",
+        "pthread_mutexattr_init", ksi_error_text(err, buf, sizeof buf));
     return err;
   }
   err = pthread_mutexattr_settype(&attr, kind);
   if (err != 0) {
     KSI_QMTHREAD_TRACE("Unable to set type for mutex ('%s' failed): %s\n",
-                       "pthread_mutexattr_settype", ksi_error_text(err, buf, sizeof buf));
+                       "pthread_mutexattr_settype",
+                       ksi_error_text(err, buf, sizeof buf));
     pthread_mutexattr_destroy(&attr);
     return err;
   }
@@ -260,7 +275,8 @@ KS_API int qmthread_mutex_init_full(qmthread_mutex_t *mutex, int kind,
   pthread_mutexattr_destroy(&attr);
   if (err != 0) {
     KSI_QMTHREAD_TRACE("Unable to initialize mutex ('%s' failed): %s\n",
-                       "pthread_mutex_init", ksi_error_text(err, buf, sizeof buf));
+                       "pthread_mutex_init",
+                       ksi_error_text(err, buf, sizeof buf));
     return err;
   }
   mutex->owner = 0;
@@ -271,7 +287,8 @@ KS_API int qmthread_mutex_init_full(qmthread_mutex_t *mutex, int kind,
   mutex->recursion_count = 0;
   mutex->raise_mode = QMTHREAD_RAISE_MODE;
   mutex->lock_count = 0;
-  mutex->wait_time = mutex->held_time = mutex->cond_time = mutex->locked_at = {0, 0};
+  mutex->wait_time = mutex->held_time = mutex->cond_time =
+      mutex->locked_at = {0, 0};
   return 0;
 }
 
@@ -294,21 +311,27 @@ KS_API int qmthread_mutex_set_noraise(qmthread_mutex_t *mutex) {
 KS_API int qmthread_mutex_destroy(qmthread_mutex_t *mutex) {
   int err = pthread_mutex_destroy(&mutex->lock);
   if (err != 0)
-    KSI_QMTHREAD_TRACE("Unable to destroy mutex %u\n",
-                       static_cast<unsigned>(reinterpret_cast<uintptr_t>(mutex)));
+    KSI_QMTHREAD_TRACE(
+        "Unable to destroy mutex %u\n",
+        static_cast<unsigned>(reinterpret_cast<uintptr_t>(mutex)));
   return err;
 }
 
-KS_API int qmthread_mutex_lock(qmthread_mutex_t *mutex) { return acquire(mutex, true); }
+KS_API int qmthread_mutex_lock(qmthread_mutex_t *mutex) {
+  return acquire(mutex, true);
+}
 
-KS_API int qmthread_mutex_trylock(qmthread_mutex_t *mutex) { return acquire(mutex, false); }
+KS_API int qmthread_mutex_trylock(qmthread_mutex_t *mutex) {
+  return acquire(mutex, false);
+}
 
 KS_API int qmthread_mutex_unlock(qmthread_mutex_t *mutex) {
   // 1, not EPERM: the interface answers a release by a non-owner with 1
   // and callers rely on that value (qmthread.h).
   if (owner_of(mutex) != nt_get_current_thread_id()) {
-    KSI_QMTHREAD_TRACE("Fail to unlock mutex %u, for it's not the owner\n",
-                       static_cast<unsigned>(reinterpret_cast<uintptr_t>(mutex)));
+    KSI_QMTHREAD_TRACE(
+        "Fail to unlock mutex %u, for it's not the owner\n",
+        static_cast<unsigned>(reinterpret_cast<uintptr_t>(mutex)));
     return 1;
   }
   if (mutex->recursion_count >= 2) {
@@ -328,7 +351,8 @@ KS_API int qmthread_mutex_unlock(qmthread_mutex_t *mutex) {
   if (err != 0) {
     char buf[128];
     KSI_QMTHREAD_TRACE("Unable to unlock mutex ('%s' failed): %s\n",
-                       "pthread_mutex_unlock", ksi_error_text(err, buf, sizeof buf));
+                       "pthread_mutex_unlock",
+                       ksi_error_text(err, buf, sizeof buf));
     return err;
   }
   if (mutex->raise_mode == QMTHREAD_RAISE_MODE) adjust_inhibit(-1);
@@ -341,7 +365,8 @@ KS_API int qmthread_rwlock_init(qmthread_rwlock_t *rwlock, uint32_t type) {
   if (err != 0) {
     char buf[128];
     KSI_QMTHREAD_TRACE("Unable to initialize rwlock ('%s' failed): %s\n",
-                       "pthread_rwlock_init", ksi_error_text(err, buf, sizeof buf));
+                       "pthread_rwlock_init",
+                       ksi_error_text(err, buf, sizeof buf));
     return err;
   }
   rwlock->type = type;
@@ -352,8 +377,9 @@ KS_API int qmthread_rwlock_init(qmthread_rwlock_t *rwlock, uint32_t type) {
 KS_API int qmthread_rwlock_destroy(qmthread_rwlock_t *rwlock) {
   int err = pthread_rwlock_destroy(&rwlock->lock);
   if (err != 0)
-    KSI_QMTHREAD_TRACE("Unable to destroy rwlock %u\n",
-                       static_cast<unsigned>(reinterpret_cast<uintptr_t>(rwlock)));
+    KSI_QMTHREAD_TRACE(
+        "Unable to destroy rwlock %u\n",
+        static_cast<unsigned>(reinterpret_cast<uintptr_t>(rwlock)));
   return err;
 }
 
@@ -380,7 +406,8 @@ KS_API int qmthread_rwlock_unlock(qmthread_rwlock_t *rwlock) {
     if (writer == nt_get_current_thread_id()) set_writer(rwlock, writer);
     char buf[128];
     KSI_QMTHREAD_TRACE("Unable to unlock rwlock ('%s' failed): %s\n",
-                       "pthread_rwlock_unlock", ksi_error_text(err, buf, sizeof buf));
+                       "pthread_rwlock_unlock",
+                       ksi_error_text(err, buf, sizeof buf));
     return err;
   }
   if (rwlock->type == QMTHREAD_RAISE_MODE) adjust_inhibit(-1);
@@ -392,12 +419,14 @@ KS_API int qmthread_cond_wait(qmthread_cond_t *cond, qmthread_mutex_t *mutex) {
   cond_wait_begin(cond, mutex);
   qmthread_time_t start = now();
   if (pthread_cond_wait(cond, &mutex->lock) != 0)
-    ksi_qmthread_assert_fail("pthread_cond_wait(cond, &(mutex->lock)) == 0", __LINE__);
+    ksi_qmthread_assert_fail("pthread_cond_wait(cond, &(mutex->lock)) == 0",
+                             __LINE__);
   cond_wait_end(cond, mutex, start);
   return 0;
 }
 
-KS_API int qmthread_cond_timedwait(qmthread_cond_t *cond, qmthread_mutex_t *mutex,
+KS_API int qmthread_cond_timedwait(qmthread_cond_t *cond,
+                                   qmthread_mutex_t *mutex,
                                    const struct timespec *deadline) {
   cond_wait_begin(cond, mutex);
   qmthread_time_t start = now();
@@ -426,13 +455,15 @@ KS_API int qmthread_try_enter_critical_section(void) {
 
 KS_API void qmthread_leave_critical_section(void) {
   if (!ksi_is_attached_thread())
-    ksi_qmthread_assert_fail("qmthread_equal(qmthread_lib_attached_tid, qmthread_self())",
-                             __LINE__);
+    ksi_qmthread_assert_fail(
+        "qmthread_equal(qmthread_lib_attached_tid, qmthread_self())", __LINE__);
   // The attached thread normally holds the lock; a thread attached by force
   // without holding it fails the count check below.
   int32_t count = owner_of(&ksi_lib_lock) == nt_get_current_thread_id()
-                      ? ksi_lib_lock.recursion_count : 0;
-  if (count <= 0) ksi_qmthread_assert_fail("CRITICAL_SECTION_RECUR_COUNT > 0", __LINE__);
+                      ? ksi_lib_lock.recursion_count
+                      : 0;
+  if (count <= 0)
+    ksi_qmthread_assert_fail("CRITICAL_SECTION_RECUR_COUNT > 0", __LINE__);
   if (count == 1) {
     ksi_lib_attached_tid.store(QMTHREAD_INVALID_TID, std::memory_order_release);
     ksi_run_key_destructors(false);
@@ -443,7 +474,8 @@ KS_API void qmthread_leave_critical_section(void) {
 
 KS_API int qmthread_try_attach_lib(void) {
   qmthread_t none = QMTHREAD_INVALID_TID;
-  if (ksi_lib_attached_tid.compare_exchange_strong(none, pthread_self())) return 0;
+  if (ksi_lib_attached_tid.compare_exchange_strong(none, pthread_self()))
+    return 0;
   return ksi_is_attached_thread() ? 0 : 1;
 }
 

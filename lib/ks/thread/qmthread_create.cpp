@@ -15,7 +15,8 @@ qmthread_once_t init_once = QMTHREAD_ONCE_INIT;
 
 void init_threads_layer() {
   const char *trace = getenv("TRACE_QMTHREAD");
-  ksi_qmthread_tracing.store(trace != nullptr && strcasecmp(trace, "TRUE") == 0);
+  ksi_qmthread_tracing.store(trace != nullptr &&
+                             strcasecmp(trace, "TRUE") == 0);
   ksi_keys_init();
   ksi_registry_check_empty();
   ksi_registry_add(pthread_self());
@@ -37,7 +38,8 @@ void *run_thread(void *raw) {
 
 int set_stack_floor(pthread_attr_t *attr) {
   size_t size = 0;
-  if (pthread_attr_getstacksize(attr, &size) == 0 && size >= kMinStackSize) return 0;
+  if (pthread_attr_getstacksize(attr, &size) == 0 && size >= kMinStackSize)
+    return 0;
   return pthread_attr_setstacksize(attr, kMinStackSize);
 }
 
@@ -45,7 +47,9 @@ int set_stack_floor(pthread_attr_t *attr) {
 
 extern "C" {
 
-KS_API void qmthread_init(void) { pthread_once(&init_once, init_threads_layer); }
+KS_API void qmthread_init(void) {
+  pthread_once(&init_once, init_threads_layer);
+}
 
 KS_API int qmthread_create(qmthread_t *tid, pthread_attr_t *attr,
                            void *(*start)(void *), void *arg) {
@@ -56,7 +60,8 @@ KS_API int qmthread_create(qmthread_t *tid, pthread_attr_t *attr,
   if (use == nullptr) {
     err = pthread_attr_init(&own_attr);
     if (err != 0) {
-      KSI_QMTHREAD_TRACE("Unable to create thread ('%s' failed): %s\n", "pthread_attr_init",
+      KSI_QMTHREAD_TRACE("Unable to create thread ('%s' failed): %s\n",
+                         "pthread_attr_init",
                          ksi_error_text(err, buf, sizeof buf));
       return err;
     }
@@ -65,7 +70,8 @@ KS_API int qmthread_create(qmthread_t *tid, pthread_attr_t *attr,
   err = set_stack_floor(use);
   if (err != 0) {
     KSI_QMTHREAD_TRACE("Unable to create thread ('%s' failed): %s\n",
-                       "pthread_attr_setstacksize", ksi_error_text(err, buf, sizeof buf));
+                       "pthread_attr_setstacksize",
+                       ksi_error_text(err, buf, sizeof buf));
   } else {
     auto *launch = static_cast<thread_start *>(malloc(sizeof(thread_start)));
     if (launch == nullptr) {
@@ -81,7 +87,8 @@ KS_API int qmthread_create(qmthread_t *tid, pthread_attr_t *attr,
       qmthread_mutex_unlock(&ksi_registry_mutex);
       if (err != 0) {
         free(launch);
-        KSI_QMTHREAD_TRACE("Unable to create thread ('%s' failed): %s\n", "pthread_create",
+        KSI_QMTHREAD_TRACE("Unable to create thread ('%s' failed): %s\n",
+                           "pthread_create",
                            ksi_error_text(err, buf, sizeof buf));
       }
     }
@@ -94,8 +101,9 @@ KS_API int qmthread_join(qmthread_t tid, void **value) {
   int err = pthread_join(tid, value);
   if (err != 0) {
     char buf[128];
-    KSI_QMTHREAD_TRACE("Unable to wait for thread termination ('%s' failed): %s\n",
-                       "pthread_join", ksi_error_text(err, buf, sizeof buf));
+    KSI_QMTHREAD_TRACE(
+        "Unable to wait for thread termination ('%s' failed): %s\n",
+        "pthread_join", ksi_error_text(err, buf, sizeof buf));
   }
   return err;
 }
@@ -116,7 +124,9 @@ KS_API void qmthread_sleep(uint32_t milliseconds) {
 
 KS_API qmthread_t qmthread_self(void) { return pthread_self(); }
 
-KS_API int qmthread_equal(qmthread_t a, qmthread_t b) { return pthread_equal(a, b); }
+KS_API int qmthread_equal(qmthread_t a, qmthread_t b) {
+  return pthread_equal(a, b);
+}
 
 KS_API int qmthread_is_null(qmthread_t tid) {
   return pthread_equal(tid, QMTHREAD_INVALID_TID) ? 1 : 0;

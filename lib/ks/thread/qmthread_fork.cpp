@@ -56,7 +56,8 @@ void before_fork() {
       ++taken;
     if (taken == n) return;
     while (taken-- > 0)
-      if (guarded[taken].held_across_fork) qmthread_mutex_unlock(guarded[taken].mutex);
+      if (guarded[taken].held_across_fork)
+        qmthread_mutex_unlock(guarded[taken].mutex);
     sched_yield();
   }
 }
@@ -98,7 +99,8 @@ void after_fork_child() {
 // The companion library's handlers are installed first: its child handler
 // must reset the cached thread id before this layer's runs.
 void install_handlers() {
-  if (nt_init() != 0 || pthread_atfork(before_fork, after_fork_parent, after_fork_child) != 0)
+  if (nt_init() != 0 ||
+      pthread_atfork(before_fork, after_fork_parent, after_fork_child) != 0)
     abort();
 }
 

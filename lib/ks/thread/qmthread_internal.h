@@ -13,10 +13,10 @@ extern std::atomic<bool> ksi_qmthread_tracing;
 
 // Writes one trace line (prefix and message) to descriptor 2.
 void ksi_qmthread_trace_line(const char *format, ...) KS_PRINTF(1, 2);
-#define KSI_QMTHREAD_TRACE(...)                                    \
-  do {                                                             \
-    if (ksi_qmthread_tracing.load(std::memory_order_relaxed))      \
-      ksi_qmthread_trace_line(__VA_ARGS__);                        \
+#define KSI_QMTHREAD_TRACE(...)                               \
+  do {                                                        \
+    if (ksi_qmthread_tracing.load(std::memory_order_relaxed)) \
+      ksi_qmthread_trace_line(__VA_ARGS__);                   \
   } while (0)
 
 // The threads layer cannot use fault management (which is built on it):

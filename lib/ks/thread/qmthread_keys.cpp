@@ -68,7 +68,8 @@ void thread_ending(void *) {
 
 void ksi_keys_init(void) {
   if (pthread_key_create(&exit_hook_key, thread_ending) != 0) abort();
-  if (create_recorded_key(&ksi_pfm_state_key, ksi_pfm_state_destroy) != 0) abort();
+  if (create_recorded_key(&ksi_pfm_state_key, ksi_pfm_state_destroy) != 0)
+    abort();
 }
 
 void ksi_run_key_destructors(bool thread_ending) {
@@ -79,7 +80,8 @@ void ksi_run_key_destructors(bool thread_ending) {
   for (int i = 0; i < count; ++i) keys[i] = key_table[i];
   qmthread_mutex_unlock(&ksi_registry_mutex);
   for (int i = 0; i < count; ++i) {
-    KSI_QMTHREAD_TRACE("qmthread_get_tls(key=%u)\n", static_cast<unsigned>(keys[i].key));
+    KSI_QMTHREAD_TRACE("qmthread_get_tls(key=%u)\n",
+                       static_cast<unsigned>(keys[i].key));
     void *value = pthread_getspecific(keys[i].key);
     if (value == nullptr || keys[i].destructor == nullptr) continue;
     // A fault state with armed records, inhibits or held mutexes outlives
@@ -99,12 +101,15 @@ void ksi_arm_thread_exit_hook(void) {
 
 extern "C" {
 
-KS_API int qmthread_key_create(qmthread_key_t *key, void (*destructor)(void *)) {
+KS_API int qmthread_key_create(qmthread_key_t *key,
+                               void (*destructor)(void *)) {
   qmthread_init();
   return create_recorded_key(key, destructor);
 }
 
-KS_API int qmthread_key_delete(qmthread_key_t key) { return pthread_key_delete(key); }
+KS_API int qmthread_key_delete(qmthread_key_t key) {
+  return pthread_key_delete(key);
+}
 
 KS_API int qmthread_set_tls(qmthread_key_t key, const void *value) {
   return pthread_setspecific(key, value);

@@ -27,7 +27,8 @@ ksi_thread_entry *entry_of(llist_d_t *node) {
 // Under the registry mutex.
 ksi_thread_entry *registry_find(qmthread_t tid) {
   llist_d_t *head = &qmthread_state_list;
-  for (llist_d_t *n = ksi_ilist_first(head); n != nullptr; n = ksi_ilist_next(head, n))
+  for (llist_d_t *n = ksi_ilist_first(head); n != nullptr;
+       n = ksi_ilist_next(head, n))
     if (pthread_equal(entry_of(n)->tid, tid)) return entry_of(n);
   return nullptr;
 }
@@ -36,7 +37,9 @@ void registry_append(ksi_thread_entry *entry) {
   ksi_ilist_append(&qmthread_state_list, &entry->link, entry);
 }
 
-void registry_unlink(ksi_thread_entry *entry) { ksi_ilist_unlink(&entry->link); }
+void registry_unlink(ksi_thread_entry *entry) {
+  ksi_ilist_unlink(&entry->link);
+}
 
 }  // namespace
 
@@ -48,7 +51,8 @@ void ksi_registry_check_empty(void) {
 ksi_thread_entry *ksi_registry_add(qmthread_t tid) {
   KSI_QMTHREAD_TRACE("Adding thread %lu to process\n",
                      static_cast<unsigned long>(nt_get_current_thread_id()));
-  auto *entry = static_cast<ksi_thread_entry *>(malloc(sizeof(ksi_thread_entry)));
+  auto *entry =
+      static_cast<ksi_thread_entry *>(malloc(sizeof(ksi_thread_entry)));
   if (entry == nullptr) {
     KSI_QMTHREAD_TRACE("Fail to add thread %lu to process",
                        static_cast<unsigned long>(nt_get_current_thread_id()));
@@ -114,11 +118,11 @@ void ksi_registry_keep_only_self(void) {
 void ksi_registry_post_all(uint32_t status) {
   qmthread_mutex_lock(&ksi_registry_mutex);
   llist_d_t *head = &qmthread_state_list;
-  for (llist_d_t *n = ksi_ilist_first(head); n != nullptr; n = ksi_ilist_next(head, n))
+  for (llist_d_t *n = ksi_ilist_first(head); n != nullptr;
+       n = ksi_ilist_next(head, n))
     ksi_entry_set_pending(entry_of(n), status);
   qmthread_mutex_unlock(&ksi_registry_mutex);
 }
-
 
 extern "C" {
 
@@ -127,7 +131,8 @@ KS_API void qmthread_dump_thread(void) {
   ksi_qmthread_trace_line(">>>>Start to dump thread<<<<\n");
   qmthread_mutex_lock(&ksi_registry_mutex);
   llist_d_t *head = &qmthread_state_list;
-  for (llist_d_t *n = ksi_ilist_first(head); n != nullptr; n = ksi_ilist_next(head, n))
+  for (llist_d_t *n = ksi_ilist_first(head); n != nullptr;
+       n = ksi_ilist_next(head, n))
     ksi_qmthread_trace_line("thread %u, raise status %d\n",
                             static_cast<unsigned>(entry_of(n)->tid),
                             static_cast<int>(ksi_entry_pending(entry_of(n))));

@@ -46,7 +46,8 @@ void destroy_block(void *raw) {
 }
 
 void create_block_key() {
-  if (qmthread_key_create(&block_key, destroy_block) != 0) pfm_panic(__FILE__, __LINE__);
+  if (qmthread_key_create(&block_key, destroy_block) != 0)
+    pfm_panic(__FILE__, __LINE__);
 }
 
 }  // namespace

@@ -24,7 +24,10 @@ struct ksi_tls_slot_t {
   void (*cleanup)(void *record);  // frees what the record owns, or null
   std::atomic<int> index;         // -1 until the first use
 };
-#define KSI_TLS_SLOT_INIT(type, cleanup) {sizeof(type), (cleanup), {-1}}
+#define KSI_TLS_SLOT_INIT(type, cleanup) \
+  {                                      \
+    sizeof(type), (cleanup), { -1 }      \
+  }
 
 struct ksi_tls_t {
   stg_area_t area;  // the storage area holding the block; always first

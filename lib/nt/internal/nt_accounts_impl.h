@@ -1,7 +1,6 @@
 // Shared pieces of the account layer: the machine domain, the well-known
 // SIDs, the product group's name and buffered host account lookups.
-#ifndef ORVEXNT_INTERNAL_NT_ACCOUNTS_IMPL_H
-#define ORVEXNT_INTERNAL_NT_ACCOUNTS_IMPL_H
+#pragma once
 
 #include <grp.h>
 #include <pwd.h>
@@ -59,5 +58,3 @@ int nti_getgrgid(gid_t gid, struct group *out, char **storage);
 
 // The product group's gid; 0 and *gid, or -1 when no such group exists.
 int nti_product_gid(gid_t *gid);
-
-#endif

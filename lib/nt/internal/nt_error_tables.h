@@ -1,7 +1,6 @@
 // The mapping tables behind nt_error.h, shared with the tests so that every
 // row can be checked in both directions.
-#ifndef ORVEXNT_INTERNAL_NT_ERROR_TABLES_H
-#define ORVEXNT_INTERNAL_NT_ERROR_TABLES_H
+#pragma once
 
 #include <stddef.h>
 #include <stdint.h>
@@ -24,5 +23,3 @@ extern const size_t nti_wsa_error_count;
 // Finds code in a table; null when absent.
 const nti_error_row *nti_find_error_code(const nti_error_row *table,
                                          size_t count, uint32_t code);
-
-#endif

@@ -1,6 +1,5 @@
 // Process-wide set-up shared by the companion library's units.
-#ifndef ORVEXNT_INTERNAL_NT_PROCESS_H
-#define ORVEXNT_INTERNAL_NT_PROCESS_H
+#pragma once
 
 // Runs the one-time set-up (fork handlers) unless it already ran; cheap
 // after the first call. Returns 0 or the errno value of the set-up.
@@ -11,5 +10,3 @@ void nti_env_before_fork();
 void nti_env_after_fork_parent();
 void nti_env_after_fork_child();
 void nti_thread_after_fork_child();
-
-#endif

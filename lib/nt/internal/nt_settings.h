@@ -1,7 +1,6 @@
 // The INI settings file behind the registry calls: reading it into lines,
 // looking values up, and rewriting it atomically.
-#ifndef ORVEXNT_INTERNAL_NT_SETTINGS_H
-#define ORVEXNT_INTERNAL_NT_SETTINGS_H
+#pragma once
 
 #include <stddef.h>
 #include <stdint.h>
@@ -13,7 +12,7 @@
 // One line of the file. Views point into the text the line was parsed from.
 struct nti_ini_line {
   enum kind_t { other, header, bad_header, entry };
-  std::string_view raw;      // the line, without its line end
+  std::string_view raw;  // the line, without its line end
   kind_t kind = other;
   std::string_view section;  // header: its name; entry: its section's name
   bool in_section = false;   // entry: it follows a good header
@@ -59,5 +58,3 @@ int nti_copy_text(std::string_view text, char *buf, size_t size);
 // Converts a stored value to type (NTREGY_TYPE_TEXT or NTREGY_TYPE_DWORD)
 // into buffer of size bytes.
 int nti_value_out(std::string_view text, size_t size, void *buffer, int type);
-
-#endif

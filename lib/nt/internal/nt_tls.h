@@ -1,6 +1,5 @@
 // The companion library's per-thread result buffers.
-#ifndef ORVEXNT_INTERNAL_NT_TLS_H
-#define ORVEXNT_INTERNAL_NT_TLS_H
+#pragma once
 
 #include <orvexnt/nt_accounts.h>
 #include <orvexnt/nt_error.h>
@@ -22,5 +21,3 @@ struct nti_tls_t {
 
 // The caller's block; null with errno ENOMEM when it cannot be made.
 nti_tls_t *nti_tls();
-
-#endif

@@ -20,7 +20,8 @@ std::vector<std::string> walk(const char *nettype) {
   std::vector<std::string> ids;
   void *w = rpc_setconf(nettype);
   if (w == nullptr) return {"<none>"};
-  while (const struct netconfig *nc = rpc_getconf(w)) ids.push_back(nc->nc_netid);
+  while (const struct netconfig *nc = rpc_getconf(w))
+    ids.push_back(nc->nc_netid);
   rpc_endconf(w);
   return ids;
 }
@@ -88,12 +89,14 @@ TEST(UaddrTest, ParsesIpv6AndRefusesMalformedText) {
   const struct netconfig *udp6 = ksi_netconfig_lookup("udp6");
   sockaddr_storage ss;
   ASSERT_EQ(ksi_uaddr2taddr(udp6, "::1.0.111", &ss), sizeof(sockaddr_in6));
-  char *text = ksi_taddr2uaddr(reinterpret_cast<sockaddr *>(&ss), sizeof(sockaddr_in6));
+  char *text =
+      ksi_taddr2uaddr(reinterpret_cast<sockaddr *>(&ss), sizeof(sockaddr_in6));
   EXPECT_STREQ(text, "::1.0.111");
   free(text);
   const struct netconfig *udp = rpc_getconfip("udp");
-  for (const char *bad : {"", ".", "1.2.3.4.5", "1.2.3.4.256.1", "1.2.3.4.1.x", "1.2.3.4..1",
-                          "::1.0.111", "a.b.c.d.1.1", "1.2.3.4.1.1000"})
+  for (const char *bad :
+       {"", ".", "1.2.3.4.5", "1.2.3.4.256.1", "1.2.3.4.1.x", "1.2.3.4..1",
+        "::1.0.111", "a.b.c.d.1.1", "1.2.3.4.1.1000"})
     EXPECT_EQ(ksi_uaddr2taddr(udp, bad, &ss), 0u) << bad;
   EXPECT_EQ(ksi_uaddr2taddr(udp6, "127.0.0.1.0.1", &ss), 0u);
   EXPECT_EQ(ksi_uaddr2taddr(nullptr, "127.0.0.1.0.1", &ss), 0u);
@@ -122,7 +125,8 @@ TEST(BindresvportTest, BindsInTheDynamicRange) {
   sockaddr_in hint{};
   hint.sin_family = AF_INET;
   hint.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(ks_bindresvport_sa(fd, nullptr, reinterpret_cast<sockaddr *>(&hint)), 0);
+  ASSERT_EQ(
+      ks_bindresvport_sa(fd, nullptr, reinterpret_cast<sockaddr *>(&hint)), 0);
   len = sizeof sin;
   getsockname(fd, reinterpret_cast<sockaddr *>(&sin), &len);
   EXPECT_EQ(sin.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
@@ -173,7 +177,8 @@ TEST(RpcbXdrTest, MappingListsRoundTripAndFree) {
   std::vector<char> bytes = encode(xdr_ks_rpcblist_ptr, &head);
   struct rpcblist *decoded = nullptr;
   XDR x;
-  xdrmem_create(&x, bytes.data(), static_cast<uint32_t>(bytes.size()), XDR_DECODE);
+  xdrmem_create(&x, bytes.data(), static_cast<uint32_t>(bytes.size()),
+                XDR_DECODE);
   ASSERT_TRUE(xdr_ks_rpcblist_ptr(&x, &decoded));
   ASSERT_NE(decoded, nullptr);
   ASSERT_NE(decoded->rpcb_next, nullptr);
@@ -189,7 +194,8 @@ TEST(RpcbXdrTest, MappingListsRoundTripAndFree) {
   bytes = encode(xdr_ks_pmaplist_ptr, &phead);
   EXPECT_EQ(bytes.size(), 4u * (1 + 4 + 1 + 4 + 1));
   struct pmaplist *pdecoded = nullptr;
-  xdrmem_create(&x, bytes.data(), static_cast<uint32_t>(bytes.size()), XDR_DECODE);
+  xdrmem_create(&x, bytes.data(), static_cast<uint32_t>(bytes.size()),
+                XDR_DECODE);
   ASSERT_TRUE(xdr_ks_pmaplist(&x, &pdecoded));
   EXPECT_EQ(pdecoded->pml_next->pml_map.pm_prot, 17u);
   xdr_free(reinterpret_cast<xdrproc_t>(xdr_ks_pmaplist), &pdecoded);
@@ -216,7 +222,8 @@ TEST(RpcbXdrTest, TruncatedAndEndlessListsFailWithoutLeaks) {
 
 TEST(RpcbXdrTest, IndirectCallArgumentsCarryTheirLengthBeforeThem) {
   uint32_t value = 0xABCD;
-  ksi_rmtcallargs args = {10, 2, 3, reinterpret_cast<xdrproc_t>(xdr_u_int32_t), &value};
+  ksi_rmtcallargs args = {10, 2, 3, reinterpret_cast<xdrproc_t>(xdr_u_int32_t),
+                          &value};
   std::vector<char> bytes = encode(ksi_xdr_rmtcallargs, &args);
   ASSERT_EQ(bytes.size(), 20u);
   uint32_t w[5];

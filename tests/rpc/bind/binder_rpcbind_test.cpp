@@ -46,7 +46,8 @@ peer::words string_words(peer::words w, const std::string &s) {
 class BinderRpcbindTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    lock_fd = open(RpcbindFixture::kLockPath, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    lock_fd =
+        open(RpcbindFixture::kLockPath, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (geteuid() != 0 || lock_fd < 0 || flock(lock_fd, LOCK_EX) != 0) return;
     fd = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in sin;
@@ -75,7 +76,8 @@ class BinderRpcbindTest : public ::testing::Test {
         if (d.bytes.size() < 40) continue;
         const uint8_t *b = d.bytes.data();
         seen_call call{peer::word_at(b, 4), peer::word_at(b, 5), {}};
-        for (size_t i = 10; i < d.bytes.size() / 4; i++) call.args.push_back(peer::word_at(b, i));
+        for (size_t i = 10; i < d.bytes.size() / 4; i++)
+          call.args.push_back(peer::word_at(b, i));
         {
           std::lock_guard<std::mutex> hold(mutex_);
           seen_.push_back(call);
@@ -152,14 +154,17 @@ TEST_F(BinderRpcbindTest, EmptyAndUnparsableAddressesAndDeadBinders) {
   std::atomic<int> round{0};
   serve([&round](const seen_call &c, uint32_t xid) {
     if (c.vers == 2) return prog_mismatch(xid, 3, 4);
-    return string_words(peer::success_reply(xid), round == 0 ? "" : "not.an.address");
+    return string_words(peer::success_reply(xid),
+                        round == 0 ? "" : "not.an.address");
   });
   sockaddr_storage found{};
   struct netbuf nb = {sizeof found, 0, &found};
-  EXPECT_FALSE(ks_rpcb_getaddr(kProg, 1, rpc_getconfip("udp"), &nb, "127.0.0.1"));
+  EXPECT_FALSE(
+      ks_rpcb_getaddr(kProg, 1, rpc_getconfip("udp"), &nb, "127.0.0.1"));
   EXPECT_EQ(ks_rpc_get_createerr()->cf_stat, RPC_PROGNOTREGISTERED);
   round = 1;
-  EXPECT_FALSE(ks_rpcb_getaddr(kProg, 1, rpc_getconfip("udp"), &nb, "127.0.0.1"));
+  EXPECT_FALSE(
+      ks_rpcb_getaddr(kProg, 1, rpc_getconfip("udp"), &nb, "127.0.0.1"));
   EXPECT_EQ(ks_rpc_get_createerr()->cf_stat, RPC_N2AXLATEFAILURE);
   stop();
 }
@@ -176,10 +181,10 @@ TEST_F(BinderRpcbindTest, IndirectCallAtVersionFourThenThree) {
   uint32_t in = 21, out = 0;
   sockaddr_storage addr{};
   struct netbuf nb = {sizeof addr, 0, &addr};
-  enum clnt_stat stat = ks_rpcb_rmtcall(rpc_getconfip("udp"), "127.0.0.1", kProg, 1, 5,
-                                        reinterpret_cast<xdrproc_t>(xdr_u_int32_t), &in,
-                                        reinterpret_cast<xdrproc_t>(xdr_u_int32_t), &out,
-                                        timeval{5, 0}, &nb);
+  enum clnt_stat stat = ks_rpcb_rmtcall(
+      rpc_getconfip("udp"), "127.0.0.1", kProg, 1, 5,
+      reinterpret_cast<xdrproc_t>(xdr_u_int32_t), &in,
+      reinterpret_cast<xdrproc_t>(xdr_u_int32_t), &out, timeval{5, 0}, &nb);
   calls seen = stop();
   EXPECT_EQ(stat, RPC_SUCCESS);
   EXPECT_EQ(out, 42u);

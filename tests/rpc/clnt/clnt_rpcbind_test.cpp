@@ -19,7 +19,9 @@ namespace {
 
 constexpr uint32_t kProg = 0x20000555;
 
-struct timeval tv(time_t sec, suseconds_t usec) { return timeval{sec, usec}; }
+struct timeval tv(time_t sec, suseconds_t usec) {
+  return timeval{sec, usec};
+}
 xdrproc_t xvoid() { return reinterpret_cast<xdrproc_t>(xdr_void); }
 xdrproc_t xu32() { return reinterpret_cast<xdrproc_t>(xdr_u_int32_t); }
 
@@ -54,8 +56,9 @@ uint32_t addr_len(const sockaddr_storage &ss) {
 }
 
 uint16_t port_of(const sockaddr_storage &ss) {
-  return ntohs(ss.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6 *>(&ss)->sin6_port
-                                        : reinterpret_cast<const sockaddr_in *>(&ss)->sin_port);
+  return ntohs(ss.ss_family == AF_INET6
+                   ? reinterpret_cast<const sockaddr_in6 *>(&ss)->sin6_port
+                   : reinterpret_cast<const sockaddr_in *>(&ss)->sin_port);
 }
 
 class ClntRpcbindTest : public RpcbindFixture {};
@@ -63,10 +66,12 @@ class ClntRpcbindTest : public RpcbindFixture {};
 TEST_F(ClntRpcbindTest, RpcbindNullProcedureOverEveryTransport) {
   for (const char *netid : {"udp", "tcp", "udp6", "tcp6"}) {
     const char *host = std::string(netid).back() == '6' ? "::1" : "127.0.0.1";
-    CLIENT *cl = ks_clnt_tp_create(host, RPCBPROG, RPCBVERS4, ksi_netconfig_lookup(netid));
+    CLIENT *cl = ks_clnt_tp_create(host, RPCBPROG, RPCBVERS4,
+                                   ksi_netconfig_lookup(netid));
     ASSERT_NE(cl, nullptr) << netid << ": " << ks_clnt_spcreateerror("create");
     EXPECT_STREQ(cl->cl_netid, netid);
-    EXPECT_EQ(KS_CLNT_CALL(cl, 0, xvoid(), nullptr, xvoid(), nullptr, tv(5, 0)), RPC_SUCCESS)
+    EXPECT_EQ(KS_CLNT_CALL(cl, 0, xvoid(), nullptr, xvoid(), nullptr, tv(5, 0)),
+              RPC_SUCCESS)
         << netid;
     KS_CLNT_DESTROY(cl);
   }
@@ -80,22 +85,27 @@ TEST_F(ClntRpcbindTest, SetGetaddrDumpAndUnsetOnEveryTransport) {
     ASSERT_TRUE(ks_rpcb_set(kProg, 7, nc, &nb)) << netid;
   }
   std::string listing = run("/usr/sbin/rpcinfo -p 127.0.0.1");
-  EXPECT_NE(listing.find("536872277    7   tcp   4321"), std::string::npos) << listing;
-  EXPECT_NE(listing.find("536872277    7   udp   4321"), std::string::npos) << listing;
+  EXPECT_NE(listing.find("536872277    7   tcp   4321"), std::string::npos)
+      << listing;
+  EXPECT_NE(listing.find("536872277    7   udp   4321"), std::string::npos)
+      << listing;
   for (const char *netid : {"udp", "tcp", "udp6", "tcp6"}) {
     const char *host = std::string(netid).back() == '6' ? "::1" : "127.0.0.1";
     sockaddr_storage found{};
     struct netbuf out = {sizeof found, 0, &found};
-    ASSERT_TRUE(ks_rpcb_getaddr(kProg, 7, ksi_netconfig_lookup(netid), &out, host))
+    ASSERT_TRUE(
+        ks_rpcb_getaddr(kProg, 7, ksi_netconfig_lookup(netid), &out, host))
         << netid << ": " << ks_clnt_spcreateerror("getaddr");
     EXPECT_EQ(port_of(found), 4321) << netid;
     // Too small a buffer.
     char tiny[4];
     struct netbuf small = {sizeof tiny, 0, tiny};
-    EXPECT_FALSE(ks_rpcb_getaddr(kProg, 7, ksi_netconfig_lookup(netid), &small, host));
+    EXPECT_FALSE(
+        ks_rpcb_getaddr(kProg, 7, ksi_netconfig_lookup(netid), &small, host));
     EXPECT_EQ(ks_rpc_get_createerr()->cf_stat, RPC_FAILED);
   }
-  struct rpcblist *maps = ks_rpcb_getmaps(ksi_netconfig_lookup("tcp"), "127.0.0.1");
+  struct rpcblist *maps =
+      ks_rpcb_getmaps(ksi_netconfig_lookup("tcp"), "127.0.0.1");
   ASSERT_NE(maps, nullptr);
   int ours = 0;
   for (struct rpcblist *m = maps; m != nullptr; m = m->rpcb_next)
@@ -106,11 +116,14 @@ TEST_F(ClntRpcbindTest, SetGetaddrDumpAndUnsetOnEveryTransport) {
   EXPECT_TRUE(ks_rpcb_unset(kProg, 7, nullptr));
   sockaddr_storage found{};
   struct netbuf out = {sizeof found, 0, &found};
-  EXPECT_FALSE(ks_rpcb_getaddr(kProg, 7, ksi_netconfig_lookup("tcp6"), &out, "::1"));
+  EXPECT_FALSE(
+      ks_rpcb_getaddr(kProg, 7, ksi_netconfig_lookup("tcp6"), &out, "::1"));
   EXPECT_EQ(ks_rpc_get_createerr()->cf_stat, RPC_PROGNOTREGISTERED);
-  EXPECT_FALSE(ks_rpcb_getaddr(kProg, 7, ksi_netconfig_lookup("udp"), &out, "127.0.0.1"));
+  EXPECT_FALSE(ks_rpcb_getaddr(kProg, 7, ksi_netconfig_lookup("udp"), &out,
+                               "127.0.0.1"));
   EXPECT_EQ(ks_rpc_get_createerr()->cf_stat, RPC_PROGNOTREGISTERED);
-  EXPECT_EQ(run("/usr/sbin/rpcinfo -p 127.0.0.1").find("536872277"), std::string::npos);
+  EXPECT_EQ(run("/usr/sbin/rpcinfo -p 127.0.0.1").find("536872277"),
+            std::string::npos);
 }
 
 TEST_F(ClntRpcbindTest, PortMapperSetGetportUnset) {
@@ -121,8 +134,9 @@ TEST_F(ClntRpcbindTest, PortMapperSetGetportUnset) {
   EXPECT_EQ(ks_pmap_getport(&sin, kProg, 2, IPPROTO_UDP), 4242);
   EXPECT_EQ(sin.sin_port, 0);
   EXPECT_EQ(ks_pmap_getport(&sin, kProg, 2, IPPROTO_TCP), 4243);
-  EXPECT_NE(run("/usr/sbin/rpcinfo -p 127.0.0.1").find("536872277    2   udp   4242"),
-            std::string::npos);
+  EXPECT_NE(
+      run("/usr/sbin/rpcinfo -p 127.0.0.1").find("536872277    2   udp   4242"),
+      std::string::npos);
   EXPECT_TRUE(ks_pmap_unset(kProg, 2));
   EXPECT_EQ(ks_pmap_getport(&sin, kProg, 2, IPPROTO_UDP), 0);
   EXPECT_EQ(ks_rpc_get_createerr()->cf_stat, RPC_PROGNOTREGISTERED);
@@ -151,7 +165,8 @@ TEST_F(ClntRpcbindTest, BinderTimeAndAddressConversions) {
   ASSERT_NE(uaddr, nullptr);
   EXPECT_STREQ(uaddr, "127.0.0.1.4.1");
   free(uaddr);
-  struct netbuf *back = ks_rpcb_uaddr2taddr(ksi_netconfig_lookup("tcp"), "127.0.0.1.4.1");
+  struct netbuf *back =
+      ks_rpcb_uaddr2taddr(ksi_netconfig_lookup("tcp"), "127.0.0.1.4.1");
   ASSERT_NE(back, nullptr);
   ASSERT_EQ(back->len, sizeof(sockaddr_in));
   EXPECT_EQ(ntohs(static_cast<sockaddr_in *>(back->buf)->sin_port), 0x0401);
@@ -168,12 +183,14 @@ class ClntByNameTest : public RpcbindFixture {
   void SetUp() override {
     RpcbindFixture::SetUp();
     if (IsSkipped()) return;
-    if (!server_.running()) GTEST_SKIP() << "the libtirpc server peer is not available";
+    if (!server_.running())
+      GTEST_SKIP() << "the libtirpc server peer is not available";
     for (const char *netid : {"udp", "tcp", "udp6", "tcp6"}) {
       sockaddr_storage ss = loopback(netid, server_.port(netid));
       struct netbuf nb = {sizeof ss, addr_len(ss), &ss};
       for (uint32_t vers : {2u, 3u})
-        ASSERT_TRUE(ks_rpcb_set(kTirpcProg, vers, ksi_netconfig_lookup(netid), &nb));
+        ASSERT_TRUE(
+            ks_rpcb_set(kTirpcProg, vers, ksi_netconfig_lookup(netid), &nb));
     }
   }
   void TearDown() override {
@@ -188,9 +205,11 @@ class ClntByNameTest : public RpcbindFixture {
 TEST_F(ClntByNameTest, CreateByNetworkTypeAndCall) {
   for (const char *nettype : {"udp", "tcp"}) {
     CLIENT *cl = ks_clnt_create("localhost", kTirpcProg, 3, nettype);
-    ASSERT_NE(cl, nullptr) << nettype << ": " << ks_clnt_spcreateerror("create");
+    ASSERT_NE(cl, nullptr) << nettype << ": "
+                           << ks_clnt_spcreateerror("create");
     uint32_t in = 41, out = 0;
-    EXPECT_EQ(KS_CLNT_CALL(cl, 1, xu32(), &in, xu32(), &out, tv(5, 0)), RPC_SUCCESS);
+    EXPECT_EQ(KS_CLNT_CALL(cl, 1, xu32(), &in, xu32(), &out, tv(5, 0)),
+              RPC_SUCCESS);
     EXPECT_EQ(out, 42u);
     KS_CLNT_DESTROY(cl);
   }
@@ -209,30 +228,37 @@ TEST_F(ClntByNameTest, CreateVersSettlesOnTheHighestCommonVersion) {
   EXPECT_EQ(vers, 3u);
   KS_CLNT_DESTROY(cl);
   // Versions 4 and 5 are not registered: the binder already says so.
-  EXPECT_EQ(ks_clnt_create_vers("127.0.0.1", kTirpcProg, &vers, 4, 5, "udp"), nullptr);
+  EXPECT_EQ(ks_clnt_create_vers("127.0.0.1", kTirpcProg, &vers, 4, 5, "udp"),
+            nullptr);
 }
 
 TEST_F(ClntByNameTest, RpcCallCachesItsClientPerThread) {
   uint32_t in = 1, out = 0;
   for (int i = 0; i < 3; i++) {
-    EXPECT_EQ(ks_rpc_call("127.0.0.1", kTirpcProg, 2, 1, xu32(), &in, xu32(), &out, "tcp"),
+    EXPECT_EQ(ks_rpc_call("127.0.0.1", kTirpcProg, 2, 1, xu32(), &in, xu32(),
+                          &out, "tcp"),
               RPC_SUCCESS);
     EXPECT_EQ(out, 2u);
   }
-  EXPECT_EQ(ks_callrpc("127.0.0.1", kTirpcProg, 3, 1, xu32(), &in, xu32(), &out), RPC_SUCCESS);
-  EXPECT_EQ(ks_callrpc("127.0.0.1", kTirpcProg, 3, 9, xvoid(), nullptr, xvoid(), nullptr),
+  EXPECT_EQ(
+      ks_callrpc("127.0.0.1", kTirpcProg, 3, 1, xu32(), &in, xu32(), &out),
+      RPC_SUCCESS);
+  EXPECT_EQ(ks_callrpc("127.0.0.1", kTirpcProg, 3, 9, xvoid(), nullptr, xvoid(),
+                       nullptr),
             RPC_PROCUNAVAIL);
 }
 
 TEST_F(ClntByNameTest, UdpClientReusesTheBinderClient) {
-  CLIENT *cl = ks_clnt_tp_create("127.0.0.1", kTirpcProg, 3, ksi_netconfig_lookup("udp"));
+  CLIENT *cl = ks_clnt_tp_create("127.0.0.1", kTirpcProg, 3,
+                                 ksi_netconfig_lookup("udp"));
   ASSERT_NE(cl, nullptr);
   uint32_t prog = 0, vers = 0;
   KS_CLNT_CONTROL(cl, CLGET_PROG, &prog);
   KS_CLNT_CONTROL(cl, CLGET_VERS, &vers);
   EXPECT_EQ(prog, kTirpcProg);
   EXPECT_EQ(vers, 3u);
-  EXPECT_EQ(KS_CLNT_CALL(cl, 0, xvoid(), nullptr, xvoid(), nullptr, tv(5, 0)), RPC_SUCCESS);
+  EXPECT_EQ(KS_CLNT_CALL(cl, 0, xvoid(), nullptr, xvoid(), nullptr, tv(5, 0)),
+            RPC_SUCCESS);
   KS_CLNT_DESTROY(cl);
 }
 

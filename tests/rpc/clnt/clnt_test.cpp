@@ -17,7 +17,9 @@ namespace {
 constexpr uint32_t kProg = 0x20000777;
 constexpr uint32_t kVers = 1;
 
-struct timeval tv(time_t sec, suseconds_t usec) { return timeval{sec, usec}; }
+struct timeval tv(time_t sec, suseconds_t usec) {
+  return timeval{sec, usec};
+}
 
 xdrproc_t xvoid() { return reinterpret_cast<xdrproc_t>(xdr_void); }
 xdrproc_t xu32() { return reinterpret_cast<xdrproc_t>(xdr_u_int32_t); }
@@ -39,7 +41,8 @@ CLIENT *tcp_client(peer::server &srv) {
 }
 
 double seconds_since(std::chrono::steady_clock::time_point t0) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0)
+      .count();
 }
 
 TEST(ClntDgTest, CreateWithoutAddressFailsWithUnknownAddress) {
@@ -57,7 +60,8 @@ TEST(ClntDgTest, ZeroTimeoutSendsOnceAndReturnsTimedOut) {
   CLIENT *cl = udp_client(srv);
   ASSERT_NE(cl, nullptr);
   auto t0 = std::chrono::steady_clock::now();
-  EXPECT_EQ(KS_CLNT_CALL(cl, 1, xvoid(), nullptr, xvoid(), nullptr, tv(0, 0)), RPC_TIMEDOUT);
+  EXPECT_EQ(KS_CLNT_CALL(cl, 1, xvoid(), nullptr, xvoid(), nullptr, tv(0, 0)),
+            RPC_TIMEDOUT);
   EXPECT_LT(seconds_since(t0), 0.4);
   KS_CLNT_DESTROY(cl);
   while (received == 0 && seconds_since(t0) < 2) usleep(1000);
@@ -87,8 +91,9 @@ TEST(ClntDgTest, SilentServerSeesTheDoublingRetransmissionSchedule) {
     ASSERT_TRUE(KS_CLNT_CONTROL(cl, CLSET_RETRY_TIMEOUT, &wait));
     t0 = std::chrono::steady_clock::now();
     started = true;
-    EXPECT_EQ(KS_CLNT_CALL(cl, 1, xvoid(), nullptr, xvoid(), nullptr, tv(0, 500000)),
-              RPC_TIMEDOUT);
+    EXPECT_EQ(
+        KS_CLNT_CALL(cl, 1, xvoid(), nullptr, xvoid(), nullptr, tv(0, 500000)),
+        RPC_TIMEDOUT);
     ended = seconds_since(t0);
     KS_CLNT_DESTROY(cl);
   }  // the peer has stopped: its records are complete
@@ -109,9 +114,10 @@ TEST(ClntDgTest, LateReplyAfterRetransmissionWinsOverStaleAndForeignReplies) {
     uint32_t xid = peer::word_at(second.bytes.data(), 0);
     peer::words tiny;
     tiny.u32(xid).bytes.resize(3);
-    peer::reply_to(fd, second, tiny);                                 // shorter than a word
+    peer::reply_to(fd, second, tiny);  // shorter than a word
     peer::reply_to(fd, second, peer::success_reply(xid - 1).u32(1));  // stale
-    peer::reply_to(fd, second, peer::success_reply(xid ^ 0x5A5A).u32(2));  // foreign
+    peer::reply_to(fd, second,
+                   peer::success_reply(xid ^ 0x5A5A).u32(2));  // foreign
     peer::reply_to(fd, second, peer::success_reply(xid).u32(42));
   });
   CLIENT *cl = udp_client(srv);
@@ -119,7 +125,8 @@ TEST(ClntDgTest, LateReplyAfterRetransmissionWinsOverStaleAndForeignReplies) {
   struct timeval wait = {0, 200000};
   KS_CLNT_CONTROL(cl, CLSET_RETRY_TIMEOUT, &wait);
   uint32_t result = 0;
-  EXPECT_EQ(KS_CLNT_CALL(cl, 1, xvoid(), nullptr, xu32(), &result, tv(5, 0)), RPC_SUCCESS);
+  EXPECT_EQ(KS_CLNT_CALL(cl, 1, xvoid(), nullptr, xu32(), &result, tv(5, 0)),
+            RPC_SUCCESS);
   EXPECT_EQ(result, 42u);
   KS_CLNT_DESTROY(cl);
 }
@@ -139,10 +146,12 @@ TEST(ClntDgTest, ReplyLargerThanTheReceiveBufferCannotBeDecoded) {
     char *b;
     uint32_t n;
   } h = {nullptr, 0};
-  xdrproc_t xbytes = reinterpret_cast<xdrproc_t>(+[](XDR *x, holder *p) -> bool_t {
-    return xdr_bytes(x, &p->b, &p->n, 4096);
-  });
-  EXPECT_EQ(KS_CLNT_CALL(cl, 1, xvoid(), nullptr, xbytes, &h, tv(5, 0)), RPC_CANTDECODERES);
+  xdrproc_t xbytes =
+      reinterpret_cast<xdrproc_t>(+[](XDR *x, holder *p) -> bool_t {
+        return xdr_bytes(x, &p->b, &p->n, 4096);
+      });
+  EXPECT_EQ(KS_CLNT_CALL(cl, 1, xvoid(), nullptr, xbytes, &h, tv(5, 0)),
+            RPC_CANTDECODERES);
   KS_CLNT_FREERES(cl, xbytes, &h);
   KS_CLNT_DESTROY(cl);
 }
@@ -153,7 +162,8 @@ TEST(ClntDgTest, ServerErrorsMapToTheirStatuses) {
     if (d.bytes.size() < 4) return;
     uint32_t xid = peer::word_at(d.bytes.data(), 0);
     peer::words w;
-    w.u32(xid).u32(1).u32(0).u32(0).u32(0).u32(2).u32(2).u32(3);  // PROG_MISMATCH 2..3
+    w.u32(xid).u32(1).u32(0).u32(0).u32(0).u32(2).u32(2).u32(
+        3);  // PROG_MISMATCH 2..3
     peer::reply_to(fd, d, w);
   });
   CLIENT *cl = udp_client(srv);
@@ -164,8 +174,9 @@ TEST(ClntDgTest, ServerErrorsMapToTheirStatuses) {
   KS_CLNT_GETERR(cl, &err);
   EXPECT_EQ(err.re_vers.low, 2u);
   EXPECT_EQ(err.re_vers.high, 3u);
-  EXPECT_STREQ(ks_clnt_sperror(cl, "x"),
-               "x: RPC: Program/version mismatch; low version = 2, high version = 3");
+  EXPECT_STREQ(
+      ks_clnt_sperror(cl, "x"),
+      "x: RPC: Program/version mismatch; low version = 2, high version = 3");
   KS_CLNT_DESTROY(cl);
 }
 
@@ -282,7 +293,8 @@ TEST(ClntVcTest, CallSkipsRecordsOfOtherCalls) {
   CLIENT *cl = tcp_client(srv);
   ASSERT_NE(cl, nullptr);
   uint32_t arg = 5, result = 0;
-  EXPECT_EQ(KS_CLNT_CALL(cl, 1, xu32(), &arg, xu32(), &result, tv(5, 0)), RPC_SUCCESS);
+  EXPECT_EQ(KS_CLNT_CALL(cl, 1, xu32(), &arg, xu32(), &result, tv(5, 0)),
+            RPC_SUCCESS);
   EXPECT_EQ(result, 77u);
   KS_CLNT_DESTROY(cl);
 }
@@ -309,7 +321,9 @@ TEST(ClntVcTest, HalfARecordThenSilenceTimesOut) {
     int c = accept(fd, nullptr, nullptr);
     std::vector<uint8_t> call = peer::read_record(c);
     peer::words half;
-    half.u32(0x80000000u | 100).u32(call.size() >= 4 ? peer::word_at(call.data(), 0) : 0).u32(1);
+    half.u32(0x80000000u | 100)
+        .u32(call.size() >= 4 ? peer::word_at(call.data(), 0) : 0)
+        .u32(1);
     send(c, half.bytes.data(), half.bytes.size(), MSG_NOSIGNAL);
     while (!done) usleep(10000);
     close(c);
@@ -317,8 +331,9 @@ TEST(ClntVcTest, HalfARecordThenSilenceTimesOut) {
   CLIENT *cl = tcp_client(srv);
   ASSERT_NE(cl, nullptr);
   auto t0 = std::chrono::steady_clock::now();
-  EXPECT_EQ(KS_CLNT_CALL(cl, 1, xvoid(), nullptr, xvoid(), nullptr, tv(0, 300000)),
-            RPC_TIMEDOUT);
+  EXPECT_EQ(
+      KS_CLNT_CALL(cl, 1, xvoid(), nullptr, xvoid(), nullptr, tv(0, 300000)),
+      RPC_TIMEDOUT);
   double took = seconds_since(t0);
   EXPECT_GE(took, 0.25);
   EXPECT_LT(took, 5.0);
@@ -335,15 +350,19 @@ TEST(ClntVcTest, BatchedCallsReachTheServerWithTheNextFlush) {
       if (call.empty()) break;
       records++;
       if (peer::word_at(call.data(), 5) == 2)
-        peer::write_record(c, peer::success_reply(peer::word_at(call.data(), 0)));
+        peer::write_record(c,
+                           peer::success_reply(peer::word_at(call.data(), 0)));
     }
     close(c);
   });
   CLIENT *cl = tcp_client(srv);
   ASSERT_NE(cl, nullptr);
-  EXPECT_EQ(KS_CLNT_CALL(cl, 1, xvoid(), nullptr, nullptr, nullptr, tv(0, 0)), RPC_SUCCESS);
-  EXPECT_EQ(KS_CLNT_CALL(cl, 1, xvoid(), nullptr, nullptr, nullptr, tv(0, 0)), RPC_SUCCESS);
-  EXPECT_EQ(KS_CLNT_CALL(cl, 2, xvoid(), nullptr, xvoid(), nullptr, tv(5, 0)), RPC_SUCCESS);
+  EXPECT_EQ(KS_CLNT_CALL(cl, 1, xvoid(), nullptr, nullptr, nullptr, tv(0, 0)),
+            RPC_SUCCESS);
+  EXPECT_EQ(KS_CLNT_CALL(cl, 1, xvoid(), nullptr, nullptr, nullptr, tv(0, 0)),
+            RPC_SUCCESS);
+  EXPECT_EQ(KS_CLNT_CALL(cl, 2, xvoid(), nullptr, xvoid(), nullptr, tv(5, 0)),
+            RPC_SUCCESS);
   KS_CLNT_DESTROY(cl);
   // The destroy closed the connection; the peer has counted everything.
   usleep(100000);
@@ -363,7 +382,8 @@ TEST(ClntCreateTest, RefusedConnectionReports10061) {
   EXPECT_EQ(ks_clnttcp_create(&sin, kProg, kVers, &sock, 0, 0), nullptr);
   EXPECT_EQ(ks_rpc_get_createerr()->cf_stat, RPC_SYSTEMERROR);
   EXPECT_EQ(ks_rpc_get_createerr()->cf_error.re_errno, 10061);
-  EXPECT_STREQ(ks_clnt_spcreateerror("c"), "c: RPC: Remote system error - [WINSOCK] Connection refused");
+  EXPECT_STREQ(ks_clnt_spcreateerror("c"),
+               "c: RPC: Remote system error - [WINSOCK] Connection refused");
 }
 
 TEST(ClntCreateTest, AddressBasedCreationRejectsIpv6PortZeroAndOtherFamilies) {
@@ -371,14 +391,15 @@ TEST(ClntCreateTest, AddressBasedCreationRejectsIpv6PortZeroAndOtherFamilies) {
   sin6.sin6_family = AF_INET6;
   sin6.sin6_addr = in6addr_loopback;
   int sock = -1;
-  EXPECT_EQ(ks_clnttcp_create_sockaddr(reinterpret_cast<sockaddr *>(&sin6), kProg, kVers, &sock,
-                                       0, 0),
+  EXPECT_EQ(ks_clnttcp_create_sockaddr(reinterpret_cast<sockaddr *>(&sin6),
+                                       kProg, kVers, &sock, 0, 0),
             nullptr);
   EXPECT_EQ(ks_rpc_get_createerr()->cf_stat, RPC_SYSTEMERROR);
   EXPECT_EQ(ks_rpc_get_createerr()->cf_error.re_errno, 22);
   sockaddr other{};
   other.sa_family = 1;
-  EXPECT_EQ(ks_clntudp_create_sockaddr(&other, kProg, kVers, tv(1, 0), &sock), nullptr);
+  EXPECT_EQ(ks_clntudp_create_sockaddr(&other, kProg, kVers, tv(1, 0), &sock),
+            nullptr);
   EXPECT_EQ(ks_rpc_get_createerr()->cf_stat, RPC_UNKNOWNADDR);
   EXPECT_EQ(sock, -1);
 }
@@ -389,16 +410,20 @@ TEST(ClntCreateTest, Ipv6ClientsTalkToAnIpv6Peer) {
       [](int fd) {
         peer::datagram d = peer::receive(fd, 2000);
         if (d.bytes.size() >= 4)
-          peer::reply_to(fd, d, peer::success_reply(peer::word_at(d.bytes.data(), 0)).u32(6));
+          peer::reply_to(
+              fd, d,
+              peer::success_reply(peer::word_at(d.bytes.data(), 0)).u32(6));
       },
       AF_INET6);
   int sock = -1;
-  CLIENT *cl = ks_clntudp_create_sockaddr(srv.addr(), kProg, kVers, tv(1, 0), &sock);
+  CLIENT *cl =
+      ks_clntudp_create_sockaddr(srv.addr(), kProg, kVers, tv(1, 0), &sock);
   ASSERT_NE(cl, nullptr);
   EXPECT_GE(sock, 0);
   EXPECT_STREQ(cl->cl_netid, "udp");
   uint32_t result = 0;
-  EXPECT_EQ(KS_CLNT_CALL(cl, 1, xvoid(), nullptr, xu32(), &result, tv(5, 0)), RPC_SUCCESS);
+  EXPECT_EQ(KS_CLNT_CALL(cl, 1, xvoid(), nullptr, xu32(), &result, tv(5, 0)),
+            RPC_SUCCESS);
   EXPECT_EQ(result, 6u);
   KS_CLNT_DESTROY(cl);
 }
@@ -411,14 +436,14 @@ TEST(ClntCreateTest, MeteringHooksSeeAddressBasedClients) {
                             });
   peer::server srv(SOCK_DGRAM, [](int) {});
   int sock = -1;
-  CLIENT *cl = ks_clntudp_create(reinterpret_cast<sockaddr_in *>(srv.addr()), kProg, kVers,
-                                 tv(1, 0), &sock);
+  CLIENT *cl = ks_clntudp_create(reinterpret_cast<sockaddr_in *>(srv.addr()),
+                                 kProg, kVers, tv(1, 0), &sock);
   ASSERT_NE(cl, nullptr);
   KS_CLNT_DESTROY(cl);
   ks_client_metering_disable();
   sock = -1;
-  cl = ks_clntudp_create(reinterpret_cast<sockaddr_in *>(srv.addr()), kProg, kVers, tv(1, 0),
-                         &sock);
+  cl = ks_clntudp_create(reinterpret_cast<sockaddr_in *>(srv.addr()), kProg,
+                         kVers, tv(1, 0), &sock);
   ASSERT_NE(cl, nullptr);
   KS_CLNT_DESTROY(cl);
   EXPECT_EQ(udp_seen, 1);
@@ -426,9 +451,11 @@ TEST(ClntCreateTest, MeteringHooksSeeAddressBasedClients) {
 }
 
 TEST(ClntCreateTest, UnknownHostAndUnknownNetworkType) {
-  EXPECT_EQ(ks_clnt_create("no-such-host.invalid", kProg, kVers, "udp"), nullptr);
+  EXPECT_EQ(ks_clnt_create("no-such-host.invalid", kProg, kVers, "udp"),
+            nullptr);
   EXPECT_EQ(ks_rpc_get_createerr()->cf_stat, RPC_UNKNOWNHOST);
-  EXPECT_EQ(ks_clnt_create("localhost", kProg, kVers, "carrier_pigeon"), nullptr);
+  EXPECT_EQ(ks_clnt_create("localhost", kProg, kVers, "carrier_pigeon"),
+            nullptr);
   EXPECT_EQ(ks_rpc_get_createerr()->cf_stat, RPC_UNKNOWNPROTO);
   EXPECT_EQ(ks_clnt_tp_create("localhost", kProg, kVers, nullptr), nullptr);
   EXPECT_EQ(ks_rpc_get_createerr()->cf_stat, RPC_UNKNOWNPROTO);
@@ -438,8 +465,8 @@ TEST(ClntCreateTest, NetpathUnsetSelectsNothing) {
   unsetenv("NETPATH");
   EXPECT_EQ(ks_clnt_create("localhost", kProg, kVers, nullptr), nullptr);
   EXPECT_EQ(ks_rpc_get_createerr()->cf_stat, RPC_UNKNOWNPROTO);
-  EXPECT_EQ(ks_rpc_call("localhost", kProg, kVers, 0, xvoid(), nullptr, xvoid(), nullptr,
-                        "netpath"),
+  EXPECT_EQ(ks_rpc_call("localhost", kProg, kVers, 0, xvoid(), nullptr, xvoid(),
+                        nullptr, "netpath"),
             RPC_UNKNOWNPROTO);
 }
 

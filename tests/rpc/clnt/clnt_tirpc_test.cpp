@@ -11,7 +11,9 @@
 
 namespace {
 
-struct timeval tv(time_t sec, suseconds_t usec) { return timeval{sec, usec}; }
+struct timeval tv(time_t sec, suseconds_t usec) {
+  return timeval{sec, usec};
+}
 xdrproc_t xvoid() { return reinterpret_cast<xdrproc_t>(xdr_void); }
 xdrproc_t xu32() { return reinterpret_cast<xdrproc_t>(xdr_u_int32_t); }
 
@@ -23,7 +25,8 @@ class ClntTirpcTest : public ::testing::TestWithParam<const char *> {
     server = nullptr;
   }
   void SetUp() override {
-    if (!server->running()) GTEST_SKIP() << "the libtirpc server peer is not available";
+    if (!server->running())
+      GTEST_SKIP() << "the libtirpc server peer is not available";
   }
 
   // A client of the peer over the parameter's netid, by address.
@@ -46,7 +49,8 @@ class ClntTirpcTest : public ::testing::TestWithParam<const char *> {
     int sock = -1;
     auto *sa = reinterpret_cast<sockaddr *>(&ss);
     return tcp ? ks_clnttcp_create_sockaddr(sa, kTirpcProg, vers, &sock, 0, 0)
-               : ks_clntudp_create_sockaddr(sa, kTirpcProg, vers, tv(1, 0), &sock);
+               : ks_clntudp_create_sockaddr(sa, kTirpcProg, vers, tv(1, 0),
+                                            &sock);
   }
 
   static tirpc_server *server;
@@ -56,10 +60,12 @@ tirpc_server *ClntTirpcTest::server = nullptr;
 TEST_P(ClntTirpcTest, NullAndEchoCalls) {
   CLIENT *cl = client(3);
   ASSERT_NE(cl, nullptr) << ks_clnt_spcreateerror("create");
-  EXPECT_EQ(KS_CLNT_CALL(cl, 0, xvoid(), nullptr, xvoid(), nullptr, tv(5, 0)), RPC_SUCCESS);
+  EXPECT_EQ(KS_CLNT_CALL(cl, 0, xvoid(), nullptr, xvoid(), nullptr, tv(5, 0)),
+            RPC_SUCCESS);
   for (uint32_t i = 0; i < 50; i++) {
     uint32_t out = 0;
-    ASSERT_EQ(KS_CLNT_CALL(cl, 1, xu32(), &i, xu32(), &out, tv(5, 0)), RPC_SUCCESS);
+    ASSERT_EQ(KS_CLNT_CALL(cl, 1, xu32(), &i, xu32(), &out, tv(5, 0)),
+              RPC_SUCCESS);
     EXPECT_EQ(out, i + 1);
   }
   KS_CLNT_DESTROY(cl);
@@ -68,7 +74,8 @@ TEST_P(ClntTirpcTest, NullAndEchoCalls) {
 TEST_P(ClntTirpcTest, UnknownProcedureAndVersionMismatch) {
   CLIENT *cl = client(3);
   ASSERT_NE(cl, nullptr);
-  EXPECT_EQ(KS_CLNT_CALL(cl, 9, xvoid(), nullptr, xvoid(), nullptr, tv(5, 0)), RPC_PROCUNAVAIL);
+  EXPECT_EQ(KS_CLNT_CALL(cl, 9, xvoid(), nullptr, xvoid(), nullptr, tv(5, 0)),
+            RPC_PROCUNAVAIL);
   uint32_t v = 5;
   KS_CLNT_CONTROL(cl, CLSET_VERS, &v);
   EXPECT_EQ(KS_CLNT_CALL(cl, 0, xvoid(), nullptr, xvoid(), nullptr, tv(5, 0)),
@@ -89,9 +96,12 @@ TEST_P(ClntTirpcTest, LargeRepliesWithinTheBuffer) {
     char *b;
     uint32_t n;
   } out = {nullptr, 0};
-  xdrproc_t xbytes = reinterpret_cast<xdrproc_t>(
-      +[](XDR *x, counted *c) -> bool_t { return xdr_bytes(x, &c->b, &c->n, 65536); });
-  ASSERT_EQ(KS_CLNT_CALL(cl, 2, xu32(), &n, xbytes, &out, tv(5, 0)), RPC_SUCCESS);
+  xdrproc_t xbytes =
+      reinterpret_cast<xdrproc_t>(+[](XDR *x, counted *c) -> bool_t {
+        return xdr_bytes(x, &c->b, &c->n, 65536);
+      });
+  ASSERT_EQ(KS_CLNT_CALL(cl, 2, xu32(), &n, xbytes, &out, tv(5, 0)),
+            RPC_SUCCESS);
   EXPECT_EQ(out.n, n);
   EXPECT_TRUE(KS_CLNT_FREERES(cl, xbytes, &out));
   KS_CLNT_DESTROY(cl);

@@ -1,8 +1,7 @@
 // Small hand-written RPC peers for the client tests: a loopback UDP or TCP
 // socket served by a script on its own thread, and helpers that read calls
 // and write replies word by word.
-#ifndef ORVEX_TESTS_RPC_CLNT_SOCKET_PEER_H
-#define ORVEX_TESTS_RPC_CLNT_SOCKET_PEER_H
+#pragma once
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -109,8 +108,8 @@ inline datagram receive(int fd, int ms) {
   return d;
 }
 inline void reply_to(int fd, const datagram &d, const words &w) {
-  sendto(fd, w.bytes.data(), w.bytes.size(), 0, reinterpret_cast<const sockaddr *>(&d.from),
-         d.fromlen);
+  sendto(fd, w.bytes.data(), w.bytes.size(), 0,
+         reinterpret_cast<const sockaddr *>(&d.from), d.fromlen);
 }
 
 // Reads one whole record from a stream (all fragments); empty on EOF.
@@ -123,7 +122,8 @@ inline std::vector<uint8_t> read_record(int fd) {
     size_t len = h & 0x7FFFFFFF;
     size_t at = out.size();
     out.resize(at + len);
-    if (len > 0 && recv(fd, out.data() + at, len, MSG_WAITALL) != static_cast<ssize_t>(len))
+    if (len > 0 && recv(fd, out.data() + at, len, MSG_WAITALL) !=
+                       static_cast<ssize_t>(len))
       return {};
     if (h & 0x80000000) return out;
   }
@@ -136,5 +136,3 @@ inline void write_record(int fd, const words &w) {
 }
 
 }  // namespace peer
-
-#endif

@@ -1,8 +1,7 @@
 // Starts the foreign RPC server (tests/peers/tirpc_server.c) in its own
 // process and learns its ports; stops it by pid. Without the peer (no
 // libtirpc at build time) ports() stays empty and tests skip.
-#ifndef ORVEX_TESTS_RPC_CLNT_TIRPC_SERVER_H
-#define ORVEX_TESTS_RPC_CLNT_TIRPC_SERVER_H
+#pragma once
 
 #include <signal.h>
 #include <spawn.h>
@@ -37,7 +36,8 @@ class tirpc_server {
       char netid[16];
       unsigned port;
       if (strncmp(line, "ready", 5) == 0) break;
-      if (sscanf(line, "%15s %u", netid, &port) == 2) ports_[netid] = static_cast<uint16_t>(port);
+      if (sscanf(line, "%15s %u", netid, &port) == 2)
+        ports_[netid] = static_cast<uint16_t>(port);
     }
     if (f != nullptr) fclose(f);
 #endif
@@ -59,5 +59,3 @@ class tirpc_server {
   pid_t pid_ = -1;
   std::map<std::string, uint16_t> ports_;
 };
-
-#endif

@@ -32,7 +32,9 @@ struct blob {
   char *data;
   uint32_t len;
 };
-inline bool_t xdr_blob(XDR *xdrs, blob *b) { return xdr_bytes(xdrs, &b->data, &b->len, 1 << 20); }
+inline bool_t xdr_blob(XDR *xdrs, blob *b) {
+  return xdr_bytes(xdrs, &b->data, &b->len, 1 << 20);
+}
 
 // Dispatch of the echo program: 0 null, 1 echo an opaque, 2 a streamed
 // reply of n words 0..n-1, 3 destroys its transport without replying;
@@ -55,18 +57,21 @@ inline void echo_dispatch(struct svc_req *rq, SVCXPRT *xprt) {
     }
     case kStream: {
       uint32_t n = 0;
-      if (!KS_SVC_GETARGS(xprt, reinterpret_cast<xdrproc_t>(xdr_u_int32_t), &n)) {
+      if (!KS_SVC_GETARGS(xprt, reinterpret_cast<xdrproc_t>(xdr_u_int32_t),
+                          &n)) {
         ks_svcerr_decode(xprt);
         return;
       }
       uint32_t first = 0;
-      if (!ks_svc_sendreply_start(xprt, reinterpret_cast<xdrproc_t>(xdr_u_int32_t), &first))
+      if (!ks_svc_sendreply_start(
+              xprt, reinterpret_cast<xdrproc_t>(xdr_u_int32_t), &first))
         return;
       XDR *xdrs = ks_svc_sendreply_get_xdrs(xprt);
       for (uint32_t i = 1; xdrs != nullptr && i + 1 < n; ++i)
         if (!xdr_u_int32_t(xdrs, &i)) break;
       uint32_t last = n - 1;
-      ks_svc_sendreply_finish(xprt, reinterpret_cast<xdrproc_t>(xdr_u_int32_t), &last);
+      ks_svc_sendreply_finish(xprt, reinterpret_cast<xdrproc_t>(xdr_u_int32_t),
+                              &last);
       return;
     }
     case kDestroy:
@@ -90,8 +95,9 @@ struct Call {
   std::vector<uint32_t> args;
 
   std::vector<uint32_t> words() const {
-    std::vector<uint32_t> w = {xid, 0, rpcvers, prog, vers, proc, cred_flavor,
-                               static_cast<uint32_t>(cred_body.size() * 4)};
+    std::vector<uint32_t> w = {
+        xid,  0,    rpcvers,     prog,
+        vers, proc, cred_flavor, static_cast<uint32_t>(cred_body.size() * 4)};
     w.insert(w.end(), cred_body.begin(), cred_body.end());
     w.push_back(0);
     w.push_back(0);
@@ -128,7 +134,8 @@ inline std::vector<uint32_t> to_words(const std::vector<char> &bytes) {
 
 // One record of a single fragment.
 inline std::vector<char> record(const std::vector<uint32_t> &words) {
-  std::vector<uint32_t> framed = {0x80000000u | static_cast<uint32_t>(words.size() * 4)};
+  std::vector<uint32_t> framed = {0x80000000u |
+                                  static_cast<uint32_t>(words.size() * 4)};
   framed.insert(framed.end(), words.begin(), words.end());
   return to_bytes(framed);
 }
@@ -167,7 +174,8 @@ inline bool wait_readable(int fd, int ms) {
 inline bool send_all(int fd, const std::vector<char> &bytes) {
   size_t done = 0;
   while (done < bytes.size()) {
-    ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+    ssize_t n =
+        send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
     if (n <= 0) return false;
     done += static_cast<size_t>(n);
   }
@@ -239,7 +247,9 @@ inline int connect_tcp(uint16_t port, int family = AF_INET) {
 // empty one when none came within ms.
 inline Reply udp_call(int fd, const Call &call, int ms = 10000) {
   std::vector<char> bytes = to_bytes(call.words());
-  if (send(fd, bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size())) return {};
+  if (send(fd, bytes.data(), bytes.size(), 0) !=
+      static_cast<ssize_t>(bytes.size()))
+    return {};
   if (!wait_readable(fd, ms)) return {};
   std::vector<char> buf(70000);
   ssize_t n = recv(fd, buf.data(), buf.size(), 0);
@@ -297,8 +307,9 @@ inline int bound_socket(int family, int type, uint16_t *port) {
   if (bind(fd, reinterpret_cast<sockaddr *>(&ss), len) != 0) return -1;
   if (type == SOCK_STREAM) listen(fd, 2048);
   getsockname(fd, reinterpret_cast<sockaddr *>(&ss), &len);
-  *port = ntohs(family == AF_INET ? reinterpret_cast<sockaddr_in *>(&ss)->sin_port
-                                  : reinterpret_cast<sockaddr_in6 *>(&ss)->sin6_port);
+  *port = ntohs(family == AF_INET
+                    ? reinterpret_cast<sockaddr_in *>(&ss)->sin_port
+                    : reinterpret_cast<sockaddr_in6 *>(&ss)->sin6_port);
   return fd;
 }
 

@@ -67,14 +67,19 @@ struct RegisteredServer : RpcbindFixture {
 TEST_F(RegisteredServer, RpcinfoListsAndCallsOurServers) {
   std::string prog = std::to_string(kProg);
   std::string listing = run("rpcinfo -p 127.0.0.1");
-  EXPECT_NE(std::string::npos, listing.find(std::to_string(udp->xp_port))) << listing;
-  EXPECT_NE(std::string::npos, listing.find(std::to_string(tcp->xp_port))) << listing;
-  EXPECT_NE(std::string::npos, run("rpcinfo -s 127.0.0.1").find("tcp6")) << "the rpcbind v3 registration";
+  EXPECT_NE(std::string::npos, listing.find(std::to_string(udp->xp_port)))
+      << listing;
+  EXPECT_NE(std::string::npos, listing.find(std::to_string(tcp->xp_port)))
+      << listing;
+  EXPECT_NE(std::string::npos, run("rpcinfo -s 127.0.0.1").find("tcp6"))
+      << "the rpcbind v3 registration";
   for (const char *proto : {"-u", "-t"}) {
-    std::string out = run(std::string("rpcinfo ") + proto + " 127.0.0.1 " + prog + " 1");
+    std::string out =
+        run(std::string("rpcinfo ") + proto + " 127.0.0.1 " + prog + " 1");
     EXPECT_NE(std::string::npos, out.find("ready and waiting")) << out;
     out = run(std::string("rpcinfo ") + proto + " 127.0.0.1 " + prog + " 7");
-    EXPECT_NE(std::string::npos, out.find("ersion")) << "a version mismatch: " << out;
+    EXPECT_NE(std::string::npos, out.find("ersion"))
+        << "a version mismatch: " << out;
   }
 }
 
@@ -83,22 +88,30 @@ TEST_F(RegisteredServer, OurClientFindsAndCallsOurServer) {
   for (const char *nettype : {"udp", "tcp"}) {
     CLIENT *cl = ks_clnt_create("localhost", kProg, 1, nettype);
     ASSERT_NE(nullptr, cl) << nettype;
-    EXPECT_EQ(RPC_SUCCESS, KS_CLNT_CALL(cl, kNull, reinterpret_cast<xdrproc_t>(xdr_void), nullptr,
-                                        reinterpret_cast<xdrproc_t>(xdr_void), nullptr, tv));
+    EXPECT_EQ(
+        RPC_SUCCESS,
+        KS_CLNT_CALL(cl, kNull, reinterpret_cast<xdrproc_t>(xdr_void), nullptr,
+                     reinterpret_cast<xdrproc_t>(xdr_void), nullptr, tv));
     char text[] = "echoed through the binder";
     blob in = {text, sizeof text}, out = {nullptr, 0};
-    ASSERT_EQ(RPC_SUCCESS, KS_CLNT_CALL(cl, kEcho, reinterpret_cast<xdrproc_t>(xdr_blob), &in,
-                                        reinterpret_cast<xdrproc_t>(xdr_blob), &out, tv));
+    ASSERT_EQ(
+        RPC_SUCCESS,
+        KS_CLNT_CALL(cl, kEcho, reinterpret_cast<xdrproc_t>(xdr_blob), &in,
+                     reinterpret_cast<xdrproc_t>(xdr_blob), &out, tv));
     EXPECT_EQ(std::string(text), std::string(out.data));
     xdr_free(reinterpret_cast<xdrproc_t>(xdr_blob), &out);
-    EXPECT_EQ(RPC_PROCUNAVAIL, KS_CLNT_CALL(cl, 99, reinterpret_cast<xdrproc_t>(xdr_void), nullptr,
-                                            reinterpret_cast<xdrproc_t>(xdr_void), nullptr, tv));
+    EXPECT_EQ(
+        RPC_PROCUNAVAIL,
+        KS_CLNT_CALL(cl, 99, reinterpret_cast<xdrproc_t>(xdr_void), nullptr,
+                     reinterpret_cast<xdrproc_t>(xdr_void), nullptr, tv));
     KS_CLNT_DESTROY(cl);
   }
   CLIENT *cl6 = ks_clnt_create("localhost", kProg, 1, "tcp6");
   if (cl6 != nullptr) {  // when localhost resolves to ::1 here
-    EXPECT_EQ(RPC_SUCCESS, KS_CLNT_CALL(cl6, kNull, reinterpret_cast<xdrproc_t>(xdr_void), nullptr,
-                                        reinterpret_cast<xdrproc_t>(xdr_void), nullptr, tv));
+    EXPECT_EQ(
+        RPC_SUCCESS,
+        KS_CLNT_CALL(cl6, kNull, reinterpret_cast<xdrproc_t>(xdr_void), nullptr,
+                     reinterpret_cast<xdrproc_t>(xdr_void), nullptr, tv));
     KS_CLNT_DESTROY(cl6);
   }
 }

@@ -29,7 +29,8 @@ struct Transports : Servers {
     return x;
   }
   SVCXPRT *tcp(int family, uint16_t *port) {
-    SVCXPRT *x = ks_svc_vc_create(bound_socket(family, SOCK_STREAM, port), 0, 0);
+    SVCXPRT *x =
+        ks_svc_vc_create(bound_socket(family, SOCK_STREAM, port), 0, 0);
     if (x != nullptr) made.push_back(x);
     return x;
   }
@@ -40,13 +41,16 @@ struct Transports : Servers {
 
 TEST_F(Servers, ProgramRegistration) {
   EXPECT_TRUE(ks_svc_register(nullptr, 100, 1, echo_dispatch, 0));
-  EXPECT_TRUE(ks_svc_register(nullptr, 100, 1, echo_dispatch, 0)) << "same dispatch again";
+  EXPECT_TRUE(ks_svc_register(nullptr, 100, 1, echo_dispatch, 0))
+      << "same dispatch again";
   auto other = [](struct svc_req *, SVCXPRT *) {};
   EXPECT_FALSE(ks_svc_register(nullptr, 100, 1, other, 0));
-  EXPECT_FALSE(ks_svc_register(nullptr, 100, 2, echo_dispatch, 6)) << "binder protocol";
+  EXPECT_FALSE(ks_svc_register(nullptr, 100, 2, echo_dispatch, 6))
+      << "binder protocol";
   ks_svc_unregister(100, 1);
   ks_svc_unregister(424242, 7);  // unknown: nothing happens
-  EXPECT_TRUE(ks_svc_register(nullptr, 100, 1, other, 0)) << "free again after unregistering";
+  EXPECT_TRUE(ks_svc_register(nullptr, 100, 1, other, 0))
+      << "free again after unregistering";
   ks_svc_unregister(100, 1);
 }
 
@@ -76,7 +80,8 @@ TEST_F(Servers, TableHoldsAtMost1023TransportsAndTheSetFollows) {
     ++registered;
   }
   EXPECT_LE(registered, KS_SVC_MAX_XPRTS);
-  EXPECT_GT(registered, KS_SVC_MAX_XPRTS - 8) << "only the fakes fill the table";
+  EXPECT_GT(registered, KS_SVC_MAX_XPRTS - 8)
+      << "only the fakes fill the table";
   EXPECT_FALSE(ks_xprt_register(&fakes[KS_SVC_MAX_XPRTS]));
   EXPECT_TRUE(FD_ISSET(fd, &ks_svc_fdset));
   for (int i = 0; i < registered; ++i) ks_xprt_unregister(&fakes[i]);
@@ -101,9 +106,11 @@ TEST_F(Servers, ServiceLoopReturnsOnlyWhenWaitingFails) {
   testing::internal::CaptureStderr();
   ks_svc_run();  // the thread state is set up once
   err = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(0u, err.find("ks_svc_run: could not initiate thread state:")) << err;
+  EXPECT_EQ(0u, err.find("ks_svc_run: could not initiate thread state:"))
+      << err;
   int32_t on = 1;
-  EXPECT_FALSE(ks_rpc_control(KS_RPC_SVC_THREADED_SET, &on)) << "fixed once the loop ran";
+  EXPECT_FALSE(ks_rpc_control(KS_RPC_SVC_THREADED_SET, &on))
+      << "fixed once the loop ran";
 }
 
 TEST_F(Transports, DatagramRepliesOfEveryKind) {
@@ -232,7 +239,8 @@ TEST_F(Transports, ConnectionErrorRepliesAndGarbageRecords) {
     EXPECT_TRUE(peer_closed(c));
     close(c);
     c = connect_tcp(port);
-    EXPECT_EQ(SUCCESS, tcp_call(c, Call{}).stat) << "other clients are still served";
+    EXPECT_EQ(SUCCESS, tcp_call(c, Call{}).stat)
+        << "other clients are still served";
     close(c);
   });
 }
@@ -249,7 +257,8 @@ TEST_F(Transports, StreamedReplyLeavesInFragments) {
     ASSERT_EQ(SUCCESS, r.stat);
     ASSERT_EQ(50000u, r.rest.size());
     for (uint32_t i = 0; i < 50000; ++i) ASSERT_EQ(i, r.rest[i]);
-    EXPECT_EQ(SUCCESS, tcp_call(c, Call{}).stat) << "the stream is usable afterwards";
+    EXPECT_EQ(SUCCESS, tcp_call(c, Call{}).stat)
+        << "the stream is usable afterwards";
     close(c);
   });
 }
@@ -335,7 +344,8 @@ TEST_F(NonBlockingConnections, RecordArrivingInPiecesIsServedWhenComplete) {
     std::vector<char> rec = record(call.words());
     ASSERT_TRUE(send_all(c, std::vector<char>(rec.begin(), rec.begin() + 4)));
     EXPECT_FALSE(wait_readable(c, 100));
-    ASSERT_TRUE(send_all(c, std::vector<char>(rec.begin() + 4, rec.begin() + 20)));
+    ASSERT_TRUE(
+        send_all(c, std::vector<char>(rec.begin() + 4, rec.begin() + 20)));
     EXPECT_FALSE(wait_readable(c, 100));
     ASSERT_TRUE(send_all(c, std::vector<char>(rec.begin() + 20, rec.end())));
     Reply r = parse_reply(read_record(c));
@@ -362,7 +372,8 @@ TEST_F(NonBlockingConnections, HalfARecordThenSilenceIsClosedByTheCleaner) {
   SVCXPRT *nb = tcp(AF_INET, &nb_port);
   ASSERT_NE(nullptr, nb);
   int32_t none = 0;
-  ASSERT_TRUE(KS_SVC_CONTROL(nb, KS_SVCSET_CONNMAXREC, &none));  // blocking ones
+  ASSERT_TRUE(
+      KS_SVC_CONTROL(nb, KS_SVCSET_CONNMAXREC, &none));  // blocking ones
   std::atomic<int> phase{0};
   int quiet = -1, blocking = -1;
   std::thread client([&] {
@@ -391,9 +402,11 @@ TEST_F(Transports, FdCreateWantsAConnectedSocket) {
   int fd = socket(AF_INET, SOCK_STREAM, 0);
   testing::internal::CaptureStderr();
   EXPECT_EQ(nullptr, ks_svc_fd_create(fd, 0, 0));
-  EXPECT_NE(std::string::npos, testing::internal::GetCapturedStderr().find(
-                                   "ks_svc_fd_create: could not retrieve remote addr\n"));
-  EXPECT_EQ(0, fcntl(fd, F_GETFD) < 0 ? 1 : 0) << "the caller's socket stays open";
+  EXPECT_NE(std::string::npos,
+            testing::internal::GetCapturedStderr().find(
+                "ks_svc_fd_create: could not retrieve remote addr\n"));
+  EXPECT_EQ(0, fcntl(fd, F_GETFD) < 0 ? 1 : 0)
+      << "the caller's socket stays open";
   close(fd);
   int pair[2];
   ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM, 0, pair));
@@ -437,7 +450,8 @@ TEST_F(Transports, TliCreateTakesSocketsAsTheyAre) {
   EXPECT_TRUE(KS_SVC_CONTROL(l, KS_SVCGET_CONNMAXREC, &max)) << "a listener";
   testing::internal::CaptureStderr();
   EXPECT_EQ(nullptr, ks_svc_tli_create(-1, nullptr, nullptr, 0, 0));
-  EXPECT_EQ("ks_svc_tli_create: invalid netconfig\n", testing::internal::GetCapturedStderr());
+  EXPECT_EQ("ks_svc_tli_create: invalid netconfig\n",
+            testing::internal::GetCapturedStderr());
   struct netconfig tcp6 = {};
   tcp6.nc_netid = const_cast<char *>("tcp6");
   tcp6.nc_device = const_cast<char *>("-");
@@ -450,7 +464,8 @@ TEST_F(Transports, TliCreateTakesSocketsAsTheyAre) {
   made.push_back(x);
   EXPECT_STREQ("tcp6", x->xp_netid);
   EXPECT_STREQ("-", x->xp_tp);
-  uint16_t xport = ntohs(static_cast<sockaddr_in6 *>(x->xp_ltaddr.buf)->sin6_port);
+  uint16_t xport =
+      ntohs(static_cast<sockaddr_in6 *>(x->xp_ltaddr.buf)->sin6_port);
   serve_while([&] {
     int c = connect_tcp(xport, AF_INET6);
     EXPECT_EQ(SUCCESS, tcp_call(c, Call{}).stat);
@@ -495,7 +510,8 @@ TEST_F(Transports, ElevenHundredConnectionsStayWithinTheTable) {
   for (int fd : clients) kept += wait_readable(fd, 0) ? 0 : 1;
   EXPECT_GT(kept, 900);
   EXPECT_LT(kept, 1023);
-  EXPECT_NE(std::string::npos, err.find("new accepted socket out of fd_set range\n"));
+  EXPECT_NE(std::string::npos,
+            err.find("new accepted socket out of fd_set range\n"));
   serve_while([&] {
     for (int fd : clients) close(fd);
     usleep(200000);  // the server sees the connections end
@@ -505,7 +521,8 @@ TEST_F(Transports, ElevenHundredConnectionsStayWithinTheTable) {
     usleep(50000);
   });
   int in_set = 0;
-  for (int fd = 0; fd < FD_SETSIZE; ++fd) in_set += FD_ISSET(fd, &ks_svc_fdset) ? 1 : 0;
+  for (int fd = 0; fd < FD_SETSIZE; ++fd)
+    in_set += FD_ISSET(fd, &ks_svc_fdset) ? 1 : 0;
   EXPECT_LT(in_set, 10) << "the closed connections left the set";
 }
 
@@ -524,7 +541,8 @@ TEST_F(Transports, DescriptorExhaustionWhileAcceptingDropsTheConnection) {
     fillers.push_back(fd);
   }
   for (int i = 0; i < 5; ++i) ksi_svc_run_once({0, 20000});
-  EXPECT_FALSE(wait_readable(l->xp_fd, 0)) << "the pending connection was taken off";
+  EXPECT_FALSE(wait_readable(l->xp_fd, 0))
+      << "the pending connection was taken off";
   for (int fd : fillers) close(fd);
   EXPECT_TRUE(peer_closed(victim));
   close(victim);

@@ -68,7 +68,9 @@ int run_clients(CallFn call_one) {
         std::vector<uint32_t> data = {id, i, id ^ i};
         call.args = opaque_words(data);
         Reply r = call_one(id, call);
-        if (r.ok && r.xid == call.xid && r.stat == SUCCESS && r.rest == opaque_words(data)) ++right;
+        if (r.ok && r.xid == call.xid && r.stat == SUCCESS &&
+            r.rest == opaque_words(data))
+          ++right;
       }
     });
   }
@@ -78,11 +80,13 @@ int run_clients(CallFn call_one) {
 
 TEST(Threaded, ManyClientsOverTcp) {
   uint16_t port;
-  SVCXPRT *l = ks_svc_vc_create(bound_socket(AF_INET, SOCK_STREAM, &port), 0, 0);
+  SVCXPRT *l =
+      ks_svc_vc_create(bound_socket(AF_INET, SOCK_STREAM, &port), 0, 0);
   ASSERT_NE(nullptr, l);
   int fds[kClients];
   for (int &fd : fds) fd = connect_tcp(port);
-  int right = run_clients([&](uint32_t id, const Call &call) { return tcp_call(fds[id], call); });
+  int right = run_clients(
+      [&](uint32_t id, const Call &call) { return tcp_call(fds[id], call); });
   EXPECT_EQ(kClients * kCalls, right);
   for (int fd : fds) close(fd);
 }
@@ -116,7 +120,8 @@ TEST(Threaded, NonBlockingConnectionsUnderLoad) {
   int32_t max = 4000;
   ASSERT_TRUE(ks_rpc_control(KS_RPC_SVC_CONNMAXREC_SET, &max));
   uint16_t port;
-  SVCXPRT *l = ks_svc_vc_create(bound_socket(AF_INET6, SOCK_STREAM, &port), 0, 0);
+  SVCXPRT *l =
+      ks_svc_vc_create(bound_socket(AF_INET6, SOCK_STREAM, &port), 0, 0);
   ASSERT_NE(nullptr, l);
   int fds[kClients];
   for (int &fd : fds) {
@@ -127,9 +132,11 @@ TEST(Threaded, NonBlockingConnectionsUnderLoad) {
   int right = run_clients([&](uint32_t id, const Call &call) {
     // Each record goes out in two writes, the second after a pause.
     std::vector<char> rec = record(call.words());
-    if (!send_all(fds[id], std::vector<char>(rec.begin(), rec.begin() + 6))) return Reply{};
+    if (!send_all(fds[id], std::vector<char>(rec.begin(), rec.begin() + 6)))
+      return Reply{};
     if (call.xid % 50 == 0) usleep(2000);
-    if (!send_all(fds[id], std::vector<char>(rec.begin() + 6, rec.end()))) return Reply{};
+    if (!send_all(fds[id], std::vector<char>(rec.begin() + 6, rec.end())))
+      return Reply{};
     return parse_reply(read_record(fds[id]));
   });
   EXPECT_EQ(kClients * kCalls, right);

@@ -12,11 +12,13 @@ using namespace svc_peer;
 #ifdef TIRPC_CLIENT_PATH
 
 // Runs one call of the foreign client; returns its line.
-std::string foreign_call(const std::string &netid, uint16_t port, uint32_t vers, uint32_t proc,
-                         const std::string &flavor = "none", const std::string &arg = "") {
+std::string foreign_call(const std::string &netid, uint16_t port, uint32_t vers,
+                         uint32_t proc, const std::string &flavor = "none",
+                         const std::string &arg = "") {
   std::string command = std::string(TIRPC_CLIENT_PATH) + " " + netid + " " +
-                        std::to_string(port) + " " + std::to_string(kProg) + " " +
-                        std::to_string(vers) + " " + std::to_string(proc) + " " + flavor;
+                        std::to_string(port) + " " + std::to_string(kProg) +
+                        " " + std::to_string(vers) + " " +
+                        std::to_string(proc) + " " + flavor;
   if (!arg.empty()) command += " '" + arg + "'";
   std::string out;
   FILE *p = popen(command.c_str(), "r");
@@ -38,21 +40,28 @@ TEST_F(ForeignClient, EveryReplyOverEveryTransport) {
     const char *netid;
     int family, type;
   };
-  for (Case c : {Case{"udp", AF_INET, SOCK_DGRAM}, Case{"tcp", AF_INET, SOCK_STREAM},
-                 Case{"udp6", AF_INET6, SOCK_DGRAM}, Case{"tcp6", AF_INET6, SOCK_STREAM}}) {
+  for (Case c :
+       {Case{"udp", AF_INET, SOCK_DGRAM}, Case{"tcp", AF_INET, SOCK_STREAM},
+        Case{"udp6", AF_INET6, SOCK_DGRAM},
+        Case{"tcp6", AF_INET6, SOCK_STREAM}}) {
     uint16_t port;
     int fd = bound_socket(c.family, c.type, &port);
-    SVCXPRT *x = c.type == SOCK_DGRAM ? ks_svc_dg_create(fd, 0, 0) : ks_svc_vc_create(fd, 0, 0);
+    SVCXPRT *x = c.type == SOCK_DGRAM ? ks_svc_dg_create(fd, 0, 0)
+                                      : ks_svc_vc_create(fd, 0, 0);
     ASSERT_NE(nullptr, x);
     std::string n = c.netid;
     serve_while([&] {
       EXPECT_EQ("stat 0\n", foreign_call(n, port, 2, kNull)) << n;
       EXPECT_EQ("stat 0\n", foreign_call(n, port, 2, kNull, "unix")) << n;
-      EXPECT_EQ("stat 0 echo hello there\n", foreign_call(n, port, 4, kEcho, "none", "hello there"));
+      EXPECT_EQ("stat 0 echo hello there\n",
+                foreign_call(n, port, 4, kEcho, "none", "hello there"));
       EXPECT_EQ("stat 9 low 2 high 4\n", foreign_call(n, port, 3, kNull)) << n;
       EXPECT_EQ("stat 10\n", foreign_call(n, port, 2, 42)) << n;
-      EXPECT_EQ("stat 11\n", foreign_call(n, port, 2, kEcho, "none", "#4294967280")) << n;
-      EXPECT_EQ("stat 7 why 2\n", foreign_call(n, port, 2, kNull, "bogus")) << n;
+      EXPECT_EQ("stat 11\n",
+                foreign_call(n, port, 2, kEcho, "none", "#4294967280"))
+          << n;
+      EXPECT_EQ("stat 7 why 2\n", foreign_call(n, port, 2, kNull, "bogus"))
+          << n;
     });
     x->xp_ops->xp_destroy(x);
   }
@@ -62,12 +71,15 @@ TEST_F(ForeignClient, EveryReplyOverEveryTransport) {
   uint16_t port;
   SVCXPRT *x = ks_svc_dg_create(bound_socket(AF_INET, SOCK_DGRAM, &port), 0, 0);
   ASSERT_NE(nullptr, x);
-  serve_while([&] { EXPECT_EQ("stat 8\n", foreign_call("udp", port, 2, kNull)); });
+  serve_while(
+      [&] { EXPECT_EQ("stat 8\n", foreign_call("udp", port, 2, kNull)); });
   x->xp_ops->xp_destroy(x);
 }
 
 #else
-TEST(ForeignClient, NeedsLibtirpc) { GTEST_SKIP() << "libtirpc not found at build time"; }
+TEST(ForeignClient, NeedsLibtirpc) {
+  GTEST_SKIP() << "libtirpc not found at build time";
+}
 #endif
 
 }  // namespace

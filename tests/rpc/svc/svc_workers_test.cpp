@@ -28,7 +28,8 @@ TEST(TwoWorkers, ThreeSlowRequestsRunTwoAtATime) {
   ASSERT_TRUE(ks_svc_register(nullptr, kSlowProg, 1, slow_dispatch, 0));
   ASSERT_TRUE(ks_svc_setup_threads());
   uint16_t port;
-  SVCXPRT *l = ks_svc_vc_create(bound_socket(AF_INET, SOCK_STREAM, &port), 0, 0);
+  SVCXPRT *l =
+      ks_svc_vc_create(bound_socket(AF_INET, SOCK_STREAM, &port), 0, 0);
   ASSERT_NE(nullptr, l);
   std::atomic<int> served{0};
   serve_while([&] {

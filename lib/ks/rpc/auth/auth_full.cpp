@@ -4,8 +4,8 @@
 // A server may answer with a short-hand credential in its verifier; the
 // handle then sends that until the server refuses it, and falls back to
 // the full credential with a fresh time stamp.
-#include "rpc/auth/rpc_auth.h"
 #include "internal/report_line.h"
+#include "rpc/auth/rpc_auth.h"
 
 #include <sys/time.h>
 
@@ -23,7 +23,8 @@ ksi_auth_private *private_of(AUTH *auth) {
 void marshal_cred(AUTH *auth) {
   ksi_auth_private *ap = private_of(auth);
   XDR xdrs;
-  xdrmem_create(&xdrs, ap->marshalled, ap->flavor->marshal_capacity, XDR_ENCODE);
+  xdrmem_create(&xdrs, ap->marshalled, ap->flavor->marshal_capacity,
+                XDR_ENCODE);
   if (!xdr_ks_opaque_auth(&xdrs, &auth->ah_cred) ||
       !xdr_ks_opaque_auth(&xdrs, &auth->ah_verf)) {
     ksi_report("%s", ap->flavor->marshal_failure);
@@ -40,13 +41,17 @@ uint32_t ksi_auth_time_now(void) {
   return static_cast<uint32_t>(now.tv_sec);
 }
 
-AUTH *ksi_auth_full_create(const struct auth_ops *ops, const ksi_auth_flavor *flavor,
-                           enum_t cred_flavor, const char *body, uint32_t length,
+AUTH *ksi_auth_full_create(const struct auth_ops *ops,
+                           const ksi_auth_flavor *flavor, enum_t cred_flavor,
+                           const char *body, uint32_t length,
                            const char *oom_text) {
   auto *auth = static_cast<AUTH *>(calloc(1, sizeof(AUTH)));
-  auto *ap = auth ? static_cast<ksi_auth_private *>(calloc(1, sizeof(ksi_auth_private)))
-                  : nullptr;
-  char *copy = ap ? static_cast<char *>(malloc(length > 0 ? length : 1)) : nullptr;
+  auto *ap =
+      auth
+          ? static_cast<ksi_auth_private *>(calloc(1, sizeof(ksi_auth_private)))
+          : nullptr;
+  char *copy =
+      ap ? static_cast<char *>(malloc(length > 0 ? length : 1)) : nullptr;
   if (copy == nullptr) {
     ksi_report("%s", oom_text);
     free(ap);
@@ -93,7 +98,8 @@ bool_t ksi_auth_full_refresh(AUTH *auth) {
   ksi_auth_private *ap = private_of(auth);
   if (auth->ah_cred.oa_base == ap->orig_cred.oa_base) return FALSE;
   ap->short_faults++;
-  bool_t ok = ap->flavor->restamp(ap->orig_cred.oa_base, ap->orig_cred.oa_length);
+  bool_t ok =
+      ap->flavor->restamp(ap->orig_cred.oa_base, ap->orig_cred.oa_length);
   auth->ah_cred = ap->orig_cred;
   marshal_cred(auth);
   return ok;

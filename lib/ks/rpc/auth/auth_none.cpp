@@ -33,8 +33,8 @@ bool_t none_refresh(AUTH *) { return FALSE; }
 
 void none_destroy(AUTH *) {}
 
-const struct auth_ops none_ops = {none_nextverf, none_marshal, none_validate, none_refresh,
-                                  none_destroy};
+const struct auth_ops none_ops = {none_nextverf, none_marshal, none_validate,
+                                  none_refresh, none_destroy};
 
 }  // namespace
 
@@ -48,7 +48,8 @@ KS_API AUTH *ks_authnone_create(void) {
     auth->ah_verf.oa_flavor = AUTH_NONE;
     auth->ah_ops = &none_ops;
     XDR xdrs;
-    xdrmem_create(&xdrs, shared_none.marshalled, sizeof shared_none.marshalled, XDR_ENCODE);
+    xdrmem_create(&xdrs, shared_none.marshalled, sizeof shared_none.marshalled,
+                  XDR_ENCODE);
     xdr_ks_opaque_auth(&xdrs, &auth->ah_cred);
     xdr_ks_opaque_auth(&xdrs, &auth->ah_verf);
     shared_none.marshalled_len = XDR_GETPOS(&xdrs);

@@ -13,8 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "rpc/auth/rpc_auth.h"
 #include "internal/report_line.h"
+#include "rpc/auth/rpc_auth.h"
 
 namespace {
 
@@ -65,11 +65,14 @@ void add_sid(encode_table *t, const nt_sid_t *sid) {
   sid_prefix prefix = {};
   prefix.authority = nt_sid_get_authority(sid);
   prefix.count = subs - 1;
-  for (unsigned i = 0; i + 1 < subs; ++i) prefix.subs[i] = nt_sid_get_sub_authority(sid, i);
+  for (unsigned i = 0; i + 1 < subs; ++i)
+    prefix.subs[i] = nt_sid_get_sub_authority(sid, i);
   uint32_t index = 0;
-  while (index < t->prefix_count && !same_prefix(t->prefixes[index], prefix)) ++index;
+  while (index < t->prefix_count && !same_prefix(t->prefixes[index], prefix))
+    ++index;
   if (index == t->prefix_count) t->prefixes[t->prefix_count++] = prefix;
-  t->entries[t->entry_count++] = {index, nt_sid_get_sub_authority(sid, subs - 1)};
+  t->entries[t->entry_count++] = {index,
+                                  nt_sid_get_sub_authority(sid, subs - 1)};
 }
 
 bool is_domain_relative(const nt_sid_t *sid) {
@@ -80,7 +83,8 @@ bool is_domain_relative(const nt_sid_t *sid) {
 
 bool_t xdr_prefix(XDR *xdrs, sid_prefix *prefix) {
   int32_t count = static_cast<int32_t>(prefix->count);
-  if (!xdr_int32_t(xdrs, &count) || count < 0 || count > static_cast<int32_t>(kMaxPrefixSubs))
+  if (!xdr_int32_t(xdrs, &count) || count < 0 ||
+      count > static_cast<int32_t>(kMaxPrefixSubs))
     return FALSE;
   prefix->count = static_cast<uint32_t>(count);
   char authority[6];
@@ -89,7 +93,8 @@ bool_t xdr_prefix(XDR *xdrs, sid_prefix *prefix) {
   if (!xdr_opaque(xdrs, authority, sizeof authority)) return FALSE;
   prefix->authority = 0;
   for (int i = 0; i < 6; ++i)
-    prefix->authority = (prefix->authority << 8) | static_cast<unsigned char>(authority[i]);
+    prefix->authority =
+        (prefix->authority << 8) | static_cast<unsigned char>(authority[i]);
   for (uint32_t i = 0; i < prefix->count; ++i)
     if (!xdr_u_int32_t(xdrs, &prefix->subs[i])) return FALSE;
   return TRUE;
@@ -98,14 +103,16 @@ bool_t xdr_prefix(XDR *xdrs, sid_prefix *prefix) {
 // Codes items 3 to 7 of the wire form; max_* bound what decoding accepts.
 template <uint32_t kPrefixes, uint32_t kEntries>
 bool_t xdr_table(XDR *xdrs, sid_table<kPrefixes, kEntries> *t) {
-  if (!xdr_u_int32_t(xdrs, &t->group_index) || !xdr_u_int32_t(xdrs, &t->prefix_count) ||
-      t->prefix_count > kPrefixes)
+  if (!xdr_u_int32_t(xdrs, &t->group_index) ||
+      !xdr_u_int32_t(xdrs, &t->prefix_count) || t->prefix_count > kPrefixes)
     return FALSE;
   for (uint32_t i = 0; i < t->prefix_count; ++i)
     if (!xdr_prefix(xdrs, &t->prefixes[i])) return FALSE;
-  if (!xdr_u_int32_t(xdrs, &t->entry_count) || t->entry_count > kEntries) return FALSE;
+  if (!xdr_u_int32_t(xdrs, &t->entry_count) || t->entry_count > kEntries)
+    return FALSE;
   for (uint32_t i = 0; i < t->entry_count; ++i)
-    if (!xdr_u_int32_t(xdrs, &t->entries[i].prefix) || !xdr_u_int32_t(xdrs, &t->entries[i].rid))
+    if (!xdr_u_int32_t(xdrs, &t->entries[i].prefix) ||
+        !xdr_u_int32_t(xdrs, &t->entries[i].rid))
       return FALSE;
   return TRUE;
 }
@@ -199,8 +206,8 @@ bool_t restamp_nt(char *body, uint32_t length) {
   return ok;
 }
 
-const ksi_auth_flavor nt_flavor = {ksi_auth_marshal_max, "auth_nt.c - Fatal marshalling problem",
-                                   restamp_nt};
+const ksi_auth_flavor nt_flavor = {
+    ksi_auth_marshal_max, "auth_nt.c - Fatal marshalling problem", restamp_nt};
 
 const struct auth_ops nt_ops = {ksi_auth_full_nextverf, ksi_auth_full_marshal,
                                 ksi_auth_full_validate, ksi_auth_full_refresh,
@@ -226,8 +233,9 @@ KS_API bool_t xdr_authnt_parms(XDR *xdrs, struct authnt_parms *p) {
   return FALSE;
 }
 
-KS_API AUTH *authnt_create(const char *machname, const nt_sid_t *user, const nt_sid_t *group,
-                           int32_t len, nt_sid_t *const *groups) {
+KS_API AUTH *authnt_create(const char *machname, const nt_sid_t *user,
+                           const nt_sid_t *group, int32_t len,
+                           nt_sid_t *const *groups) {
   struct authnt_parms parms;
   parms.ant_time = ksi_auth_time_now();
   parms.ant_machname = const_cast<char *>(machname);
@@ -247,7 +255,8 @@ KS_API AUTH *authnt_create(const char *machname, const nt_sid_t *user, const nt_
     }
     parms.ant_len--;
   }
-  return ksi_auth_full_create(&nt_ops, &nt_flavor, AUTH_NT, body, XDR_GETPOS(&xdrs),
+  return ksi_auth_full_create(&nt_ops, &nt_flavor, AUTH_NT, body,
+                              XDR_GETPOS(&xdrs),
                               "authnt_create: out of memory");
 }
 

@@ -7,8 +7,9 @@
 
 // What differs between the flavours.
 struct ksi_auth_flavor {
-  uint32_t marshal_capacity;    // bytes of pre-marshalled credential and verifier
-  const char *marshal_failure;  // written to standard error when marshalling fails
+  uint32_t marshal_capacity;  // bytes of pre-marshalled credential and verifier
+  const char
+      *marshal_failure;  // written to standard error when marshalling fails
   // Re-encodes a credential body in place with the current time stamp.
   bool_t (*restamp)(char *body, uint32_t length);
 };
@@ -28,8 +29,9 @@ struct ksi_auth_private {
 // full credential {flavor, a copy of body}, an AUTH_NONE verifier and the
 // operations; writes "<oom_text>" and a newline to standard error and
 // returns null when memory runs out.
-AUTH *ksi_auth_full_create(const struct auth_ops *ops, const ksi_auth_flavor *flavor,
-                           enum_t cred_flavor, const char *body, uint32_t length,
+AUTH *ksi_auth_full_create(const struct auth_ops *ops,
+                           const ksi_auth_flavor *flavor, enum_t cred_flavor,
+                           const char *body, uint32_t length,
                            const char *oom_text);
 
 // The operations both flavours share.

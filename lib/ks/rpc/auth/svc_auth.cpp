@@ -35,7 +35,8 @@ uint32_t get_word(const char *at) {
 
 // Parses an AUTH_UNIX body word by word. Every read is checked against the
 // body length first.
-enum auth_stat parse_unix_inline(const char *body, uint32_t body_len, unix_area *area) {
+enum auth_stat parse_unix_inline(const char *body, uint32_t body_len,
+                                 unix_area *area) {
   struct authunix_parms *aup = &area->parms;
   if (body_len < 8) return AUTH_BADCRED;
   aup->aup_time = get_word(body);
@@ -56,7 +57,8 @@ enum auth_stat parse_unix_inline(const char *body, uint32_t body_len, unix_area 
     return AUTH_BADCRED;
   }
   at += 12;
-  for (uint32_t i = 0; i < ngids; ++i, at += 4) area->gids[i] = static_cast<int32_t>(get_word(at));
+  for (uint32_t i = 0; i < ngids; ++i, at += 4)
+    area->gids[i] = static_cast<int32_t>(get_word(at));
   aup->aup_len = ngids;
   return AUTH_OK;
 }
@@ -72,7 +74,8 @@ enum auth_stat authenticate_unix(struct svc_req *rqst, struct rpc_msg *msg) {
   int32_t *inline_body = XDR_INLINE(&xdrs, cred->oa_length);
   enum auth_stat stat;
   if (inline_body != nullptr) {
-    stat = parse_unix_inline(reinterpret_cast<const char *>(inline_body), cred->oa_length, area);
+    stat = parse_unix_inline(reinterpret_cast<const char *>(inline_body),
+                             cred->oa_length, area);
   } else {
     // The filter decodes into the area's fixed buffers and allocates nothing.
     stat = xdr_ks_authunix_parms(&xdrs, aup) ? AUTH_OK : AUTH_BADCRED;
@@ -87,8 +90,10 @@ enum auth_stat authenticate_unix(struct svc_req *rqst, struct rpc_msg *msg) {
 
 constexpr size_t kNtNameSize = MAX_MACHINE_NAME + 1;
 constexpr size_t kNtGroupSlots =
-    (KS_SVC_CLNTCRED_SIZE - sizeof(struct authnt_parms) - kNtNameSize) / sizeof(nt_sid_t *);
-static_assert(sizeof(struct authnt_parms) + kNtNameSize + kNtGroupSlots * sizeof(nt_sid_t *) ==
+    (KS_SVC_CLNTCRED_SIZE - sizeof(struct authnt_parms) - kNtNameSize) /
+    sizeof(nt_sid_t *);
+static_assert(sizeof(struct authnt_parms) + kNtNameSize +
+                  kNtGroupSlots * sizeof(nt_sid_t *) ==
               KS_SVC_CLNTCRED_SIZE);
 
 // Copies SIDs the decoder allocated into the free tail of the scratch
@@ -117,19 +122,22 @@ enum auth_stat authenticate_nt(struct svc_req *rqst, struct rpc_msg *msg) {
   memset(area, 0, KS_SVC_CLNTCRED_SIZE);
   auto *parms = reinterpret_cast<struct authnt_parms *>(area);
   parms->ant_machname = area + sizeof(struct authnt_parms);
-  parms->ant_groups = reinterpret_cast<nt_sid_t **>(parms->ant_machname + kNtNameSize);
+  parms->ant_groups =
+      reinterpret_cast<nt_sid_t **>(parms->ant_machname + kNtNameSize);
   parms->ant_len = kNtGroupSlots;
   const struct opaque_auth *cred = &msg->rm_call.cb_cred;
   XDR xdrs;
   xdrmem_create(&xdrs, cred->oa_base, cred->oa_length, XDR_DECODE);
   if (!xdr_authnt_parms(&xdrs, parms)) return AUTH_BADCRED;
 
-  sid_mover mover = {reinterpret_cast<char *>(parms->ant_groups + parms->ant_len),
-                     area + KS_SVC_CLNTCRED_SIZE};
+  sid_mover mover = {
+      reinterpret_cast<char *>(parms->ant_groups + parms->ant_len),
+      area + KS_SVC_CLNTCRED_SIZE};
   parms->ant_user = mover.move(parms->ant_user);
   parms->ant_group = mover.move(parms->ant_group);
   if (parms->ant_user == nullptr || parms->ant_group == nullptr) {
-    for (uint32_t i = 0; i < parms->ant_len; ++i) nt_sid_free(parms->ant_groups[i]);
+    for (uint32_t i = 0; i < parms->ant_len; ++i)
+      nt_sid_free(parms->ant_groups[i]);
     return AUTH_BADCRED;
   }
   uint32_t kept = 0;
@@ -166,10 +174,12 @@ auth_node *find_registered(int flavor) KSI_REQUIRES(registry_mutex) {
   return nullptr;
 }
 
-enum auth_stat authenticate_registered(struct svc_req *rqst, struct rpc_msg *msg, int flavor) {
+enum auth_stat authenticate_registered(struct svc_req *rqst,
+                                       struct rpc_msg *msg, int flavor) {
   qmthread_mutex_lock(&registry_mutex);
   auth_node *node = find_registered(flavor);
-  enum auth_stat stat = node != nullptr ? node->handler(rqst, msg) : AUTH_REJECTEDCRED;
+  enum auth_stat stat =
+      node != nullptr ? node->handler(rqst, msg) : AUTH_REJECTEDCRED;
   qmthread_mutex_unlock(&registry_mutex);
   return stat;
 }
@@ -178,7 +188,8 @@ enum auth_stat authenticate_registered(struct svc_req *rqst, struct rpc_msg *msg
 
 extern "C" {
 
-KS_API enum auth_stat _ks_authenticate(struct svc_req *rqst, struct rpc_msg *msg) {
+KS_API enum auth_stat _ks_authenticate(struct svc_req *rqst,
+                                       struct rpc_msg *msg) {
   rqst->rq_cred = msg->rm_call.cb_cred;
   rqst->rq_xprt->xp_verf.oa_flavor = AUTH_NONE;
   rqst->rq_xprt->xp_verf.oa_length = 0;

@@ -29,7 +29,8 @@ uint16_t take_port() {
   if (!port_seeded) {
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
-    uint64_t ticks = static_cast<uint64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    uint64_t ticks =
+        static_cast<uint64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
     next_port = kFirstPort + static_cast<uint32_t>(ticks & 0x3FFF);
     port_seeded = true;
   }
@@ -48,7 +49,8 @@ int fail_with(int wsa_error) {
 
 extern "C" {
 
-KS_API int ks_bindresvport_sa(int sd, struct sockaddr *sa, const struct sockaddr *hint) {
+KS_API int ks_bindresvport_sa(int sd, struct sockaddr *sa,
+                              const struct sockaddr *hint) {
   static_assert(kPortCount > 0);
   sockaddr_storage own;
   if (sa == nullptr) {
@@ -56,7 +58,8 @@ KS_API int ks_bindresvport_sa(int sd, struct sockaddr *sa, const struct sockaddr
     if (!ksi_socket_params(sd, &params)) return fail_with(nt_errno2wsa(errno));
     memset(&own, 0, sizeof own);
     own.ss_family = static_cast<sa_family_t>(params.family);
-    if (params.protocol == IPPROTO_UDP && hint != nullptr && hint->sa_family == params.family) {
+    if (params.protocol == IPPROTO_UDP && hint != nullptr &&
+        hint->sa_family == params.family) {
       if (params.family == AF_INET)
         reinterpret_cast<sockaddr_in *>(&own)->sin_addr =
             reinterpret_cast<const sockaddr_in *>(hint)->sin_addr;
@@ -67,14 +70,19 @@ KS_API int ks_bindresvport_sa(int sd, struct sockaddr *sa, const struct sockaddr
     sa = reinterpret_cast<sockaddr *>(&own);
   }
   socklen_t len;
-  if (sa->sa_family == AF_INET) len = sizeof(sockaddr_in);
-  else if (sa->sa_family == AF_INET6) len = sizeof(sockaddr_in6);
-  else return fail_with(nt_errno2wsa(EAFNOSUPPORT));
+  if (sa->sa_family == AF_INET)
+    len = sizeof(sockaddr_in);
+  else if (sa->sa_family == AF_INET6)
+    len = sizeof(sockaddr_in6);
+  else
+    return fail_with(nt_errno2wsa(EAFNOSUPPORT));
   int err = EADDRINUSE;
   for (int i = 0; i < kMaxAttempts; i++) {
     uint16_t port = htons(take_port());
-    if (sa->sa_family == AF_INET) reinterpret_cast<sockaddr_in *>(sa)->sin_port = port;
-    else reinterpret_cast<sockaddr_in6 *>(sa)->sin6_port = port;
+    if (sa->sa_family == AF_INET)
+      reinterpret_cast<sockaddr_in *>(sa)->sin_port = port;
+    else
+      reinterpret_cast<sockaddr_in6 *>(sa)->sin6_port = port;
     if (bind(sd, sa, len) == 0) return 0;
     err = errno;
     if (err != EADDRINUSE) break;

@@ -25,15 +25,16 @@ bool no_such_version(enum clnt_stat stat) {
 // Outcome of one step: found, failed (creation error set), or go on.
 enum class step { kFound, kFailed, kNext };
 
-step ask_port_mapper(CLIENT *cl, uint32_t prog, uint32_t vers, const ksi_sockparams &params,
-                     sockaddr_storage *addr, uint32_t *addrlen) {
+step ask_port_mapper(CLIENT *cl, uint32_t prog, uint32_t vers,
+                     const ksi_sockparams &params, sockaddr_storage *addr,
+                     uint32_t *addrlen) {
   uint32_t v2 = PMAPVERS;
   KS_CLNT_CONTROL(cl, CLSET_VERS, &v2);
   struct pmap map = {prog, vers, static_cast<uint32_t>(params.protocol), 0};
   uint32_t port = 0;
-  enum clnt_stat stat =
-      KS_CLNT_CALL(cl, kPmapprocGetport, reinterpret_cast<xdrproc_t>(xdr_ks_pmap), &map,
-                   reinterpret_cast<xdrproc_t>(xdr_u_int32_t), &port, kRpcbTimeout);
+  enum clnt_stat stat = KS_CLNT_CALL(
+      cl, kPmapprocGetport, reinterpret_cast<xdrproc_t>(xdr_ks_pmap), &map,
+      reinterpret_cast<xdrproc_t>(xdr_u_int32_t), &port, kRpcbTimeout);
   if (no_such_version(stat)) return step::kNext;
   if (stat != RPC_SUCCESS) {
     ksi_rpcb_call_failed(cl, RPC_PMAPFAILURE);
@@ -48,20 +49,22 @@ step ask_port_mapper(CLIENT *cl, uint32_t prog, uint32_t vers, const ksi_sockpar
     ksi_set_createerr(RPC_UNKNOWNADDR, 0);
     return step::kFailed;
   }
-  reinterpret_cast<sockaddr_in *>(addr)->sin_port = htons(static_cast<uint16_t>(port));
+  reinterpret_cast<sockaddr_in *>(addr)->sin_port =
+      htons(static_cast<uint16_t>(port));
   return step::kFound;
 }
 
-step ask_address_list(CLIENT *cl, uint32_t prog, uint32_t vers, const struct netconfig *nconf,
-                      sockaddr_storage *addr, uint32_t *addrlen) {
+step ask_address_list(CLIENT *cl, uint32_t prog, uint32_t vers,
+                      const struct netconfig *nconf, sockaddr_storage *addr,
+                      uint32_t *addrlen) {
   uint32_t v4 = RPCBVERS4;
   KS_CLNT_CONTROL(cl, CLSET_VERS, &v4);
   struct rpcb query = {prog, vers, nconf->nc_netid, kEmpty, kEmpty};
   ksi_rpcb_entry_list *list = nullptr;
   auto list_proc = reinterpret_cast<xdrproc_t>(ksi_xdr_rpcb_entry_list_ptr);
-  enum clnt_stat stat =
-      KS_CLNT_CALL(cl, kRpcbprocGetaddrlist, reinterpret_cast<xdrproc_t>(xdr_ks_rpcb), &query,
-                   list_proc, &list, kRpcbTimeout);
+  enum clnt_stat stat = KS_CLNT_CALL(cl, kRpcbprocGetaddrlist,
+                                     reinterpret_cast<xdrproc_t>(xdr_ks_rpcb),
+                                     &query, list_proc, &list, kRpcbTimeout);
   if (no_such_version(stat)) {
     xdr_free(list_proc, &list);
     return step::kNext;
@@ -74,8 +77,10 @@ step ask_address_list(CLIENT *cl, uint32_t prog, uint32_t vers, const struct net
   step result = step::kNext;
   for (ksi_rpcb_entry_list *e = list; e != nullptr; e = e->next) {
     const ksi_rpcb_entry &en = e->entry;
-    if (en.r_nc_netid == nullptr || strcmp(en.r_nc_netid, nconf->nc_netid) != 0 ||
-        en.r_nc_protofmly == nullptr || strcmp(en.r_nc_protofmly, nconf->nc_protofmly) != 0 ||
+    if (en.r_nc_netid == nullptr ||
+        strcmp(en.r_nc_netid, nconf->nc_netid) != 0 ||
+        en.r_nc_protofmly == nullptr ||
+        strcmp(en.r_nc_protofmly, nconf->nc_protofmly) != 0 ||
         en.r_nc_semantics != nconf->nc_semantics)
       continue;
     *addrlen = ksi_uaddr2taddr(nconf, en.r_maddr, addr);
@@ -86,8 +91,9 @@ step ask_address_list(CLIENT *cl, uint32_t prog, uint32_t vers, const struct net
   return result;
 }
 
-step ask_getaddr(CLIENT *cl, uint32_t first_version, uint32_t prog, uint32_t vers,
-                 const struct netconfig *nconf, sockaddr_storage *addr, uint32_t *addrlen) {
+step ask_getaddr(CLIENT *cl, uint32_t first_version, uint32_t prog,
+                 uint32_t vers, const struct netconfig *nconf,
+                 sockaddr_storage *addr, uint32_t *addrlen) {
   struct rpcb query = {prog, vers, nconf->nc_netid, kEmpty, kEmpty};
   for (uint32_t v = first_version; v >= RPCBVERS; v--) {
     KS_CLNT_CONTROL(cl, CLSET_VERS, &v);
@@ -99,15 +105,17 @@ step ask_getaddr(CLIENT *cl, uint32_t first_version, uint32_t prog, uint32_t ver
       bool empty = uaddr == nullptr || uaddr[0] == '\0';
       *addrlen = empty ? 0 : ksi_uaddr2taddr(nconf, uaddr, addr);
       free(uaddr);
-      if (empty) ksi_set_createerr(RPC_PROGNOTREGISTERED, 0);
-      else if (*addrlen == 0) ksi_set_createerr(RPC_N2AXLATEFAILURE, 0);
+      if (empty)
+        ksi_set_createerr(RPC_PROGNOTREGISTERED, 0);
+      else if (*addrlen == 0)
+        ksi_set_createerr(RPC_N2AXLATEFAILURE, 0);
       return *addrlen != 0 ? step::kFound : step::kFailed;
     }
     free(uaddr);
     struct rpc_err err;
     KS_CLNT_GETERR(cl, &err);
-    bool lower = stat == RPC_PROGUNAVAIL ||
-                 (stat == RPC_PROGVERSMISMATCH && err.re_vers.high <= RPCBVERS4);
+    bool lower = stat == RPC_PROGUNAVAIL || (stat == RPC_PROGVERSMISMATCH &&
+                                             err.re_vers.high <= RPCBVERS4);
     if (!lower) {
       ksi_rpcb_call_failed(cl, stat);
       return step::kFailed;
@@ -122,19 +130,23 @@ void copy_scope(CLIENT *cl, sockaddr_storage *addr) {
   if (addr->ss_family != AF_INET6) return;
   auto *result = reinterpret_cast<sockaddr_in6 *>(addr);
   sockaddr_storage binder;
-  if (ksi_clnt_server_addr(cl, &binder) == 0 || binder.ss_family != AF_INET6) return;
+  if (ksi_clnt_server_addr(cl, &binder) == 0 || binder.ss_family != AF_INET6)
+    return;
   auto *b = reinterpret_cast<sockaddr_in6 *>(&binder);
   auto scope = [](const in6_addr &a) {
-    return a.s6_addr[0] == 0xFE ? (a.s6_addr[1] & 0xC0) : -1;  // 0x80 link, 0xC0 site
+    return a.s6_addr[0] == 0xFE ? (a.s6_addr[1] & 0xC0)
+                                : -1;  // 0x80 link, 0xC0 site
   };
   int s = scope(result->sin6_addr);
-  if ((s == 0x80 || s == 0xC0) && scope(b->sin6_addr) == s) result->sin6_scope_id = b->sin6_scope_id;
+  if ((s == 0x80 || s == 0xC0) && scope(b->sin6_addr) == s)
+    result->sin6_scope_id = b->sin6_scope_id;
 }
 
 }  // namespace
 
-bool rpcb_findaddr(uint32_t prog, uint32_t vers, const struct netconfig *nconf, const char *host,
-                   struct sockaddr_storage *addr, uint32_t *addrlen, CLIENT **clpp) {
+bool rpcb_findaddr(uint32_t prog, uint32_t vers, const struct netconfig *nconf,
+                   const char *host, struct sockaddr_storage *addr,
+                   uint32_t *addrlen, CLIENT **clpp) {
   if (clpp != nullptr) *clpp = nullptr;
   ksi_sockparams params;
   if (nconf == nullptr || !ksi_netconfig_sockparams(nconf, &params)) {
@@ -164,7 +176,9 @@ bool rpcb_findaddr(uint32_t prog, uint32_t vers, const struct netconfig *nconf, 
     result = ask_getaddr(cl, first_version, prog, vers, nconf, addr, addrlen);
   }
   if (result == step::kFound) copy_scope(cl, addr);
-  if (result == step::kFound && datagram && clpp != nullptr) *clpp = cl;
-  else KS_CLNT_DESTROY(cl);
+  if (result == step::kFound && datagram && clpp != nullptr)
+    *clpp = cl;
+  else
+    KS_CLNT_DESTROY(cl);
   return result == step::kFound;
 }

@@ -11,5 +11,5 @@
 // *clpp (else *clpp is null). False with the reason in the thread's
 // creation error.
 bool rpcb_findaddr(uint32_t prog, uint32_t vers, const struct netconfig *nconf,
-                   const char *host, struct sockaddr_storage *addr, uint32_t *addrlen,
-                   CLIENT **clpp);
+                   const char *host, struct sockaddr_storage *addr,
+                   uint32_t *addrlen, CLIENT **clpp);

@@ -29,8 +29,15 @@ const struct netconfig kTable[] = {
 constexpr int kTableSize = sizeof kTable / sizeof kTable[0];
 
 enum nettype_code {
-  kUnknown = 0, kNetpath = 1, kVisible = 2, kCircuitV = 3, kDatagramV = 4,
-  kCircuitN = 5, kDatagramN = 6, kTcpType = 7, kUdpType = 8
+  kUnknown = 0,
+  kNetpath = 1,
+  kVisible = 2,
+  kCircuitV = 3,
+  kDatagramV = 4,
+  kCircuitN = 5,
+  kDatagramN = 6,
+  kTcpType = 7,
+  kUdpType = 8
 };
 
 struct nettype_name {
@@ -38,10 +45,10 @@ struct nettype_name {
   nettype_code code;
 };
 const nettype_name kNettypes[] = {
-    {"netpath", kNetpath},     {"visible", kVisible},
-    {"circuit_v", kCircuitV},  {"datagram_v", kDatagramV},
-    {"circuit_n", kCircuitN},  {"datagram_n", kDatagramN},
-    {"tcp", kTcpType},         {"udp", kUdpType},
+    {"netpath", kNetpath},    {"visible", kVisible},
+    {"circuit_v", kCircuitV}, {"datagram_v", kDatagramV},
+    {"circuit_n", kCircuitN}, {"datagram_n", kDatagramN},
+    {"tcp", kTcpType},        {"udp", kUdpType},
 };
 
 constexpr uint32_t kWalkMagic = 0xF00D;
@@ -73,7 +80,8 @@ bool is_connection(const struct netconfig *nc) {
 }
 
 bool is_inet_family(const struct netconfig *nc) {
-  return strcmp(nc->nc_protofmly, "inet") == 0 || strcmp(nc->nc_protofmly, "inet6") == 0;
+  return strcmp(nc->nc_protofmly, "inet") == 0 ||
+         strcmp(nc->nc_protofmly, "inet6") == 0;
 }
 
 // Whether a description belongs to the walk of a network type.
@@ -81,18 +89,26 @@ bool selects(nettype_code code, bool from_netpath, const struct netconfig *nc) {
   if (nc->nc_semantics != NC_TPI_CLTS && !is_connection(nc)) return false;
   bool visible = (nc->nc_flag & NC_VISIBLE) != 0;
   switch (code) {
-    case kNetpath: return from_netpath || visible;
-    case kCircuitN: return (from_netpath || visible) && is_connection(nc);
-    case kDatagramN: return (from_netpath || visible) && nc->nc_semantics == NC_TPI_CLTS;
-    case kVisible: return visible;
-    case kCircuitV: return visible && is_connection(nc);
-    case kDatagramV: return visible && nc->nc_semantics == NC_TPI_CLTS;
+    case kNetpath:
+      return from_netpath || visible;
+    case kCircuitN:
+      return (from_netpath || visible) && is_connection(nc);
+    case kDatagramN:
+      return (from_netpath || visible) && nc->nc_semantics == NC_TPI_CLTS;
+    case kVisible:
+      return visible;
+    case kCircuitV:
+      return visible && is_connection(nc);
+    case kDatagramV:
+      return visible && nc->nc_semantics == NC_TPI_CLTS;
     case kTcpType:
-      return is_connection(nc) && is_inet_family(nc) && strcmp(nc->nc_proto, "tcp") == 0;
+      return is_connection(nc) && is_inet_family(nc) &&
+             strcmp(nc->nc_proto, "tcp") == 0;
     case kUdpType:
       return nc->nc_semantics == NC_TPI_CLTS && is_inet_family(nc) &&
              strcmp(nc->nc_proto, "udp") == 0;
-    default: return false;
+    default:
+      return false;
   }
 }
 
@@ -123,7 +139,8 @@ const struct netconfig *ksi_netconfig_lookup(const char *netid) {
 }
 
 bool ksi_netconfig_is(const struct netconfig *nconf, const char *netid) {
-  return nconf != nullptr && nconf->nc_netid != nullptr && strcmp(nconf->nc_netid, netid) == 0;
+  return nconf != nullptr && nconf->nc_netid != nullptr &&
+         strcmp(nconf->nc_netid, netid) == 0;
 }
 
 void *rpc_setconf(const char *nettype) {
@@ -175,14 +192,20 @@ const struct netconfig *rpc_getconfip(const char *proto) {
   return nullptr;
 }
 
-bool ksi_netconfig_sockparams(const struct netconfig *nconf, ksi_sockparams *out) {
+bool ksi_netconfig_sockparams(const struct netconfig *nconf,
+                              ksi_sockparams *out) {
   if (nconf == nullptr || nconf->nc_netid == nullptr) return false;
   const char *id = nconf->nc_netid;
-  if (strcmp(id, "udp") == 0) *out = {AF_INET, SOCK_DGRAM, IPPROTO_UDP};
-  else if (strcmp(id, "tcp") == 0) *out = {AF_INET, SOCK_STREAM, IPPROTO_TCP};
-  else if (strcmp(id, "udp6") == 0) *out = {AF_INET6, SOCK_DGRAM, IPPROTO_UDP};
-  else if (strcmp(id, "tcp6") == 0) *out = {AF_INET6, SOCK_STREAM, IPPROTO_TCP};
-  else return false;
+  if (strcmp(id, "udp") == 0)
+    *out = {AF_INET, SOCK_DGRAM, IPPROTO_UDP};
+  else if (strcmp(id, "tcp") == 0)
+    *out = {AF_INET, SOCK_STREAM, IPPROTO_TCP};
+  else if (strcmp(id, "udp6") == 0)
+    *out = {AF_INET6, SOCK_DGRAM, IPPROTO_UDP};
+  else if (strcmp(id, "tcp6") == 0)
+    *out = {AF_INET6, SOCK_STREAM, IPPROTO_TCP};
+  else
+    return false;
   return true;
 }
 
@@ -193,18 +216,24 @@ bool ksi_socket_params(int fd, ksi_sockparams *out) {
   len = sizeof type;
   if (getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &len) != 0) return false;
   int protocol = 0;
-  if (type == SOCK_STREAM) protocol = IPPROTO_TCP;
-  else if (type == SOCK_DGRAM) protocol = IPPROTO_UDP;
+  if (type == SOCK_STREAM)
+    protocol = IPPROTO_TCP;
+  else if (type == SOCK_DGRAM)
+    protocol = IPPROTO_UDP;
   *out = {family, type, protocol};
   return true;
 }
 
 uint32_t ksi_socktype_semantics(int type) {
   switch (type) {
-    case SOCK_STREAM: return NC_TPI_COTS_ORD;
-    case SOCK_DGRAM: return NC_TPI_CLTS;
-    case SOCK_RAW: return NC_TPI_RAW;
-    default: return 0;
+    case SOCK_STREAM:
+      return NC_TPI_COTS_ORD;
+    case SOCK_DGRAM:
+      return NC_TPI_CLTS;
+    case SOCK_RAW:
+      return NC_TPI_RAW;
+    default:
+      return 0;
   }
 }
 

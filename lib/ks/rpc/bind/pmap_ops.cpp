@@ -14,10 +14,13 @@
 
 extern "C" {
 
-KS_API bool_t ks_pmap_set(uint32_t prog, uint32_t vers, int protocol, uint16_t port) {
+KS_API bool_t ks_pmap_set(uint32_t prog, uint32_t vers, int protocol,
+                          uint16_t port) {
   const struct netconfig *nconf = nullptr;
-  if (protocol == IPPROTO_UDP) nconf = rpc_getconfip("udp");
-  else if (protocol == IPPROTO_TCP) nconf = rpc_getconfip("tcp");
+  if (protocol == IPPROTO_UDP)
+    nconf = rpc_getconfip("udp");
+  else if (protocol == IPPROTO_TCP)
+    nconf = rpc_getconfip("tcp");
   if (nconf == nullptr) return FALSE;
   char uaddr[32];
   snprintf(uaddr, sizeof uaddr, "0.0.0.0.%d.%d", port >> 8 & 0xFF, port & 0xFF);
@@ -34,17 +37,18 @@ KS_API bool_t ks_pmap_unset(uint32_t prog, uint32_t vers) {
   return udp || tcp;
 }
 
-KS_API uint16_t ks_pmap_getport(struct sockaddr_in *addr, uint32_t prog, uint32_t vers,
-                                uint32_t protocol) {
+KS_API uint16_t ks_pmap_getport(struct sockaddr_in *addr, uint32_t prog,
+                                uint32_t vers, uint32_t protocol) {
   addr->sin_port = htons(PMAPPORT);
   int fd = -1;
-  CLIENT *cl = ks_clntudp_bufcreate(addr, PMAPPROG, PMAPVERS, timeval{5, 0}, &fd, 400, 400);
+  CLIENT *cl = ks_clntudp_bufcreate(addr, PMAPPROG, PMAPVERS, timeval{5, 0},
+                                    &fd, 400, 400);
   uint32_t port = 0;
   if (cl != nullptr) {
     struct pmap map = {prog, vers, protocol, 0};
-    enum clnt_stat stat =
-        KS_CLNT_CALL(cl, kPmapprocGetport, reinterpret_cast<xdrproc_t>(xdr_ks_pmap), &map,
-                     reinterpret_cast<xdrproc_t>(xdr_u_int32_t), &port, kRpcbTimeout);
+    enum clnt_stat stat = KS_CLNT_CALL(
+        cl, kPmapprocGetport, reinterpret_cast<xdrproc_t>(xdr_ks_pmap), &map,
+        reinterpret_cast<xdrproc_t>(xdr_u_int32_t), &port, kRpcbTimeout);
     if (stat != RPC_SUCCESS) {
       ksi_rpcb_call_failed(cl, RPC_PMAPFAILURE);
       port = 0;

@@ -43,25 +43,31 @@ void free_entry(cache_entry *e) {
 
 void drop_entry(int i) {
   free_entry(&cache[i]);
-  memmove(&cache[i], &cache[i + 1], sizeof(cache_entry) * static_cast<size_t>(cache_count - i - 1));
+  memmove(&cache[i], &cache[i + 1],
+          sizeof(cache_entry) * static_cast<size_t>(cache_count - i - 1));
   cache_count--;
   memset(&cache[cache_count], 0, sizeof(cache_entry));
 }
 
-void add_entry(const char *host, const char *netid, const sockaddr_storage &addr, uint32_t len) {
-  cache_entry e = {strdup(host), strdup(netid),
-                   ksi_taddr2uaddr(reinterpret_cast<const sockaddr *>(&addr), len), addr, len};
+void add_entry(const char *host, const char *netid,
+               const sockaddr_storage &addr, uint32_t len) {
+  cache_entry e = {
+      strdup(host), strdup(netid),
+      ksi_taddr2uaddr(reinterpret_cast<const sockaddr *>(&addr), len), addr,
+      len};
   if (e.host == nullptr || e.netid == nullptr || e.uaddr == nullptr) {
     free_entry(&e);
     return;
   }
   if (cache_count == kCacheSize) drop_entry(kCacheSize - 1);
-  memmove(&cache[1], &cache[0], sizeof(cache_entry) * static_cast<size_t>(cache_count));
+  memmove(&cache[1], &cache[0],
+          sizeof(cache_entry) * static_cast<size_t>(cache_count));
   cache[0] = e;
   cache_count++;
 }
 
-CLIENT *client_to(const struct netconfig *nconf, sockaddr_storage *addr, uint32_t len) {
+CLIENT *client_to(const struct netconfig *nconf, sockaddr_storage *addr,
+                  uint32_t len) {
   struct netbuf nb = {sizeof *addr, len, addr};
   return ks_clnt_tli_create(-1, nconf, &nb, RPCBPROG, RPCBVERS4, 0, 0);
 }
@@ -70,7 +76,8 @@ CLIENT *client_to(const struct netconfig *nconf, sockaddr_storage *addr, uint32_
 // a client to it cannot be made).
 CLIENT *from_cache(const char *host, const struct netconfig *nconf) {
   for (int i = 0; i < cache_count; i++) {
-    if (strcmp(cache[i].host, host) != 0 || strcmp(cache[i].netid, nconf->nc_netid) != 0)
+    if (strcmp(cache[i].host, host) != 0 ||
+        strcmp(cache[i].netid, nconf->nc_netid) != 0)
       continue;
     CLIENT *cl = client_to(nconf, &cache[i].addr, cache[i].addrlen);
     if (cl == nullptr) drop_entry(i);
@@ -112,7 +119,8 @@ CLIENT *ksi_rpcb_client(const char *host, const struct netconfig *nconf) {
     ksi_set_createerr(RPC_UNKNOWNHOST, nt_eai2wsa(rc));
     return nullptr;
   }
-  for (struct addrinfo *ai = res; ai != nullptr && cl == nullptr; ai = ai->ai_next) {
+  for (struct addrinfo *ai = res; ai != nullptr && cl == nullptr;
+       ai = ai->ai_next) {
     if (ai->ai_addrlen > sizeof(sockaddr_storage)) continue;
     sockaddr_storage addr;
     memcpy(&addr, ai->ai_addr, ai->ai_addrlen);
@@ -135,7 +143,8 @@ CLIENT *ksi_rpcb_local_client() {
     while (const struct netconfig *nc = rpc_getconf(walk)) {
       ksi_sockparams params;
       if (!ksi_netconfig_sockparams(nc, &params)) continue;
-      int fd = socket(params.family, params.type | SOCK_CLOEXEC, params.protocol);
+      int fd =
+          socket(params.family, params.type | SOCK_CLOEXEC, params.protocol);
       if (fd < 0) continue;
       close(fd);
       local_nconf = nc;
@@ -161,13 +170,15 @@ void ksi_rpcb_call_failed(CLIENT *cl, enum clnt_stat stat) {
 
 uint32_t ksi_clnt_server_addr(CLIENT *cl, struct sockaddr_storage *out) {
   struct netbuf nb = {0, 0, nullptr};
-  if (!KS_CLNT_CONTROL(cl, CLGET_SVC_ADDR, &nb) || nb.len > sizeof *out) return 0;
+  if (!KS_CLNT_CONTROL(cl, CLGET_SVC_ADDR, &nb) || nb.len > sizeof *out)
+    return 0;
   memcpy(out, nb.buf, nb.len);
   return nb.len;
 }
 
-enum clnt_stat ksi_rpcb_call_versions(CLIENT *cl, const uint32_t *versions, uint32_t proc,
-                                      xdrproc_t xargs, void *argsp, xdrproc_t xres, void *resp,
+enum clnt_stat ksi_rpcb_call_versions(CLIENT *cl, const uint32_t *versions,
+                                      uint32_t proc, xdrproc_t xargs,
+                                      void *argsp, xdrproc_t xres, void *resp,
                                       struct timeval tout) {
   enum clnt_stat stat = RPC_PROGVERSMISMATCH;
   for (const uint32_t *v = versions; *v != 0; v++) {

@@ -19,8 +19,9 @@ uint32_t ksi_clnt_server_addr(CLIENT *cl, struct sockaddr_storage *out);
 // Calls proc of the binder at each version of versions (ending with 0) in
 // turn while the binder answers "program unavailable" or "version
 // mismatch"; the last status.
-enum clnt_stat ksi_rpcb_call_versions(CLIENT *cl, const uint32_t *versions, uint32_t proc,
-                                      xdrproc_t xargs, void *argsp, xdrproc_t xres, void *resp,
+enum clnt_stat ksi_rpcb_call_versions(CLIENT *cl, const uint32_t *versions,
+                                      uint32_t proc, xdrproc_t xargs,
+                                      void *argsp, xdrproc_t xres, void *resp,
                                       struct timeval tout);
 // The binder timeout of set, unset, lookups and dumps.
 constexpr struct timeval kRpcbTimeout = {60, 0};

@@ -19,15 +19,18 @@ namespace {
 char kEmpty[] = "";
 const uint32_t kVersions43[] = {RPCBVERS4, RPCBVERS, 0};
 
-xdrproc_t as_proc(bool_t (*fn)(XDR *, char **)) { return reinterpret_cast<xdrproc_t>(fn); }
+xdrproc_t as_proc(bool_t (*fn)(XDR *, char **)) {
+  return reinterpret_cast<xdrproc_t>(fn);
+}
 
 // SET or UNSET on the local rpcbind: the boolean reply, false on failure.
 bool_t set_or_unset(uint32_t proc, struct rpcb *map) {
   CLIENT *cl = ksi_rpcb_local_client();
   if (cl == nullptr) return FALSE;
   bool_t result = FALSE;
-  enum clnt_stat stat = KS_CLNT_CALL(cl, proc, reinterpret_cast<xdrproc_t>(xdr_ks_rpcb), map,
-                                     reinterpret_cast<xdrproc_t>(xdr_bool), &result, kRpcbTimeout);
+  enum clnt_stat stat = KS_CLNT_CALL(
+      cl, proc, reinterpret_cast<xdrproc_t>(xdr_ks_rpcb), map,
+      reinterpret_cast<xdrproc_t>(xdr_bool), &result, kRpcbTimeout);
   if (stat != RPC_SUCCESS) {
     ksi_rpcb_call_failed(cl, RPC_PMAPFAILURE);
     result = FALSE;
@@ -45,7 +48,8 @@ char *owner_name() {
 
 extern "C" {
 
-KS_API bool_t ks_rpcb_set(uint32_t prog, uint32_t vers, const struct netconfig *nconf,
+KS_API bool_t ks_rpcb_set(uint32_t prog, uint32_t vers,
+                          const struct netconfig *nconf,
                           const struct netbuf *addr) {
   if (nconf == nullptr) {
     ksi_set_createerr(RPC_UNKNOWNPROTO, 0);
@@ -55,7 +59,8 @@ KS_API bool_t ks_rpcb_set(uint32_t prog, uint32_t vers, const struct netconfig *
     ksi_set_createerr(RPC_UNKNOWNADDR, 0);
     return FALSE;
   }
-  char *uaddr = ksi_taddr2uaddr(static_cast<const sockaddr *>(addr->buf), addr->len);
+  char *uaddr =
+      ksi_taddr2uaddr(static_cast<const sockaddr *>(addr->buf), addr->len);
   if (uaddr == nullptr) {
     ksi_set_createerr(RPC_N2AXLATEFAILURE, 0);
     return FALSE;
@@ -66,17 +71,20 @@ KS_API bool_t ks_rpcb_set(uint32_t prog, uint32_t vers, const struct netconfig *
   return ok;
 }
 
-KS_API bool_t ks_rpcb_unset(uint32_t prog, uint32_t vers, const struct netconfig *nconf) {
-  struct rpcb map = {prog, vers, nconf != nullptr ? nconf->nc_netid : kEmpty, kEmpty,
-                     owner_name()};
+KS_API bool_t ks_rpcb_unset(uint32_t prog, uint32_t vers,
+                            const struct netconfig *nconf) {
+  struct rpcb map = {prog, vers, nconf != nullptr ? nconf->nc_netid : kEmpty,
+                     kEmpty, owner_name()};
   return set_or_unset(kRpcbprocUnset, &map);
 }
 
-KS_API bool_t ks_rpcb_getaddr(uint32_t prog, uint32_t vers, const struct netconfig *nconf,
+KS_API bool_t ks_rpcb_getaddr(uint32_t prog, uint32_t vers,
+                              const struct netconfig *nconf,
                               struct netbuf *addr, const char *host) {
   sockaddr_storage found;
   uint32_t len = 0;
-  if (!rpcb_findaddr(prog, vers, nconf, host, &found, &len, nullptr)) return FALSE;
+  if (!rpcb_findaddr(prog, vers, nconf, host, &found, &len, nullptr))
+    return FALSE;
   if (addr == nullptr || addr->buf == nullptr || len > addr->maxlen) {
     ksi_set_createerr(RPC_FAILED, 0);
     return FALSE;
@@ -86,13 +94,15 @@ KS_API bool_t ks_rpcb_getaddr(uint32_t prog, uint32_t vers, const struct netconf
   return TRUE;
 }
 
-KS_API struct rpcblist *ks_rpcb_getmaps(const struct netconfig *nconf, const char *host) {
+KS_API struct rpcblist *ks_rpcb_getmaps(const struct netconfig *nconf,
+                                        const char *host) {
   CLIENT *cl = ksi_rpcb_client(host, nconf);
   if (cl == nullptr) return nullptr;
   struct rpcblist *list = nullptr;
   enum clnt_stat stat = ksi_rpcb_call_versions(
-      cl, kVersions43, kRpcbprocDump, reinterpret_cast<xdrproc_t>(xdr_void), nullptr,
-      reinterpret_cast<xdrproc_t>(xdr_ks_rpcblist_ptr), &list, kRpcbTimeout);
+      cl, kVersions43, kRpcbprocDump, reinterpret_cast<xdrproc_t>(xdr_void),
+      nullptr, reinterpret_cast<xdrproc_t>(xdr_ks_rpcblist_ptr), &list,
+      kRpcbTimeout);
   if (stat != RPC_SUCCESS) {
     ksi_rpcb_call_failed(cl, RPC_PMAPFAILURE);
     xdr_free(reinterpret_cast<xdrproc_t>(xdr_ks_rpcblist_ptr), &list);
@@ -102,10 +112,13 @@ KS_API struct rpcblist *ks_rpcb_getmaps(const struct netconfig *nconf, const cha
   return list;
 }
 
-KS_API enum clnt_stat ks_rpcb_rmtcall(const struct netconfig *nconf, const char *host,
-                                      uint32_t prog, uint32_t vers, uint32_t proc,
-                                      xdrproc_t xdrargs, void *argsp, xdrproc_t xdrres,
-                                      void *resp, struct timeval tout, struct netbuf *addr_ptr) {
+KS_API enum clnt_stat ks_rpcb_rmtcall(const struct netconfig *nconf,
+                                      const char *host, uint32_t prog,
+                                      uint32_t vers, uint32_t proc,
+                                      xdrproc_t xdrargs, void *argsp,
+                                      xdrproc_t xdrres, void *resp,
+                                      struct timeval tout,
+                                      struct netbuf *addr_ptr) {
   CLIENT *cl = ksi_rpcb_client(host, nconf);
   if (cl == nullptr) return ks_rpc_get_createerr()->cf_stat;
   struct timeval retry = {3, 0};
@@ -113,7 +126,8 @@ KS_API enum clnt_stat ks_rpcb_rmtcall(const struct netconfig *nconf, const char 
   ksi_rmtcallargs args = {prog, vers, proc, xdrargs, argsp};
   ksi_rmtcallres res = {nullptr, xdrres, resp};
   enum clnt_stat stat = ksi_rpcb_call_versions(
-      cl, kVersions43, kRpcbprocCallit, reinterpret_cast<xdrproc_t>(ksi_xdr_rmtcallargs), &args,
+      cl, kVersions43, kRpcbprocCallit,
+      reinterpret_cast<xdrproc_t>(ksi_xdr_rmtcallargs), &args,
       reinterpret_cast<xdrproc_t>(ksi_xdr_rmtcallres), &res, tout);
   sockaddr_storage server;
   uint32_t server_len = 0;
@@ -122,16 +136,20 @@ KS_API enum clnt_stat ks_rpcb_rmtcall(const struct netconfig *nconf, const char 
     ksi_pmap_rmtcallres pres = {0, xdrres, resp};
     uint32_t v2 = PMAPVERS;
     KS_CLNT_CONTROL(cl, CLSET_VERS, &v2);
-    stat = KS_CLNT_CALL(cl, kPmapprocCallit, reinterpret_cast<xdrproc_t>(ksi_xdr_rmtcallargs),
-                        &args, reinterpret_cast<xdrproc_t>(ksi_xdr_pmap_rmtcallres), &pres, tout);
-    if (stat == RPC_SUCCESS && (server_len = ksi_clnt_server_addr(cl, &server)) != 0)
+    stat = KS_CLNT_CALL(cl, kPmapprocCallit,
+                        reinterpret_cast<xdrproc_t>(ksi_xdr_rmtcallargs), &args,
+                        reinterpret_cast<xdrproc_t>(ksi_xdr_pmap_rmtcallres),
+                        &pres, tout);
+    if (stat == RPC_SUCCESS &&
+        (server_len = ksi_clnt_server_addr(cl, &server)) != 0)
       sysutl_sockaddr_set_port(reinterpret_cast<sockaddr *>(&server),
                                static_cast<uint16_t>(pres.port));
   } else if (stat == RPC_SUCCESS) {
     server_len = ksi_uaddr2taddr(nconf, res.addr, &server);
   }
   if (stat == RPC_SUCCESS && addr_ptr != nullptr) {
-    if (server_len == 0 || server_len > addr_ptr->maxlen || addr_ptr->buf == nullptr) {
+    if (server_len == 0 || server_len > addr_ptr->maxlen ||
+        addr_ptr->buf == nullptr) {
       stat = RPC_FAILED;
     } else {
       memcpy(addr_ptr->buf, &server, server_len);
@@ -157,13 +175,15 @@ KS_API bool_t ks_rpcb_gettime(const char *host, time_t *timep) {
   }
   rpc_endconf(walk);
   if (cl == nullptr) {
-    if (ks_rpc_get_createerr()->cf_stat == RPC_SUCCESS) ksi_set_createerr(RPC_UNKNOWNPROTO, 0);
+    if (ks_rpc_get_createerr()->cf_stat == RPC_SUCCESS)
+      ksi_set_createerr(RPC_UNKNOWNPROTO, 0);
     return FALSE;
   }
   uint32_t seconds = 0;
   enum clnt_stat stat = ksi_rpcb_call_versions(
-      cl, kVersions43, kRpcbprocGettime, reinterpret_cast<xdrproc_t>(xdr_void), nullptr,
-      reinterpret_cast<xdrproc_t>(xdr_u_int32_t), &seconds, kRpcbTimeout);
+      cl, kVersions43, kRpcbprocGettime, reinterpret_cast<xdrproc_t>(xdr_void),
+      nullptr, reinterpret_cast<xdrproc_t>(xdr_u_int32_t), &seconds,
+      kRpcbTimeout);
   if (stat != RPC_SUCCESS) ksi_rpcb_call_failed(cl, stat);
   KS_CLNT_DESTROY(cl);
   if (stat != RPC_SUCCESS) return FALSE;
@@ -171,7 +191,8 @@ KS_API bool_t ks_rpcb_gettime(const char *host, time_t *timep) {
   return TRUE;
 }
 
-KS_API char *ks_rpcb_taddr2uaddr(const struct netconfig *nconf, const struct netbuf *taddr) {
+KS_API char *ks_rpcb_taddr2uaddr(const struct netconfig *nconf,
+                                 const struct netbuf *taddr) {
   if (nconf == nullptr) {
     ksi_set_createerr(RPC_UNKNOWNPROTO, 0);
     return nullptr;
@@ -184,9 +205,9 @@ KS_API char *ks_rpcb_taddr2uaddr(const struct netconfig *nconf, const struct net
   if (cl == nullptr) return nullptr;
   char *uaddr = nullptr;
   struct netbuf copy = *taddr;
-  enum clnt_stat stat = KS_CLNT_CALL(cl, kRpcbprocTaddr2uaddr,
-                                     reinterpret_cast<xdrproc_t>(ksi_xdr_netbuf), &copy,
-                                     as_proc(ksi_xdr_uaddr), &uaddr, kRpcbTimeout);
+  enum clnt_stat stat = KS_CLNT_CALL(
+      cl, kRpcbprocTaddr2uaddr, reinterpret_cast<xdrproc_t>(ksi_xdr_netbuf),
+      &copy, as_proc(ksi_xdr_uaddr), &uaddr, kRpcbTimeout);
   if (stat != RPC_SUCCESS) {
     ksi_rpcb_call_failed(cl, stat);
     free(uaddr);
@@ -196,7 +217,8 @@ KS_API char *ks_rpcb_taddr2uaddr(const struct netconfig *nconf, const struct net
   return uaddr;
 }
 
-KS_API struct netbuf *ks_rpcb_uaddr2taddr(const struct netconfig *nconf, const char *uaddr) {
+KS_API struct netbuf *ks_rpcb_uaddr2taddr(const struct netconfig *nconf,
+                                          const char *uaddr) {
   if (nconf == nullptr) {
     ksi_set_createerr(RPC_UNKNOWNPROTO, 0);
     return nullptr;
@@ -210,9 +232,11 @@ KS_API struct netbuf *ks_rpcb_uaddr2taddr(const struct netconfig *nconf, const c
   auto *nb = static_cast<struct netbuf *>(calloc(1, sizeof(struct netbuf)));
   char *text = const_cast<char *>(uaddr);
   enum clnt_stat stat =
-      nb == nullptr ? RPC_SYSTEMERROR
-                    : KS_CLNT_CALL(cl, kRpcbprocUaddr2taddr, as_proc(ksi_xdr_uaddr), &text,
-                                   reinterpret_cast<xdrproc_t>(ksi_xdr_netbuf), nb, kRpcbTimeout);
+      nb == nullptr
+          ? RPC_SYSTEMERROR
+          : KS_CLNT_CALL(cl, kRpcbprocUaddr2taddr, as_proc(ksi_xdr_uaddr),
+                         &text, reinterpret_cast<xdrproc_t>(ksi_xdr_netbuf), nb,
+                         kRpcbTimeout);
   if (stat != RPC_SUCCESS) {
     ksi_rpcb_call_failed(cl, stat);
     if (nb != nullptr) free(nb->buf);

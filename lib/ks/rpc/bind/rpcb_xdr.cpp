@@ -44,8 +44,9 @@ bool_t code_list(XDR *xdrs, Node **head, ElemFn elem, NextFn next_of) {
   }
 }
 
-bool_t code_string(XDR *xdrs, char **sp) { return xdr_string(xdrs, sp, kRpcbStringMax); }
-
+bool_t code_string(XDR *xdrs, char **sp) {
+  return xdr_string(xdrs, sp, kRpcbStringMax);
+}
 
 }  // namespace
 
@@ -107,21 +108,27 @@ bool_t decode_counted(XDR *xdrs, xdrproc_t proc, void *objp) {
 bool_t ksi_xdr_rmtcallres(XDR *xdrs, ksi_rmtcallres *p) {
   if (xdrs->x_op == XDR_FREE) return code_string(xdrs, &p->addr);
   if (xdrs->x_op != XDR_DECODE) return FALSE;
-  return code_string(xdrs, &p->addr) && decode_counted(xdrs, p->resproc, p->resp);
+  return code_string(xdrs, &p->addr) &&
+         decode_counted(xdrs, p->resproc, p->resp);
 }
 
 bool_t ksi_xdr_pmap_rmtcallres(XDR *xdrs, ksi_pmap_rmtcallres *p) {
   if (xdrs->x_op != XDR_DECODE) return xdrs->x_op == XDR_FREE;
-  return xdr_u_int32_t(xdrs, &p->port) && decode_counted(xdrs, p->resproc, p->resp);
+  return xdr_u_int32_t(xdrs, &p->port) &&
+         decode_counted(xdrs, p->resproc, p->resp);
 }
 
 bool_t ksi_xdr_rpcb_entry_list_ptr(XDR *xdrs, ksi_rpcb_entry_list **rp) {
-  return code_list(xdrs, rp, [](XDR *x, ksi_rpcb_entry_list *n) -> bool_t {
-    ksi_rpcb_entry *e = &n->entry;
-    return code_string(x, &e->r_maddr) && code_string(x, &e->r_nc_netid) &&
-           xdr_u_int32_t(x, &e->r_nc_semantics) && code_string(x, &e->r_nc_protofmly) &&
-           code_string(x, &e->r_nc_proto);
-  }, [](ksi_rpcb_entry_list *n) { return &n->next; });
+  return code_list(
+      xdrs, rp,
+      [](XDR *x, ksi_rpcb_entry_list *n) -> bool_t {
+        ksi_rpcb_entry *e = &n->entry;
+        return code_string(x, &e->r_maddr) && code_string(x, &e->r_nc_netid) &&
+               xdr_u_int32_t(x, &e->r_nc_semantics) &&
+               code_string(x, &e->r_nc_protofmly) &&
+               code_string(x, &e->r_nc_proto);
+      },
+      [](ksi_rpcb_entry_list *n) { return &n->next; });
 }
 
 extern "C" {
@@ -133,7 +140,8 @@ KS_API bool_t xdr_ks_pmap(XDR *xdrs, struct pmap *p) {
 
 KS_API bool_t xdr_ks_pmaplist(XDR *xdrs, struct pmaplist **rp) {
   return code_list(
-      xdrs, rp, [](XDR *x, struct pmaplist *n) { return xdr_ks_pmap(x, &n->pml_map); },
+      xdrs, rp,
+      [](XDR *x, struct pmaplist *n) { return xdr_ks_pmap(x, &n->pml_map); },
       [](struct pmaplist *n) { return &n->pml_next; });
 }
 
@@ -149,7 +157,8 @@ KS_API bool_t xdr_ks_rpcb(XDR *xdrs, struct rpcb *p) {
 
 KS_API bool_t xdr_ks_rpcblist_ptr(XDR *xdrs, struct rpcblist **rp) {
   return code_list(
-      xdrs, rp, [](XDR *x, struct rpcblist *n) { return xdr_ks_rpcb(x, &n->rpcb_map); },
+      xdrs, rp,
+      [](XDR *x, struct rpcblist *n) { return xdr_ks_rpcb(x, &n->rpcb_map); },
       [](struct rpcblist *n) { return &n->rpcb_next; });
 }
 

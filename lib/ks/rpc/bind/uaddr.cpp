@@ -35,19 +35,22 @@ char *ksi_taddr2uaddr(const struct sockaddr *sa, uint32_t len) {
   if (sa->sa_family == AF_INET && len >= sizeof(sockaddr_in)) {
     sockaddr_in sin;
     memcpy(&sin, sa, sizeof sin);
-    if (inet_ntop(AF_INET, &sin.sin_addr, host, sizeof host) == nullptr) return nullptr;
+    if (inet_ntop(AF_INET, &sin.sin_addr, host, sizeof host) == nullptr)
+      return nullptr;
     port = ntohs(sin.sin_port);
   } else if (sa->sa_family == AF_INET6 && len >= sizeof(sockaddr_in6)) {
     sockaddr_in6 sin6;
     memcpy(&sin6, sa, sizeof sin6);
-    if (inet_ntop(AF_INET6, &sin6.sin6_addr, host, sizeof host) == nullptr) return nullptr;
+    if (inet_ntop(AF_INET6, &sin6.sin6_addr, host, sizeof host) == nullptr)
+      return nullptr;
     port = ntohs(sin6.sin6_port);
   } else {
     return nullptr;
   }
   size_t size = strlen(host) + 9;
   char *out = static_cast<char *>(malloc(size));
-  if (out != nullptr) snprintf(out, size, "%s.%u.%u", host, port >> 8, port & 0xFF);
+  if (out != nullptr)
+    snprintf(out, size, "%s.%u.%u", host, port >> 8, port & 0xFF);
   return out;
 }
 
@@ -61,7 +64,8 @@ uint32_t ksi_uaddr2taddr(const struct netconfig *nconf, const char *uaddr,
   while (high_dot > uaddr && *high_dot != '.') high_dot--;
   if (*high_dot != '.' || high_dot == uaddr) return 0;
   unsigned high, low;
-  if (!parse_port_byte(high_dot + 1, static_cast<size_t>(low_dot - high_dot - 1), &high) ||
+  if (!parse_port_byte(high_dot + 1,
+                       static_cast<size_t>(low_dot - high_dot - 1), &high) ||
       !parse_port_byte(low_dot + 1, strlen(low_dot + 1), &low))
     return 0;
   size_t host_len = static_cast<size_t>(high_dot - uaddr);

@@ -53,8 +53,8 @@ void ksi_clnt_free(CLIENT *cl) {
 }
 
 bool ksi_timeval_valid(const struct timeval *tv) {
-  return tv != nullptr && tv->tv_sec >= 0 && tv->tv_sec <= kMaxTimevalSec && tv->tv_usec >= 0 &&
-         tv->tv_usec <= 1000000;
+  return tv != nullptr && tv->tv_sec >= 0 && tv->tv_sec <= kMaxTimevalSec &&
+         tv->tv_usec >= 0 && tv->tv_usec <= 1000000;
 }
 
 int64_t ksi_timeval_usec(const struct timeval &tv) {

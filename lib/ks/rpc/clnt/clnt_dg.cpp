@@ -32,8 +32,8 @@ struct dg_private {
   struct timeval wait;   // retransmit wait
   struct timeval total;  // set by control; tv_sec -1 while not set
   struct rpc_err err;
-  XDR xdrs;              // encodes into sendbuf
-  uint32_t header_len;   // the pre-encoded call header
+  XDR xdrs;             // encodes into sendbuf
+  uint32_t header_len;  // the pre-encoded call header
   uint32_t xid;
   uint32_t sendsz;
   uint32_t recvsz;
@@ -41,7 +41,9 @@ struct dg_private {
   char *recvbuf;
 };
 
-dg_private *priv_of(CLIENT *cl) { return static_cast<dg_private *>(cl->cl_private); }
+dg_private *priv_of(CLIENT *cl) {
+  return static_cast<dg_private *>(cl->cl_private);
+}
 
 void put_word(char *buf, uint32_t offset, uint32_t value) {
   uint32_t be = htonl(value);
@@ -56,7 +58,8 @@ uint32_t get_word(const char *buf, uint32_t offset) {
 // Encodes procedure, credential and arguments behind the header under a
 // new transaction id; the message length, or 0 on failure.
 KSI_XDR_CALLS_FILTERS
-uint32_t encode_call(CLIENT *cl, dg_private *dg, uint32_t proc, xdrproc_t xargs, void *argsp) {
+uint32_t encode_call(CLIENT *cl, dg_private *dg, uint32_t proc, xdrproc_t xargs,
+                     void *argsp) {
   dg->xid++;
   put_word(dg->sendbuf, kXidOffset, dg->xid);
   XDR *xdrs = &dg->xdrs;
@@ -99,7 +102,8 @@ recv_result receive(dg_private *dg, ssize_t *len_out) {
       fail(dg, RPC_CANTRECV, ksi_sock_error());
       return recv_result::kFailed;
     }
-    if (n < 4 || get_word(dg->recvbuf, 0) != dg->xid) return recv_result::kIgnored;
+    if (n < 4 || get_word(dg->recvbuf, 0) != dg->xid)
+      return recv_result::kIgnored;
     *len_out = n;
     return recv_result::kReply;
   }
@@ -107,8 +111,8 @@ recv_result receive(dg_private *dg, ssize_t *len_out) {
 
 // Sends and waits for the reply of the current transaction id, with
 // retransmissions; the reply's length in *len_out.
-enum clnt_stat exchange(dg_private *dg, uint32_t len, const struct timeval &total,
-                        ssize_t *len_out) {
+enum clnt_stat exchange(dg_private *dg, uint32_t len,
+                        const struct timeval &total, ssize_t *len_out) {
   if (!send_call(dg, len)) return dg->err.re_status;
   int64_t total_usec = ksi_timeval_usec(total);
   if (total_usec == 0) return fail(dg, RPC_TIMEDOUT, 0);
@@ -117,7 +121,8 @@ enum clnt_stat exchange(dg_private *dg, uint32_t len, const struct timeval &tota
   int64_t elapsed = 0;
   int64_t sent_at = ksi_now_usec();
   for (;;) {
-    int ready = ksi_wait_readable(dg->fd, sent_at + wait_usec, ksi_wait_slice(wait));
+    int ready =
+        ksi_wait_readable(dg->fd, sent_at + wait_usec, ksi_wait_slice(wait));
     if (ready == 0) {
       elapsed += wait_usec;
       if (elapsed >= total_usec) return fail(dg, RPC_TIMEDOUT, 0);
@@ -135,16 +140,19 @@ enum clnt_stat exchange(dg_private *dg, uint32_t len, const struct timeval &tota
       continue;
     }
     switch (receive(dg, len_out)) {
-      case recv_result::kReply: return RPC_SUCCESS;
-      case recv_result::kFailed: return dg->err.re_status;
+      case recv_result::kReply:
+        return RPC_SUCCESS;
+      case recv_result::kFailed:
+        return dg->err.re_status;
       case recv_result::kIgnored:
-      case recv_result::kWait: break;
+      case recv_result::kWait:
+        break;
     }
   }
 }
 
-enum clnt_stat dg_call(CLIENT *cl, uint32_t proc, xdrproc_t xargs, void *argsp, xdrproc_t xres,
-                       void *resp, struct timeval timeout) {
+enum clnt_stat dg_call(CLIENT *cl, uint32_t proc, xdrproc_t xargs, void *argsp,
+                       xdrproc_t xres, void *resp, struct timeval timeout) {
   ksi_clnt_guard guard(cl);
   dg_private *dg = priv_of(cl);
   struct timeval total = dg->total.tv_sec >= 0 ? dg->total : timeout;
@@ -164,7 +172,8 @@ enum clnt_stat dg_call(CLIENT *cl, uint32_t proc, xdrproc_t xargs, void *argsp, 
     reply.acpted_rply.ar_results.where = resp;
     reply.acpted_rply.ar_results.proc = xres;
     XDR in;
-    xdrmem_create(&in, dg->recvbuf, static_cast<uint32_t>(reply_len), XDR_DECODE);
+    xdrmem_create(&in, dg->recvbuf, static_cast<uint32_t>(reply_len),
+                  XDR_DECODE);
     bool_t decoded = xdr_ks_replymsg(&in, &reply);
     XDR_DESTROY(&in);
     if (!decoded) return fail(dg, RPC_CANTDECODERES, 0);
@@ -176,7 +185,8 @@ enum clnt_stat dg_call(CLIENT *cl, uint32_t proc, xdrproc_t xargs, void *argsp, 
       }
       return dg->err.re_status;
     }
-    if (dg->err.re_status != RPC_AUTHERROR || refreshes == 0 || !KS_AUTH_REFRESH(cl->cl_auth))
+    if (dg->err.re_status != RPC_AUTHERROR || refreshes == 0 ||
+        !KS_AUTH_REFRESH(cl->cl_auth))
       return dg->err.re_status;
   }
 }
@@ -228,9 +238,15 @@ bool_t dg_control(CLIENT *cl, unsigned int request, void *info) {
       if (!ksi_timeval_valid(tv)) return FALSE;
       dg->wait = *tv;
       return TRUE;
-    case CLGET_RETRY_TIMEOUT: *tv = dg->wait; return TRUE;
-    case CLGET_SERVER_ADDR: memcpy(info, &dg->addr, dg->addrlen); return TRUE;
-    case CLGET_FD: *static_cast<int *>(info) = dg->fd; return TRUE;
+    case CLGET_RETRY_TIMEOUT:
+      *tv = dg->wait;
+      return TRUE;
+    case CLGET_SERVER_ADDR:
+      memcpy(info, &dg->addr, dg->addrlen);
+      return TRUE;
+    case CLGET_FD:
+      *static_cast<int *>(info) = dg->fd;
+      return TRUE;
     case CLGET_SVC_ADDR: {
       auto *nb = static_cast<struct netbuf *>(info);
       nb->maxlen = kClntAddrMax;
@@ -245,24 +261,39 @@ bool_t dg_control(CLIENT *cl, unsigned int request, void *info) {
       dg->addrlen = nb->len;
       return TRUE;
     }
-    case CLGET_XID: *word = dg->xid; return TRUE;
-    case CLSET_XID: dg->xid = *word - 1; return TRUE;
-    case CLGET_VERS: *word = get_word(dg->sendbuf, kVersOffset); return TRUE;
-    case CLSET_VERS: put_word(dg->sendbuf, kVersOffset, *word); return TRUE;
-    case CLGET_PROG: *word = get_word(dg->sendbuf, kProgOffset); return TRUE;
-    case CLSET_PROG: put_word(dg->sendbuf, kProgOffset, *word); return TRUE;
-    default: return FALSE;
+    case CLGET_XID:
+      *word = dg->xid;
+      return TRUE;
+    case CLSET_XID:
+      dg->xid = *word - 1;
+      return TRUE;
+    case CLGET_VERS:
+      *word = get_word(dg->sendbuf, kVersOffset);
+      return TRUE;
+    case CLSET_VERS:
+      put_word(dg->sendbuf, kVersOffset, *word);
+      return TRUE;
+    case CLGET_PROG:
+      *word = get_word(dg->sendbuf, kProgOffset);
+      return TRUE;
+    case CLSET_PROG:
+      put_word(dg->sendbuf, kProgOffset, *word);
+      return TRUE;
+    default:
+      return FALSE;
   }
 }
 
-const struct clnt_ops dg_ops = {dg_call, dg_abort, dg_geterr, dg_freeres, dg_destroy, dg_control};
+const struct clnt_ops dg_ops = {dg_call,    dg_abort,   dg_geterr,
+                                dg_freeres, dg_destroy, dg_control};
 
 }  // namespace
 
 extern "C" {
 
-KS_API CLIENT *ks_clnt_dg_create(int fd, const struct netbuf *svcaddr, uint32_t prog,
-                                 uint32_t vers, uint32_t sendsz, uint32_t recvsz) {
+KS_API CLIENT *ks_clnt_dg_create(int fd, const struct netbuf *svcaddr,
+                                 uint32_t prog, uint32_t vers, uint32_t sendsz,
+                                 uint32_t recvsz) {
   if (svcaddr == nullptr || svcaddr->buf == nullptr) {
     ksi_set_createerr(RPC_UNKNOWNADDR, 0);
     return nullptr;
@@ -274,7 +305,8 @@ KS_API CLIENT *ks_clnt_dg_create(int fd, const struct netbuf *svcaddr, uint32_t 
   }
   sendsz = ksi_clnt_bufsize(sendsz, kClntUdpDefault);
   recvsz = ksi_clnt_bufsize(recvsz, kClntUdpDefault);
-  auto *dg = static_cast<dg_private *>(calloc(1, sizeof(dg_private) + sendsz + recvsz));
+  auto *dg = static_cast<dg_private *>(
+      calloc(1, sizeof(dg_private) + sendsz + recvsz));
   CLIENT *cl = dg == nullptr ? nullptr : ksi_clnt_new(&dg_ops, dg);
   if (cl == nullptr) {
     free(dg);
@@ -283,7 +315,8 @@ KS_API CLIENT *ks_clnt_dg_create(int fd, const struct netbuf *svcaddr, uint32_t 
     return nullptr;
   }
   dg->fd = fd;
-  uint32_t addrlen = svcaddr->len < sizeof dg->addr ? svcaddr->len : sizeof dg->addr;
+  uint32_t addrlen =
+      svcaddr->len < sizeof dg->addr ? svcaddr->len : sizeof dg->addr;
   memcpy(&dg->addr, svcaddr->buf, addrlen);
   dg->addrlen = addrlen;
   dg->wait = {15, 0};

@@ -28,8 +28,9 @@ bool is_created_error(enum clnt_stat stat) { return stat != RPC_SUCCESS; }
 
 extern "C" {
 
-KS_API CLIENT *ks_clnt_tli_create(int fd, const struct netconfig *nconf, struct netbuf *svcaddr,
-                                  uint32_t prog, uint32_t vers, uint32_t sendsz,
+KS_API CLIENT *ks_clnt_tli_create(int fd, const struct netconfig *nconf,
+                                  struct netbuf *svcaddr, uint32_t prog,
+                                  uint32_t vers, uint32_t sendsz,
                                   uint32_t recvsz) {
   bool opened = false;
   ksi_sockparams params;
@@ -55,7 +56,8 @@ KS_API CLIENT *ks_clnt_tli_create(int fd, const struct netconfig *nconf, struct 
       ksi_set_createerr(RPC_SYSTEMERROR, ksi_sock_error());
       return nullptr;
     }
-    if (params.type != SOCK_STREAM && params.type != SOCK_DGRAM && params.type != SOCK_RAW) {
+    if (params.type != SOCK_STREAM && params.type != SOCK_DGRAM &&
+        params.type != SOCK_RAW) {
       ksi_set_createerr(RPC_UNKNOWNPROTO, 0);
       return nullptr;
     }
@@ -64,7 +66,8 @@ KS_API CLIENT *ks_clnt_tli_create(int fd, const struct netconfig *nconf, struct 
   if (svcaddr == nullptr || svcaddr->buf == nullptr) {
     ksi_set_createerr(RPC_UNKNOWNADDR, 0);
   } else if (svcaddr->len < sizeof(sa_family_t) ||
-             static_cast<const sockaddr *>(svcaddr->buf)->sa_family != params.family) {
+             static_cast<const sockaddr *>(svcaddr->buf)->sa_family !=
+                 params.family) {
     ksi_set_createerr(RPC_UNKNOWNHOST, 0);
   } else {
     uint32_t semantics = nconf != nullptr ? nconf->nc_semantics
@@ -73,7 +76,8 @@ KS_API CLIENT *ks_clnt_tli_create(int fd, const struct netconfig *nconf, struct 
       cl = ks_clnt_dg_create(fd, svcaddr, prog, vers, sendsz, recvsz);
     } else if (semantics == NC_TPI_COTS || semantics == NC_TPI_COTS_ORD) {
       cl = ks_clnt_vc_create(fd, svcaddr, prog, vers, sendsz, recvsz);
-      if (cl != nullptr && (params.family == AF_INET || params.family == AF_INET6))
+      if (cl != nullptr &&
+          (params.family == AF_INET || params.family == AF_INET6))
         set_nodelay(fd);
     } else {
       ksi_set_createerr(RPC_SYSTEMERROR, 0);
@@ -84,9 +88,8 @@ KS_API CLIENT *ks_clnt_tli_create(int fd, const struct netconfig *nconf, struct 
     return nullptr;
   }
   if (opened) KS_CLNT_CONTROL(cl, CLSET_FD_CLOSE, nullptr);
-  if (nconf != nullptr &&
-      (!ksi_clnt_set_text(&cl->cl_netid, nconf->nc_netid) ||
-       !ksi_clnt_set_text(&cl->cl_tp, nconf->nc_device))) {
+  if (nconf != nullptr && (!ksi_clnt_set_text(&cl->cl_netid, nconf->nc_netid) ||
+                           !ksi_clnt_set_text(&cl->cl_tp, nconf->nc_device))) {
     KS_CLNT_DESTROY(cl);
     ksi_set_createerr(RPC_SYSTEMERROR, nt_errno2wsa(ENOMEM));
     return nullptr;
@@ -110,8 +113,10 @@ KS_API CLIENT *ks_clnt_tp_create(const char *host, uint32_t prog, uint32_t vers,
   struct netbuf nb = {sizeof addr, addrlen, &addr};
   if (binder != nullptr) {
     if (KS_CLNT_CONTROL(binder, CLSET_SVC_ADDR, &nb)) {
-      if ((binder->cl_netid[0] == '\0' && !ksi_clnt_set_text(&binder->cl_netid, nconf->nc_netid)) ||
-          (binder->cl_tp[0] == '\0' && !ksi_clnt_set_text(&binder->cl_tp, nconf->nc_device))) {
+      if ((binder->cl_netid[0] == '\0' &&
+           !ksi_clnt_set_text(&binder->cl_netid, nconf->nc_netid)) ||
+          (binder->cl_tp[0] == '\0' &&
+           !ksi_clnt_set_text(&binder->cl_tp, nconf->nc_device))) {
         KS_CLNT_DESTROY(binder);
         ksi_set_createerr(RPC_SYSTEMERROR, nt_errno2wsa(ENOMEM));
         return nullptr;
@@ -144,14 +149,17 @@ KS_API CLIENT *ks_clnt_create(const char *host, uint32_t prog, uint32_t vers,
   }
   rpc_endconf(walk);
   if (cl != nullptr) return cl;
-  if (!is_created_error(ce->cf_stat)) ksi_set_createerr(RPC_UNKNOWNPROTO, 0);
-  else if (ce->cf_stat == RPC_N2AXLATEFAILURE && is_created_error(remembered.cf_stat))
+  if (!is_created_error(ce->cf_stat))
+    ksi_set_createerr(RPC_UNKNOWNPROTO, 0);
+  else if (ce->cf_stat == RPC_N2AXLATEFAILURE &&
+           is_created_error(remembered.cf_stat))
     *ce = remembered;
   return nullptr;
 }
 
-KS_API CLIENT *ks_clnt_create_vers(const char *host, uint32_t prog, uint32_t *vers_out,
-                                   uint32_t vers_low, uint32_t vers_high, const char *nettype) {
+KS_API CLIENT *ks_clnt_create_vers(const char *host, uint32_t prog,
+                                   uint32_t *vers_out, uint32_t vers_low,
+                                   uint32_t vers_high, const char *nettype) {
   CLIENT *cl = ks_clnt_create(host, prog, vers_high, nettype);
   if (cl == nullptr) return nullptr;
   struct timeval tv = {10, 0};

@@ -47,7 +47,9 @@ int connect_created(int fd, const struct sockaddr_in *raddr) {
       close(fd);
       return -1;
     }
-    if (connect(fd, reinterpret_cast<const sockaddr *>(raddr), sizeof *raddr) == 0) return fd;
+    if (connect(fd, reinterpret_cast<const sockaddr *>(raddr), sizeof *raddr) ==
+        0)
+      return fd;
     int err = errno;
     close(fd);
     if (err != EADDRINUSE) {
@@ -65,8 +67,9 @@ int connect_created(int fd, const struct sockaddr_in *raddr) {
   return -1;
 }
 
-CLIENT *create_inet(bool tcp, struct sockaddr_in *raddr, uint32_t prog, uint32_t vers,
-                    const struct timeval *wait, int *sockp, uint32_t sendsz, uint32_t recvsz) {
+CLIENT *create_inet(bool tcp, struct sockaddr_in *raddr, uint32_t prog,
+                    uint32_t vers, const struct timeval *wait, int *sockp,
+                    uint32_t sendsz, uint32_t recvsz) {
   qmthread_mutex_lock(&rpc_socket_mutex);
   const struct netconfig *nconf = rpc_getconfip(tcp ? "tcp" : "udp");
   if (nconf == nullptr) {
@@ -87,7 +90,8 @@ CLIENT *create_inet(bool tcp, struct sockaddr_in *raddr, uint32_t prog, uint32_t
   }
   if (raddr->sin_port == 0) {
     qmthread_mutex_unlock(&rpc_socket_mutex);
-    uint16_t port = ks_pmap_getport(raddr, prog, vers, tcp ? IPPROTO_TCP : IPPROTO_UDP);
+    uint16_t port =
+        ks_pmap_getport(raddr, prog, vers, tcp ? IPPROTO_TCP : IPPROTO_UDP);
     if (port == 0) {
       if (created) close(fd);
       return nullptr;
@@ -113,13 +117,16 @@ CLIENT *create_inet(bool tcp, struct sockaddr_in *raddr, uint32_t prog, uint32_t
     KS_CLNT_CONTROL(cl, CLSET_FD_CLOSE, nullptr);
     *sockp = fd;
   }
-  if (!tcp) KS_CLNT_CONTROL(cl, CLSET_RETRY_TIMEOUT, const_cast<struct timeval *>(wait));
+  if (!tcp)
+    KS_CLNT_CONTROL(cl, CLSET_RETRY_TIMEOUT,
+                    const_cast<struct timeval *>(wait));
   run_hook(tcp, prog, vers, cl);
   return cl;
 }
 
-CLIENT *create_inet6(bool tcp, struct sockaddr_in6 *raddr, uint32_t prog, uint32_t vers,
-                     const struct timeval *wait, int *sockp, uint32_t sendsz, uint32_t recvsz) {
+CLIENT *create_inet6(bool tcp, struct sockaddr_in6 *raddr, uint32_t prog,
+                     uint32_t vers, const struct timeval *wait, int *sockp,
+                     uint32_t sendsz, uint32_t recvsz) {
   if (raddr->sin6_port == 0) {
     ksi_set_createerr(RPC_SYSTEMERROR, EINVAL);
     return nullptr;
@@ -149,7 +156,8 @@ CLIENT *create_inet6(bool tcp, struct sockaddr_in6 *raddr, uint32_t prog, uint32
     int on = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   } else {
-    KS_CLNT_CONTROL(cl, CLSET_RETRY_TIMEOUT, const_cast<struct timeval *>(wait));
+    KS_CLNT_CONTROL(cl, CLSET_RETRY_TIMEOUT,
+                    const_cast<struct timeval *>(wait));
   }
   if (created) {
     KS_CLNT_CONTROL(cl, CLSET_FD_CLOSE, nullptr);
@@ -159,15 +167,16 @@ CLIENT *create_inet6(bool tcp, struct sockaddr_in6 *raddr, uint32_t prog, uint32
   return cl;
 }
 
-CLIENT *create_sockaddr(bool tcp, struct sockaddr *raddr, uint32_t prog, uint32_t vers,
-                        const struct timeval *wait, int *sockp, uint32_t sendsz,
-                        uint32_t recvsz) {
+CLIENT *create_sockaddr(bool tcp, struct sockaddr *raddr, uint32_t prog,
+                        uint32_t vers, const struct timeval *wait, int *sockp,
+                        uint32_t sendsz, uint32_t recvsz) {
   if (raddr != nullptr && raddr->sa_family == AF_INET)
-    return create_inet(tcp, reinterpret_cast<sockaddr_in *>(raddr), prog, vers, wait, sockp,
-                       tcp ? sendsz : kUdpSize, tcp ? recvsz : kUdpSize);
+    return create_inet(tcp, reinterpret_cast<sockaddr_in *>(raddr), prog, vers,
+                       wait, sockp, tcp ? sendsz : kUdpSize,
+                       tcp ? recvsz : kUdpSize);
   if (raddr != nullptr && raddr->sa_family == AF_INET6)
-    return create_inet6(tcp, reinterpret_cast<sockaddr_in6 *>(raddr), prog, vers, wait, sockp,
-                        sendsz, recvsz);
+    return create_inet6(tcp, reinterpret_cast<sockaddr_in6 *>(raddr), prog,
+                        vers, wait, sockp, sendsz, recvsz);
   ksi_set_createerr(RPC_UNKNOWNADDR, 0);
   return nullptr;
 }
@@ -176,54 +185,68 @@ CLIENT *create_sockaddr(bool tcp, struct sockaddr *raddr, uint32_t prog, uint32_
 
 extern "C" {
 
-KS_API CLIENT *ks_clnttcp_create(struct sockaddr_in *raddr, uint32_t prog, uint32_t vers,
-                                 int *sockp, uint32_t sendsz, uint32_t recvsz) {
+KS_API CLIENT *ks_clnttcp_create(struct sockaddr_in *raddr, uint32_t prog,
+                                 uint32_t vers, int *sockp, uint32_t sendsz,
+                                 uint32_t recvsz) {
   return create_inet(true, raddr, prog, vers, nullptr, sockp, sendsz, recvsz);
 }
 
-KS_API CLIENT *ks_clntudp_bufcreate(struct sockaddr_in *raddr, uint32_t prog, uint32_t vers,
-                                    struct timeval wait, int *sockp, uint32_t sendsz,
+KS_API CLIENT *ks_clntudp_bufcreate(struct sockaddr_in *raddr, uint32_t prog,
+                                    uint32_t vers, struct timeval wait,
+                                    int *sockp, uint32_t sendsz,
                                     uint32_t recvsz) {
   return create_inet(false, raddr, prog, vers, &wait, sockp, sendsz, recvsz);
 }
 
-KS_API CLIENT *ks_clntudp_create(struct sockaddr_in *raddr, uint32_t prog, uint32_t vers,
-                                 struct timeval wait, int *sockp) {
-  return ks_clntudp_bufcreate(raddr, prog, vers, wait, sockp, kUdpSize, kUdpSize);
+KS_API CLIENT *ks_clntudp_create(struct sockaddr_in *raddr, uint32_t prog,
+                                 uint32_t vers, struct timeval wait,
+                                 int *sockp) {
+  return ks_clntudp_bufcreate(raddr, prog, vers, wait, sockp, kUdpSize,
+                              kUdpSize);
 }
 
-KS_API CLIENT *ks_clnttcp_create_sockaddr(struct sockaddr *raddr, uint32_t prog, uint32_t vers,
-                                          int *sockp, uint32_t sendsz, uint32_t recvsz) {
-  return create_sockaddr(true, raddr, prog, vers, nullptr, sockp, sendsz, recvsz);
+KS_API CLIENT *ks_clnttcp_create_sockaddr(struct sockaddr *raddr, uint32_t prog,
+                                          uint32_t vers, int *sockp,
+                                          uint32_t sendsz, uint32_t recvsz) {
+  return create_sockaddr(true, raddr, prog, vers, nullptr, sockp, sendsz,
+                         recvsz);
 }
 
-KS_API CLIENT *ks_clntudp_create_sockaddr(struct sockaddr *raddr, uint32_t prog, uint32_t vers,
-                                          struct timeval wait, int *sockp) {
-  return create_sockaddr(false, raddr, prog, vers, &wait, sockp, kUdpSize, kUdpSize);
+KS_API CLIENT *ks_clntudp_create_sockaddr(struct sockaddr *raddr, uint32_t prog,
+                                          uint32_t vers, struct timeval wait,
+                                          int *sockp) {
+  return create_sockaddr(false, raddr, prog, vers, &wait, sockp, kUdpSize,
+                         kUdpSize);
 }
 
-KS_API CLIENT *sysutl_clnttcp_create(struct sockaddr *raddr, uint32_t prog, uint32_t vers,
-                                     int *sockp, uint32_t sendsz, uint32_t recvsz) {
+KS_API CLIENT *sysutl_clnttcp_create(struct sockaddr *raddr, uint32_t prog,
+                                     uint32_t vers, int *sockp, uint32_t sendsz,
+                                     uint32_t recvsz) {
   return ks_clnttcp_create_sockaddr(raddr, prog, vers, sockp, sendsz, recvsz);
 }
 
-KS_API CLIENT *sysutl_clnttcp_create_ext(struct sockaddr *raddr, uint32_t prog, uint32_t vers,
-                                         int *sockp, uint32_t sendsz, uint32_t recvsz) {
+KS_API CLIENT *sysutl_clnttcp_create_ext(struct sockaddr *raddr, uint32_t prog,
+                                         uint32_t vers, int *sockp,
+                                         uint32_t sendsz, uint32_t recvsz) {
   return ks_clnttcp_create_sockaddr(raddr, prog, vers, sockp, sendsz, recvsz);
 }
 
-KS_API CLIENT *sysutl_clntudp_create(struct sockaddr *raddr, uint32_t prog, uint32_t vers,
-                                     struct timeval wait, int *sockp) {
+KS_API CLIENT *sysutl_clntudp_create(struct sockaddr *raddr, uint32_t prog,
+                                     uint32_t vers, struct timeval wait,
+                                     int *sockp) {
   return ks_clntudp_create_sockaddr(raddr, prog, vers, wait, sockp);
 }
 
-KS_API void ks_client_metering_enable(ks_client_metering_hook_t tcp, ks_client_metering_hook_t udp) {
+KS_API void ks_client_metering_enable(ks_client_metering_hook_t tcp,
+                                      ks_client_metering_hook_t udp) {
   qmthread_mutex_lock(&hook_mutex);
   tcp_hook = tcp;
   udp_hook = udp;
   qmthread_mutex_unlock(&hook_mutex);
 }
 
-KS_API void ks_client_metering_disable(void) { ks_client_metering_enable(nullptr, nullptr); }
+KS_API void ks_client_metering_disable(void) {
+  ks_client_metering_enable(nullptr, nullptr);
+}
 
 }  // extern "C"

@@ -17,7 +17,9 @@ bool ksi_clnt_set_text(char **slot, const char *text);
 // Locks the handle for the scope.
 class ksi_clnt_guard {
  public:
-  explicit ksi_clnt_guard(CLIENT *cl) : cl_(cl) { qmthread_mutex_lock(&cl_->cl_lock); }
+  explicit ksi_clnt_guard(CLIENT *cl) : cl_(cl) {
+    qmthread_mutex_lock(&cl_->cl_lock);
+  }
   ~ksi_clnt_guard() { qmthread_mutex_unlock(&cl_->cl_lock); }
   ksi_clnt_guard(const ksi_clnt_guard &) = delete;
   ksi_clnt_guard &operator=(const ksi_clnt_guard &) = delete;

@@ -33,10 +33,11 @@ void destroy_cached_client(void *record) {
   cache->client = nullptr;
 }
 
-ksi_tls_slot_t rpc_call_slot = KSI_TLS_SLOT_INIT(rpc_call_cache, destroy_cached_client);
+ksi_tls_slot_t rpc_call_slot =
+    KSI_TLS_SLOT_INIT(rpc_call_cache, destroy_cached_client);
 
-bool matches(const rpc_call_cache *c, const char *host, uint32_t prog, uint32_t vers,
-             const char *nettype) {
+bool matches(const rpc_call_cache *c, const char *host, uint32_t prog,
+             uint32_t vers, const char *nettype) {
   return c->valid && c->pid == getpid() && c->prog == prog && c->vers == vers &&
          strcmp(c->host, host) == 0 && strcmp(c->nettype, nettype) == 0;
 }
@@ -45,8 +46,10 @@ bool matches(const rpc_call_cache *c, const char *host, uint32_t prog, uint32_t 
 
 extern "C" {
 
-KS_API enum clnt_stat ks_rpc_call(const char *host, uint32_t prog, uint32_t vers, uint32_t proc,
-                                  xdrproc_t inproc, const void *in, xdrproc_t outproc, void *out,
+KS_API enum clnt_stat ks_rpc_call(const char *host, uint32_t prog,
+                                  uint32_t vers, uint32_t proc,
+                                  xdrproc_t inproc, const void *in,
+                                  xdrproc_t outproc, void *out,
                                   const char *nettype) {
   if (nettype == nullptr || nettype[0] == '\0') nettype = "netpath";
   if (host == nullptr) host = "";
@@ -71,21 +74,23 @@ KS_API enum clnt_stat ks_rpc_call(const char *host, uint32_t prog, uint32_t vers
     cache->pid = getpid();
     cache->prog = prog;
     cache->vers = vers;
-    if (strlen(host) < sizeof cache->host && strlen(nettype) < sizeof cache->nettype) {
+    if (strlen(host) < sizeof cache->host &&
+        strlen(nettype) < sizeof cache->nettype) {
       strcpy(cache->host, host);
       strcpy(cache->nettype, nettype);
       cache->valid = true;
     }
   }
   struct timeval total = {25, 0};
-  enum clnt_stat stat = KS_CLNT_CALL(cache->client, proc, inproc, const_cast<void *>(in), outproc,
-                                     out, total);
+  enum clnt_stat stat = KS_CLNT_CALL(
+      cache->client, proc, inproc, const_cast<void *>(in), outproc, out, total);
   if (stat != RPC_SUCCESS) cache->valid = false;
   return stat;
 }
 
-KS_API enum clnt_stat ks_callrpc(const char *host, uint32_t prog, uint32_t vers, uint32_t proc,
-                                 xdrproc_t inproc, const void *in, xdrproc_t outproc, void *out) {
+KS_API enum clnt_stat ks_callrpc(const char *host, uint32_t prog, uint32_t vers,
+                                 uint32_t proc, xdrproc_t inproc,
+                                 const void *in, xdrproc_t outproc, void *out) {
   return ks_rpc_call(host, prog, vers, proc, inproc, in, outproc, out, "udp");
 }
 

@@ -38,7 +38,9 @@ struct vc_private {
   XDR xdrs;  // the record stream
 };
 
-vc_private *priv_of(CLIENT *cl) { return static_cast<vc_private *>(cl->cl_private); }
+vc_private *priv_of(CLIENT *cl) {
+  return static_cast<vc_private *>(cl->cl_private);
+}
 
 void put_word(char *buf, uint32_t offset, uint32_t value) {
   uint32_t be = htonl(value);
@@ -87,7 +89,8 @@ int vc_read(void *handle, char *buf, int len) {
 int vc_write(void *handle, char *buf, int len) {
   auto *ct = static_cast<vc_private *>(handle);
   for (int done = 0; done < len;) {
-    ssize_t n = send(ct->fd, buf + done, static_cast<size_t>(len - done), MSG_NOSIGNAL);
+    ssize_t n =
+        send(ct->fd, buf + done, static_cast<size_t>(len - done), MSG_NOSIGNAL);
     if (n < 0) {
       if (errno == EINTR) continue;
       ct->err.re_status = RPC_CANTSEND;
@@ -106,14 +109,15 @@ enum clnt_stat fail(vc_private *ct, enum clnt_stat stat) {
 
 // Writes one call record; false with the status recorded.
 KSI_XDR_CALLS_FILTERS
-bool send_call(CLIENT *cl, vc_private *ct, uint32_t proc, xdrproc_t xargs, void *argsp,
-               bool ship_now) {
+bool send_call(CLIENT *cl, vc_private *ct, uint32_t proc, xdrproc_t xargs,
+               void *argsp, bool ship_now) {
   ct->xid--;
   put_word(ct->header, 0, ct->xid);
   XDR *xdrs = &ct->xdrs;
   xdrs->x_op = XDR_ENCODE;
-  if (!XDR_PUTBYTES(xdrs, ct->header, ct->header_len) || !xdr_u_int32_t(xdrs, &proc) ||
-      !KS_AUTH_MARSHALL(cl->cl_auth, xdrs) || !(*xargs)(xdrs, argsp)) {
+  if (!XDR_PUTBYTES(xdrs, ct->header, ct->header_len) ||
+      !xdr_u_int32_t(xdrs, &proc) || !KS_AUTH_MARSHALL(cl->cl_auth, xdrs) ||
+      !(*xargs)(xdrs, argsp)) {
     fail(ct, RPC_CANTENCODEARGS);
     (void)ks_xdrrec_endofrecord(xdrs, TRUE);
     return false;
@@ -128,7 +132,8 @@ bool send_call(CLIENT *cl, vc_private *ct, uint32_t proc, xdrproc_t xargs, void 
 // Reads records until one carries the call's transaction id and decodes
 // its header; records of other calls are skipped. The whole search ends at
 // the deadline.
-bool read_reply_header(vc_private *ct, struct rpc_msg *reply, int64_t deadline) {
+bool read_reply_header(vc_private *ct, struct rpc_msg *reply,
+                       int64_t deadline) {
   XDR *xdrs = &ct->xdrs;
   xdrs->x_op = XDR_DECODE;
   for (;;) {
@@ -149,18 +154,21 @@ bool read_reply_header(vc_private *ct, struct rpc_msg *reply, int64_t deadline) 
 }
 
 KSI_XDR_CALLS_FILTERS
-enum clnt_stat vc_call(CLIENT *cl, uint32_t proc, xdrproc_t xargs, void *argsp, xdrproc_t xres,
-                       void *resp, struct timeval timeout) {
+enum clnt_stat vc_call(CLIENT *cl, uint32_t proc, xdrproc_t xargs, void *argsp,
+                       xdrproc_t xres, void *resp, struct timeval timeout) {
   ksi_clnt_guard guard(cl);
   vc_private *ct = priv_of(cl);
   if (!ct->wait_set && ksi_timeval_valid(&timeout)) ct->wait = timeout;
-  bool ship_now = !(xres == nullptr && timeout.tv_sec == 0 && timeout.tv_usec == 0);
+  bool ship_now =
+      !(xres == nullptr && timeout.tv_sec == 0 && timeout.tv_usec == 0);
   if (xargs == nullptr) xargs = reinterpret_cast<xdrproc_t>(xdr_void);
   for (int refreshes = 2;; refreshes--) {
     memset(&ct->err, 0, sizeof ct->err);
-    if (!send_call(cl, ct, proc, xargs, argsp, ship_now)) return ct->err.re_status;
+    if (!send_call(cl, ct, proc, xargs, argsp, ship_now))
+      return ct->err.re_status;
     if (!ship_now) return RPC_SUCCESS;
-    if (ct->wait.tv_sec == 0 && ct->wait.tv_usec == 0) return fail(ct, RPC_TIMEDOUT);
+    if (ct->wait.tv_sec == 0 && ct->wait.tv_usec == 0)
+      return fail(ct, RPC_TIMEDOUT);
 
     char verf_body[MAX_AUTH_BYTES];
     struct rpc_msg reply;
@@ -180,7 +188,8 @@ enum clnt_stat vc_call(CLIENT *cl, uint32_t proc, xdrproc_t xargs, void *argsp, 
       }
       return ct->err.re_status;
     }
-    if (ct->err.re_status != RPC_AUTHERROR || refreshes == 0 || !KS_AUTH_REFRESH(cl->cl_auth))
+    if (ct->err.re_status != RPC_AUTHERROR || refreshes == 0 ||
+        !KS_AUTH_REFRESH(cl->cl_auth))
       return ct->err.re_status;
   }
 }
@@ -226,9 +235,15 @@ bool_t vc_control(CLIENT *cl, unsigned int request, void *info) {
       ct->wait = *tv;
       ct->wait_set = true;
       return TRUE;
-    case CLGET_TIMEOUT: *tv = ct->wait; return TRUE;
-    case CLGET_SERVER_ADDR: memcpy(info, &ct->addr, ct->addrlen); return TRUE;
-    case CLGET_FD: *static_cast<int *>(info) = ct->fd; return TRUE;
+    case CLGET_TIMEOUT:
+      *tv = ct->wait;
+      return TRUE;
+    case CLGET_SERVER_ADDR:
+      memcpy(info, &ct->addr, ct->addrlen);
+      return TRUE;
+    case CLGET_FD:
+      *static_cast<int *>(info) = ct->fd;
+      return TRUE;
     case CLGET_SVC_ADDR: {
       auto *nb = static_cast<struct netbuf *>(info);
       nb->maxlen = kClntAddrMax;
@@ -236,17 +251,31 @@ bool_t vc_control(CLIENT *cl, unsigned int request, void *info) {
       nb->buf = &ct->addr;
       return TRUE;
     }
-    case CLGET_XID: *word = ct->xid; return TRUE;
-    case CLSET_XID: ct->xid = *word + 1; return TRUE;
-    case CLGET_VERS: *word = get_word(ct->header, kVersOffset); return TRUE;
-    case CLSET_VERS: put_word(ct->header, kVersOffset, *word); return TRUE;
-    case CLGET_PROG: *word = get_word(ct->header, kProgOffset); return TRUE;
-    case CLSET_PROG: put_word(ct->header, kProgOffset, *word); return TRUE;
-    default: return FALSE;  // retransmit timeouts and CLSET_SVC_ADDR included
+    case CLGET_XID:
+      *word = ct->xid;
+      return TRUE;
+    case CLSET_XID:
+      ct->xid = *word + 1;
+      return TRUE;
+    case CLGET_VERS:
+      *word = get_word(ct->header, kVersOffset);
+      return TRUE;
+    case CLSET_VERS:
+      put_word(ct->header, kVersOffset, *word);
+      return TRUE;
+    case CLGET_PROG:
+      *word = get_word(ct->header, kProgOffset);
+      return TRUE;
+    case CLSET_PROG:
+      put_word(ct->header, kProgOffset, *word);
+      return TRUE;
+    default:
+      return FALSE;  // retransmit timeouts and CLSET_SVC_ADDR included
   }
 }
 
-const struct clnt_ops vc_ops = {vc_call, vc_abort, vc_geterr, vc_freeres, vc_destroy, vc_control};
+const struct clnt_ops vc_ops = {vc_call,    vc_abort,   vc_geterr,
+                                vc_freeres, vc_destroy, vc_control};
 
 // The process-wide counter mixed into connection transaction ids, seeded
 // from the first server address record's location.
@@ -268,8 +297,9 @@ uint32_t next_xid_mix(const void *seed) {
 
 extern "C" {
 
-KS_API CLIENT *ks_clnt_vc_create(int fd, const struct netbuf *raddr, uint32_t prog, uint32_t vers,
-                                 uint32_t sendsz, uint32_t recvsz) {
+KS_API CLIENT *ks_clnt_vc_create(int fd, const struct netbuf *raddr,
+                                 uint32_t prog, uint32_t vers, uint32_t sendsz,
+                                 uint32_t recvsz) {
   if (raddr == nullptr || raddr->buf == nullptr) {
     ksi_set_createerr(RPC_UNKNOWNADDR, 0);
     return nullptr;
@@ -287,7 +317,8 @@ KS_API CLIENT *ks_clnt_vc_create(int fd, const struct netbuf *raddr, uint32_t pr
   socklen_t peerlen = sizeof peer;
   if (getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &peerlen) != 0) {
     if (errno != ENOTCONN ||
-        connect(fd, static_cast<const sockaddr *>(raddr->buf), raddr->len) != 0) {
+        connect(fd, static_cast<const sockaddr *>(raddr->buf), raddr->len) !=
+            0) {
       ksi_set_createerr(RPC_SYSTEMERROR, ksi_sock_error());
       free(ct);
       ksi_clnt_free(cl);
@@ -323,7 +354,8 @@ KS_API CLIENT *ks_clnt_vc_create(int fd, const struct netbuf *raddr, uint32_t pr
   // The call adds nothing but subtracts one first: start one above.
   ct->xid++;
   ks_xdrrec_create(&ct->xdrs, ksi_clnt_bufsize(sendsz, kClntTcpDefault),
-                   ksi_clnt_bufsize(recvsz, kClntTcpDefault), ct, vc_read, vc_write);
+                   ksi_clnt_bufsize(recvsz, kClntTcpDefault), ct, vc_read,
+                   vc_write);
   if (ct->xdrs.x_ops == nullptr) {
     ksi_set_createerr(RPC_SYSTEMERROR, nt_errno2wsa(ENOMEM));
     free(ct);

@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "internal/report_line.h"
 #include "rpc/msg/rpc_enum.h"
 #include "thread/tls_impl.h"
-#include "internal/report_line.h"
 
 constexpr size_t kTextSize = 256;
 
@@ -116,17 +116,24 @@ const socket_error_text kSocketTexts[] = {
     {11002, "[WINSOCK] Non-authoritative host not found"},
     {11003, "[WINSOCK] This is a non-recoverable error"},
     {11004, "[WINSOCK] Valid name, no data record of requested type"},
-    {10102, "[WINSOCK] No more results can be returned by WSALookupServiceNext"},
-    {10103, "[WINSOCK] A call to WSALookupServiceEnd was made while this call was still processing"},
+    {10102,
+     "[WINSOCK] No more results can be returned by WSALookupServiceNext"},
+    {10103,
+     "[WINSOCK] A call to WSALookupServiceEnd was made while this call was "
+     "still processing"},
     {10104, "[WINSOCK] Invalid procedure table from service provider"},
     {10105, "[WINSOCK] Invalid service provider version number"},
     {10106, "[WINSOCK] Unable to initialize a service provider"},
     {10107, "[WINSOCK] System call failure"},
     {10108, "[WINSOCK] No such service is known"},
     {10109, "[WINSOCK] Class type not found"},
-    {10110, "[WINSOCK] No more results can be returned by WSALookupServiceNext"},
-    {10111, "[WINSOCK] A call to WSALookupServiceEnd was made while this call was still processing"},
-    {10112, "[WINSOCK] A database query failed because it was actively refused"},
+    {10110,
+     "[WINSOCK] No more results can be returned by WSALookupServiceNext"},
+    {10111,
+     "[WINSOCK] A call to WSALookupServiceEnd was made while this call was "
+     "still processing"},
+    {10112,
+     "[WINSOCK] A database query failed because it was actively refused"},
     {997, "[WINSOCK] Overlapped operations will complete later"},
     {996, "[WINSOCK] Overlapped I/O event object not in signaled state"},
     {6, "[WINSOCK] Specified event object handle is invalid"},
@@ -152,7 +159,8 @@ const char *status_text(int32_t stat) {
 }
 
 const char *auth_text(int why) {
-  return why >= 0 && static_cast<unsigned>(why) < kAuthCount ? kAuthTexts[why] : nullptr;
+  return why >= 0 && static_cast<unsigned>(why) < kAuthCount ? kAuthTexts[why]
+                                                             : nullptr;
 }
 
 ksi_rpc_tls *rpc_tls() { return ksi_tls_record<ksi_rpc_tls>(&rpc_slot); }
@@ -195,16 +203,26 @@ KS_API void _ks_seterr_reply(struct rpc_msg *msg, struct rpc_err *error) {
     case MSG_ACCEPTED: {
       const struct accepted_reply *ar = &rb->rp_acpt;
       switch (ksi_enum_word(ar->ar_stat)) {
-        case SUCCESS: error->re_status = RPC_SUCCESS; return;
-        case PROG_UNAVAIL: error->re_status = RPC_PROGUNAVAIL; return;
+        case SUCCESS:
+          error->re_status = RPC_SUCCESS;
+          return;
+        case PROG_UNAVAIL:
+          error->re_status = RPC_PROGUNAVAIL;
+          return;
         case PROG_MISMATCH:
           error->re_status = RPC_PROGVERSMISMATCH;
           error->re_vers.low = ar->ar_vers.low;
           error->re_vers.high = ar->ar_vers.high;
           return;
-        case PROC_UNAVAIL: error->re_status = RPC_PROCUNAVAIL; return;
-        case GARBAGE_ARGS: error->re_status = RPC_CANTDECODEARGS; return;
-        case SYSTEM_ERR: error->re_status = RPC_SYSTEMERROR; return;
+        case PROC_UNAVAIL:
+          error->re_status = RPC_PROCUNAVAIL;
+          return;
+        case GARBAGE_ARGS:
+          error->re_status = RPC_CANTDECODEARGS;
+          return;
+        case SYSTEM_ERR:
+          error->re_status = RPC_SYSTEMERROR;
+          return;
       }
       error->re_status = RPC_FAILED;
       error->re_lb.s1 = MSG_ACCEPTED;
@@ -238,7 +256,9 @@ KS_API const char *ks_clnt_sperrno(enum clnt_stat stat) {
   return status_text(ksi_enum_word(stat));
 }
 
-KS_API void ks_clnt_perrno(enum clnt_stat stat) { write_line(ks_clnt_sperrno(stat)); }
+KS_API void ks_clnt_perrno(enum clnt_stat stat) {
+  write_line(ks_clnt_sperrno(stat));
+}
 
 KS_API char *ks_clnt_sperror(CLIENT *cl, const char *prefix) {
   ksi_rpc_tls *tls = rpc_tls();
@@ -262,7 +282,8 @@ KS_API char *ks_clnt_sperror(CLIENT *cl, const char *prefix) {
     }
     case RPC_VERSMISMATCH:
     case RPC_PROGVERSMISMATCH:
-      out.add("; low version = %u, high version = %u", e.re_vers.low, e.re_vers.high);
+      out.add("; low version = %u, high version = %u", e.re_vers.low,
+              e.re_vers.high);
       break;
     case RPC_AUTHERROR: {
       const char *text = auth_text(ksi_enum_word(e.re_why));
@@ -307,6 +328,8 @@ KS_API char *ks_clnt_spcreateerror(const char *prefix) {
   return out.buf;
 }
 
-KS_API void ks_clnt_pcreateerror(const char *prefix) { write_line(ks_clnt_spcreateerror(prefix)); }
+KS_API void ks_clnt_pcreateerror(const char *prefix) {
+  write_line(ks_clnt_spcreateerror(prefix));
+}
 
 }  // extern "C"

@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "internal/alloc_fault.h"
 #include "rpc/msg/rpc_enum.h"
 #include "rpc/xdr/xdr_stream.h"
-#include "internal/alloc_fault.h"
 
 namespace {
 
@@ -20,7 +20,7 @@ static_assert(sizeof(enum reject_stat) == sizeof(enum_t));
 static_assert(sizeof(enum auth_stat) == sizeof(enum_t));
 
 constexpr uint32_t kCallHeaderWords = 8;  // xid through the credential's length
-constexpr uint32_t kReplyHeaderWords = 3; // xid, direction, reply status
+constexpr uint32_t kReplyHeaderWords = 3;  // xid, direction, reply status
 
 template <typename E>
 enum_t *as_enum(E *e) {
@@ -84,7 +84,8 @@ bool_t decode_auth_head(XDR *xdrs, struct opaque_auth *oa) {
   if (buf != nullptr) {
     oa->oa_flavor = IXDR_GET_ENUM(buf);
     oa->oa_length = IXDR_GET_U_INT32(buf);
-  } else if (!xdr_enum(xdrs, &oa->oa_flavor) || !xdr_u_int32_t(xdrs, &oa->oa_length)) {
+  } else if (!xdr_enum(xdrs, &oa->oa_flavor) ||
+             !xdr_u_int32_t(xdrs, &oa->oa_length)) {
     return FALSE;
   }
   return oa->oa_length <= MAX_AUTH_BYTES;
@@ -104,16 +105,22 @@ bool_t decode_call_inline(XDR *xdrs, struct rpc_msg *msg, bool_t *used_inline) {
   cb->cb_proc = IXDR_GET_U_INT32(buf);
   cb->cb_cred.oa_flavor = IXDR_GET_ENUM(buf);
   cb->cb_cred.oa_length = IXDR_GET_U_INT32(buf);
-  return cb->cb_cred.oa_length <= MAX_AUTH_BYTES && decode_body(xdrs, &cb->cb_cred) &&
-         decode_auth_head(xdrs, &cb->cb_verf) && decode_body(xdrs, &cb->cb_verf);
+  return cb->cb_cred.oa_length <= MAX_AUTH_BYTES &&
+         decode_body(xdrs, &cb->cb_cred) &&
+         decode_auth_head(xdrs, &cb->cb_verf) &&
+         decode_body(xdrs, &cb->cb_verf);
 }
 
 bool_t call_word_by_word(XDR *xdrs, struct rpc_msg *msg) {
   struct call_body *cb = &msg->rm_call;
-  return xdr_u_int32_t(xdrs, &msg->rm_xid) && xdr_enum(xdrs, as_enum(&msg->rm_direction)) &&
-         ksi_enum_word(msg->rm_direction) == CALL && xdr_u_int32_t(xdrs, &cb->cb_rpcvers) &&
-         xdr_u_int32_t(xdrs, &cb->cb_prog) && xdr_u_int32_t(xdrs, &cb->cb_vers) &&
-         xdr_u_int32_t(xdrs, &cb->cb_proc) && xdr_ks_opaque_auth(xdrs, &cb->cb_cred) &&
+  return xdr_u_int32_t(xdrs, &msg->rm_xid) &&
+         xdr_enum(xdrs, as_enum(&msg->rm_direction)) &&
+         ksi_enum_word(msg->rm_direction) == CALL &&
+         xdr_u_int32_t(xdrs, &cb->cb_rpcvers) &&
+         xdr_u_int32_t(xdrs, &cb->cb_prog) &&
+         xdr_u_int32_t(xdrs, &cb->cb_vers) &&
+         xdr_u_int32_t(xdrs, &cb->cb_proc) &&
+         xdr_ks_opaque_auth(xdrs, &cb->cb_cred) &&
          xdr_ks_opaque_auth(xdrs, &cb->cb_verf);
 }
 
@@ -151,7 +158,8 @@ KS_API bool_t xdr_ks_callhdr(XDR *xdrs, struct rpc_msg *msg) {
   if (xdrs->x_op != XDR_ENCODE) return FALSE;
   msg->rm_direction = CALL;
   msg->rm_call.cb_rpcvers = RPC_MSG_VERSION;
-  return xdr_u_int32_t(xdrs, &msg->rm_xid) && xdr_enum(xdrs, as_enum(&msg->rm_direction)) &&
+  return xdr_u_int32_t(xdrs, &msg->rm_xid) &&
+         xdr_enum(xdrs, as_enum(&msg->rm_direction)) &&
          xdr_u_int32_t(xdrs, &msg->rm_call.cb_rpcvers) &&
          xdr_u_int32_t(xdrs, &msg->rm_call.cb_prog) &&
          xdr_u_int32_t(xdrs, &msg->rm_call.cb_vers);
@@ -160,7 +168,8 @@ KS_API bool_t xdr_ks_callhdr(XDR *xdrs, struct rpc_msg *msg) {
 KS_API bool_t xdr_ks_callmsg(XDR *xdrs, struct rpc_msg *msg) {
   struct call_body *cb = &msg->rm_call;
   if (xdrs->x_op == XDR_ENCODE) {
-    if (ksi_enum_word(msg->rm_direction) != CALL || cb->cb_cred.oa_length > MAX_AUTH_BYTES ||
+    if (ksi_enum_word(msg->rm_direction) != CALL ||
+        cb->cb_cred.oa_length > MAX_AUTH_BYTES ||
         cb->cb_verf.oa_length > MAX_AUTH_BYTES)
       return FALSE;
     if (encode_call_inline(xdrs, msg)) return TRUE;
@@ -192,22 +201,25 @@ KS_API bool_t xdr_ks_replymsg(XDR *xdrs, struct rpc_msg *msg) {
       return reply_body_arm(xdrs, msg);
     }
   }
-  return xdr_u_int32_t(xdrs, &msg->rm_xid) && xdr_enum(xdrs, as_enum(&msg->rm_direction)) &&
+  return xdr_u_int32_t(xdrs, &msg->rm_xid) &&
+         xdr_enum(xdrs, as_enum(&msg->rm_direction)) &&
          ksi_enum_word(msg->rm_direction) == REPLY &&
-         xdr_union(xdrs, as_enum(&rb->rp_stat), reinterpret_cast<char *>(&rb->ru), reply_arms,
-                   nullptr);
+         xdr_union(xdrs, as_enum(&rb->rp_stat),
+                   reinterpret_cast<char *>(&rb->ru), reply_arms, nullptr);
 }
 
 KSI_XDR_CALLS_FILTERS
 KS_API bool_t xdr_ks_accepted_reply(XDR *xdrs, struct accepted_reply *ar) {
-  if (!xdr_ks_opaque_auth(xdrs, &ar->ar_verf) || !xdr_enum(xdrs, as_enum(&ar->ar_stat)))
+  if (!xdr_ks_opaque_auth(xdrs, &ar->ar_verf) ||
+      !xdr_enum(xdrs, as_enum(&ar->ar_stat)))
     return FALSE;
   switch (ksi_enum_word(ar->ar_stat)) {
     case SUCCESS:
       if (ar->ar_results.proc == nullptr) return TRUE;
       return (*ar->ar_results.proc)(xdrs, ar->ar_results.where, 0xFFFFFFFFu);
     case PROG_MISMATCH:
-      return xdr_u_int32_t(xdrs, &ar->ar_vers.low) && xdr_u_int32_t(xdrs, &ar->ar_vers.high);
+      return xdr_u_int32_t(xdrs, &ar->ar_vers.low) &&
+             xdr_u_int32_t(xdrs, &ar->ar_vers.high);
     default:
       return TRUE;
   }
@@ -217,7 +229,8 @@ KS_API bool_t xdr_ks_rejected_reply(XDR *xdrs, struct rejected_reply *rr) {
   if (!xdr_enum(xdrs, as_enum(&rr->rj_stat))) return FALSE;
   switch (ksi_enum_word(rr->rj_stat)) {
     case RPC_MISMATCH:
-      return xdr_u_int32_t(xdrs, &rr->rj_vers.low) && xdr_u_int32_t(xdrs, &rr->rj_vers.high);
+      return xdr_u_int32_t(xdrs, &rr->rj_vers.low) &&
+             xdr_u_int32_t(xdrs, &rr->rj_vers.high);
     case AUTH_ERROR:
       return xdr_enum(xdrs, as_enum(&rr->rj_why));
   }

@@ -29,10 +29,13 @@ time_t ksi_svc_now() {
   return fn != nullptr ? fn() : time(nullptr);
 }
 
-void ksi_svc_set_clock(time_t (*clock)()) { clock_fn.store(clock, std::memory_order_release); }
+void ksi_svc_set_clock(time_t (*clock)()) {
+  clock_fn.store(clock, std::memory_order_release);
+}
 
 uint32_t ksi_svc_size(int sotype, uint32_t size) {
-  if (size == 0) return sotype == SOCK_STREAM ? 8192 : sotype == SOCK_DGRAM ? 8800 : 9000;
+  if (size == 0)
+    return sotype == SOCK_STREAM ? 8192 : sotype == SOCK_DGRAM ? 8800 : 9000;
   return size > kMaxSize ? kMaxSize : size;
 }
 
@@ -59,8 +62,10 @@ void ksi_svc_free_xprt(SVCXPRT *xprt) {
   free(xprt);
 }
 
-void ksi_svc_set_caller(SVCXPRT *xprt, const struct sockaddr *sa, socklen_t len) {
-  if (len > xprt->xp_rtaddr.maxlen) len = xprt->xp_rtaddr.maxlen;  // never: storage-sized
+void ksi_svc_set_caller(SVCXPRT *xprt, const struct sockaddr *sa,
+                        socklen_t len) {
+  if (len > xprt->xp_rtaddr.maxlen)
+    len = xprt->xp_rtaddr.maxlen;  // never: storage-sized
   memcpy(xprt->xp_rtaddr.buf, sa, len);
   xprt->xp_rtaddr.len = len;
   if (sa->sa_family == AF_INET && len >= sizeof(struct sockaddr_in)) {
@@ -71,7 +76,9 @@ void ksi_svc_set_caller(SVCXPRT *xprt, const struct sockaddr *sa, socklen_t len)
 
 bool ksi_svc_read_local(SVCXPRT *xprt) {
   socklen_t len = xprt->xp_ltaddr.maxlen;
-  if (getsockname(xprt->xp_fd, static_cast<struct sockaddr *>(xprt->xp_ltaddr.buf), &len) != 0)
+  if (getsockname(xprt->xp_fd,
+                  static_cast<struct sockaddr *>(xprt->xp_ltaddr.buf),
+                  &len) != 0)
     return false;
   xprt->xp_ltaddr.len = len;
   return true;

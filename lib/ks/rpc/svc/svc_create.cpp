@@ -34,7 +34,8 @@ bool make_listen(int fd, int backlog, const char *who) {
     fprintf(stderr, "%s: cannot getsockopt (%d)\n", who, nt_errno2wsa(errno));
     return false;
   }
-  if (!on) fprintf(stderr, "%s: cannot listen and not already listening\n", who);
+  if (!on)
+    fprintf(stderr, "%s: cannot listen and not already listening\n", who);
   return on != 0;
 }
 
@@ -42,9 +43,12 @@ bool make_listen(int fd, int backlog, const char *who) {
 uint16_t local_port(int fd) {
   struct sockaddr_storage ss = {};
   socklen_t len = sizeof ss;
-  if (getsockname(fd, reinterpret_cast<struct sockaddr *>(&ss), &len) != 0) return 0;
-  if (ss.ss_family == AF_INET) return ntohs(reinterpret_cast<sockaddr_in *>(&ss)->sin_port);
-  if (ss.ss_family == AF_INET6) return ntohs(reinterpret_cast<sockaddr_in6 *>(&ss)->sin6_port);
+  if (getsockname(fd, reinterpret_cast<struct sockaddr *>(&ss), &len) != 0)
+    return 0;
+  if (ss.ss_family == AF_INET)
+    return ntohs(reinterpret_cast<sockaddr_in *>(&ss)->sin_port);
+  if (ss.ss_family == AF_INET6)
+    return ntohs(reinterpret_cast<sockaddr_in6 *>(&ss)->sin6_port);
   return 0;
 }
 
@@ -59,7 +63,8 @@ bool bind_anonymous(int fd, int family) {
   if (ks_bindresvport(fd, nullptr) == 0) return true;
   struct sockaddr_storage any = {};
   any.ss_family = static_cast<sa_family_t>(family);
-  socklen_t len = family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+  socklen_t len =
+      family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
   return bind(fd, reinterpret_cast<struct sockaddr *>(&any), len) == 0;
 }
 
@@ -70,7 +75,8 @@ SVCXPRT *tli_failed(const char *text, int opened_fd) {
 }
 
 // The address-based creators: an IPv4 "udp" or "tcp" transport.
-SVCXPRT *com_create(int fd, uint32_t sendsz, uint32_t recvsz, const char *proto) {
+SVCXPRT *com_create(int fd, uint32_t sendsz, uint32_t recvsz,
+                    const char *proto) {
   const struct netconfig *nconf = rpc_getconfip(proto);
   if (nconf == nullptr) {
     fprintf(stderr, "Could not get %s transport\n", proto);
@@ -90,7 +96,8 @@ SVCXPRT *com_create(int fd, uint32_t sendsz, uint32_t recvsz, const char *proto)
     struct sockaddr_in any = {};
     any.sin_family = AF_INET;
     ks_bindresvport(fd, reinterpret_cast<struct sockaddr *>(&any));
-    if (strcmp(proto, "tcp") == 0 && !make_listen(fd, kMaxBacklog, "ks_svc_com_create"))
+    if (strcmp(proto, "tcp") == 0 &&
+        !make_listen(fd, kMaxBacklog, "ks_svc_com_create"))
       return tli_failed(nullptr, opened);
   }
   SVCXPRT *xprt = ks_svc_tli_create(fd, nconf, nullptr, sendsz, recvsz);
@@ -104,34 +111,41 @@ SVCXPRT *com_create(int fd, uint32_t sendsz, uint32_t recvsz, const char *proto)
 extern "C" {
 
 KS_API SVCXPRT *ks_svc_tli_create(int fd, const struct netconfig *nconf,
-                                  const struct t_bind *bindaddr, uint32_t sendsz,
-                                  uint32_t recvsz) {
+                                  const struct t_bind *bindaddr,
+                                  uint32_t sendsz, uint32_t recvsz) {
   int opened = -1;
   ksi_sockparams params;
   bool bound = false;
   if (fd >= 0) {
     if (!ksi_socket_params(fd, &params))
-      return tli_failed("ks_svc_tli_create: could not get transport information", -1);
+      return tli_failed(
+          "ks_svc_tli_create: could not get transport information", -1);
     bound = local_port(fd) != 0;
   } else {
     if (nconf == nullptr || !ksi_netconfig_sockparams(nconf, &params))
       return tli_failed("ks_svc_tli_create: invalid netconfig", -1);
     opened = fd = socket(params.family, params.type, params.protocol);
     if (fd < 0) {
-      fprintf(stderr, "ks_svc_tli_create: could not open connection for %s\n", nconf->nc_netid);
+      fprintf(stderr, "ks_svc_tli_create: could not open connection for %s\n",
+              nconf->nc_netid);
       return nullptr;
     }
   }
   bool stream = params.type == SOCK_STREAM;
   if (!bound) {
     if (bindaddr != nullptr) {
-      if (bind(fd, static_cast<struct sockaddr *>(bindaddr->addr.buf), bindaddr->addr.len) != 0)
-        return tli_failed("ks_svc_tli_create: could not bind to requested address", opened);
+      if (bind(fd, static_cast<struct sockaddr *>(bindaddr->addr.buf),
+               bindaddr->addr.len) != 0)
+        return tli_failed(
+            "ks_svc_tli_create: could not bind to requested address", opened);
     } else if (!bind_anonymous(fd, params.family)) {
-      return tli_failed("ks_svc_tli_create: could not bind to anonymous port", opened);
+      return tli_failed("ks_svc_tli_create: could not bind to anonymous port",
+                        opened);
     }
-    int backlog = bindaddr != nullptr ? static_cast<int>(bindaddr->qlen) : kMaxBacklog;
-    if (stream && !make_listen(fd, backlog, "ks_svc_tli_create")) return tli_failed(nullptr, opened);
+    int backlog =
+        bindaddr != nullptr ? static_cast<int>(bindaddr->qlen) : kMaxBacklog;
+    if (stream && !make_listen(fd, backlog, "ks_svc_tli_create"))
+      return tli_failed(nullptr, opened);
   }
   // The names first, so that nothing is left to undo once the transport
   // exists.
@@ -148,7 +162,8 @@ KS_API SVCXPRT *ks_svc_tli_create(int fd, const struct netconfig *nconf,
   }
   SVCXPRT *xprt = nullptr;
   if (stream)
-    xprt = has_peer(fd) ? ks_svc_fd_create(fd, sendsz, recvsz) : ks_svc_vc_create(fd, sendsz, recvsz);
+    xprt = has_peer(fd) ? ks_svc_fd_create(fd, sendsz, recvsz)
+                        : ks_svc_vc_create(fd, sendsz, recvsz);
   else if (params.type == SOCK_DGRAM)
     xprt = ks_svc_dg_create(fd, sendsz, recvsz);
   else
@@ -172,7 +187,9 @@ KS_API SVCXPRT *ks_svcudp_bufcreate(int fd, uint32_t sendsz, uint32_t recvsz) {
   return com_create(fd, sendsz, recvsz, "udp");
 }
 
-KS_API SVCXPRT *ks_svcudp_create(int fd) { return ks_svcudp_bufcreate(fd, 8800, 8800); }
+KS_API SVCXPRT *ks_svcudp_create(int fd) {
+  return ks_svcudp_bufcreate(fd, 8800, 8800);
+}
 
 KS_API SVCXPRT *ks_svctcp_create(int fd, uint32_t sendsz, uint32_t recvsz) {
   return com_create(fd, sendsz, recvsz, "tcp");

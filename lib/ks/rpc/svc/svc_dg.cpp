@@ -30,7 +30,9 @@ struct dg_private {
   dg_msg_area *msg_area;  // clones only
 };
 
-dg_private *priv(SVCXPRT *xprt) { return static_cast<dg_private *>(xprt->xp_p2); }
+dg_private *priv(SVCXPRT *xprt) {
+  return static_cast<dg_private *>(xprt->xp_p2);
+}
 char *buffer(SVCXPRT *xprt) { return static_cast<char *>(xprt->xp_p1); }
 
 bool_t dg_recv(SVCXPRT *xprt, struct rpc_msg *msg) {
@@ -45,7 +47,8 @@ bool_t dg_recv(SVCXPRT *xprt, struct rpc_msg *msg) {
   } while (got < 0 && errno == EINTR);
   if (got < kMinDatagram) return FALSE;
   ksi_svc_set_caller(xprt, reinterpret_cast<struct sockaddr *>(&from), len);
-  xdrmem_create(&dp->xdrs, buffer(xprt), static_cast<uint32_t>(got), XDR_DECODE);
+  xdrmem_create(&dp->xdrs, buffer(xprt), static_cast<uint32_t>(got),
+                XDR_DECODE);
   if (!xdr_ks_callmsg(&dp->xdrs, msg)) return FALSE;
   dp->xid = msg->rm_xid;
   return TRUE;
@@ -53,11 +56,13 @@ bool_t dg_recv(SVCXPRT *xprt, struct rpc_msg *msg) {
 
 enum xprt_stat dg_stat(SVCXPRT *) { return XPRT_IDLE; }
 
-KSI_XDR_CALLS_FILTERS bool_t dg_getargs(SVCXPRT *xprt, xdrproc_t xargs, void *argsp) {
+KSI_XDR_CALLS_FILTERS bool_t dg_getargs(SVCXPRT *xprt, xdrproc_t xargs,
+                                        void *argsp) {
   return (*xargs)(&priv(xprt)->xdrs, argsp);
 }
 
-KSI_XDR_CALLS_FILTERS bool_t dg_freeargs(SVCXPRT *xprt, xdrproc_t xargs, void *argsp) {
+KSI_XDR_CALLS_FILTERS bool_t dg_freeargs(SVCXPRT *xprt, xdrproc_t xargs,
+                                         void *argsp) {
   XDR *xdrs = &priv(xprt)->xdrs;
   xdrs->x_op = XDR_FREE;
   return (*xargs)(xdrs, argsp);
@@ -70,7 +75,8 @@ bool_t dg_reply(SVCXPRT *xprt, struct rpc_msg *msg) {
   if (!xdr_ks_replymsg(&dp->xdrs, msg)) return FALSE;
   uint32_t len = XDR_GETPOS(&dp->xdrs);
   ssize_t sent = sendto(xprt->xp_fd, buffer(xprt), len, MSG_NOSIGNAL,
-                        static_cast<struct sockaddr *>(xprt->xp_rtaddr.buf), xprt->xp_rtaddr.len);
+                        static_cast<struct sockaddr *>(xprt->xp_rtaddr.buf),
+                        xprt->xp_rtaddr.len);
   return sent == static_cast<ssize_t>(len);
 }
 
@@ -122,7 +128,8 @@ SVCXPRT *make_clone(SVCXPRT *xprt) {
     cp->msg_area = static_cast<dg_msg_area *>(calloc(1, sizeof(dg_msg_area)));
     clone->xp_p1 = malloc(dp->bufsize);
   }
-  if (!ok || cp == nullptr || cp->msg_area == nullptr || clone->xp_p1 == nullptr) {
+  if (!ok || cp == nullptr || cp->msg_area == nullptr ||
+      clone->xp_p1 == nullptr) {
     free_dg(clone);
     return nullptr;
   }
@@ -148,8 +155,9 @@ bool_t dg_control(SVCXPRT *xprt, unsigned int request, void *info) {
   }
 }
 
-const struct xp_ops dg_ops = {dg_recv,       dg_stat,         dg_getargs, dg_reply,
-                              dg_reply_xdrs, dg_reply_finish, dg_freeargs, dg_destroy};
+const struct xp_ops dg_ops = {dg_recv,     dg_stat,       dg_getargs,
+                              dg_reply,    dg_reply_xdrs, dg_reply_finish,
+                              dg_freeargs, dg_destroy};
 const struct xp_ops2 dg_ops2 = {dg_control};
 
 SVCXPRT *dg_failed(const char *why) {
@@ -159,7 +167,8 @@ SVCXPRT *dg_failed(const char *why) {
 
 }  // namespace
 
-extern "C" KS_API SVCXPRT *ks_svc_dg_create(int fd, uint32_t sendsz, uint32_t recvsz) {
+extern "C" KS_API SVCXPRT *ks_svc_dg_create(int fd, uint32_t sendsz,
+                                            uint32_t recvsz) {
   int sotype;
   socklen_t optlen = sizeof sotype;
   if (getsockopt(fd, SOL_SOCKET, SO_TYPE, &sotype, &optlen) != 0)

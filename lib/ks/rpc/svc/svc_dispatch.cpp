@@ -112,7 +112,8 @@ KS_API void ks_svc_process_request(SVCXPRT *xprt) {
   request_area area;
   for (;;) {
     area.prepare();
-    if (xprt->xp_ops->xp_recv(xprt, &area.msg)) dispatch(xprt, &area.msg, &area);
+    if (xprt->xp_ops->xp_recv(xprt, &area.msg))
+      dispatch(xprt, &area.msg, &area);
     if (!still_registered(xprt)) return;
     switch (xprt->xp_ops->xp_stat(xprt)) {
       case XPRT_DIED:

@@ -66,7 +66,8 @@ bool ksi_svc_conn_idle_since(const SVCXPRT *xprt, time_t limit);
 // A connection transport for a connected socket, unregistered, with its
 // addresses unset; null (after "<who>: ks_makefd_xprt: out of memory")
 // when memory runs out or the socket cannot be waited on.
-SVCXPRT *ksi_svc_make_conn(int fd, uint32_t sendsz, uint32_t recvsz, const char *who);
+SVCXPRT *ksi_svc_make_conn(int fd, uint32_t sendsz, uint32_t recvsz,
+                           const char *who);
 // Switches a connection to non-blocking records of at most maxrec bytes.
 bool ksi_svc_conn_set_nonblock(SVCXPRT *xprt, int32_t maxrec);
 
@@ -91,7 +92,8 @@ SVCXPRT *ksi_svc_alloc_xprt();
 // Frees the handle, its addresses, netid and device.
 void ksi_svc_free_xprt(SVCXPRT *xprt);
 // Stores a caller's address in xp_rtaddr and, for IPv4, xp_raddr.
-void ksi_svc_set_caller(SVCXPRT *xprt, const struct sockaddr *sa, socklen_t len);
+void ksi_svc_set_caller(SVCXPRT *xprt, const struct sockaddr *sa,
+                        socklen_t len);
 // Reads the socket's local address into xp_ltaddr; false on failure.
 bool ksi_svc_read_local(SVCXPRT *xprt);
 // Writes text and a newline (unless it ends in one) to standard error.

@@ -25,7 +25,9 @@ struct listener_private {
   int32_t maxrec;
 };
 
-listener_private *priv(SVCXPRT *xprt) { return static_cast<listener_private *>(xprt->xp_p1); }
+listener_private *priv(SVCXPRT *xprt) {
+  return static_cast<listener_private *>(xprt->xp_p1);
+}
 
 qmthread_mutex_t reserve_mutex = QMTHREAD_MUTEX_INITIALIZER_NORAISE;
 int reserve_fd = -1;  // guarded by reserve_mutex
@@ -56,7 +58,8 @@ bool_t listener_recv(SVCXPRT *xprt, struct rpc_msg *) {
   int fd;
   do {
     len = sizeof peer;
-    fd = sysutl_accept(xprt->xp_fd, reinterpret_cast<struct sockaddr *>(&peer), &len);
+    fd = sysutl_accept(xprt->xp_fd, reinterpret_cast<struct sockaddr *>(&peer),
+                       &len);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
     if (errno == EMFILE || errno == ENFILE) shed_connection(xprt->xp_fd);
@@ -64,7 +67,8 @@ bool_t listener_recv(SVCXPRT *xprt, struct rpc_msg *) {
   }
   int32_t maxrec = lp->maxrec;
   uint32_t recvsz = lp->recvsz;
-  if (maxrec > 0 && recvsz > static_cast<uint32_t>(maxrec)) recvsz = static_cast<uint32_t>(maxrec);
+  if (maxrec > 0 && recvsz > static_cast<uint32_t>(maxrec))
+    recvsz = static_cast<uint32_t>(maxrec);
   SVCXPRT *conn = ksi_svc_make_conn(fd, lp->sendsz, recvsz, "svc_vc");
   if (conn == nullptr) {
     close(fd);
@@ -87,10 +91,16 @@ bool_t listener_recv(SVCXPRT *xprt, struct rpc_msg *) {
 }
 
 enum xprt_stat listener_stat(SVCXPRT *) { return XPRT_IDLE; }
-bool_t listener_args(SVCXPRT *, xdrproc_t, void *) { ksi_svc_bad_op("listener transport"); }
-bool_t listener_reply(SVCXPRT *, struct rpc_msg *) { ksi_svc_bad_op("listener transport"); }
+bool_t listener_args(SVCXPRT *, xdrproc_t, void *) {
+  ksi_svc_bad_op("listener transport");
+}
+bool_t listener_reply(SVCXPRT *, struct rpc_msg *) {
+  ksi_svc_bad_op("listener transport");
+}
 XDR *listener_reply_xdrs(SVCXPRT *) { ksi_svc_bad_op("listener transport"); }
-bool_t listener_reply_finish(SVCXPRT *) { ksi_svc_bad_op("listener transport"); }
+bool_t listener_reply_finish(SVCXPRT *) {
+  ksi_svc_bad_op("listener transport");
+}
 
 void listener_destroy(SVCXPRT *xprt) {
   ks_xprt_unregister(xprt);
@@ -122,9 +132,11 @@ const struct xp_ops2 listener_ops2 = {listener_control};
 
 }  // namespace
 
-extern "C" KS_API SVCXPRT *ks_svc_vc_create(int fd, uint32_t sendsz, uint32_t recvsz) {
+extern "C" KS_API SVCXPRT *ks_svc_vc_create(int fd, uint32_t sendsz,
+                                            uint32_t recvsz) {
   SVCXPRT *xprt = ksi_svc_alloc_xprt();
-  auto *lp = static_cast<listener_private *>(calloc(1, sizeof(listener_private)));
+  auto *lp =
+      static_cast<listener_private *>(calloc(1, sizeof(listener_private)));
   if (xprt == nullptr || lp == nullptr) {
     free(lp);
     if (xprt != nullptr) ksi_svc_free_xprt(xprt);

@@ -29,7 +29,8 @@ qmthread_rwlock_t *lock() {
 
 svc_callout **find_locked(uint32_t prog, uint32_t vers) {
   svc_callout **at = &programs;
-  while (*at != nullptr && ((*at)->prog != prog || (*at)->vers != vers)) at = &(*at)->next;
+  while (*at != nullptr && ((*at)->prog != prog || (*at)->vers != vers))
+    at = &(*at)->next;
   return at;
 }
 

@@ -24,7 +24,8 @@ bool_t send_accepted(SVCXPRT *xprt, enum accept_stat stat) {
 
 extern "C" {
 
-KS_API bool_t ks_svc_sendreply(SVCXPRT *xprt, xdrproc_t xdr_results, void *results) {
+KS_API bool_t ks_svc_sendreply(SVCXPRT *xprt, xdrproc_t xdr_results,
+                               void *results) {
   struct rpc_msg msg;
   accepted(&msg, xprt, SUCCESS);
   msg.acpted_rply.ar_results.where = results;
@@ -32,10 +33,18 @@ KS_API bool_t ks_svc_sendreply(SVCXPRT *xprt, xdrproc_t xdr_results, void *resul
   return xprt->xp_ops->xp_reply(xprt, &msg);
 }
 
-KS_API bool_t ks_svcerr_noprog(SVCXPRT *xprt) { return send_accepted(xprt, PROG_UNAVAIL); }
-KS_API bool_t ks_svcerr_noproc(SVCXPRT *xprt) { return send_accepted(xprt, PROC_UNAVAIL); }
-KS_API bool_t ks_svcerr_decode(SVCXPRT *xprt) { return send_accepted(xprt, GARBAGE_ARGS); }
-KS_API bool_t ks_svcerr_systemerr(SVCXPRT *xprt) { return send_accepted(xprt, SYSTEM_ERR); }
+KS_API bool_t ks_svcerr_noprog(SVCXPRT *xprt) {
+  return send_accepted(xprt, PROG_UNAVAIL);
+}
+KS_API bool_t ks_svcerr_noproc(SVCXPRT *xprt) {
+  return send_accepted(xprt, PROC_UNAVAIL);
+}
+KS_API bool_t ks_svcerr_decode(SVCXPRT *xprt) {
+  return send_accepted(xprt, GARBAGE_ARGS);
+}
+KS_API bool_t ks_svcerr_systemerr(SVCXPRT *xprt) {
+  return send_accepted(xprt, SYSTEM_ERR);
+}
 
 KS_API bool_t ks_svcerr_progvers(SVCXPRT *xprt, uint32_t low, uint32_t high) {
   struct rpc_msg msg;
@@ -54,9 +63,12 @@ KS_API bool_t ks_svcerr_auth(SVCXPRT *xprt, enum auth_stat why) {
   return xprt->xp_ops->xp_reply(xprt, &msg);
 }
 
-KS_API bool_t ks_svcerr_weakauth(SVCXPRT *xprt) { return ks_svcerr_auth(xprt, AUTH_TOOWEAK); }
+KS_API bool_t ks_svcerr_weakauth(SVCXPRT *xprt) {
+  return ks_svcerr_auth(xprt, AUTH_TOOWEAK);
+}
 
-KS_API bool_t ks_svc_sendreply_start(SVCXPRT *xprt, xdrproc_t xdr_results, void *results) {
+KS_API bool_t ks_svc_sendreply_start(SVCXPRT *xprt, xdrproc_t xdr_results,
+                                     void *results) {
   auto *msg = static_cast<struct rpc_msg *>(malloc(sizeof(struct rpc_msg)));
   if (msg == nullptr) return FALSE;
   accepted(msg, xprt, SUCCESS);
@@ -72,10 +84,13 @@ KS_API bool_t ks_svc_sendreply_start(SVCXPRT *xprt, xdrproc_t xdr_results, void 
 }
 
 KS_API XDR *ks_svc_sendreply_get_xdrs(SVCXPRT *xprt) {
-  return xprt->xp_reply_in_progress ? xprt->xp_ops->xp_reply_xdrs(xprt) : nullptr;
+  return xprt->xp_reply_in_progress ? xprt->xp_ops->xp_reply_xdrs(xprt)
+                                    : nullptr;
 }
 
-KSI_XDR_CALLS_FILTERS KS_API bool_t ks_svc_sendreply_finish(SVCXPRT *xprt, xdrproc_t xdr_obj, void *obj) {
+KSI_XDR_CALLS_FILTERS KS_API bool_t ks_svc_sendreply_finish(SVCXPRT *xprt,
+                                                            xdrproc_t xdr_obj,
+                                                            void *obj) {
   bool_t ok = TRUE;
   if (obj != nullptr) {
     XDR *xdrs = ks_svc_sendreply_get_xdrs(xprt);

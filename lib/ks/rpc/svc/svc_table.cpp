@@ -66,7 +66,9 @@ qmthread_rwlock_t *ksi_svc_table_lock() {
 
 int32_t ksi_svc_connmaxrec_locked() { return connmaxrec; }
 
-bool ksi_svc_is_registered_locked(const SVCXPRT *xprt) { return find_locked(xprt) >= 0; }
+bool ksi_svc_is_registered_locked(const SVCXPRT *xprt) {
+  return find_locked(xprt) >= 0;
+}
 
 void ksi_svc_fdset_restore_locked(const SVCXPRT *xprt) {
   if (find_locked(xprt) >= 0) fdset_add_locked(xprt->xp_fd);
@@ -111,8 +113,12 @@ bool_t pipe_recv(SVCXPRT *xprt, struct rpc_msg *) {
 }
 
 enum xprt_stat pipe_stat(SVCXPRT *) { return XPRT_IDLE; }
-bool_t pipe_getargs(SVCXPRT *, xdrproc_t, void *) { ksi_svc_bad_op("update-select pipe"); }
-bool_t pipe_reply(SVCXPRT *, struct rpc_msg *) { ksi_svc_bad_op("update-select pipe"); }
+bool_t pipe_getargs(SVCXPRT *, xdrproc_t, void *) {
+  ksi_svc_bad_op("update-select pipe");
+}
+bool_t pipe_reply(SVCXPRT *, struct rpc_msg *) {
+  ksi_svc_bad_op("update-select pipe");
+}
 XDR *pipe_reply_xdrs(SVCXPRT *) { ksi_svc_bad_op("update-select pipe"); }
 bool_t pipe_reply_finish(SVCXPRT *) { ksi_svc_bad_op("update-select pipe"); }
 
@@ -126,8 +132,9 @@ void pipe_destroy(SVCXPRT *xprt) {
   ksi_svc_free_xprt(xprt);
 }
 
-const struct xp_ops pipe_ops = {pipe_recv,         pipe_stat,    pipe_getargs, pipe_reply,
-                                pipe_reply_xdrs,   pipe_reply_finish, pipe_getargs, pipe_destroy};
+const struct xp_ops pipe_ops = {
+    pipe_recv,       pipe_stat,         pipe_getargs, pipe_reply,
+    pipe_reply_xdrs, pipe_reply_finish, pipe_getargs, pipe_destroy};
 
 [[noreturn]] void pipe_failed(const char *text) {
   fputs(text, stderr);
@@ -141,16 +148,21 @@ void ksi_svc_make_update_pipe() {
   struct sockaddr_in addr = {};
   addr.sin_family = AF_INET;
   socklen_t len = sizeof addr;
-  if (listener < 0 || bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0)
+  if (listener < 0 ||
+      bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0)
     pipe_failed("ks_mk_update_select_pipe: problem binding accept socket\n");
   if (getsockname(listener, reinterpret_cast<sockaddr *>(&addr), &len) != 0)
-    pipe_failed("ks_mk_update_select_pipe: problem getting accept socket address\n");
-  if (addr.sin_addr.s_addr == htonl(INADDR_ANY)) addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    pipe_failed(
+        "ks_mk_update_select_pipe: problem getting accept socket address\n");
+  if (addr.sin_addr.s_addr == htonl(INADDR_ANY))
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   if (listen(listener, 5) != 0)
-    pipe_failed("ks_mk_update_select_pipe: problem listening on accept socket\n");
+    pipe_failed(
+        "ks_mk_update_select_pipe: problem listening on accept socket\n");
   int writer = socket(AF_INET, SOCK_STREAM, 0);
   if (writer < 0 || sysutl_set_socket_nonblocking(writer, 1) != 0)
-    pipe_failed("ks_mk_update_select_pipe: problem setting write socket NBIO\n");
+    pipe_failed(
+        "ks_mk_update_select_pipe: problem setting write socket NBIO\n");
   if (connect(writer, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 &&
       errno != EINPROGRESS && errno != EWOULDBLOCK)
     pipe_failed("ks_mk_update_select_pipe: problem connecting write socket\n");
@@ -158,7 +170,8 @@ void ksi_svc_make_update_pipe() {
   do {
     reader = accept(listener, nullptr, nullptr);
   } while (reader < 0 && errno == EINTR);
-  if (reader < 0) pipe_failed("ks_mk_update_select_pipe: problem connecting write socket\n");
+  if (reader < 0)
+    pipe_failed("ks_mk_update_select_pipe: problem connecting write socket\n");
   close(listener);
   SVCXPRT *xprt = ksi_svc_alloc_xprt();
   if (xprt == nullptr) pipe_failed("ks_mk_update_select_pipe: out of memory\n");
@@ -168,7 +181,8 @@ void ksi_svc_make_update_pipe() {
   qmthread_rwlock_wrlock(&pipe_lock);
   wake_fd = writer;
   qmthread_rwlock_unlock(&pipe_lock);
-  if (!ks_xprt_register(xprt)) pipe_failed("ks_mk_update_select_pipe: could not register\n");
+  if (!ks_xprt_register(xprt))
+    pipe_failed("ks_mk_update_select_pipe: could not register\n");
 }
 
 bool ksi_svc_is_pipe(const SVCXPRT *xprt) { return xprt->xp_ops == &pipe_ops; }
@@ -195,7 +209,8 @@ KS_API void ks_xprt_unregister(SVCXPRT *xprt) {
   int at = find_locked(xprt);
   if (at >= 0) {
     fdset_remove_locked(xprt->xp_fd);
-    memmove(&table[at], &table[at + 1], (table_count - at - 1) * sizeof table[0]);
+    memmove(&table[at], &table[at + 1],
+            (table_count - at - 1) * sizeof table[0]);
     --table_count;
     ksi_svc_workers_forget_locked(xprt);
   }

@@ -37,7 +37,9 @@ struct conn_private {
   std::atomic<time_t> last_recv;
 };
 
-conn_private *priv(const SVCXPRT *xprt) { return static_cast<conn_private *>(xprt->xp_p1); }
+conn_private *priv(const SVCXPRT *xprt) {
+  return static_cast<conn_private *>(xprt->xp_p1);
+}
 
 int64_t now_ms() {
   struct timespec ts;
@@ -78,7 +80,8 @@ int conn_read(void *handle, char *buf, int len) {
     cd->last_recv.store(ksi_svc_now(), std::memory_order_relaxed);
     return static_cast<int>(got);
   }
-  if (cd->nonblock && (got == 0 || errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
+  if (cd->nonblock && (got == 0 || errno == EAGAIN || errno == EWOULDBLOCK))
+    return 0;
   cd->state = XPRT_DIED;
   return -1;
 }
@@ -88,7 +91,8 @@ int conn_write(void *handle, char *buf, int len) {
   conn_private *cd = priv(xprt);
   int64_t began = now_ms();
   for (int left = len; left > 0;) {
-    ssize_t sent = send(xprt->xp_fd, buf, static_cast<size_t>(left), MSG_NOSIGNAL);
+    ssize_t sent =
+        send(xprt->xp_fd, buf, static_cast<size_t>(left), MSG_NOSIGNAL);
     if (sent > 0) {
       buf += sent;
       left -= static_cast<int>(sent);
@@ -136,11 +140,13 @@ enum xprt_stat conn_stat(SVCXPRT *xprt) {
   return ks_xdrrec_eof(&cd->xdrs) ? XPRT_IDLE : XPRT_MOREREQS;
 }
 
-KSI_XDR_CALLS_FILTERS bool_t conn_getargs(SVCXPRT *xprt, xdrproc_t xargs, void *argsp) {
+KSI_XDR_CALLS_FILTERS bool_t conn_getargs(SVCXPRT *xprt, xdrproc_t xargs,
+                                          void *argsp) {
   return (*xargs)(&priv(xprt)->xdrs, argsp);
 }
 
-KSI_XDR_CALLS_FILTERS bool_t conn_freeargs(SVCXPRT *xprt, xdrproc_t xargs, void *argsp) {
+KSI_XDR_CALLS_FILTERS bool_t conn_freeargs(SVCXPRT *xprt, xdrproc_t xargs,
+                                           void *argsp) {
   XDR *xdrs = &priv(xprt)->xdrs;
   xdrs->x_op = XDR_FREE;
   return (*xargs)(xdrs, argsp);
@@ -183,8 +189,9 @@ void conn_destroy(SVCXPRT *xprt) {
   free_conn(xprt);
 }
 
-const struct xp_ops conn_ops = {conn_recv,       conn_stat,         conn_getargs, conn_reply,
-                                conn_reply_xdrs, conn_reply_finish, conn_freeargs, conn_destroy};
+const struct xp_ops conn_ops = {
+    conn_recv,       conn_stat,         conn_getargs,  conn_reply,
+    conn_reply_xdrs, conn_reply_finish, conn_freeargs, conn_destroy};
 
 const char *builtin_netid(int fd) {
   struct sockaddr_storage ss;
@@ -203,14 +210,17 @@ const char *builtin_netid(int fd) {
 
 }  // namespace
 
-bool ksi_svc_is_connection(const SVCXPRT *xprt) { return xprt->xp_ops == &conn_ops; }
+bool ksi_svc_is_connection(const SVCXPRT *xprt) {
+  return xprt->xp_ops == &conn_ops;
+}
 
 bool ksi_svc_conn_idle_since(const SVCXPRT *xprt, time_t limit) {
   const conn_private *cd = priv(xprt);
   return cd->nonblock && cd->last_recv.load(std::memory_order_relaxed) < limit;
 }
 
-SVCXPRT *ksi_svc_make_conn(int fd, uint32_t sendsz, uint32_t recvsz, const char *who) {
+SVCXPRT *ksi_svc_make_conn(int fd, uint32_t sendsz, uint32_t recvsz,
+                           const char *who) {
   SVCXPRT *xprt = fd >= 0 && fd < FD_SETSIZE ? ksi_svc_alloc_xprt() : nullptr;
   void *mem = xprt != nullptr ? calloc(1, sizeof(conn_private)) : nullptr;
   if (mem == nullptr) {
@@ -230,7 +240,8 @@ SVCXPRT *ksi_svc_make_conn(int fd, uint32_t sendsz, uint32_t recvsz, const char 
   xprt->xp_verf.oa_base = cd->verf_body;
   ks_xdrrec_create(&cd->xdrs, sendsz, recvsz, xprt, conn_read, conn_write);
   const char *netid = builtin_netid(fd);
-  if (cd->xdrs.x_ops == nullptr || (netid != nullptr && (xprt->xp_netid = strdup(netid)) == nullptr)) {
+  if (cd->xdrs.x_ops == nullptr ||
+      (netid != nullptr && (xprt->xp_netid = strdup(netid)) == nullptr)) {
     free_conn(xprt);
     fprintf(stderr, "%s: ks_makefd_xprt: out of memory\n", who);
     return nullptr;
@@ -257,11 +268,13 @@ KS_API SVCXPRT *ks_svc_fd_create(int fd, uint32_t sendsz, uint32_t recvsz) {
   socklen_t len = sizeof peer;
   if (!ksi_svc_read_local(xprt))
     failure = "ks_svc_fd_create: could not retrieve local addr";
-  else if (getpeername(fd, reinterpret_cast<struct sockaddr *>(&peer), &len) != 0)
+  else if (getpeername(fd, reinterpret_cast<struct sockaddr *>(&peer), &len) !=
+           0)
     failure = "ks_svc_fd_create: could not retrieve remote addr";
   if (failure == nullptr) {
     ksi_svc_set_caller(xprt, reinterpret_cast<struct sockaddr *>(&peer), len);
-    if (!ks_xprt_register(xprt)) failure = "ks_svc_fd_create: can not register xprt";
+    if (!ks_xprt_register(xprt))
+      failure = "ks_svc_fd_create: can not register xprt";
   }
   if (failure != nullptr) {
     ksi_svc_report(failure);

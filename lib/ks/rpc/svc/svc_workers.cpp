@@ -252,7 +252,8 @@ extern "C" KS_API bool_t ks_svc_setup_threads(void) {
   }
   for (int32_t i = 0; i < worker_count; ++i) {
     worker *w = new_worker();
-    if (w == nullptr || qmthread_create(&w->tid, nullptr, worker_main, w) != 0) {
+    if (w == nullptr ||
+        qmthread_create(&w->tid, nullptr, worker_main, w) != 0) {
       if (w != nullptr) {
         pthread_cond_destroy(&w->cond);
         qmthread_mutex_destroy(&w->mutex);

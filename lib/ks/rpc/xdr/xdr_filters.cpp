@@ -3,9 +3,9 @@
 // or frees according to the handle's op; under XDR_FREE it touches no
 // field of the handle but x_op, so that xdr_free may run it on a bare
 // handle.
-#include "rpc/xdr/xdr_stream.h"
-#include "internal/report_line.h"
 #include "internal/alloc_fault.h"
+#include "internal/report_line.h"
+#include "rpc/xdr/xdr_stream.h"
 
 #include <climits>
 #include <cstdlib>
@@ -155,8 +155,8 @@ bool code_words_inline(XDR *xdrs, char *elements, uint32_t count) {
 }
 
 KSI_XDR_CALLS_FILTERS
-bool_t code_elements(XDR *xdrs, char *elements, uint32_t count,
-                     uint32_t elsize, xdrproc_t elproc) {
+bool_t code_elements(XDR *xdrs, char *elements, uint32_t count, uint32_t elsize,
+                     xdrproc_t elproc) {
   if (elsize == 4 && count != 0 && xdrs->x_op != XDR_FREE &&
       is_plain_word_filter(elproc) && code_words_inline(xdrs, elements, count))
     return TRUE;
@@ -270,8 +270,7 @@ bool_t xdr_timeval(XDR *xdrs, struct timeval *tvp) {
   if (xdrs->x_op == XDR_FREE) return TRUE;
   int32_t sec = static_cast<int32_t>(tvp->tv_sec);
   int32_t usec = static_cast<int32_t>(tvp->tv_usec);
-  if (xdrs->x_op == XDR_ENCODE &&
-      (sec != tvp->tv_sec || usec != tvp->tv_usec))
+  if (xdrs->x_op == XDR_ENCODE && (sec != tvp->tv_sec || usec != tvp->tv_usec))
     return FALSE;
   if (!code_word(xdrs, &sec) || !code_word(xdrs, &usec)) return FALSE;
   if (xdrs->x_op == XDR_DECODE) {
@@ -367,8 +366,7 @@ bool_t xdr_array(XDR *xdrs, char **addrp, uint32_t *sizep, uint32_t maxsize,
         if (count == 0) return TRUE;
         if (count > ksi_xdr_bytes_left(xdrs) / 4) return FALSE;
         elements = static_cast<char *>(alloc_zeroed(
-            static_cast<size_t>(count) * elsize + (elsize == 0),
-            "xdr_array"));
+            static_cast<size_t>(count) * elsize + (elsize == 0), "xdr_array"));
         if (elements == nullptr) return FALSE;
         *addrp = elements;
         break;
@@ -423,8 +421,7 @@ bool_t xdr_reference(XDR *xdrs, char **pp, uint32_t size, xdrproc_t proc) {
   return stat;
 }
 
-bool_t xdr_pointer(XDR *xdrs, char **objpp, uint32_t objsize,
-                   xdrproc_t proc) {
+bool_t xdr_pointer(XDR *xdrs, char **objpp, uint32_t objsize, xdrproc_t proc) {
   bool_t present = *objpp != nullptr;
   if (!xdr_bool(xdrs, &present)) return FALSE;
   if (!present) {

@@ -134,7 +134,9 @@ uint64_t cursor_bits(void *cursor) {
 
 extern "C" {
 
-bool_t xdr_ks_boolean_t(XDR *xdrs, int32_t *bp) { return xdr_int32_t(xdrs, bp); }
+bool_t xdr_ks_boolean_t(XDR *xdrs, int32_t *bp) {
+  return xdr_int32_t(xdrs, bp);
+}
 bool_t xdr_ks_off32_t(XDR *xdrs, int32_t *op) { return xdr_int32_t(xdrs, op); }
 bool_t xdr_ks_uint32_t(XDR *xdrs, uint32_t *up) {
   return xdr_u_int32_t(xdrs, up);
@@ -193,8 +195,7 @@ bool_t xdr_strutl_flag_item_t(XDR *xdrs, strutl_flag_item_t *item) {
 bool_t xdr_sockaddr_in(XDR *xdrs, struct sockaddr_in *sin) {
   uint32_t addr = ntohl(sin->sin_addr.s_addr);
   uint32_t port = ntohs(sin->sin_port);
-  if (!xdr_u_int32_t(xdrs, &addr) || !xdr_u_int32_t(xdrs, &port))
-    return FALSE;
+  if (!xdr_u_int32_t(xdrs, &addr) || !xdr_u_int32_t(xdrs, &port)) return FALSE;
   if (xdrs->x_op == XDR_DECODE) {
     std::memset(sin, 0, sizeof *sin);
     sin->sin_family = AF_INET;
@@ -225,7 +226,8 @@ bool_t xdr_sockaddr_in6(XDR *xdrs, struct sockaddr_in6 *sin6) {
 
 bool_t xdr_ks_sockaddr_storage_t(XDR *xdrs, struct sockaddr_storage *ss) {
   if (xdrs->x_op == XDR_FREE) return TRUE;
-  enum_t family = static_cast<enum_t>(sysutl_sa_family_to_ks_addrfamily(ss->ss_family));
+  enum_t family =
+      static_cast<enum_t>(sysutl_sa_family_to_ks_addrfamily(ss->ss_family));
   if (!xdr_enum(xdrs, &family)) return FALSE;
   switch (family) {
     case KS_AF_INET:
@@ -289,10 +291,10 @@ bool_t xdr_ks_generic_cursor_t(XDR *xdrs, void **cursor, uint32_t *slot_index,
       if (*cursor == nullptr) *slot_index = 0;
     } else if (*cursor != nullptr) {
       qmthread_mutex_lock(mutex);
-      uint32_t taken = *slots == nullptr
-                           ? 0
-                           : take_cursor_slot(slots, slot_count,
-                                              cursor_bits(*cursor));
+      uint32_t taken =
+          *slots == nullptr
+              ? 0
+              : take_cursor_slot(slots, slot_count, cursor_bits(*cursor));
       qmthread_mutex_unlock(mutex);
       if (taken == 0) return FALSE;
       *slot_index = taken;

@@ -64,14 +64,12 @@ int32_t *ksi_xdrbuf_inline(XDR *xdrs, uint32_t len) {
 }
 
 const struct xdr_ops ksi_xdrmem_aligned_ops = {
-    ksi_xdrbuf_getlong,  mem_putlong,          ksi_xdrbuf_getbytes,
-    mem_putbytes,        ksi_xdrbuf_getpostn,  ksi_xdrbuf_setpostn,
-    ksi_xdrbuf_inline,   mem_destroy};
+    ksi_xdrbuf_getlong,  mem_putlong,         ksi_xdrbuf_getbytes, mem_putbytes,
+    ksi_xdrbuf_getpostn, ksi_xdrbuf_setpostn, ksi_xdrbuf_inline,   mem_destroy};
 
 const struct xdr_ops ksi_xdrmem_unaligned_ops = {
-    ksi_xdrbuf_getlong,  mem_putlong,          ksi_xdrbuf_getbytes,
-    mem_putbytes,        ksi_xdrbuf_getpostn,  ksi_xdrbuf_setpostn,
-    mem_no_inline,       mem_destroy};
+    ksi_xdrbuf_getlong,  mem_putlong,         ksi_xdrbuf_getbytes, mem_putbytes,
+    ksi_xdrbuf_getpostn, ksi_xdrbuf_setpostn, mem_no_inline,       mem_destroy};
 
 extern "C" {
 

@@ -19,7 +19,7 @@ constexpr uint64_t LINEAR_GROWTH = 4096;
 // "Operation <operation>: <system error text>" for an allocation failure.
 void report_failure(const char *operation) {
   imsg_print(IMSG_ERROR, &ksi_ks_msgs, KSI_KS_OPERATION_FAILED, operation,
-                imsg_strerror(errno));
+             imsg_strerror(errno));
 }
 
 // Makes room for `needed` bytes after the position.
@@ -58,10 +58,10 @@ bool_t stg_putbytes(XDR *xdrs, const char *addr, uint32_t len) {
 
 }  // namespace
 
-const struct xdr_ops ksi_xdrstg_ops = {
-    ksi_xdrbuf_getlong,  stg_putlong,         ksi_xdrbuf_getbytes,
-    stg_putbytes,        ksi_xdrbuf_getpostn, ksi_xdrbuf_setpostn,
-    ksi_xdrbuf_inline,   xdrstg_destroy};
+const struct xdr_ops ksi_xdrstg_ops = {ksi_xdrbuf_getlong,  stg_putlong,
+                                       ksi_xdrbuf_getbytes, stg_putbytes,
+                                       ksi_xdrbuf_getpostn, ksi_xdrbuf_setpostn,
+                                       ksi_xdrbuf_inline,   xdrstg_destroy};
 
 extern "C" {
 

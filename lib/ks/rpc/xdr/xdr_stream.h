@@ -48,12 +48,14 @@ extern const struct xdr_ops ksi_xdrstdio_ops;
 bool_t ksi_xdr_put_u32_table(XDR *xdrs, uint32_t value);
 bool_t ksi_xdr_get_u32_table(XDR *xdrs, uint32_t *value);
 inline bool_t ksi_xdr_put_u32(XDR *xdrs, uint32_t value) {
-  if (xdrs->x_ops == &ksi_xdrrec_ops && ksi_xdrrec_put_fast(xdrs, value)) [[likely]]
+  if (xdrs->x_ops == &ksi_xdrrec_ops && ksi_xdrrec_put_fast(xdrs, value))
+      [[likely]]
     return TRUE;
   return ksi_xdr_put_u32_table(xdrs, value);
 }
 inline bool_t ksi_xdr_get_u32(XDR *xdrs, uint32_t *value) {
-  if (xdrs->x_ops == &ksi_xdrrec_ops && ksi_xdrrec_get_fast(xdrs, value)) [[likely]]
+  if (xdrs->x_ops == &ksi_xdrrec_ops && ksi_xdrrec_get_fast(xdrs, value))
+      [[likely]]
     return TRUE;
   return ksi_xdr_get_u32_table(xdrs, value);
 }

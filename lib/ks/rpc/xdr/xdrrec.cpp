@@ -26,7 +26,9 @@ constexpr int kStatusIdle = 2;
 
 using rec_stream = ksi_rec_stream;
 
-rec_stream *rec_of(XDR *xdrs) { return static_cast<rec_stream *>(xdrs->x_private); }
+rec_stream *rec_of(XDR *xdrs) {
+  return static_cast<rec_stream *>(xdrs->x_private);
+}
 
 uint32_t round_size(uint32_t size) {
   if (size < 100) size = 4000;
@@ -38,7 +40,8 @@ uint32_t round_size(uint32_t size) {
 // Writes the buffer up to the output position, closing the current
 // fragment with its header; the last-fragment bit marks a record's end.
 bool flush_out(rec_stream *rs, bool end_of_record) {
-  uint32_t len = static_cast<uint32_t>(rs->out_pos - rs->frag_header) - kHeaderSize;
+  uint32_t len =
+      static_cast<uint32_t>(rs->out_pos - rs->frag_header) - kHeaderSize;
   uint32_t header = htonl(len | (end_of_record ? kLastFragment : 0));
   memcpy(rs->frag_header, &header, sizeof header);
   int total = static_cast<int>(rs->out_pos - rs->out_base);
@@ -88,7 +91,8 @@ bool fill_input(rec_stream *rs) {
   if (rs->nonblock) return false;
   uint32_t offset = static_cast<uint32_t>(rs->in_end - rs->in_base) & 3u;
   char *where = rs->in_base + offset;
-  int got = rs->readit(rs->handle, where, static_cast<int>(rs->in_size - offset));
+  int got =
+      rs->readit(rs->handle, where, static_cast<int>(rs->in_size - offset));
   if (got < 0) return false;
   rs->in_pos = where;
   rs->in_end = where + got;
@@ -102,7 +106,8 @@ bool get_input_bytes(rec_stream *rs, char *addr, uint32_t len) {
     uint32_t avail = static_cast<uint32_t>(rs->in_end - rs->in_pos);
     if (avail == 0) {
       if (!fill_input(rs)) return false;
-      if (rs->in_end == rs->in_pos) return false;  // nothing came: the peer is gone
+      if (rs->in_end == rs->in_pos)
+        return false;  // nothing came: the peer is gone
       continue;
     }
     uint32_t n = len < avail ? len : avail;
@@ -117,7 +122,8 @@ bool get_input_bytes(rec_stream *rs, char *addr, uint32_t len) {
 // Reads the next fragment header; a zero header is a broken stream.
 bool next_fragment(rec_stream *rs) {
   uint32_t header;
-  if (!get_input_bytes(rs, reinterpret_cast<char *>(&header), sizeof header)) return false;
+  if (!get_input_bytes(rs, reinterpret_cast<char *>(&header), sizeof header))
+    return false;
   header = ntohl(header);
   rs->last_frag = (header & kLastFragment) != 0;
   rs->frag_left = header & ~kLastFragment;
@@ -143,7 +149,8 @@ bool_t rec_getbytes(XDR *xdrs, char *addr, uint32_t len) {
 bool_t rec_getlong(XDR *xdrs, int32_t *lp) {
   uint32_t word;
   if (!ksi_xdrrec_get_fast(xdrs, &word)) {
-    if (!rec_getbytes(xdrs, reinterpret_cast<char *>(&word), sizeof word)) return FALSE;
+    if (!rec_getbytes(xdrs, reinterpret_cast<char *>(&word), sizeof word))
+      return FALSE;
     word = ntohl(word);
   }
   *lp = static_cast<int32_t>(word);
@@ -193,7 +200,8 @@ int32_t *rec_inline(XDR *xdrs, uint32_t len) {
     return reinterpret_cast<int32_t *>(at);
   }
   if (xdrs->x_op == XDR_DECODE) {
-    if (len > rs->frag_left || len > static_cast<uint32_t>(rs->in_end - rs->in_pos))
+    if (len > rs->frag_left ||
+        len > static_cast<uint32_t>(rs->in_end - rs->in_pos))
       return nullptr;
     char *at = rs->in_pos;
     rs->in_pos += len;
@@ -348,7 +356,8 @@ KS_API bool_t ks_xdrrec_endofrecord(XDR *xdrs, bool_t send_now) {
   rec_stream *rs = rec_of(xdrs);
   if (!send_now && !rs->frag_sent && rs->out_end - rs->out_pos > 4) {
     // Close the record in place and reserve the next header behind it.
-    uint32_t len = static_cast<uint32_t>(rs->out_pos - rs->frag_header) - kHeaderSize;
+    uint32_t len =
+        static_cast<uint32_t>(rs->out_pos - rs->frag_header) - kHeaderSize;
     uint32_t header = htonl(len | kLastFragment);
     memcpy(rs->frag_header, &header, sizeof header);
     rs->frag_header = rs->out_pos;

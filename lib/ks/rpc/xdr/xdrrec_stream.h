@@ -17,24 +17,25 @@ struct ksi_rec_stream {
   char *out_base;
   char *out_pos;
   char *out_end;
-  char *frag_header;     // where the current fragment's header goes
-  bool frag_sent;        // part of the current record has been written
+  char *frag_header;  // where the current fragment's header goes
+  bool frag_sent;     // part of the current record has been written
   ks_xdrrec_read_t readit;
   uint32_t in_size;
   char *in_base;
   char *in_pos;
-  char *in_end;          // end of the valid input
-  uint32_t frag_left;    // bytes of the current fragment not yet consumed
+  char *in_end;        // end of the valid input
+  uint32_t frag_left;  // bytes of the current fragment not yet consumed
   bool last_frag;
   uint32_t send_size;
   uint32_t recv_size;
   bool nonblock;
-  bool header_done;      // non-blocking: the fragment header is complete
-  uint32_t header;       // non-blocking: the header being read
+  bool header_done;  // non-blocking: the fragment header is complete
+  uint32_t header;   // non-blocking: the header being read
   char *header_pos;
   uint32_t header_read;
-  uint32_t record_len;   // non-blocking: assembled bytes plus the announced fragment
-  uint32_t received;     // non-blocking: bytes of the record read so far
+  uint32_t
+      record_len;  // non-blocking: assembled bytes plus the announced fragment
+  uint32_t received;  // non-blocking: bytes of the record read so far
   uint32_t max_record;
 };
 
