@@ -18,7 +18,11 @@
 
 #include <orvexks/ks_base.h>
 
+#include <dirent.h>
+#include <orvexks/list.h>
+#include <orvexks/stg.h>
 #include <stdio.h>
+#include <sys/stat.h>
 
 KS_BEGIN_DECLS
 
@@ -164,6 +168,207 @@ KS_API int fileutl_getcwd(char *buf, size_t size);
  * this build does not have: -1 with errno ENOSYS. */
 KS_API int fileutl_pick_path(const char *host, const char *local, char *out,
                              size_t size);
+
+/* ======================================================================
+ * Files: status, tree walks, directories, whole files, locks, names and
+ * temporary files.
+ *
+ * Every path goes through the companion library's mapping (nt_map_path),
+ * so the drive, UNC and '\' forms reach the host file. Failures set errno
+ * and print through the ks message table unless the routine is quiet.
+ * ====================================================================== */
+
+/* ---- Status. */
+
+/* The host's status record of path, following a symbolic link when follow
+ * is non-zero, otherwise describing the link itself. 0, or -1 with errno
+ * and st->st_mode cleared. */
+KS_API int fileutl_stat(const char *path, int follow, struct stat *st);
+/* 1 when fileutl_stat succeeds, else 0. */
+KS_API int fileutl_exists(const char *path, int follow);
+
+/* The status of the file system holding path (the fields are this
+ * platform's choice; sizes in bytes are block_size * blocks). */
+typedef struct fileutl_statfs {
+  uint64_t block_size;
+  uint64_t total_blocks;
+  uint64_t free_blocks;  /* free for the super-user */
+  uint64_t avail_blocks; /* free for everyone else */
+  uint64_t total_files;
+  uint64_t free_files;
+  uint64_t name_max; /* longest file name */
+  int read_only;
+} fileutl_statfs_t;
+/* 0, or -1 with errno. */
+KS_API int fileutl_statfs(const char *path, fileutl_statfs_t *out);
+/* Not provided: always -1 with errno ENOSYS. */
+KS_API int fileutl_readlink(const char *path, char *buf, size_t size);
+/* 1 when size is 2 GiB or more, printing "File "<path>" is larger than 2GB
+ * ..." when path is not null or empty; else 0. */
+KS_API int fileutl_chk_large_file_overflow(uint64_t size, const char *path);
+
+/* ---- Tree walks. */
+
+/* Visitor flags: also call the visitor for a directory before / after its
+ * contents. Non-directories are always visited (phase 1). */
+#define FILEUTL_VISIT_BEFORE 1
+#define FILEUTL_VISIT_AFTER 2
+/* Callback results: the low two bits are control bits, the others an
+ * error indication that the walk ORs into its result. */
+#define FILEUTL_CB_NO_DESCEND 1
+#define FILEUTL_CB_STOP 2
+#define FILEUTL_CB_FAILED (-4)
+/* Walk flags. */
+#define FILEUTL_WALK_STOP_ON_FAILURE 1
+#define FILEUTL_WALK_DESCEND 2
+#define FILEUTL_WALK_STAT 4
+#define FILEUTL_WALK_LSTAT 8 /* do not follow symbolic links */
+#define FILEUTL_WALK_QUIET 16
+#define FILEUTL_RM_TRACE 32
+
+/* path: the root as given, then each component after '\' (none added after
+ * a root that ends in one); root: the root as given; reldir: the entry's
+ * directory relative to the root ("" for the root and its own entries,
+ * components joined with '\'); name: the entry's name ("" for the root);
+ * phase 1 before, 2 after a directory's contents; depth 0 for the root. */
+typedef int (*fileutl_visit_fn_t)(void *arg, const char *path, const char *root,
+                                  const char *reldir, const char *name,
+                                  const struct stat *st, int phase, int depth);
+typedef struct fileutl_visitor {
+  struct fileutl_visitor *next;
+  int flags;
+  fileutl_visit_fn_t callback;
+  void *arg;
+} fileutl_visitor_t;
+
+/* The four operations a walk uses, so that any tree can be walked:
+ * status (follow as in fileutl_stat; 0 or -1 with errno), open a
+ * directory (null with errno), its next entry name (null at the end; with
+ * errno set non-zero on a failure), close it. */
+typedef struct fileutl_walk_ops {
+  int (*status)(void *arg, const char *path, int follow, struct stat *st);
+  void *(*open_dir)(void *arg, const char *path);
+  const char *(*read_entry)(void *arg, void *dir);
+  void (*close_dir)(void *arg, void *dir);
+  void *arg;
+} fileutl_walk_ops_t;
+
+/* Walks root: the visitors are called for the root, and with
+ * FILEUTL_WALK_DESCEND for everything below it, depth first; a directory
+ * met again below itself (a link loop) is visited but not entered. One
+ * walk runs at a time in the process. 0, the OR of the callbacks' error
+ * bits, or FILEUTL_CB_FAILED after an unreadable entry or root. */
+KS_API int fileutl_walk_tree(const char *root, fileutl_visitor_t *visitors,
+                             int flags);
+KS_API int fileutl_walk_tree_any(const char *root, fileutl_visitor_t *visitors,
+                                 const fileutl_walk_ops_t *ops, int flags);
+/* Removes a file, or with FILEUTL_WALK_DESCEND a whole tree (links are
+ * removed, never followed). The walk's result. */
+KS_API int fileutl_rm(const char *path, int flags);
+/* *total_out = the sum of the sizes of every file and directory of the
+ * walk. The walk's result. */
+KS_API int fileutl_du(const char *root, int flags, double *total_out);
+
+/* Tree iterator: every entry below root, depth first. */
+typedef struct fileutl_scan fileutl_scan_t;
+/* 0, or -1 with the errno in *err_out when root is not a readable
+ * directory. */
+KS_API int fileutl_scan_tree_begin(const char *root, int flags,
+                                   fileutl_scan_t **scan_out, int *err_out);
+/* 1 with the next entry (*name_out: root, '\', its path below the root;
+ * valid until the next call), 0 at the end, -1 with *err_out for an entry
+ * or directory that cannot be read (the next call goes on after it). */
+KS_API int fileutl_scan_tree_next(fileutl_scan_t *scan, const char **name_out,
+                                  struct stat *st_out, int *err_out);
+/* Closes every open directory, frees the iterator, sets *scan to null. */
+KS_API void fileutl_scan_tree_end(fileutl_scan_t **scan);
+
+/* ---- Directories. */
+
+KS_API DIR *fileutl_opendir(const char *path);
+KS_API struct dirent *fileutl_readdir(DIR *dir);
+/* 0 with *result = entry (filled) or null at the end, or an errno value. */
+KS_API int fileutl_readdir_r(DIR *dir, struct dirent *entry,
+                             struct dirent **result);
+KS_API int fileutl_closedir(DIR *dir);
+/* Every entry name of dir ("." and ".." as the host gives them), the
+ * array and the names in area. The count, or -1 with errno. */
+KS_API int fileutl_read_whole_dir(const char *dir, stg_area_t area,
+                                  char ***names_out);
+
+/* ---- Whole files. */
+
+/* The file's bytes in memory from area (followed by a NUL not counted in
+ * *size_out). 0, or 1 with the errno in *err_out: EFBIG at 2 GiB or more
+ * (after a message), ENOMEM, EIO for a short read. */
+KS_API int fileutl_load(const char *path, stg_area_t area, void **data_out,
+                        uint64_t *size_out, int *err_out);
+/* Writes length bytes to path (mode 0644 when created). The bytes go to a
+ * temporary file beside path that replaces it once complete, so a failure
+ * leaves path as it was; where that cannot be done (path is not a regular
+ * file, or its directory cannot take a new file) path is truncated and
+ * written in place. 0, or 1 with the errno in *err_out: ENOSPC when a
+ * write writes nothing, EIO for a short total. */
+KS_API int fileutl_dump(const void *buffer, uint64_t length, const char *path,
+                        int *err_out);
+
+/* ---- Byte-range locks: record locks visible to other processes. */
+
+/* Locks (without waiting) or unlocks length bytes from offset; length 0 is
+ * the largest range. 0, EACCES when another process holds part of the
+ * range, another errno value, or 1 for an invalid descriptor. A descriptor
+ * open only for reading takes a shared lock. */
+KS_API int fileutl_lockfd(int fd, uint64_t offset, uint64_t length);
+KS_API int fileutl_unlockfd(int fd, uint64_t offset, uint64_t length);
+
+/* ---- Names. */
+
+/* Creates the missing parent directories of path with mode, and path
+ * itself when make_last. 0, or the errno value (errno set too): ENOENT
+ * when the root is missing. */
+KS_API int fileutl_mkpath(const char *path, int mode, int make_last);
+/* Renames from to to (an existing to is replaced). 0, or -1 with errno.
+ * The wide form takes UTF-16 texts (strutl_wchar_t). */
+KS_API int fileutl_rename(const char *from, const char *to);
+KS_API int fileutl_rename_w(const uint16_t *from, const uint16_t *to);
+/* Renames path to path + suffix, or when that exists to path + suffix +
+ * sepchar + n for the first free n = 1, 2, ...; the new name in out. 0, or
+ * 1 with errno (ENAMETOOLONG past 1024 characters or size). sepchar 0 is
+ * '.'. */
+KS_API int fileutl_rename_unique(const char *path, const char *suffix,
+                                 size_t size, char *out);
+KS_API int fileutl_rename_unique_ext(const char *path, const char *suffix,
+                                     int sepchar, size_t size, char *out);
+KS_API int fileutl_rename_unique_w(const uint16_t *path, const uint16_t *suffix,
+                                   size_t size, uint16_t *out);
+/* dir + name (joined as given), then with control 0 "." and a date-time
+ * token of now; with control 1 nothing, or ".1" ... ".999" while the name
+ * exists. 0, or 1. */
+KS_API int fileutl_make_unique_pn(const char *dir, const char *name,
+                                  int control, size_t size, char *out);
+
+/* ---- Temporary files. */
+
+/* The temporary directory: preferred when it is writable and shorter than
+ * 1008 characters, else the process's own (TMP, TMPDIR, c:\ or ".", chosen
+ * once), without trailing separators. 0, or the errno value (ENAMETOOLONG
+ * when it is longer than size - 16). len_out may be null. */
+KS_API int fileutl_get_tmpdir(const char *preferred, char *out, size_t size,
+                              size_t *len_out);
+/* The process's temporary directory; as fileutl_get_tmpdir. */
+KS_API int fileutl_tmpdir(char *out, size_t size);
+/* A new file dir\<prefix><5 digits>[.ext] created exclusively and open as
+ * a stream ("w+" or "w+b"); dir null: the temporary directory; prefix
+ * null: "tmp"; ext null: none; name_out null: the file goes when closed;
+ * mode 0: 0666. Null with errno on failure. */
+KS_API FILE *fileutl_tmpfile_ext_opt(const char *dir, const char *prefix,
+                                     const char *ext, char *name_out,
+                                     size_t size, int binary, int mode);
+KS_API FILE *fileutl_tmpfile_ext(const char *dir, const char *prefix,
+                                 const char *ext, char *name_out, size_t size);
+KS_API FILE *fileutl_tmpfile_ext_binary(const char *dir, const char *prefix,
+                                        const char *ext, char *name_out,
+                                        size_t size);
 
 KS_END_DECLS
 
