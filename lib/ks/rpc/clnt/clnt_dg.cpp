@@ -19,8 +19,6 @@
 namespace {
 
 constexpr uint32_t kXidOffset = 0;
-constexpr uint32_t kProgOffset = 12;
-constexpr uint32_t kVersOffset = 16;
 constexpr time_t kDoublingLimit = 30;
 constexpr int kWsaConnReset = 10054;
 
@@ -221,17 +219,14 @@ void dg_destroy(CLIENT *cl) {
 bool_t dg_control(CLIENT *cl, unsigned int request, void *info) {
   ksi_clnt_guard guard(cl);
   dg_private *dg = priv_of(cl);
-  if (request == CLSET_FD_CLOSE) return dg->own_fd = true;
-  if (request == CLSET_FD_NCLOSE) return !(dg->own_fd = false);
-  if (info == nullptr) return FALSE;
   auto *tv = static_cast<struct timeval *>(info);
-  auto *word = static_cast<uint32_t *>(info);
   switch (request) {
     case CLSET_TIMEOUT:
       if (!ksi_timeval_valid(tv)) return FALSE;
       dg->total = *tv;
       return TRUE;
     case CLGET_TIMEOUT:
+      if (tv == nullptr) return FALSE;
       *tv = dg->total.tv_sec >= 0 ? dg->total : timeval{0, 0};
       return TRUE;
     case CLSET_RETRY_TIMEOUT:
@@ -239,48 +234,21 @@ bool_t dg_control(CLIENT *cl, unsigned int request, void *info) {
       dg->wait = *tv;
       return TRUE;
     case CLGET_RETRY_TIMEOUT:
+      if (tv == nullptr) return FALSE;
       *tv = dg->wait;
       return TRUE;
-    case CLGET_SERVER_ADDR:
-      memcpy(info, &dg->addr, dg->addrlen);
-      return TRUE;
-    case CLGET_FD:
-      *static_cast<int *>(info) = dg->fd;
-      return TRUE;
-    case CLGET_SVC_ADDR: {
-      auto *nb = static_cast<struct netbuf *>(info);
-      nb->maxlen = kClntAddrMax;
-      nb->len = dg->addrlen;
-      nb->buf = &dg->addr;
-      return TRUE;
-    }
     case CLSET_SVC_ADDR: {
       auto *nb = static_cast<struct netbuf *>(info);
-      if (nb->len > sizeof dg->addr || nb->buf == nullptr) return FALSE;
+      if (nb == nullptr || nb->len > sizeof dg->addr || nb->buf == nullptr)
+        return FALSE;
       memcpy(&dg->addr, nb->buf, nb->len);
       dg->addrlen = nb->len;
       return TRUE;
     }
-    case CLGET_XID:
-      *word = dg->xid;
-      return TRUE;
-    case CLSET_XID:
-      dg->xid = *word - 1;
-      return TRUE;
-    case CLGET_VERS:
-      *word = get_word(dg->sendbuf, kVersOffset);
-      return TRUE;
-    case CLSET_VERS:
-      put_word(dg->sendbuf, kVersOffset, *word);
-      return TRUE;
-    case CLGET_PROG:
-      *word = get_word(dg->sendbuf, kProgOffset);
-      return TRUE;
-    case CLSET_PROG:
-      put_word(dg->sendbuf, kProgOffset, *word);
-      return TRUE;
     default:
-      return FALSE;
+      return ksi_clnt_control({dg->fd, &dg->own_fd, &dg->addr, &dg->addrlen,
+                               &dg->xid, 1, dg->sendbuf},
+                              request, info);
   }
 }
 

@@ -63,6 +63,22 @@ constexpr uint32_t kClntOtherDefault = 9000;
 // Largest server address a client keeps.
 constexpr uint32_t kClntAddrMax = 128;
 
+// What the shared control requests reach in a transport's private record.
+struct ksi_clnt_ctl_view {
+  int fd;
+  bool *own_fd;
+  void *addr;  // the server address, *addrlen bytes
+  uint32_t *addrlen;
+  uint32_t *xid;
+  int32_t xid_step;  // what a call adds to *xid before it sends: 1 or -1
+  char *header;      // the encoded call header: program and version words
+};
+// Answers the requests both transports share (closing the descriptor on
+// destroy, descriptor, server address, transaction id, program, version);
+// FALSE for a null info or any other request.
+bool_t ksi_clnt_control(const ksi_clnt_ctl_view &view, unsigned int request,
+                        void *info);
+
 // The library mutex that guards the lazy filling of the transports'
 // operations tables and the transaction counter.
 extern qmthread_mutex_t ksi_clnt_ops_mutex;

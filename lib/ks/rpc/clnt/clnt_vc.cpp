@@ -20,8 +20,6 @@
 namespace {
 
 constexpr uint32_t kHeaderMax = 24;
-constexpr uint32_t kProgOffset = 12;
-constexpr uint32_t kVersOffset = 16;
 constexpr int kWsaConnReset = 10054;
 
 struct vc_private {
@@ -45,11 +43,6 @@ vc_private *priv_of(CLIENT *cl) {
 void put_word(char *buf, uint32_t offset, uint32_t value) {
   uint32_t be = htonl(value);
   memcpy(buf + offset, &be, 4);
-}
-uint32_t get_word(const char *buf, uint32_t offset) {
-  uint32_t be;
-  memcpy(&be, buf + offset, 4);
-  return ntohl(be);
 }
 
 int vc_read(void *handle, char *buf, int len) {
@@ -224,11 +217,7 @@ void vc_destroy(CLIENT *cl) {
 bool_t vc_control(CLIENT *cl, unsigned int request, void *info) {
   ksi_clnt_guard guard(cl);
   vc_private *ct = priv_of(cl);
-  if (request == CLSET_FD_CLOSE) return ct->own_fd = true;
-  if (request == CLSET_FD_NCLOSE) return !(ct->own_fd = false);
-  if (info == nullptr) return FALSE;
   auto *tv = static_cast<struct timeval *>(info);
-  auto *word = static_cast<uint32_t *>(info);
   switch (request) {
     case CLSET_TIMEOUT:
       if (!ksi_timeval_valid(tv)) return FALSE;
@@ -236,41 +225,13 @@ bool_t vc_control(CLIENT *cl, unsigned int request, void *info) {
       ct->wait_set = true;
       return TRUE;
     case CLGET_TIMEOUT:
+      if (tv == nullptr) return FALSE;
       *tv = ct->wait;
       return TRUE;
-    case CLGET_SERVER_ADDR:
-      memcpy(info, &ct->addr, ct->addrlen);
-      return TRUE;
-    case CLGET_FD:
-      *static_cast<int *>(info) = ct->fd;
-      return TRUE;
-    case CLGET_SVC_ADDR: {
-      auto *nb = static_cast<struct netbuf *>(info);
-      nb->maxlen = kClntAddrMax;
-      nb->len = ct->addrlen;
-      nb->buf = &ct->addr;
-      return TRUE;
-    }
-    case CLGET_XID:
-      *word = ct->xid;
-      return TRUE;
-    case CLSET_XID:
-      ct->xid = *word + 1;
-      return TRUE;
-    case CLGET_VERS:
-      *word = get_word(ct->header, kVersOffset);
-      return TRUE;
-    case CLSET_VERS:
-      put_word(ct->header, kVersOffset, *word);
-      return TRUE;
-    case CLGET_PROG:
-      *word = get_word(ct->header, kProgOffset);
-      return TRUE;
-    case CLSET_PROG:
-      put_word(ct->header, kProgOffset, *word);
-      return TRUE;
-    default:
-      return FALSE;  // retransmit timeouts and CLSET_SVC_ADDR included
+    default:  // retransmit timeouts and CLSET_SVC_ADDR are refused
+      return ksi_clnt_control({ct->fd, &ct->own_fd, &ct->addr, &ct->addrlen,
+                               &ct->xid, -1, ct->header},
+                              request, info);
   }
 }
 
