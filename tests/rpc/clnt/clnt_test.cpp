@@ -4,6 +4,8 @@
 #include <orvexks/rpc/clnt.h>
 #include <orvexks/rpc/rpcb.h>
 
+#include <fcntl.h>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -384,6 +386,36 @@ TEST(ClntCreateTest, RefusedConnectionReports10061) {
   EXPECT_EQ(ks_rpc_get_createerr()->cf_error.re_errno, 10061);
   EXPECT_STREQ(ks_clnt_spcreateerror("c"),
                "c: RPC: Remote system error - [WINSOCK] Connection refused");
+}
+
+// A listener with a backlog of 0 and one unaccepted connection drops
+// every further connection request, so a connect to it never completes.
+TEST(ClntCreateTest, ConnectThatNeverCompletesEndsWithinTheSendTimeout) {
+  int listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in sin{};
+  sin.sin_family = AF_INET;
+  sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&sin), sizeof sin), 0);
+  socklen_t len = sizeof sin;
+  getsockname(listener, reinterpret_cast<sockaddr *>(&sin), &len);
+  ASSERT_EQ(listen(listener, 0), 0);
+  int queued = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_EQ(connect(queued, reinterpret_cast<sockaddr *>(&sin), sizeof sin), 0);
+
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  struct timeval sndtimeo = tv(0, 300000);
+  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &sndtimeo, sizeof sndtimeo);
+  struct netbuf nb = {sizeof sin, sizeof sin, &sin};
+  auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(ks_clnt_vc_create(fd, &nb, kProg, kVers, 0, 0), nullptr);
+  EXPECT_LT(seconds_since(t0), 10.0);
+  EXPECT_EQ(ks_rpc_get_createerr()->cf_stat, RPC_SYSTEMERROR);
+  EXPECT_EQ(ks_rpc_get_createerr()->cf_error.re_errno, 10060);
+  // The caller's socket keeps its blocking mode.
+  EXPECT_EQ(fcntl(fd, F_GETFL) & O_NONBLOCK, 0);
+  close(fd);
+  close(queued);
+  close(listener);
 }
 
 TEST(ClntCreateTest, AddressBasedCreationRejectsIpv6PortZeroAndOtherFamilies) {

@@ -1,6 +1,8 @@
 // Handle allocation, time arithmetic, waits and error recording shared by
 // the client transports.
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -20,6 +22,43 @@ KSI_FORK_GUARDED(ksi_clnt_ops_mutex);
 namespace {
 char kEmpty[] = "";
 constexpr int64_t kMaxTimevalSec = 100000000;
+constexpr int64_t kPollSliceUsec = 1000000;
+
+// How long a connect may wait: the socket's send time-out when its owner
+// set one, else the connection client's default total timeout.
+int64_t connect_wait_usec(int fd) {
+  struct timeval sndtimeo = {0, 0};
+  socklen_t len = sizeof sndtimeo;
+  if (getsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &sndtimeo, &len) == 0 &&
+      (sndtimeo.tv_sec > 0 || sndtimeo.tv_usec > 0))
+    return ksi_timeval_usec(sndtimeo);
+  return ksi_timeval_usec(kClntVcDefaultWait);
+}
+
+// Waits for a connect in progress to end within wait_usec; 0 once
+// connected, else -1 with errno set (ETIMEDOUT when the wait ran out).
+int finish_connect(int fd, int64_t wait_usec) {
+  int64_t deadline = ksi_now_usec() + wait_usec;
+  for (;;) {
+    int64_t left = deadline - ksi_now_usec();
+    if (left <= 0) {
+      errno = ETIMEDOUT;
+      return -1;
+    }
+    int64_t step = left < kPollSliceUsec ? left : kPollSliceUsec;
+    struct pollfd pfd = {fd, POLLOUT, 0};
+    int n = poll(&pfd, 1, static_cast<int>((step + 999) / 1000));
+    if (n > 0) break;
+    if (n < 0 && errno != EINTR) return -1;
+  }
+  int err = 0;
+  socklen_t len = sizeof err;
+  if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) return -1;
+  if (err == 0) return 0;
+  errno = err;
+  return -1;
+}
+
 }  // namespace
 
 CLIENT *ksi_clnt_new(const struct clnt_ops *ops, void *priv) {
@@ -82,6 +121,20 @@ void ksi_set_createerr(enum clnt_stat stat, int error) {
   memset(&ce->cf_error, 0, sizeof ce->cf_error);
   ce->cf_error.re_status = stat;
   ce->cf_error.re_errno = error;
+}
+
+int ksi_connect(int fd, const struct sockaddr *addr, socklen_t addrlen) {
+  int flags = fcntl(fd, F_GETFL);
+  if (flags < 0) return -1;
+  bool blocking = (flags & O_NONBLOCK) == 0;
+  if (blocking && fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return -1;
+  int rc = connect(fd, addr, addrlen);
+  if (rc != 0 && errno == EINPROGRESS)
+    rc = finish_connect(fd, connect_wait_usec(fd));
+  int saved = errno;
+  if (blocking) fcntl(fd, F_SETFL, flags);
+  errno = saved;
+  return rc;
 }
 
 int64_t ksi_wait_slice(const struct timeval &tv) {

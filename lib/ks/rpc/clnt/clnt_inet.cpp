@@ -47,8 +47,8 @@ int connect_created(int fd, const struct sockaddr_in *raddr) {
       close(fd);
       return -1;
     }
-    if (connect(fd, reinterpret_cast<const sockaddr *>(raddr), sizeof *raddr) ==
-        0)
+    if (ksi_connect(fd, reinterpret_cast<const sockaddr *>(raddr),
+                    sizeof *raddr) == 0)
       return fd;
     int err = errno;
     close(fd);

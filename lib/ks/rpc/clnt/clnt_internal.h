@@ -1,6 +1,8 @@
 // Pieces shared by the client transports and the creation functions.
 #pragma once
 
+#include <sys/socket.h>
+
 #include <orvexks/rpc/clnt.h>
 
 #include <cstdint>
@@ -49,6 +51,13 @@ void ksi_set_createerr(enum clnt_stat stat, int error);
 // with errno set.
 int ksi_wait_readable(int fd, int64_t deadline, int64_t slice_usec);
 
+// Connects fd to addr and waits at most the socket's send time-out when
+// its owner set one, else kClntVcDefaultWait: a plain blocking connect
+// keeps retrying for about two minutes against a peer that never answers.
+// 0, or -1 with errno set (ETIMEDOUT when the wait ran out); the socket's
+// blocking mode is left as it was.
+int ksi_connect(int fd, const struct sockaddr *addr, socklen_t addrlen);
+
 // The wait slice of a retransmit or total timeout: one second when it is
 // one second or more, else its microseconds.
 int64_t ksi_wait_slice(const struct timeval &tv);
@@ -59,6 +68,10 @@ uint32_t ksi_clnt_bufsize(uint32_t requested, uint32_t default_size);
 constexpr uint32_t kClntTcpDefault = 8192;
 constexpr uint32_t kClntUdpDefault = 8800;
 constexpr uint32_t kClntOtherDefault = 9000;
+
+// The connection client's total timeout until a call or control sets one;
+// also the longest a connect waits.
+constexpr struct timeval kClntVcDefaultWait = {25, 0};
 
 // Largest server address a client keeps.
 constexpr uint32_t kClntAddrMax = 128;

@@ -278,8 +278,8 @@ KS_API CLIENT *ks_clnt_vc_create(int fd, const struct netbuf *raddr,
   socklen_t peerlen = sizeof peer;
   if (getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &peerlen) != 0) {
     if (errno != ENOTCONN ||
-        connect(fd, static_cast<const sockaddr *>(raddr->buf), raddr->len) !=
-            0) {
+        ksi_connect(fd, static_cast<const sockaddr *>(raddr->buf),
+                    raddr->len) != 0) {
       ksi_set_createerr(RPC_SYSTEMERROR, ksi_sock_error());
       free(ct);
       ksi_clnt_free(cl);
@@ -294,7 +294,7 @@ KS_API CLIENT *ks_clnt_vc_create(int fd, const struct netbuf *raddr,
     return nullptr;
   }
   ct->fd = fd;
-  ct->wait = {25, 0};
+  ct->wait = kClntVcDefaultWait;
   ct->addrlen = raddr->len < sizeof ct->addr ? raddr->len : sizeof ct->addr;
   memcpy(&ct->addr, raddr->buf, ct->addrlen);
   ct->xid = ksi_clnt_first_xid() ^ mix;
