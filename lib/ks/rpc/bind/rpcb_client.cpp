@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "internal/thread_safety.h"
 #include "rpc/bind/netconfig.h"
 #include "rpc/bind/uaddr.h"
 #include "rpc/clnt/clnt_internal.h"
@@ -28,11 +29,16 @@ struct cache_entry {
   uint32_t addrlen;
 };
 
-// Newest first; entries [0, cache_count) are in use.
+// Newest first; entries [0, cache_count) are in use. Lookups far outnumber
+// changes, so the lock is held only to copy an address in or out, never
+// while a client is made. It stays a mutex rather than a read-write lock:
+// held that briefly a shared lock saves nothing, and the fork handlers can
+// hand a mutex to the child, not a POSIX read-write lock (which knows its
+// writer by a thread id the child no longer has).
 qmthread_mutex_t cache_mutex = QMTHREAD_MUTEX_INITIALIZER_NORAISE;
 KSI_FORK_GUARDED(cache_mutex);
-cache_entry cache[kCacheSize];
-int cache_count = 0;
+cache_entry cache[kCacheSize] KSI_GUARDED_BY(cache_mutex);
+int cache_count KSI_GUARDED_BY(cache_mutex) = 0;
 
 void free_entry(cache_entry *e) {
   free(e->host);
@@ -41,7 +47,7 @@ void free_entry(cache_entry *e) {
   memset(e, 0, sizeof *e);
 }
 
-void drop_entry(int i) {
+void drop_entry(int i) KSI_REQUIRES(cache_mutex) {
   free_entry(&cache[i]);
   memmove(&cache[i], &cache[i + 1],
           sizeof(cache_entry) * static_cast<size_t>(cache_count - i - 1));
@@ -49,8 +55,16 @@ void drop_entry(int i) {
   memset(&cache[cache_count], 0, sizeof(cache_entry));
 }
 
+int find_entry(const char *host, const char *netid) KSI_REQUIRES(cache_mutex) {
+  for (int i = 0; i < cache_count; i++)
+    if (strcmp(cache[i].host, host) == 0 && strcmp(cache[i].netid, netid) == 0)
+      return i;
+  return -1;
+}
+
 void add_entry(const char *host, const char *netid,
-               const sockaddr_storage &addr, uint32_t len) {
+               const sockaddr_storage &addr, uint32_t len)
+    KSI_EXCLUDES(cache_mutex) {
   cache_entry e = {
       strdup(host), strdup(netid),
       ksi_taddr2uaddr(reinterpret_cast<const sockaddr *>(&addr), len), addr,
@@ -59,11 +73,13 @@ void add_entry(const char *host, const char *netid,
     free_entry(&e);
     return;
   }
+  qmthread_mutex_lock(&cache_mutex);
   if (cache_count == kCacheSize) drop_entry(kCacheSize - 1);
   memmove(&cache[1], &cache[0],
           sizeof(cache_entry) * static_cast<size_t>(cache_count));
   cache[0] = e;
   cache_count++;
+  qmthread_mutex_unlock(&cache_mutex);
 }
 
 CLIENT *client_to(const struct netconfig *nconf, sockaddr_storage *addr,
@@ -72,24 +88,35 @@ CLIENT *client_to(const struct netconfig *nconf, sockaddr_storage *addr,
   return ks_clnt_tli_create(-1, nconf, &nb, RPCBPROG, RPCBVERS4, 0, 0);
 }
 
-// The cached client for host and netid, or null (the entry dropped when
-// a client to it cannot be made).
-CLIENT *from_cache(const char *host, const struct netconfig *nconf) {
-  for (int i = 0; i < cache_count; i++) {
-    if (strcmp(cache[i].host, host) != 0 ||
-        strcmp(cache[i].netid, nconf->nc_netid) != 0)
-      continue;
-    CLIENT *cl = client_to(nconf, &cache[i].addr, cache[i].addrlen);
-    if (cl == nullptr) drop_entry(i);
-    return cl;
+// The cached client for host and netid, or null. An entry to which no
+// client can be made is dropped, unless another thread replaced it since.
+CLIENT *from_cache(const char *host, const struct netconfig *nconf)
+    KSI_EXCLUDES(cache_mutex) {
+  sockaddr_storage addr;
+  uint32_t len = 0;
+  qmthread_mutex_lock(&cache_mutex);
+  int i = find_entry(host, nconf->nc_netid);
+  if (i >= 0) {
+    addr = cache[i].addr;
+    len = cache[i].addrlen;
   }
+  qmthread_mutex_unlock(&cache_mutex);
+  if (len == 0) return nullptr;
+  CLIENT *cl = client_to(nconf, &addr, len);
+  if (cl != nullptr) return cl;
+  qmthread_mutex_lock(&cache_mutex);
+  i = find_entry(host, nconf->nc_netid);
+  if (i >= 0 && cache[i].addrlen == len &&
+      memcmp(&cache[i].addr, &addr, len) == 0)
+    drop_entry(i);
+  qmthread_mutex_unlock(&cache_mutex);
   return nullptr;
 }
 
 qmthread_mutex_t local_mutex = QMTHREAD_MUTEX_INITIALIZER_NORAISE;
 KSI_FORK_GUARDED(local_mutex);
-const struct netconfig *local_nconf;
-const char *local_host;
+const struct netconfig *local_nconf KSI_GUARDED_BY(local_mutex);
+const char *local_host KSI_GUARDED_BY(local_mutex);
 
 }  // namespace
 
@@ -103,9 +130,7 @@ CLIENT *ksi_rpcb_client(const char *host, const struct netconfig *nconf) {
     ksi_set_createerr(RPC_UNKNOWNHOST, 0);
     return nullptr;
   }
-  qmthread_mutex_lock(&cache_mutex);
   CLIENT *cl = from_cache(host, nconf);
-  qmthread_mutex_unlock(&cache_mutex);
   if (cl != nullptr) return cl;
 
   struct addrinfo hints;
@@ -126,11 +151,7 @@ CLIENT *ksi_rpcb_client(const char *host, const struct netconfig *nconf) {
     memcpy(&addr, ai->ai_addr, ai->ai_addrlen);
     uint32_t len = static_cast<uint32_t>(ai->ai_addrlen);
     cl = client_to(nconf, &addr, len);
-    if (cl != nullptr) {
-      qmthread_mutex_lock(&cache_mutex);
-      add_entry(host, nconf->nc_netid, addr, len);
-      qmthread_mutex_unlock(&cache_mutex);
-    }
+    if (cl != nullptr) add_entry(host, nconf->nc_netid, addr, len);
   }
   freeaddrinfo(res);
   return cl;
