@@ -192,4 +192,30 @@ TEST_F(BinderRpcbindTest, IndirectCallAtVersionFourThenThree) {
   EXPECT_EQ(seen, (calls{{4, 5}, {3, 5}}));
 }
 
+TEST_F(BinderRpcbindTest, IndirectCallFallsBackToThePortMapper) {
+  serve([](const seen_call &c, uint32_t xid) {
+    if (c.vers != 2) return prog_mismatch(xid, 2, 2);
+    uint32_t arg = c.args.size() >= 5 ? c.args[4] : 0;
+    // The port mapper's reply: the port, then the results as opaque bytes.
+    peer::words w = peer::success_reply(xid);
+    w.u32(2049).u32(4).u32(arg + 1);
+    return w;
+  });
+  uint32_t in = 41, out = 0;
+  sockaddr_storage addr{};
+  struct netbuf nb = {sizeof addr, 0, &addr};
+  enum clnt_stat stat = ks_rpcb_rmtcall(
+      rpc_getconfip("udp"), "127.0.0.1", kProg, 1, 5,
+      reinterpret_cast<xdrproc_t>(xdr_u_int32_t), &in,
+      reinterpret_cast<xdrproc_t>(xdr_u_int32_t), &out, timeval{5, 0}, &nb);
+  calls seen = stop();
+  EXPECT_EQ(stat, RPC_SUCCESS);
+  EXPECT_EQ(out, 42u);
+  auto *sin = reinterpret_cast<sockaddr_in *>(&addr);
+  EXPECT_EQ(nb.len, sizeof(sockaddr_in));
+  EXPECT_EQ(ntohs(sin->sin_port), 2049);
+  EXPECT_EQ(sin->sin_addr.s_addr, htonl(INADDR_LOOPBACK));
+  EXPECT_EQ(seen, (calls{{4, 5}, {3, 5}, {2, 5}}));
+}
+
 }  // namespace

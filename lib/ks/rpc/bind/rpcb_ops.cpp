@@ -3,6 +3,8 @@
 // conversions.
 #include <orvexks/sysutl.h>
 
+#include <netinet/in.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -143,7 +145,7 @@ KS_API enum clnt_stat ks_rpcb_rmtcall(const struct netconfig *nconf,
     if (stat == RPC_SUCCESS &&
         (server_len = ksi_clnt_server_addr(cl, &server)) != 0)
       sysutl_sockaddr_set_port(reinterpret_cast<sockaddr *>(&server),
-                               static_cast<uint16_t>(pres.port));
+                               htons(static_cast<uint16_t>(pres.port)));
   } else if (stat == RPC_SUCCESS) {
     server_len = ksi_uaddr2taddr(nconf, res.addr, &server);
   }
