@@ -4,12 +4,16 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "rpc/bind/findaddr.h"
 #include "rpc/bind/netconfig.h"
 #include "rpc/bind/rpcb_prot.h"
 #include "rpc/bind/uaddr.h"
@@ -144,6 +148,65 @@ TEST(BindresvportTest, RefusesOtherFamiliesAndReportsSocketErrors) {
   errno = 0;
   EXPECT_EQ(ks_bindresvport(fd, nullptr), -1);  // closed socket
   EXPECT_EQ(errno, 10009);
+}
+
+// Takes every port of the dynamic range in a network namespace of its own,
+// so that nothing else on the machine loses a port meanwhile; the exit
+// code is the error ks_bindresvport gave, 0 when it bound, 1 on a setup
+// failure.
+int bind_with_every_dynamic_port_taken() {
+  struct rlimit lim = {20000, 20000};
+  if (unshare(CLONE_NEWNET) != 0 || setrlimit(RLIMIT_NOFILE, &lim) != 0)
+    return 1;
+  for (uint32_t port = 49152; port <= 65535; port++) {
+    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    sin.sin_port = htons(static_cast<uint16_t>(port));
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr *>(&sin), sizeof sin) != 0)
+      return 1;
+  }
+  int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  return ks_bindresvport(fd, nullptr) == 0 ? 0 : errno - 10000;
+}
+
+TEST(BindresvportTest, EveryPortTakenEndsWithAddressInUse) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for a network namespace";
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) _exit(bind_with_every_dynamic_port_taken());
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 1) GTEST_SKIP() << "no namespace or descriptors";
+  EXPECT_EQ(WEXITSTATUS(status) + 10000, 10048);
+}
+
+TEST(FindaddrTest, ScopedIpv6ResultsTakeTheBindersScopeId) {
+  auto v6 = [](const char *text, uint32_t scope) {
+    sockaddr_storage ss{};
+    auto *sin6 = reinterpret_cast<sockaddr_in6 *>(&ss);
+    sin6->sin6_family = AF_INET6;
+    inet_pton(AF_INET6, text, &sin6->sin6_addr);
+    sin6->sin6_scope_id = scope;
+    return ss;
+  };
+  auto scope_after = [](const sockaddr_storage &binder, sockaddr_storage r) {
+    ksi_copy_scope(binder, &r);
+    return reinterpret_cast<sockaddr_in6 *>(&r)->sin6_scope_id;
+  };
+  sockaddr_storage link = v6("fe80::1", 3), site = v6("fec0::1", 4);
+  EXPECT_EQ(scope_after(link, v6("febf::9", 0)), 3u);
+  EXPECT_EQ(scope_after(site, v6("feff::9", 0)), 4u);
+  // Different scopes, unscoped addresses and IPv4 binders copy nothing.
+  EXPECT_EQ(scope_after(site, v6("fe80::9", 0)), 0u);
+  EXPECT_EQ(scope_after(link, v6("fec0::9", 0)), 0u);
+  EXPECT_EQ(scope_after(link, v6("fd00::9", 0)), 0u);
+  EXPECT_EQ(scope_after(link, v6("ff02::9", 0)), 0u);
+  EXPECT_EQ(scope_after(v6("::1", 5), v6("fe80::9", 0)), 0u);
+  sockaddr_storage v4{};
+  v4.ss_family = AF_INET;
+  EXPECT_EQ(scope_after(v4, v6("fe80::9", 7)), 7u);
 }
 
 TEST(BindresvportTest, GetMyAddressIsTheLoopbackPortMapper) {

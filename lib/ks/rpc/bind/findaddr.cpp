@@ -125,24 +125,21 @@ step ask_getaddr(CLIENT *cl, uint32_t first_version, uint32_t prog,
   return step::kFailed;
 }
 
-// Link-local and site-local IPv6 results take the binder's scope id.
-void copy_scope(CLIENT *cl, sockaddr_storage *addr) {
-  if (addr->ss_family != AF_INET6) return;
-  auto *result = reinterpret_cast<sockaddr_in6 *>(addr);
-  sockaddr_storage binder;
-  if (ksi_clnt_server_addr(cl, &binder) == 0 || binder.ss_family != AF_INET6)
-    return;
-  auto *b = reinterpret_cast<sockaddr_in6 *>(&binder);
-  auto scope = [](const in6_addr &a) {
-    return a.s6_addr[0] == 0xFE ? (a.s6_addr[1] & 0xC0)
-                                : -1;  // 0x80 link, 0xC0 site
-  };
-  int s = scope(result->sin6_addr);
-  if ((s == 0x80 || s == 0xC0) && scope(b->sin6_addr) == s)
-    result->sin6_scope_id = b->sin6_scope_id;
-}
-
 }  // namespace
+
+void ksi_copy_scope(const struct sockaddr_storage &binder,
+                    struct sockaddr_storage *result) {
+  if (result->ss_family != AF_INET6 || binder.ss_family != AF_INET6) return;
+  auto *r = reinterpret_cast<sockaddr_in6 *>(result);
+  const auto *b = reinterpret_cast<const sockaddr_in6 *>(&binder);
+  // The top ten bits: 0x80 under fe.. is link-local, 0xC0 site-local.
+  auto scope = [](const in6_addr &a) {
+    return a.s6_addr[0] == 0xFE ? (a.s6_addr[1] & 0xC0) : -1;
+  };
+  int s = scope(r->sin6_addr);
+  if ((s == 0x80 || s == 0xC0) && scope(b->sin6_addr) == s)
+    r->sin6_scope_id = b->sin6_scope_id;
+}
 
 bool rpcb_findaddr(uint32_t prog, uint32_t vers, const struct netconfig *nconf,
                    const char *host, struct sockaddr_storage *addr,
@@ -175,7 +172,9 @@ bool rpcb_findaddr(uint32_t prog, uint32_t vers, const struct netconfig *nconf,
     }
     result = ask_getaddr(cl, first_version, prog, vers, nconf, addr, addrlen);
   }
-  if (result == step::kFound) copy_scope(cl, addr);
+  sockaddr_storage binder;
+  if (result == step::kFound && ksi_clnt_server_addr(cl, &binder) != 0)
+    ksi_copy_scope(binder, addr);
   if (result == step::kFound && datagram && clpp != nullptr)
     *clpp = cl;
   else

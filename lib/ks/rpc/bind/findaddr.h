@@ -13,3 +13,9 @@
 bool rpcb_findaddr(uint32_t prog, uint32_t vers, const struct netconfig *nconf,
                    const char *host, struct sockaddr_storage *addr,
                    uint32_t *addrlen, CLIENT **clpp);
+
+// Gives an IPv6 link-local (fe80::/10) or site-local (fec0::/10) result the
+// scope id of the binder's address when that has the same scope; any other
+// result is left as it is.
+void ksi_copy_scope(const struct sockaddr_storage &binder,
+                    struct sockaddr_storage *result);
