@@ -6,6 +6,7 @@
 
 #include <orvexks/imsg.h>
 #include <orvexks/qmthread.h>
+#include <orvexks/stg.h>
 
 #include "msg/msg_lock.h"
 #include "thread/qmthread_internal.h"
@@ -121,6 +122,38 @@ TEST(QmthreadFork, WhatOtherThreadsHeldIsFreeInTheChild) {
   int status = in_forked_child(use_what_another_thread_held);
   holder_state.store(2);
   qmthread_join(holder, nullptr);
+  expect_exit_code(status, 0);
+}
+
+stg_area_t busy_area = STG_AREA_NULL;
+std::atomic<bool> busy_stop{false};
+
+void *allocate_until_stopped(void *) {
+  while (!busy_stop.load()) {
+    stg_alloc(busy_area, 64);
+    stg_free_area(busy_area, 1);
+  }
+  return nullptr;
+}
+
+int allocate_in_busy_area() {
+  return stg_alloc(busy_area, 64) != nullptr ? 0 : 1;
+}
+
+// Another thread allocates from an area all the time, so forks land while
+// it holds the area's lock; the child must find the area usable.
+TEST(QmthreadFork, AnAreaInUseByAnotherThreadServesTheChild) {
+  busy_area = stg_create_area(1024);
+  busy_stop.store(false);
+  qmthread_t worker;
+  ASSERT_EQ(qmthread_create(&worker, nullptr, allocate_until_stopped, nullptr),
+            0);
+  int status = 0;
+  for (int round = 0; round < 40 && status == 0; ++round)
+    status = in_forked_child(allocate_in_busy_area);
+  busy_stop.store(true);
+  qmthread_join(worker, nullptr);
+  stg_delete_area(&busy_area);
   expect_exit_code(status, 0);
 }
 

@@ -129,6 +129,16 @@ bool registry_add(stg_area *area) {
   return true;
 }
 
+// Visits the lock of every registered area in slot order (the fork
+// handlers call it with registry_lock held).
+bool each_area_lock(ksi_fork_visit_fn visit) {
+  for (uint32_t slot = 0; slot < registry_words * 32; ++slot)
+    if (registry_in_use(slot) && !visit(&registry_slots[slot]->lock))
+      return false;
+  return true;
+}
+ksi_fork_guarded_each area_locks_fork_guarded(each_area_lock);
+
 void registry_remove(stg_area *area) {
   qmthread_mutex_lock(&registry_lock);
   registry_slots[area->slot] = STG_AREA_NULL;

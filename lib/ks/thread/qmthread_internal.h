@@ -107,6 +107,22 @@ struct ksi_fork_guarded {
 #define KSI_FORK_GUARDED(mutex) \
   static ksi_fork_guarded mutex##_fork_guarded_(&(mutex), true)
 
+// A family whose mutexes come and go (one per storage area) hands the fork
+// handlers a function that lists them: `each` calls visit on every live
+// mutex of the family in one stable order, stops at the first false and
+// then returns false. The handlers take and release those mutexes with the
+// registered ones; each runs with every registered mutex held, so the
+// family's own list (guarded by a registered mutex) cannot change
+// meanwhile. The mutexes it lists are held only briefly.
+using ksi_fork_visit_fn = bool (*)(qmthread_mutex_t *mutex);
+using ksi_fork_each_fn = bool (*)(ksi_fork_visit_fn visit);
+void ksi_fork_guard_each(ksi_fork_each_fn each);
+struct ksi_fork_guarded_each {
+  explicit ksi_fork_guarded_each(ksi_fork_each_fn each) {
+    ksi_fork_guard_each(each);
+  }
+};
+
 // Removes every registry entry but the caller's (in a forked child, where
 // the other threads do not exist).
 void ksi_registry_keep_only_self(void);
