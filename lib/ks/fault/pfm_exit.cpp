@@ -11,11 +11,10 @@ namespace {
 qmthread_mutex_t exit_mutex = QMTHREAD_MUTEX_INITIALIZER_NORAISE;
 KSI_FORK_GUARDED(exit_mutex);
 std::atomic<bool> pending_exit_flag{false};
-int pending_exit_code = 0;
+int pending_exit_code KSI_GUARDED_BY(exit_mutex) = 0;
 
-// Under the pfm mutex.
-struct on_exit_entry *exit_stack = nullptr;
-void (*exit_function)(int) = exit;
+struct on_exit_entry *exit_stack KSI_GUARDED_BY(ksi_pfm_mutex) = nullptr;
+void (*exit_function)(int) KSI_GUARDED_BY(ksi_pfm_mutex) = exit;
 
 }  // namespace
 

@@ -7,9 +7,8 @@
 
 namespace {
 
-// Under the pfm mutex.
-bool inited_under_lock = false;
-bool atexit_registered = false;
+bool inited_under_lock KSI_GUARDED_BY(ksi_pfm_mutex) = false;
+bool atexit_registered KSI_GUARDED_BY(ksi_pfm_mutex) = false;
 
 void run_exit_handlers_at_exit() { ksi_pfm_run_exit_handlers(0); }
 

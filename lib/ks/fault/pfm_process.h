@@ -5,13 +5,14 @@
 #pragma once
 
 #include "fault/pfm_state.h"
+#include "internal/thread_safety.h"
 
 // Signals 1 to this number have entries in the signal tables.
 constexpr int kKsiPfmMaxSignal = 31;
 
-// Under the pfm mutex: records each signal's initial handler, takes it as
-// the requested one, and clears the deferred signals.
-void ksi_pfm_signals_init(void);
+// Records each signal's initial handler, takes it as the requested one,
+// and clears the deferred signals.
+void ksi_pfm_signals_init(void) KSI_REQUIRES(ksi_pfm_mutex);
 // Installs the default interrupt handler for SIGINT and SIGTERM.
 void ksi_pfm_install_interrupt_handlers(void);
 // Gives every signal its initial handler back (process type 2, at exit).
@@ -23,10 +24,9 @@ void ksi_pfm_set_pass_deferred(bool on);
 // Waits until no dispatch runs.
 void ksi_pfm_wait_for_dispatch_end(void);
 
-// Under the pfm mutex: the exit function becomes the C runtime's exit.
-void ksi_pfm_reset_exit_function(void);
+// The exit function becomes the C runtime's exit.
+void ksi_pfm_reset_exit_function(void) KSI_REQUIRES(ksi_pfm_mutex);
 // Runs the exit handlers with `code`, newest first (see the definition).
 void ksi_pfm_run_exit_handlers(int code);
-// Under the pfm mutex: fault management counts as not initialised (a
-// completed pfm_exit).
-void ksi_pfm_forget_init(void);
+// Fault management counts as not initialised (a completed pfm_exit).
+void ksi_pfm_forget_init(void) KSI_REQUIRES(ksi_pfm_mutex);

@@ -19,9 +19,8 @@ namespace {
 
 constexpr int kMaxSignal = kKsiPfmMaxSignal;
 
-// Under the pfm mutex.
-pfm_signal_t handler_sigvec[kMaxSignal];
-struct sigaction initial_action[kMaxSignal];
+pfm_signal_t handler_sigvec[kMaxSignal] KSI_GUARDED_BY(ksi_pfm_mutex);
+struct sigaction initial_action[kMaxSignal] KSI_GUARDED_BY(ksi_pfm_mutex);
 
 // Guards the deferred-signal mask and state.
 qmthread_mutex_t signal_mutex = QMTHREAD_MUTEX_INITIALIZER_NORAISE;
@@ -31,17 +30,17 @@ std::atomic<bool> pass_deferred_on{false};
 
 // Under the signal mutex: bit sig-1 set = signal sig waits to be passed on
 // to its initial handler; state 0 none, 1 a signal waits, 2 an interrupt.
-uint32_t deferred_mask = 0;
-int deferred_state = 0;
+uint32_t deferred_mask KSI_GUARDED_BY(signal_mutex) = 0;
+int deferred_state KSI_GUARDED_BY(signal_mutex) = 0;
 
 // The self-pipe between the kernel-level handler and the delivery thread,
 // and whether that thread runs; under the delivery mutex. The kernel-level
 // handler reads the write end without it.
 qmthread_mutex_t delivery_mutex = QMTHREAD_MUTEX_INITIALIZER_NORAISE;
 KSI_FORK_GUARDED(delivery_mutex);
-int signal_pipe[2] = {-1, -1};
+int signal_pipe[2] KSI_GUARDED_BY(delivery_mutex) = {-1, -1};
 std::atomic<int> signal_pipe_in{-1};
-bool delivery_running = false;
+bool delivery_running KSI_GUARDED_BY(delivery_mutex) = false;
 // Set once signals go through the delivery thread; after a fork the child
 // starts its own thread on first need (see start_delivery_if_needed).
 std::atomic<bool> delivery_wanted{false};
@@ -64,7 +63,7 @@ c_handler_t as_c(pfm_signal_t handler) {
       reinterpret_cast<void (*)(void)>(handler));
 }
 
-pfm_signal_t initial_handler(int sig) {
+pfm_signal_t initial_handler(int sig) KSI_REQUIRES(ksi_pfm_mutex) {
   return as_pfm(initial_action[sig - 1].sa_handler);
 }
 
@@ -124,7 +123,7 @@ void report_delivery_failure(const char *call, int err) {
              ksi_error_text(err, text, sizeof text));
 }
 
-void open_pipe_locked() {
+void open_pipe_locked() KSI_REQUIRES(delivery_mutex) {
   if (signal_pipe[0] >= 0) return;
   if (pipe2(signal_pipe, O_CLOEXEC) != 0) {
     signal_pipe[0] = signal_pipe[1] = -1;
@@ -134,8 +133,8 @@ void open_pipe_locked() {
   signal_pipe_in.store(signal_pipe[1], std::memory_order_relaxed);
 }
 
-// Under the delivery mutex: the pipe and the thread, whichever is missing.
-void open_delivery_locked() {
+// The pipe and the thread, whichever is missing.
+void open_delivery_locked() KSI_REQUIRES(delivery_mutex) {
   open_pipe_locked();
   if (signal_pipe[0] < 0 || delivery_running) return;
   pthread_t tid;
@@ -153,8 +152,9 @@ void open_delivery_locked() {
 // delivery thread nor a pipe of its own (the parent's thread would read
 // the child's signals). The handler gives it a fresh pipe, so signals
 // queue from the start, but creates no thread: the thread starts at the
-// child's first delivery check or handler change.
-void delivery_after_fork_child() {
+// child's first delivery check or handler change. The child is the only
+// thread there, so the state is its own without the delivery mutex.
+void delivery_after_fork_child() KSI_NO_THREAD_SAFETY_ANALYSIS {
   if (signal_pipe[0] >= 0) {
     close(signal_pipe[0]);
     close(signal_pipe[1]);
@@ -187,7 +187,8 @@ void start_delivery() {
 }
 
 // Gives the kernel the handler the library chose for `sig`.
-void install(int sig, pfm_signal_t chosen, bool dispatcher) {
+void install(int sig, pfm_signal_t chosen, bool dispatcher)
+    KSI_REQUIRES(ksi_pfm_mutex) {
   if (dispatcher) {
     start_delivery();
     struct sigaction sa {};

@@ -12,6 +12,7 @@
 
 #include "identity/credutl_cache.h"
 #include "internal/alloc_fault.h"
+#include "internal/thread_safety.h"
 #include "thread/qmthread_internal.h"
 
 namespace {
@@ -54,8 +55,8 @@ struct Entry {
 
 struct ksi_cred_table {
   const TableSpec *spec;
-  qmthread_mutex_t lock;  // noraise: lookups never raise
-  Entry **buckets;
+  qmthread_mutex_t lock;                    // noraise: lookups never raise
+  Entry **buckets KSI_PT_GUARDED_BY(lock);  // the chains, not the array
 };
 
 namespace {
@@ -125,7 +126,8 @@ ksi_cred_table *create_table(const TableSpec &spec) {
 }
 
 // The entry under key, with the lock held; null when absent.
-Entry *find(ksi_cred_table *t, const void *key, Entry ***link_out) {
+Entry *find(ksi_cred_table *t, const void *key, Entry ***link_out)
+    KSI_REQUIRES(t->lock) {
   const uint32_t b = key_hash(*t->spec, key) % t->spec->buckets;
   Entry **link = &t->buckets[b];
   for (; *link != nullptr; link = &(*link)->next)
@@ -203,13 +205,18 @@ int ksi_cred_table_delete(ksi_cred_table *t, const void *key) {
   return e != nullptr ? 0 : ENOENT;
 }
 
-void ksi_cred_table_lock(ksi_cred_table *t) { qmthread_mutex_lock(&t->lock); }
-void ksi_cred_table_unlock(ksi_cred_table *t) {
+// The lock is held across calls, which the analysis cannot follow through
+// the opaque table type of the header.
+void ksi_cred_table_lock(ksi_cred_table *t) KSI_NO_THREAD_SAFETY_ANALYSIS {
+  qmthread_mutex_lock(&t->lock);
+}
+void ksi_cred_table_unlock(ksi_cred_table *t) KSI_NO_THREAD_SAFETY_ANALYSIS {
   qmthread_mutex_unlock(&t->lock);
 }
 
+// The caller holds the lock through ksi_cred_table_lock (see above).
 bool ksi_cred_table_next(ksi_cred_table *t, void **cursor, const void **key,
-                         const void **value) {
+                         const void **value) KSI_NO_THREAD_SAFETY_ANALYSIS {
   auto *e = static_cast<Entry *>(*cursor);
   uint32_t b = 0;
   if (e != nullptr) {

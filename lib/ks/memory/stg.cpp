@@ -22,6 +22,7 @@
 #include <new>
 
 #include "internal/alloc_fault.h"
+#include "internal/thread_safety.h"
 #include "memory/stg_heap.h"
 #include "memory/stg_older.h"
 #include "thread/qmthread_internal.h"
@@ -33,18 +34,21 @@ struct stg_chunk {
   unsigned char *data;
 };
 
+// Every field but `lock` is guarded by it once the area is returned to its
+// creator; `slot` belongs to the registry.
 struct stg_area {
-  stg_chunk *chunks;  // newest chunk
-  uint64_t first_size;
-  uint64_t incr;
-  uint64_t total;
-  uint64_t desired;
-  float growth;
+  stg_chunk *chunks KSI_GUARDED_BY(lock);  // newest chunk
+  uint64_t first_size KSI_GUARDED_BY(lock);
+  uint64_t incr KSI_GUARDED_BY(lock);
+  uint64_t total KSI_GUARDED_BY(lock);
+  uint64_t desired KSI_GUARDED_BY(lock);
+  float growth KSI_GUARDED_BY(lock);
   uint32_t slot;
-  uint32_t zero_fill;
-  uint32_t incr_set;
+  uint32_t zero_fill KSI_GUARDED_BY(lock);
+  uint32_t incr_set KSI_GUARDED_BY(lock);
   qmthread_mutex_t lock;
-  ksi_stg_older older;  // every chunk but the newest, for the oldest fit
+  // Every chunk but the newest, for the oldest fit.
+  ksi_stg_older older KSI_GUARDED_BY(lock);
 };
 
 namespace {
@@ -56,7 +60,7 @@ constexpr uint64_t kMaxRequest = uint64_t{1} << 62;
 
 uint64_t round8(uint64_t n) { return (n + 7) & ~uint64_t{7}; }
 
-unsigned char fill_byte(const stg_area *area) {
+unsigned char fill_byte(const stg_area *area) KSI_REQUIRES(area->lock) {
   return area->zero_fill ? 0x00 : 0xFF;
 }
 
@@ -75,17 +79,19 @@ void print(int kind, int index, ...) {
 
 qmthread_mutex_t registry_lock = QMTHREAD_MUTEX_INITIALIZER_NORAISE;
 KSI_FORK_GUARDED(registry_lock);
-stg_area_t *registry_slots = nullptr;
-uint32_t registry_capacity = 0;  // entries of registry_slots
-uint32_t *registry_bits = nullptr;
-uint32_t registry_words = 0;  // 32-bit words of registry_bits
+stg_area_t *registry_slots KSI_GUARDED_BY(registry_lock) = nullptr;
+// Entries of registry_slots.
+uint32_t registry_capacity KSI_GUARDED_BY(registry_lock) = 0;
+uint32_t *registry_bits KSI_GUARDED_BY(registry_lock) = nullptr;
+// 32-bit words of registry_bits.
+uint32_t registry_words KSI_GUARDED_BY(registry_lock) = 0;
 
-bool registry_in_use(uint32_t slot) {
+bool registry_in_use(uint32_t slot) KSI_REQUIRES(registry_lock) {
   return (registry_bits[slot / 32] >> (slot % 32)) & 1u;
 }
 
-// Caller holds registry_lock. False when the registry could not grow.
-bool registry_add(stg_area *area) {
+// False when the registry could not grow.
+bool registry_add(stg_area *area) KSI_REQUIRES(registry_lock) {
   if (registry_slots == nullptr) {
     auto *slots = static_cast<stg_area_t *>(nt_calloc(512, sizeof(stg_area_t)));
     auto *bits = static_cast<uint32_t *>(nt_calloc(16, sizeof(uint32_t)));
@@ -131,7 +137,7 @@ bool registry_add(stg_area *area) {
 
 // Visits the lock of every registered area in slot order (the fork
 // handlers call it with registry_lock held).
-bool each_area_lock(ksi_fork_visit_fn visit) {
+bool each_area_lock(ksi_fork_visit_fn visit) KSI_REQUIRES(registry_lock) {
   for (uint32_t slot = 0; slot < registry_words * 32; ++slot)
     if (registry_in_use(slot) && !visit(&registry_slots[slot]->lock))
       return false;
@@ -148,7 +154,9 @@ void registry_remove(stg_area *area) {
 
 // ---- Areas.
 
-stg_area_t create_area(uint64_t first_size, bool quiet) {
+// The new area's fields are written before anyone else can see it.
+stg_area_t create_area(uint64_t first_size,
+                       bool quiet) KSI_NO_THREAD_SAFETY_ANALYSIS {
   auto *area = static_cast<stg_area *>(ksi_heap_alloc(sizeof(stg_area), quiet));
   if (area == nullptr) return STG_AREA_NULL;
   area->chunks = nullptr;
@@ -181,7 +189,8 @@ stg_area_t create_area(uint64_t first_size, bool quiet) {
 // the newest chunk grown by the growth factor (unless an increment was set
 // explicitly for the second chunk), else the increment; never above
 // kMaxChunkBase.
-uint64_t next_base(const stg_area *area, uint32_t count) {
+uint64_t next_base(const stg_area *area, uint32_t count)
+    KSI_REQUIRES(area->lock) {
   uint64_t base;
   if (count == 0) {
     base = area->first_size;
@@ -194,9 +203,10 @@ uint64_t next_base(const stg_area *area, uint32_t count) {
   return base < kMaxChunkBase ? base : kMaxChunkBase;
 }
 
-// Caller holds the area lock. Links a new chunk for a request of `a` bytes
-// (already rounded) at the head; null when the heap is exhausted.
-stg_chunk *add_chunk(stg_area *area, uint64_t a, bool quiet) {
+// Links a new chunk for a request of `a` bytes (already rounded) at the
+// head; null when the heap is exhausted.
+stg_chunk *add_chunk(stg_area *area, uint64_t a, bool quiet)
+    KSI_REQUIRES(area->lock) {
   // The newest chunk becomes an older one: room in the index comes first,
   // so that a failure leaves the area as it was.
   stg_chunk *newest = area->chunks;
@@ -234,11 +244,11 @@ stg_chunk *add_chunk(stg_area *area, uint64_t a, bool quiet) {
   return chunk;
 }
 
-// Caller holds the area lock. The chunk that takes `a` more bytes: the
-// newest when it fits, else the oldest older one that fits (its index
-// position in *older_pos), else a new one.
+// The chunk that takes `a` more bytes: the newest when it fits, else the
+// oldest older one that fits (its index position in *older_pos), else a
+// new one.
 stg_chunk *choose_chunk(stg_area *area, uint64_t a, bool quiet,
-                        uint32_t *older_pos) {
+                        uint32_t *older_pos) KSI_REQUIRES(area->lock) {
   stg_chunk *newest = area->chunks;
   if (newest != nullptr && newest->used + a <= newest->size) return newest;
   stg_chunk *fit = ksi_stg_older_find(&area->older, a, older_pos);
@@ -247,7 +257,8 @@ stg_chunk *choose_chunk(stg_area *area, uint64_t a, bool quiet,
 
 // Reports the first byte of the chunk's free space (the next `a` bytes, or
 // all of it at level 2) that no longer holds the fill byte.
-void check_free_space(stg_area *area, const stg_chunk *chunk, uint64_t a) {
+void check_free_space(stg_area *area, const stg_chunk *chunk, uint64_t a)
+    KSI_REQUIRES(area->lock) {
   uint64_t span = ksi_stg_trace(2) ? chunk->size - chunk->used : a;
   const unsigned char *p = chunk->data + chunk->used;
   unsigned char fill = fill_byte(area);
@@ -290,9 +301,10 @@ void *alloc_from_area(stg_area_t area, uint64_t n, bool quiet) {
   return result;
 }
 
-// Caller holds the area lock. Releases every chunk except, when keep_oldest,
-// the oldest; returns the kept chunk or null.
-stg_chunk *release_chunks(stg_area *area, bool keep_oldest, bool quiet) {
+// Releases every chunk except, when keep_oldest, the oldest; returns the
+// kept chunk or null.
+stg_chunk *release_chunks(stg_area *area, bool keep_oldest, bool quiet)
+    KSI_REQUIRES(area->lock) {
   stg_chunk *kept = nullptr;
   stg_chunk *c = area->chunks;
   while (c != nullptr) {
@@ -325,15 +337,14 @@ void delete_area(stg_area_t *handle, bool quiet) {
   release_chunks(area, false, quiet);
   area->total = 0;
   area->desired = 0;
+  ksi_stg_older_free(&area->older);
   qmthread_mutex_unlock(&area->lock);
   qmthread_mutex_destroy(&area->lock);
-  ksi_stg_older_free(&area->older);
   ksi_heap_free(area, quiet);
   *handle = STG_AREA_NULL;
 }
 
-// Caller holds the area lock.
-void dump_locked(stg_area *area) {
+void dump_locked(stg_area *area) KSI_REQUIRES(area->lock) {
   uint64_t allocd = 0, used = 0;
   int count = 0;
   for (stg_chunk *c = area->chunks; c != nullptr; c = c->prev) {

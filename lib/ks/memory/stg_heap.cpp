@@ -12,6 +12,7 @@
 // block exists, stg_free costs one atomic load over plain free().
 #include "memory/stg_heap.h"
 #include "internal/alloc_fault.h"
+#include "internal/thread_safety.h"
 #include "thread/qmthread_internal.h"
 
 #include <atomic>
@@ -36,8 +37,8 @@ size_t guarded_total(size_t size) { return round8(size) + 16; }
 // by backward shift (so an insert right after a removal never grows it).
 qmthread_mutex_t guarded_lock = QMTHREAD_MUTEX_INITIALIZER_NORAISE;
 KSI_FORK_GUARDED(guarded_lock);
-void **guarded_slots = nullptr;
-size_t guarded_capacity = 0;  // power of two
+void **guarded_slots KSI_GUARDED_BY(guarded_lock) = nullptr;
+size_t guarded_capacity KSI_GUARDED_BY(guarded_lock) = 0;  // power of two
 std::atomic<size_t> guarded_count{0};
 
 size_t slot_of(const void *p, size_t mask) {
@@ -51,8 +52,8 @@ void place(void **slots, size_t mask, void *p) {
   slots[i] = p;
 }
 
-// Caller holds guarded_lock. False when the set could not grow.
-bool guarded_insert(void *p) {
+// False when the set could not grow.
+bool guarded_insert(void *p) KSI_REQUIRES(guarded_lock) {
   size_t count = guarded_count.load(std::memory_order_relaxed);
   if ((count + 1) * 4 > guarded_capacity * 3) {
     size_t capacity = guarded_capacity ? guarded_capacity * 2 : 64;
@@ -72,8 +73,8 @@ bool guarded_insert(void *p) {
   return true;
 }
 
-// Caller holds guarded_lock. Slot index of p, or guarded_capacity.
-size_t guarded_find(const void *p) {
+// Slot index of p, or guarded_capacity.
+size_t guarded_find(const void *p) KSI_REQUIRES(guarded_lock) {
   if (guarded_capacity == 0) return 0;
   size_t mask = guarded_capacity - 1;
   for (size_t i = slot_of(p, mask);; i = (i + 1) & mask) {
@@ -82,8 +83,8 @@ size_t guarded_find(const void *p) {
   }
 }
 
-// Caller holds guarded_lock. True when p was a guarded block.
-bool guarded_remove(void *p) {
+// True when p was a guarded block.
+bool guarded_remove(void *p) KSI_REQUIRES(guarded_lock) {
   size_t i = guarded_find(p);
   if (i == guarded_capacity) return false;
   // Pull later members of the probe run back over the hole.
