@@ -17,18 +17,6 @@
 #include <atomic>
 #include <csignal>
 
-// gcc announces ThreadSanitizer with a macro, clang through __has_feature.
-#if defined(__SANITIZE_THREAD__)
-#define KS_UNDER_TSAN 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define KS_UNDER_TSAN 1
-#endif
-#endif
-#ifndef KS_UNDER_TSAN
-#define KS_UNDER_TSAN 0
-#endif
-
 namespace {
 
 // A bookkeeping mutex of the test, handled like the library's own.
@@ -72,13 +60,6 @@ int leave_inherited_holdings() {
 }
 
 TEST(QmthreadFork, TheForkingThreadKeepsWhatItHeld) {
-#if KS_UNDER_TSAN
-  // ThreadSanitizer reports the fork handler's registration lock, taken
-  // here with the message lock held, against the message lock's first
-  // initialisation; the order is still to be settled.
-  GTEST_SKIP() << "ThreadSanitizer reports the registration lock against the "
-                  "message lock";
-#endif
   qmthread_enter_critical_section();
   qmthread_mutex_lock(&bookkeeping);
   qmthread_mutex_lock(&bookkeeping);

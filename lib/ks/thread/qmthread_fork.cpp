@@ -159,8 +159,9 @@ void after_fork_child() {
   ksi_registry_keep_only_self();
   each_family_mutex(hand_over_and_release);
   release_bookkeeping_mutexes();
-  pthread_mutex_t fresh = PTHREAD_MUTEX_INITIALIZER;
-  registration_lock = fresh;
+  // The child's only thread took it before the fork: given back, not made
+  // afresh, so that no tool (or later handler) sees it still held.
+  pthread_mutex_unlock(&registration_lock);
 }
 
 // The companion library's handlers are installed first: its child handler
