@@ -13,6 +13,8 @@
 #include <orvexks/strutl.h>
 #include <orvexks/sysutl.h>
 
+#include "internal/thread_safety.h"
+
 namespace {
 
 // Sockets: the library's own address-family codes on the wire.
@@ -101,29 +103,37 @@ uint64_t *new_cursor_table(stg_area_t area, uint32_t capacity) {
   return reinterpret_cast<uint64_t *>(header + 1);
 }
 
+// A caller's cursor table as the filter reaches it: the slot array and its
+// count live in the caller's variables, guarded by the caller's mutex.
+struct cursor_table_ref {
+  qmthread_mutex_t *mutex;
+  uint64_t **slotsp KSI_PT_GUARDED_BY(mutex);
+  uint32_t *countp KSI_PT_GUARDED_BY(mutex);
+};
+
 // Takes a free slot for `value` (growing the table when none is free) and
-// returns its number, or 0 when the table cannot grow. Caller holds the
-// table's mutex.
-uint32_t take_cursor_slot(uint64_t **slotsp, uint32_t *countp, uint64_t value) {
-  uint64_t *slots = *slotsp;
-  for (uint32_t i = 1; i < *countp; ++i) {
+// returns its number, or 0 when the table cannot grow.
+uint32_t take_cursor_slot(const cursor_table_ref &t, uint64_t value)
+    KSI_REQUIRES(t.mutex) {
+  uint64_t *slots = *t.slotsp;
+  for (uint32_t i = 1; i < *t.countp; ++i) {
     if (slots[i] == 0) {
       slots[i] = value;
       return i;
     }
   }
   cursor_table_header *header = header_of(slots);
-  if (*countp >= header->capacity) {
+  if (*t.countp >= header->capacity) {
     if (header->capacity > UINT32_MAX / 2) return 0;
-    uint32_t capacity = std::max(*countp + 1, 2 * header->capacity);
+    uint32_t capacity = std::max(*t.countp + 1, 2 * header->capacity);
     uint64_t *grown = new_cursor_table(header->area, capacity);
     if (grown == nullptr) return 0;
-    std::memcpy(grown, slots, uint64_t{*countp} * sizeof(uint64_t));
+    std::memcpy(grown, slots, uint64_t{*t.countp} * sizeof(uint64_t));
     if (header->area == STG_AREA_HEAP) stg_free(header);
-    *slotsp = slots = grown;
+    *t.slotsp = slots = grown;
   }
-  slots[*countp] = value;
-  return (*countp)++;
+  slots[*t.countp] = value;
+  return (*t.countp)++;
 }
 
 uint64_t cursor_bits(void *cursor) {
@@ -271,31 +281,30 @@ bool_t xdr_ks_generic_cursor_t(XDR *xdrs, void **cursor, uint32_t *slot_index,
     *slot_index = 0;
     return TRUE;
   }
-  qmthread_mutex_lock(mutex);
-  if (*slots == nullptr) {
-    *slots = new_cursor_table(STG_AREA_HEAP, kFirstCursorCapacity);
-    if (*slots != nullptr) {
-      (*slots)[0] = 0;
-      *slot_count = 1;
+  const cursor_table_ref t = {mutex, slots, slot_count};
+  qmthread_mutex_lock(t.mutex);
+  if (*t.slotsp == nullptr) {
+    *t.slotsp = new_cursor_table(STG_AREA_HEAP, kFirstCursorCapacity);
+    if (*t.slotsp != nullptr) {
+      (*t.slotsp)[0] = 0;
+      *t.countp = 1;
     }
   }
-  qmthread_mutex_unlock(mutex);
+  qmthread_mutex_unlock(t.mutex);
 
   if (xdrs->x_op == XDR_ENCODE) {
     if (*slot_index != 0) {
-      qmthread_mutex_lock(mutex);
+      qmthread_mutex_lock(t.mutex);
       // Only an index the table gave out names a slot to write.
-      if (*slots != nullptr && *slot_index < *slot_count)
-        (*slots)[*slot_index] = cursor_bits(*cursor);
-      qmthread_mutex_unlock(mutex);
+      if (*t.slotsp != nullptr && *slot_index < *t.countp)
+        (*t.slotsp)[*slot_index] = cursor_bits(*cursor);
+      qmthread_mutex_unlock(t.mutex);
       if (*cursor == nullptr) *slot_index = 0;
     } else if (*cursor != nullptr) {
-      qmthread_mutex_lock(mutex);
+      qmthread_mutex_lock(t.mutex);
       uint32_t taken =
-          *slots == nullptr
-              ? 0
-              : take_cursor_slot(slots, slot_count, cursor_bits(*cursor));
-      qmthread_mutex_unlock(mutex);
+          *t.slotsp == nullptr ? 0 : take_cursor_slot(t, cursor_bits(*cursor));
+      qmthread_mutex_unlock(t.mutex);
       if (taken == 0) return FALSE;
       *slot_index = taken;
     }
@@ -313,9 +322,9 @@ bool_t xdr_ks_generic_cursor_t(XDR *xdrs, void **cursor, uint32_t *slot_index,
   }
   *slot_index = index;
   uint64_t value = 0;
-  qmthread_mutex_lock(mutex);
-  if (*slots != nullptr && index < *slot_count) value = (*slots)[index];
-  qmthread_mutex_unlock(mutex);
+  qmthread_mutex_lock(t.mutex);
+  if (*t.slotsp != nullptr && index < *t.countp) value = (*t.slotsp)[index];
+  qmthread_mutex_unlock(t.mutex);
   if (value == 0) return FALSE;
   *cursor = reinterpret_cast<void *>(static_cast<uintptr_t>(value));
   return TRUE;
