@@ -208,6 +208,103 @@ KS_API void imsg_set_clock_callback(imsg_clock_fn_t fn, void *arg);
 KS_API long imsg_clock(void);
 KS_API void imsg_starting_process(void);
 
+/* ---- Prompts.
+ *
+ * Every prompt works in one of three settings: a window that installed its
+ * prompt procedures (used while a writer serves redirection slot 0), the
+ * prompting tool "qmprompt" of the installation's bin directory when the
+ * forced-GUI switch is on, or else the console (questions on standard
+ * error, answers from standard input). A daemon is never asked: it gets
+ * IMSG_PROMPT_NO_ANSWER (for the proceed and yes/no prompts, abort).
+ * Answers and choice arrays are heap blocks the caller frees with
+ * stg_free. */
+
+/* Answer bits of the proceed and yes/no prompts, and their masks. */
+#define IMSG_ANSWER_ABORT 1
+#define IMSG_ANSWER_PROCEED 2
+#define IMSG_ANSWER_YES 4
+#define IMSG_ANSWER_NO 8
+/* Results of the other prompts. */
+#define IMSG_PROMPT_NO_ANSWER 1
+#define IMSG_PROMPT_ANSWERED 2
+
+/* A window's prompt procedures; each receives the data pointer given to
+ * imsg_use_prompt_procs last. The proceed and yes/no procedures receive the
+ * mask and default already normalised. */
+typedef struct imsg_prompt_procs {
+  int (*text)(const char *text, const char *def, int multi_line, char **answer,
+              void *data);
+  int (*file)(const char *text, const char *def, const char *directory,
+              const char *pattern, char **answer, void *data);
+  int (*list)(const char *text, const char *const *items, void *reserved,
+              int multi, int **choices, void *data);
+  int (*proceed)(int kind, const char *text, int mask, int def, void *data);
+  int (*yes_no)(int kind, const char *text, int mask, int def, void *data);
+  int (*password)(const char *text, char **answer, void *data);
+} imsg_prompt_procs_t;
+
+/* Copies the six entries; a null procs or data clears them all. */
+KS_API void imsg_use_prompt_procs(const imsg_prompt_procs_t *procs, void *data);
+
+/* IMSG_PROMPT_ANSWERED with *answer set, or IMSG_PROMPT_NO_ANSWER. On the
+ * console an empty answer takes a copy of def; without def *answer is null.
+ * A multi-line answer ends at a line holding only ".". */
+KS_API int imsg_prompt_text(const char *text, const char *def, int multi_line,
+                            char **answer);
+/* Read without echo when standard input is a terminal. */
+KS_API int imsg_prompt_password(const char *text, char **answer);
+KS_API int imsg_prompt_file(const char *text, const char *def,
+                            const char *directory, const char *pattern,
+                            char **answer);
+/* items: ended by a null pointer. *choices: the chosen 1-based item
+ * numbers (at most 128), ended by 0. reserved goes to a window's list
+ * procedure only. */
+KS_API int imsg_prompt_list(const char *text, const char *const *items,
+                            void *reserved, int multi, int **choices);
+/* Choices from the items of a text file, through the prompting tool only:
+ * without the forced-GUI or dynamic change-tracking switch the result is
+ * IMSG_PROMPT_ANSWERED at once with *choices null. */
+KS_API int imsg_prompt_txt_list(const char *text, const char *item_file,
+                                int multi, int **choices);
+/* IMSG_ANSWER_ABORT or IMSG_ANSWER_PROCEED. mask: the allowed answers
+ * (0: both); def: the answer of an empty line. */
+KS_API int imsg_prompt_proceed(int kind, const char *text, int mask, int def);
+/* IMSG_ANSWER_ABORT, IMSG_ANSWER_YES or IMSG_ANSWER_NO (mask 0: all). */
+KS_API int imsg_prompt_yes_no(int kind, const char *text, int mask, int def);
+/* The whole content of a file as a heap text, or null. */
+KS_API char *imsg_read_outfile(const char *path);
+
+/* ---- Message lists: several messages collected into one text. */
+
+/* Owned by the caller; buffers from the guarded heap. */
+typedef struct imsg_list {
+  uint64_t one_msg_buf_size;
+  char *one_msg_buf;  /* one formatted message */
+  uint64_t grow_size; /* list_buf grows by multiples of this (512) */
+  uint64_t list_buf_size;
+  uint64_t list_buf_len; /* used length, without the NUL */
+  char *list_buf;        /* the collected text */
+  int tag_mode;          /* IMSG_TAG_* of the messages added */
+  int reserved;
+} imsg_list_t;
+
+/* Running out of memory in these routines ends the process. */
+KS_API void imsg_list_create(imsg_list_t *list, int reserved);
+/* mode: IMSG_TAG_*; other values mean IMSG_TAG_ENABLED. */
+KS_API void imsg_list_create_taggable(int mode, imsg_list_t *list,
+                                      int reserved);
+KS_API void imsg_list_reset(imsg_list_t *list);
+/* Frees both buffers and clears the record; a null list is ignored. */
+KS_API void imsg_list_destroy(imsg_list_t *list);
+/* Null and empty texts are ignored. */
+KS_API void imsg_list_add_str(imsg_list_t *list, const char *text);
+KS_API void imsg_list_add_msg(imsg_list_t *list, const void *table, int index,
+                              ...);
+/* The collected text, also stored in *text when text is not null. */
+KS_API char *imsg_list_get_buf(imsg_list_t *list, char **text);
+KS_API void imsg_list_fprint(imsg_list_t *list, FILE *stream);
+KS_API void imsg_list_print(imsg_list_t *list, int kind);
+
 KS_END_DECLS
 
 #endif

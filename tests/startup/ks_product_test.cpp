@@ -4,6 +4,7 @@
 // environment it needs.
 #include <orvexks/ks_product.h>
 
+#include <orvexks/imsg.h>
 #include <orvexks/qmthread.h>
 
 #include <cstdio>
@@ -132,6 +133,35 @@ TEST_F(KsProduct, MissingHostDataDirectoryEndsTheProcess) {
       testing::ExitedWithCode(2),
       "This product is not installed correctly\\.(.|\n)*"
       "Can't find host data directory, tried: \".*nowhere\\\\var\"");
+}
+
+// In a window the notice is a proceed question with abort alone; the
+// window's writer also receives the two errors.
+int notice_proceed(int kind, const char *text, int mask, int def, void *) {
+  fprintf(stderr, "notice %d [%s] %d %d\n", kind, text, mask, def);
+  return IMSG_ANSWER_ABORT;
+}
+void window_writer(void *, const char *text) { fputs(text, stderr); }
+void open_window() {
+  static int data;
+  imsg_prompt_procs_t procs = {};
+  procs.proceed = notice_proceed;
+  imsg_use_prompt_procs(&procs, &data);
+  const imsg_window_writers_t window = {window_writer, nullptr};
+  imsg_use_window(&window);
+}
+
+TEST_F(KsProduct, MissingHostDataDirectoryIsShownToAWindow) {
+  Settings("[params]\n8=" + win_root_ + "\\nowhere\n");
+  EXPECT_EXIT(
+      {
+        open_window();
+        char buf[KS_DIR_BUF_SIZE];
+        ks_hostdata_dir(buf, nullptr, nullptr);
+      },
+      testing::ExitedWithCode(2),
+      "Can't find host data directory(.|\n)*"
+      "notice 6 \\[The application will exit \\.\\.\\. \\] 1 1");
 }
 
 TEST_F(KsProduct, MonitoringProductDirectoryIsRetriedUntilFound) {

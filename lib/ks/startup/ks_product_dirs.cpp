@@ -3,6 +3,7 @@
 // under the start-up lock, and kept for the life of the process.
 #include <orvexks/ks_product.h>
 
+#include <orvexks/imsg.h>
 #include <orvexks/pfm.h>
 #include <orvexks/stg.h>
 #include <orvexks/strutl.h>
@@ -20,11 +21,6 @@
 #include "startup/ks_product_internal.h"
 #include "thread/qmthread_internal.h"
 
-// The console prompt lives with the prompts family; the host-data failure
-// shows its notice through it when that family is linked in.
-extern "C" int imsg_prompt_proceed(int kind, const char *text, int mask,
-                                   int deflt) __attribute__((weak));
-
 namespace {
 
 constexpr uint32_t kProductDirParam = 8;
@@ -33,7 +29,6 @@ constexpr size_t kParamBufSize = 1023;
 constexpr const char *kDefaultProductDir = "c:\\orvex";
 constexpr const char *kSmxKey = "Software\\Fennick\\Sentrymon";
 constexpr const char *kSmxValue = "Directory";
-constexpr int kProceedAbort = 1;
 
 // Guards the reading of the directories below. Raise mode (a raise is
 // held off while a directory is read and cached); taken before the
@@ -85,11 +80,12 @@ const char *ksi_product_dir_text() {
     KSI_RELEASE(startup_lock) {
   imsg_print(IMSG_ERROR, &ksi_ks_msgs, KSI_KS_NOT_INSTALLED);
   imsg_print(IMSG_ERROR, &ksi_ks_msgs, KSI_KS_NO_HOSTDATA_DIR, tried);
-  if (imsg_in_gui() && imsg_prompt_proceed != nullptr) {
+  if (imsg_in_gui()) {
     char notice[256];
     imsg_snprintf(notice, sizeof notice, &ksi_ks_msgs,
                   KSI_KS_APPLICATION_WILL_EXIT);
-    imsg_prompt_proceed(IMSG_ERROR, notice, kProceedAbort, kProceedAbort);
+    imsg_prompt_proceed(IMSG_ERROR, notice, IMSG_ANSWER_ABORT,
+                        IMSG_ANSWER_ABORT);
   }
   qmthread_mutex_unlock(&startup_lock);
   pfm_exit(2);
