@@ -4,8 +4,11 @@
 
 #include <orvexks/ks_base.h>
 #include <orvexks/imsg.h>
+#include <orvexks/rpc/xdr.h>
 
 KS_BEGIN_DECLS
+
+struct svc_req; /* a request being served, <orvexks/rpc/svc.h> */
 
 /* The family's message table. */
 KS_API const ks_msg_table_t *credutl_ks_msg_table_adr(void);
@@ -385,6 +388,170 @@ KS_API void ntlogon_cred_start_scan(void);
 KS_API int ntlogon_cred_next_entry(void **cursor, credutl_sid_t *sid_out,
                                    void *entry_out);
 KS_API void ntlogon_cred_end_scan(void);
+
+/* ------------------------------------------------------------------------
+ * Clients: who is calling a server, from which domain and host, and
+ * whether to trust it.
+ *
+ * A client record names its authentication family and points at that
+ * family's data: for CREDUTL_AUTH_FAMILY_ONC the struct svc_req being
+ * served (its credential flavour, decoded credential and transport), for
+ * CREDUTL_AUTH_FAMILY_QUILLMERE a credutl_auth_quillmere_t.
+ * ------------------------------------------------------------------------ */
+
+typedef enum credutl_auth_family {
+  CREDUTL_AUTH_FAMILY_NONE = 0,
+  CREDUTL_AUTH_FAMILY_QUILLMERE = 1,
+  CREDUTL_AUTH_FAMILY_ONC = 2
+} credutl_auth_family_t;
+
+/* Kinds of the product's own client record. */
+#define CREDUTL_AUTH_QUILLMERE_HOST_ONLY 0 /* domain and host only */
+#define CREDUTL_AUTH_QUILLMERE_NAMES 1     /* name credentials follow */
+
+/* Sizes of the inline domain and host fields of credutl_auth_quillmere_t. */
+#define CREDUTL_AUTH_NAME_SIZE 256
+
+typedef struct credutl_auth_quillmere {
+  int32_t kind; /* CREDUTL_AUTH_QUILLMERE_* */
+  char domain[CREDUTL_AUTH_NAME_SIZE];
+  char host[CREDUTL_AUTH_NAME_SIZE];
+  credutl_string_credentials_t credentials; /* meaningful for kind 1 */
+} credutl_auth_quillmere_t;
+typedef credutl_auth_quillmere_t *credutl_auth_quillmere_p_t;
+
+typedef struct credutl_client {
+  credutl_auth_family_t auth_family;
+  void *auth_data;
+} credutl_client_t;
+
+/* This machine's NT domain name in a per-thread buffer (valid until the
+ * thread's next call), "<unknown>" when the platform cannot tell. */
+KS_API const char *credutl_get_domain(void);
+
+/* Splits a qualified account name at its first '/' or '\': the domain is
+ * what comes before, the user what follows. Without a separator the
+ * domain is "<unknown>" and the user the whole name. Both copies are cut
+ * to their sizes; a null output or a size of 0 is left alone. */
+KS_API void credutl_crack_fq_name(const char *name, char *domain, size_t dsize,
+                                  char *user, size_t usize);
+
+/* 1 when a and b name the same account, ignoring the domain and case;
+ * a null side stands for the login name of the calling process. */
+KS_API int credutl_string_eq(const char *a, const char *b);
+
+/* The machine name of this host's AUTH_UNIX credentials, "DOMAIN/host",
+ * into buf (size bytes). When it does not fit, a warning is printed and
+ * buf holds "<credutl authunix machname too long>", cut to size. Returns
+ * buf. A delivery point (the warning). */
+KS_API char *credutl_mk_authunix_machname(char *buf, size_t size);
+
+/* Splits an AUTH_UNIX machine name at its first '/': domain before, host
+ * after; without '/' the domain is empty and the host the whole name; a
+ * null machname gives two empty strings. Copies are cut to their sizes. */
+KS_API void credutl_crack_authunix_machname(const char *machname, char *domain,
+                                            size_t dsize, char *host,
+                                            size_t hsize);
+
+/* The caller of an RPC request as whole credentials, with the domain and
+ * host its credential names (cut to dsize and hsize; either output may be
+ * null). AUTH_UNIX and AUTH_NT credentials are mapped to SIDs; the product
+ * group is replaced by NOBODY unless the caller's host is this host.
+ * Returns 0; 2 for AUTH_NONE and 1 for any other flavour (or when memory
+ * runs out), both with NOBODY as user and group and no groups. Release
+ * whole_out with credutl_free_whole_credentials. */
+KS_API int credutl_crack_whole_rpc_auth(struct svc_req *req,
+                                        credutl_whole_credentials_t *whole_out,
+                                        size_t dsize, char *domain,
+                                        size_t hsize, char *host);
+/* The same as SID credentials: at most 32 groups, without placeholders,
+ * the primary group and repeats. */
+KS_API int credutl_crack_rpc_auth(struct svc_req *req,
+                                  credutl_sid_credentials_t *sid_out,
+                                  size_t dsize, char *domain, size_t hsize,
+                                  char *host);
+
+/* Makes the product's own client record for this process: domain, host
+ * and, for kind CREDUTL_AUTH_QUILLMERE_NAMES, the process's credentials
+ * by name. client points at auth afterwards. 0, or 1 when the host name or
+ * the credentials cannot be had. Release with credutl_free_client. */
+KS_API int credutl_mk_client_quillmere(int kind, credutl_auth_quillmere_t *auth,
+                                       credutl_client_t *client);
+
+/* The identity, domain and host of a client. The product's own record
+ * gives name credentials (*has_string_creds = 1; "nobody" for kind 0),
+ * which the caller frees with credutl_free_string_credentials; an RPC
+ * request gives SID credentials (*has_sid_creds = 1). A request that
+ * cannot be cracked, a null client or family 0 gives NOBODY and the
+ * domain and host "<unknown>". Returns 0, or the status of a failed copy
+ * of name credentials. */
+KS_API int credutl_crack_client(const credutl_client_t *client,
+                                int *has_sid_creds, int *has_string_creds,
+                                credutl_sid_credentials_t *sid_out,
+                                credutl_string_credentials_t *string_out,
+                                size_t dsize, char *domain, size_t hsize,
+                                char *host);
+
+/* Releases what the product's own record holds (its name credentials)
+ * and empties the client record; the auth record itself stays the
+ * caller's. */
+KS_API void credutl_free_client(credutl_client_t *client);
+
+/* *is_priv = 1 when the client is privileged: it calls from this host and
+ * its identity is privileged here (uid 0, the administrators or the
+ * product group). Remote membership of the product group never counts.
+ * Returns 0. */
+KS_API int credutl_client_is_privileged(const credutl_client_t *client,
+                                        int *is_priv);
+
+/* 1 when the calling process is privileged, else 0. */
+KS_API int credutl_is_privileged(void);
+
+/* Server group lists are not cached here: does nothing and returns 1. */
+KS_API int credutl_set_server_group_lifetime(uint32_t seconds);
+
+/* ------------------------------------------------------------------------
+ * Wire forms (XDR, RFC 4506) of the ids, SIDs, credentials, account
+ * records and client records. Each filter encodes, decodes or frees by the
+ * handle's x_op and returns 1 on success, 0 on failure. Decoding into a
+ * record replaces its contents without freeing them. After a failed
+ * decode, freeing with the same filter releases what was decoded.
+ *
+ * Strings and string arrays that decoding makes are malloc'd, as the
+ * name-credential frees expect; the SID array of whole credentials comes
+ * from stg_malloc, as credutl_free_whole_credentials expects. Inline group
+ * counts outside 0..32 fail.
+ * ------------------------------------------------------------------------ */
+
+KS_API bool_t xdr_credutl_uid_t(XDR *xdrs, credutl_uid_t *uid);
+KS_API bool_t xdr_credutl_gid_t(XDR *xdrs, credutl_gid_t *gid);
+/* length; when non-zero, type and length - 2 data bytes. */
+KS_API bool_t xdr_credutl_sid_t(XDR *xdrs, credutl_sid_t *sid);
+/* uid, gid, ngroups and always all 32 group slots. */
+KS_API bool_t xdr_credutl_credentials_t(XDR *xdrs, credutl_credentials_t *c);
+KS_API bool_t xdr_credutl_sid_credentials_t(XDR *xdrs,
+                                            credutl_sid_credentials_t *s);
+/* Names of at most 1023 bytes; a null name travels as "". */
+KS_API bool_t xdr_credutl_string_credentials_t(XDR *xdrs,
+                                               credutl_string_credentials_t *n);
+KS_API bool_t xdr_credutl_whole_credentials_t(XDR *xdrs,
+                                              credutl_whole_credentials_t *w);
+KS_API bool_t xdr_credutl_whole_string_credentials_t(
+    XDR *xdrs, credutl_whole_string_credentials_t *n);
+KS_API bool_t xdr_credutl_user_sid_t(XDR *xdrs, credutl_user_sid_t *u);
+KS_API bool_t xdr_credutl_group_sid_t(XDR *xdrs, credutl_group_sid_t *g);
+KS_API bool_t xdr_credutl_passwd_sid_t(XDR *xdrs, credutl_passwd_sid_t *p);
+/* kind, domain, host (at most 255 bytes each) and, for kind 1, the name
+ * credentials. */
+KS_API bool_t xdr_credutl_auth_quillmere_t(XDR *xdrs,
+                                           credutl_auth_quillmere_t *a);
+/* An optional record: decoding allocates it (calloc), freeing releases it
+ * and sets the pointer null. */
+KS_API bool_t xdr_credutl_auth_quillmere_p_t(XDR *xdrs,
+                                             credutl_auth_quillmere_t **ap);
+/* Only the product's own family travels: family 1, then its record, which
+ * decoding allocates (calloc) and freeing releases. */
+KS_API bool_t xdr_credutl_client_t(XDR *xdrs, credutl_client_t *client);
 
 KS_END_DECLS
 

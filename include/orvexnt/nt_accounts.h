@@ -128,6 +128,11 @@ NT_API int nt_is_well_known_group_cred(const char *name);
  * groups; else 0. */
 NT_API int nt_is_privileged(void);
 
+/* Whether the session is one that client checks must refuse, and in
+ * *extra (may be null) whether a second privileged group (well-known SID
+ * 4) also counts. Always 0 with *extra 0 on this platform. */
+NT_API int nt_is_elcc(int flags, int *extra);
+
 /* The same decision for SID credentials: 1 when user is uid 0's SID, or
  * group or one of the ngroups groups is the product group or
  * Administrators; else 0. Null SIDs are skipped. */

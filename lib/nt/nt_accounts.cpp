@@ -471,6 +471,15 @@ NT_API int nt_is_privileged(void) {
   return member;
 }
 
+// The question "is this an elevated administrative session that must be
+// refused" has no Linux twin: the answer is always no, with no further
+// privileged group to honour.
+NT_API int nt_is_elcc(int flags, int *extra) {
+  (void)flags;
+  if (extra != nullptr) *extra = 0;
+  return 0;
+}
+
 NT_API int nt_is_privileged_sid_creds(const nt_sid_t *user,
                                       const nt_sid_t *group, int ngroups,
                                       const nt_sid_t *const *groups) {

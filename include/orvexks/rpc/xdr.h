@@ -237,6 +237,17 @@ KS_API bool_t xdr_ks_generic_cursor_t(XDR *xdrs, void **cursor,
 /* Copies a terminated string; returns dst. */
 KS_API char *ez_strcpy8(char *dst, const char *src);
 
+/* The eight-bit string and optional-pointer filters that credential and
+ * export-list forms are written with. */
+#define XDR_EZ_STRING8_MAX 1023
+/* An XDR string of at most XDR_EZ_STRING8_MAX bytes, as xdr_string. */
+KS_API bool_t xdr_ez_string8(XDR *xdrs, char **cpp);
+/* A presence word, then the object through proc when present; decoding
+ * allocates a zeroed object of objsize bytes when *objpp is null, freeing
+ * releases it and sets *objpp null (as xdr_pointer). */
+KS_API bool_t xdr_ez_pointer(XDR *xdrs, char **objpp, uint32_t objsize,
+                             xdrproc_t proc);
+
 KS_END_DECLS
 
 #endif
