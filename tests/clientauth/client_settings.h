@@ -1,0 +1,66 @@
+// The settings a client-authentication test runs under: a host-data
+// directory (asking whether a host is this host reads its alternate host
+// names there) and, when the test is root and asks for one, a new product
+// group, the product's administrative group, in which users can be
+// created. ORVEX_REGISTRY points at the settings while the object lives;
+// everything is removed afterwards.
+#pragma once
+
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+
+#include <orvexnt/nt_env.h>
+
+#include "account_fixture.h"
+
+class ClientSettings {
+ public:
+  explicit ClientSettings(bool with_product_group) {
+    char tmpl[] = "/tmp/credutl_clientXXXXXX";
+    root_ = mkdtemp(tmpl);
+    for (const char *dir :
+         {"/hostdata", "/hostdata/var", "/hostdata/var/config"})
+      mkdir((root_ + dir).c_str(), 0755);
+    chmod(root_.c_str(), 0755);  // readable by unprivileged children too
+    std::ofstream ini(root_ + "/registry.ini");
+    ini << "[params]\n16=" << root_ << "/hostdata\n";
+    if (with_product_group && TempAccounts::can_create()) {
+      product_ = TempAccounts::unique("qmprod");
+      product_gid_ = accounts_.add_group(product_);
+      if (product_gid_ >= 0)
+        ini << "[accounts]\nproduct_group = " << product_ << "\n";
+    }
+    ini.close();
+    chmod((root_ + "/registry.ini").c_str(), 0644);
+    nt_putenv_safe(("ORVEX_REGISTRY=" + root_ + "/registry.ini").c_str());
+  }
+  ~ClientSettings() {
+    nt_putenv_safe("ORVEX_REGISTRY=");
+    std::string cmd = "rm -rf '" + root_ + "'";
+    if (system(cmd.c_str()) != 0) perror("rm");
+  }
+  ClientSettings(const ClientSettings &) = delete;
+  ClientSettings &operator=(const ClientSettings &) = delete;
+
+  // The product group was made (the test runs as root).
+  bool has_product_group() const { return product_gid_ >= 0; }
+  const std::string &product_group() const { return product_; }
+  long product_gid() const { return product_gid_; }
+
+  // A new user whose primary group is the product group (in_product) or
+  // the existing group "nogroup"; its uid, or -1.
+  long add_user(const std::string &name, bool in_product) {
+    return accounts_.add_user(name, in_product ? product_ : "nogroup", "", "/",
+                              "");
+  }
+
+ private:
+  TempAccounts accounts_;
+  std::string root_;
+  std::string product_;
+  long product_gid_ = -1;
+};
