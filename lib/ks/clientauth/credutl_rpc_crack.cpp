@@ -60,7 +60,8 @@ bool crack_unix(const struct authunix_parms *aup,
                                   hsize);
   credutl_uid_to_sid(&w->user, static_cast<credutl_uid_t>(aup->aup_uid));
   credutl_gid_to_sid(&w->group, static_cast<credutl_gid_t>(aup->aup_gid));
-  uint32_t n = aup->aup_len > NGRPS ? NGRPS : aup->aup_len;
+  uint32_t n = aup->aup_gids == nullptr ? 0 : aup->aup_len;
+  if (n > NGRPS) n = NGRPS;
   bool ok;
   w->groups = alloc_groups(n, &ok);
   if (!ok) return false;
@@ -131,9 +132,11 @@ int credutl_crack_whole_rpc_auth(struct svc_req *req,
   char client_domain[MAX_MACHINE_NAME + 1];
   char client_host[MAX_MACHINE_NAME + 1];
   bool ok;
-  switch (req->rq_cred.oa_flavor) {
-    case AUTH_NONE:
-      return kCrackNoAuth;
+  enum_t flavor = req->rq_cred.oa_flavor;
+  if (flavor == AUTH_NONE) return kCrackNoAuth;
+  // The authenticators leave the decoded credential here.
+  if (req->rq_clntcred == nullptr) return kCrackUnknownFlavor;
+  switch (flavor) {
     case AUTH_UNIX:
       ok = crack_unix(static_cast<const authunix_parms *>(req->rq_clntcred),
                       whole_out, client_domain, sizeof client_domain,
