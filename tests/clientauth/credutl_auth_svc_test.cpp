@@ -290,11 +290,13 @@ TEST_F(ClientAuth, UnknownAndMalformedCredentials) {
 }
 
 // A credential can name any host: a request that names this host but
-// comes from an address that is not this host's is not privileged.
-TEST_F(ClientAuth, LocalNameFromAForeignAddressIsNotPrivileged) {
+// comes from an address that is not this host's is neither privileged nor
+// believed about the product group.
+TEST_F(ClientAuth, LocalNameFromAForeignAddressIsNotBelieved) {
   char machname[MAX_MACHINE_NAME + 1];
   snprintf(machname, sizeof machname, "%s", machname_.c_str());
-  struct authunix_parms parms = {0, machname, 0, 0, 0, nullptr};
+  int32_t product_gid = static_cast<int32_t>(settings->product_gid());
+  struct authunix_parms parms = {0, machname, 0, 0, 1, &product_gid};
   SVCXPRT xprt = {};
   struct sockaddr_in from = {};
   from.sin_family = AF_INET;
@@ -303,12 +305,18 @@ TEST_F(ClientAuth, LocalNameFromAForeignAddressIsNotPrivileged) {
   struct svc_req req = {kWhoProg, 1,    kWhoAmI, {AUTH_UNIX, nullptr, 0},
                         &parms,   &xprt};
   credutl_client_t client = {CREDUTL_AUTH_FAMILY_ONC, &req};
-  int priv = -1;
-  credutl_client_is_privileged(&client, &priv);
-  EXPECT_EQ(priv, 0);
-  from.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  credutl_client_is_privileged(&client, &priv);
-  EXPECT_EQ(priv, 1);
+  credutl_sid_t product = group_sid(static_cast<uint32_t>(product_gid));
+  credutl_sid_credentials_t sids;
+  for (uint32_t address : {0xC0000201u, uint32_t{INADDR_LOOPBACK}}) {
+    from.sin_addr.s_addr = htonl(address);
+    bool here = address == INADDR_LOOPBACK;
+    int priv = -1;
+    credutl_client_is_privileged(&client, &priv);
+    EXPECT_EQ(priv, here ? 1 : 0) << std::hex << address;
+    if (!settings->has_product_group()) continue;
+    ASSERT_EQ(credutl_crack_rpc_auth(&req, &sids, 0, nullptr, 0, nullptr), 0);
+    EXPECT_EQ(has_group(sids, product), here) << std::hex << address;
+  }
 }
 
 #ifdef TIRPC_CLIENT_PATH

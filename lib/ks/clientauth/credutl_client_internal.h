@@ -28,3 +28,8 @@ inline void ksi_copy_out(char *dst, size_t size, const char *src) {
 // is missing or cannot be cracked. Returns the crack status (0 success).
 int ksi_crack_onc_client(struct svc_req *req, credutl_sid_credentials_t *out,
                          size_t dsize, char *domain, size_t hsize, char *host);
+
+// True when the request came from a loopback address or an address of one
+// of this host's interfaces, or when its transport does not say where it
+// came from (a request made up in memory).
+bool ksi_request_from_this_host(const struct svc_req *req);

@@ -9,10 +9,6 @@
 #include <orvexks/sysutl.h>
 #include <orvexnt/nt_accounts.h>
 
-#include <arpa/inet.h>
-#include <ifaddrs.h>
-#include <netinet/in.h>
-
 #include <cstring>
 
 #include "clientauth/credutl_client_internal.h"
@@ -21,43 +17,6 @@
 namespace {
 
 constexpr size_t kNameSize = CREDUTL_AUTH_NAME_SIZE;
-
-bool is_loopback(const struct sockaddr *sa) {
-  if (sa->sa_family == AF_INET) {
-    const auto *sin = reinterpret_cast<const sockaddr_in *>(sa);
-    return (ntohl(sin->sin_addr.s_addr) >> 24) == 127;
-  }
-  if (sa->sa_family == AF_INET6) {
-    const in6_addr &a = reinterpret_cast<const sockaddr_in6 *>(sa)->sin6_addr;
-    return IN6_IS_ADDR_LOOPBACK(&a) ||
-           (IN6_IS_ADDR_V4MAPPED(&a) && a.s6_addr[12] == 127);
-  }
-  return false;
-}
-
-bool is_interface_address(const struct sockaddr *sa) {
-  struct ifaddrs *list = nullptr;
-  if (getifaddrs(&list) != 0) return false;
-  bool found = false;
-  for (const ifaddrs *i = list; i != nullptr && !found; i = i->ifa_next)
-    found = i->ifa_addr != nullptr &&
-            sysutl_sockaddr_host_equal(sa, i->ifa_addr) != 0;
-  freeifaddrs(list);
-  return found;
-}
-
-// True when the request came from an address of this host, or when its
-// transport does not say where it came from.
-bool called_from_this_host(const struct svc_req *req) {
-  if (req == nullptr || req->rq_xprt == nullptr) return true;
-  const struct netbuf &from = req->rq_xprt->xp_rtaddr;
-  if (from.buf == nullptr || from.len < sizeof(struct sockaddr_in)) return true;
-  const auto *sa = static_cast<const struct sockaddr *>(from.buf);
-  if (sa->sa_family != AF_INET && sa->sa_family != AF_INET6) return true;
-  if (sa->sa_family == AF_INET6 && from.len < sizeof(struct sockaddr_in6))
-    return false;
-  return is_loopback(sa) || is_interface_address(sa);
-}
 
 // The NT form of a record; anything without one stands as the platform's
 // placeholder SID.
@@ -146,7 +105,7 @@ int credutl_client_is_privileged(const credutl_client_t *client, int *is_priv) {
   bool local = fileutl_is_localhost(host) != 0;
   if (local && has_sids && client != nullptr &&
       client->auth_family == CREDUTL_AUTH_FAMILY_ONC)
-    local = called_from_this_host(
+    local = ksi_request_from_this_host(
         static_cast<const struct svc_req *>(client->auth_data));
   if (local && has_sids) *is_priv = sid_creds_privileged(&sids) ? 1 : 0;
   if (local && has_names) *is_priv = string_creds_privileged(&names) ? 1 : 0;

@@ -6,7 +6,7 @@
 // Membership of the product group is believed only from this host: a
 // caller on another host can claim any group in its credential, so the
 // product group's SID becomes NOBODY in every credential that names
-// another host.
+// another host or arrives from another host's address.
 #include <orvexks/credutl.h>
 #include <orvexks/rpc/svc.h>
 #include <orvexks/stg.h>
@@ -154,7 +154,8 @@ int credutl_crack_whole_rpc_auth(struct svc_req *req,
     set_nobody(whole_out);
     return kCrackUnknownFlavor;
   }
-  if (strcasecmp(client_host, sysutl_myhostname()) != 0)
+  if (strcasecmp(client_host, sysutl_myhostname()) != 0 ||
+      !ksi_request_from_this_host(req))
     distrust_product_group(whole_out);
   ksi_copy_out(domain, dsize, client_domain);
   ksi_copy_out(host, hsize, client_host);
