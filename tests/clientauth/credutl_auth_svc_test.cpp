@@ -118,13 +118,17 @@ struct ClientAuth : ::testing::Test {
     serve_while([&] {
       int sock = -1;
       CLIENT *cl = ks_clnttcp_create(&sin, kWhoProg, 1, &sock, 0, 0);
-      if (cl == nullptr) return;
+      if (cl == nullptr) {
+        KS_AUTH_DESTROY(auth);
+        return;
+      }
       KS_AUTH_DESTROY(cl->cl_auth);
       cl->cl_auth = auth;
       struct timeval tv = {10, 0};
       ok = KS_CLNT_CALL(cl, kWhoAmI, reinterpret_cast<xdrproc_t>(xdr_void),
                         nullptr, reinterpret_cast<xdrproc_t>(xdr_void), nullptr,
                         tv) == RPC_SUCCESS;
+      KS_AUTH_DESTROY(cl->cl_auth);  // a client never destroys its AUTH
       KS_CLNT_DESTROY(cl);
     });
     return ok;
