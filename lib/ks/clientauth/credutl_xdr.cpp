@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "internal/alloc_fault.h"
+
 namespace {
 
 constexpr uint32_t kFirstChunk = 16;
@@ -44,7 +46,7 @@ struct array_heap {
 };
 
 const array_heap kGuardedHeap = {stg_realloc, stg_free};
-const array_heap kPlainHeap = {std::realloc, std::free};
+const array_heap kPlainHeap = {nt_realloc, std::free};
 
 // Codes a counted array of T whose count is *n. Decoding grows the array
 // (doubling from kFirstChunk) as elements arrive and keeps *n equal to the

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "internal/alloc_fault.h"
+
 namespace {
 
 constexpr uint32_t kNameMax = CREDUTL_AUTH_NAME_SIZE - 1;
@@ -58,8 +60,7 @@ bool_t xdr_credutl_client_t(XDR *xdrs, credutl_client_t *client) {
   if (auth == nullptr) {
     if (xdrs->x_op == XDR_FREE) return TRUE;
     if (xdrs->x_op == XDR_ENCODE) return FALSE;
-    auth =
-        static_cast<credutl_auth_quillmere_t *>(std::calloc(1, sizeof *auth));
+    auth = static_cast<credutl_auth_quillmere_t *>(nt_calloc(1, sizeof *auth));
     if (auth == nullptr) return FALSE;
     client->auth_data = auth;
   }
