@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 #include "strings/strutl_internal.h"
@@ -44,3 +45,18 @@ int ksi_full_host_path(const char *p, char *out, size_t size);
 
 // True when the host path names an existing file or directory.
 bool ksi_host_path_exists(const char *host_path);
+
+// Room for a host path mapped from a path name.
+inline constexpr size_t ksi_host_path_max = 4096;
+
+// The host path of path (nt_map_path) in out (ksi_host_path_max bytes).
+// 0, or an errno value.
+int ksi_map_host_path(const char *path, char *out);
+
+// Prints "path: error text" at error level.
+void ksi_print_path_error(const char *path, int err);
+
+// fileutl_dump's work: 0 or an errno value; *opened tells whether a file
+// was open for writing when it failed (else the file could not be made).
+int ksi_dump(const void *buffer, uint64_t length, const char *path,
+             bool *opened);

@@ -1,10 +1,14 @@
 // Whole-file reads into a storage area or the heap, and whole-text writes.
-// Each runs with asynchronous raises held off, so a raise can never leave a
-// stream open or a heap buffer behind.
+// Paths are mapped onto host paths as the file layer maps them, and a write
+// replaces the file only once complete. Each runs with asynchronous raises
+// held off, so a raise can never leave a stream open or a heap buffer
+// behind.
+#include "file/fileutl_internal.h"
 #include "msg/msg_out.h"
 #include "startup/ks_msgs.h"
 #include "strings/strutl_msgs.h"
 
+#include <orvexks/fileutl.h>
 #include <orvexks/imsg.h>
 #include <orvexks/pfm.h>
 #include <orvexks/stg.h>
@@ -19,8 +23,6 @@
 namespace {
 
 constexpr size_t kReadIncrement = 8192;
-// Files of 2 GiB or more are refused, as the file layer refuses them.
-constexpr off_t kLargeFileLimit = 0x80000000;
 // "No memory available for storage allocation.\n" of the strutl table.
 constexpr int kStrutlNoMemory = 2;
 
@@ -87,9 +89,11 @@ char *read_stream(stg_area_t area, size_t size, FILE *stream, bool quiet,
 
 char *read_file(stg_area_t area, const char *path, bool binary, bool quiet,
                 bool missing_ok) {
+  char host[ksi_host_path_max];
   struct stat st;
-  if (stat(path, &st) != 0) {
-    int err = errno;
+  const int mapped = ksi_map_host_path(path, host);
+  if (mapped != 0 || stat(host, &st) != 0) {
+    int err = mapped != 0 ? mapped : errno;
     if (missing_ok && err == ENOENT) {
       auto *empty = static_cast<char *>(stg_alloc(area, 1));
       if (empty != nullptr) *empty = '\0';
@@ -101,13 +105,12 @@ char *read_file(stg_area_t area, const char *path, bool binary, bool quiet,
     errno = err;
     return nullptr;
   }
-  if (st.st_size >= kLargeFileLimit) {
-    if (!quiet)
-      imsg_print(IMSG_ERROR, &ksi_ks_msgs, KSI_KS_FILE_OVER_2GB, path);
+  if (fileutl_chk_large_file_overflow(static_cast<uint64_t>(st.st_size),
+                                      quiet ? nullptr : path)) {
     errno = EFBIG;
     return nullptr;
   }
-  FILE *stream = std::fopen(path, binary ? "rb" : "r");
+  FILE *stream = std::fopen(host, binary ? "rb" : "r");
   if (stream == nullptr) {
     int err = errno;
     if (!quiet)
@@ -135,23 +138,15 @@ char *read_file(stg_area_t area, const char *path, bool binary, bool quiet,
   return text;
 }
 
-int write_file(const char *text, const char *path, bool binary, bool quiet) {
-  FILE *stream = std::fopen(path, binary ? "wb" : "w");
-  if (stream == nullptr) {
-    if (!quiet)
-      imsg_print(IMSG_ERROR, &ksi_ks_msgs, KSI_KS_CANT_OPEN, path,
-                 imsg_strerror(errno));
-    return 1;
-  }
-  // A full disk often shows only when the buffered text is flushed.
-  bool failed = std::fputs(text, stream) == EOF;
-  int err = errno;
-  if (std::fclose(stream) != 0 && !failed) {
-    failed = true;
-    err = errno;
-  }
-  if (!failed) return 0;
-  if (!quiet)
+// Text and binary writes are the same bytes on this platform.
+int write_file(const char *text, const char *path, bool quiet) {
+  bool opened = false;
+  const int err = ksi_dump(text, std::strlen(text), path, &opened);
+  if (err == 0) return 0;
+  if (!quiet && !opened)
+    imsg_print(IMSG_ERROR, &ksi_ks_msgs, KSI_KS_CANT_OPEN, path,
+               imsg_strerror(err));
+  else if (!quiet)
     imsg_print(IMSG_ERROR, &ksi_ks_msgs, KSI_KS_OPERATION_ON_FAILED, "write",
                path, imsg_strerror(err));
   errno = err;
@@ -185,12 +180,12 @@ KS_API char *strutl_read_fp(stg_area_t area, uint32_t size, FILE *stream,
   return text;
 }
 
-KS_API int strutl_write(const char *text, const char *path, int binary,
+KS_API int strutl_write(const char *text, const char *path, int /*binary*/,
                         int quiet) {
   if (text == nullptr) return 0;
   if (path == nullptr) return 1;
   pfm_inhibit();
-  int rc = write_file(text, path, binary != 0, quiet != 0);
+  int rc = write_file(text, path, quiet != 0);
   int err = errno;
   pfm_enable();
   errno = err;

@@ -1,0 +1,281 @@
+// Tree walks, the tree iterator, removal and sizes over real trees in a
+// temporary directory: visiting order and every visitor result, links and
+// link loops, and entries that cannot be read (missing, refused to a
+// non-root user, too long).
+#include <gtest/gtest.h>
+
+#include <orvexks/fileutl.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "account_fixture.h"
+
+namespace {
+
+struct Event {
+  std::string path, reldir, name;
+  int phase, depth;
+  bool dir;
+};
+
+// Records every call; answers with the result set for a name and phase.
+struct Recorder {
+  std::vector<Event> events;
+  std::map<std::string, int> answer;  // "name/phase" -> result
+
+  static int visit(void *arg, const char *path, const char *, const char *rel,
+                   const char *name, const struct stat *st, int phase,
+                   int depth) {
+    auto *self = static_cast<Recorder *>(arg);
+    self->events.push_back(
+        {path, rel, name, phase, depth, S_ISDIR(st->st_mode) != 0});
+    auto it =
+        self->answer.find(std::string(name) + "/" + std::to_string(phase));
+    return it == self->answer.end() ? 0 : it->second;
+  }
+  int index(const std::string &name, int phase) const {
+    for (size_t i = 0; i < events.size(); ++i)
+      if (events[i].name == name && events[i].phase == phase)
+        return static_cast<int>(i);
+    return -1;
+  }
+  int walk(const std::string &root, int flags,
+           int visitor_flags = FILEUTL_VISIT_BEFORE | FILEUTL_VISIT_AFTER) {
+    events.clear();
+    fileutl_visitor_t v = {nullptr, visitor_flags, visit, this};
+    return fileutl_walk_tree(root.c_str(), &v, flags);
+  }
+};
+
+class FileutlWalk : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/fileutl_walk_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    root_ = tmpl;
+    // root/{a/{x, y, deep/z}, b, c/}
+    for (const char *d : {"/a", "/a/deep", "/c"})
+      mkdir((root_ + d).c_str(), 0755);
+    for (const char *f : {"/a/x", "/a/y", "/a/deep/z", "/b"})
+      std::ofstream(root_ + f) << "0123456789";
+  }
+  void TearDown() override {
+    chmod(root_.c_str(), 0755);
+    std::system(("rm -rf '" + root_ + "'").c_str());
+  }
+  std::string root_;
+};
+
+TEST_F(FileutlWalk, VisitsDepthFirstWithPathsPhasesAndDepths) {
+  Recorder r;
+  ASSERT_EQ(r.walk(root_, FILEUTL_WALK_DESCEND), 0);
+  // 4 directories twice, 4 files once.
+  ASSERT_EQ(r.events.size(), 12u);
+  EXPECT_EQ(r.events.front().name, "");
+  EXPECT_EQ(r.events.front().depth, 0);
+  EXPECT_EQ(r.events.back().name, "");
+  EXPECT_EQ(r.events.back().phase, 2);
+  for (const char *f : {"x", "y", "z"}) {
+    EXPECT_LT(r.index("a", 1), r.index(f, 1));
+    EXPECT_GT(r.index("a", 2), r.index(f, 1));
+  }
+  EXPECT_LT(r.index("deep", 2), r.index("a", 2));
+  const Event &z = r.events[r.index("z", 1)];
+  EXPECT_EQ(z.path, root_ + "\\a\\deep\\z");
+  EXPECT_EQ(z.reldir, "a\\deep");
+  EXPECT_EQ(z.depth, 3);
+  EXPECT_EQ(r.events[r.index("b", 1)].reldir, "");
+  EXPECT_EQ(r.index("z", 2), -1);  // files only in phase 1
+
+  // A root given with a trailing separator gets no second one.
+  r.walk(root_ + "/", FILEUTL_WALK_DESCEND);
+  EXPECT_EQ(r.events[r.index("b", 1)].path, root_ + "/b");
+
+  // Without descending only the root is visited; a visitor that asks for
+  // directories after their contents only is not called before them.
+  r.walk(root_, 0);
+  EXPECT_EQ(r.events.size(), 2u);
+  r.walk(root_, FILEUTL_WALK_DESCEND, FILEUTL_VISIT_AFTER);
+  EXPECT_EQ(r.index("a", 1), -1);
+  EXPECT_NE(r.index("a", 2), -1);
+}
+
+TEST_F(FileutlWalk, VisitorResultsSkipStopAndFail) {
+  Recorder r;
+  r.answer["a/1"] = FILEUTL_CB_NO_DESCEND;
+  EXPECT_EQ(r.walk(root_, FILEUTL_WALK_DESCEND), 0);
+  EXPECT_EQ(r.index("x", 1), -1);
+  EXPECT_NE(r.index("b", 1), -1);  // the walk went on
+  EXPECT_NE(r.index("a", 2), -1);
+
+  r.answer = {{"a/1", FILEUTL_CB_STOP}};
+  EXPECT_EQ(r.walk(root_, FILEUTL_WALK_DESCEND), 0);
+  EXPECT_EQ(r.events.back().name, "a");
+  EXPECT_EQ(r.index("", 2), -1);
+
+  // Failures are ORed into the result; the walk ends at the first one only
+  // when asked to.
+  r.answer = {{"x/1", FILEUTL_CB_FAILED}, {"y/1", FILEUTL_CB_FAILED}};
+  EXPECT_EQ(r.walk(root_, FILEUTL_WALK_DESCEND), FILEUTL_CB_FAILED);
+  EXPECT_EQ(r.events.size(), 12u);
+  r.walk(root_, FILEUTL_WALK_DESCEND | FILEUTL_WALK_STOP_ON_FAILURE);
+  EXPECT_TRUE(r.index("x", 1) == -1 || r.index("y", 1) == -1);
+  EXPECT_EQ(r.index("", 2), -1);
+
+  // Any control bit for the root ends the walk there.
+  r.answer = {{"/1", FILEUTL_CB_NO_DESCEND}};
+  r.walk(root_, FILEUTL_WALK_DESCEND);
+  EXPECT_EQ(r.events.size(), 1u);
+}
+
+TEST_F(FileutlWalk, LinksAreFollowedButLoopsAreNotEntered) {
+  ASSERT_EQ(symlink("..", (root_ + "/a/up").c_str()), 0);
+  ASSERT_EQ(symlink("/nonexistent-target", (root_ + "/dangling").c_str()), 0);
+  Recorder r;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(r.walk(root_, FILEUTL_WALK_DESCEND), FILEUTL_CB_FAILED);
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find(root_ + "\\dangling: "), std::string::npos) << err;
+  const int up = r.index("up", 1);
+  ASSERT_NE(up, -1);
+  EXPECT_TRUE(r.events[up].dir);
+  EXPECT_EQ(r.events[up + 1].name, "up");  // entered nothing in between
+  EXPECT_EQ(r.events[up + 1].phase, 2);
+
+  // Not following: links are plain entries, nothing fails.
+  EXPECT_EQ(r.walk(root_, FILEUTL_WALK_DESCEND | FILEUTL_WALK_LSTAT), 0);
+  EXPECT_FALSE(r.events[r.index("up", 1)].dir);
+
+  // The iterator sees the same tree and stops at the loop too.
+  fileutl_scan_t *scan = nullptr;
+  int err_no = 0;
+  ASSERT_EQ(fileutl_scan_tree_begin(root_.c_str(), 0, &scan, &err_no), 0);
+  std::vector<std::string> names;
+  const char *name;
+  struct stat st;
+  int rc;
+  while ((rc = fileutl_scan_tree_next(scan, &name, &st, &err_no)) != 0) {
+    if (rc == 1) names.emplace_back(name);
+    if (rc == -1) {
+      EXPECT_EQ(err_no, ENOENT);  // the dangling link
+    }
+  }
+  fileutl_scan_tree_end(&scan);
+  EXPECT_EQ(scan, nullptr);
+  std::sort(names.begin(), names.end());
+  const std::string p = root_ + "\\";
+  EXPECT_EQ(names, (std::vector<std::string>{
+                       p + "a", p + "a\\deep", p + "a\\deep\\z", p + "a\\up",
+                       p + "a\\x", p + "a\\y", p + "b", p + "c"}));
+}
+
+TEST_F(FileutlWalk, RemovesTreesWithoutFollowingLinksAndAddsSizes) {
+  double total = -1;
+  EXPECT_EQ(fileutl_du(root_.c_str(), FILEUTL_WALK_DESCEND, &total), 0);
+  struct stat st;
+  double dirs = 0;
+  for (const char *d : {"", "/a", "/a/deep", "/c"}) {
+    stat((root_ + d).c_str(), &st);
+    dirs += st.st_size;
+  }
+  EXPECT_EQ(total, dirs + 40);
+
+  char outside[] = "/tmp/fileutl_keep_XXXXXX";
+  ASSERT_NE(mkdtemp(outside), nullptr);
+  std::ofstream(std::string(outside) + "/kept") << "k";
+  ASSERT_EQ(symlink(outside, (root_ + "/a/link").c_str()), 0);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(fileutl_rm((root_ + "/a").c_str(),
+                       FILEUTL_WALK_DESCEND | FILEUTL_RM_TRACE),
+            0);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("unlink( " + root_ +
+                                                        "/a\\deep\\z )"),
+            std::string::npos);
+  EXPECT_FALSE(fileutl_exists((root_ + "/a").c_str(), 0));
+  EXPECT_TRUE(fileutl_exists((std::string(outside) + "/kept").c_str(), 0));
+  std::system(("rm -rf " + std::string(outside)).c_str());
+
+  // A directory with contents is not removed without descending.
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(fileutl_rm(root_.c_str(), 0), FILEUTL_CB_FAILED);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find(root_ + ": "),
+            std::string::npos);
+  EXPECT_EQ(fileutl_rm(root_.c_str(), FILEUTL_WALK_DESCEND), 0);
+  EXPECT_FALSE(fileutl_exists(root_.c_str(), 0));
+}
+
+TEST_F(FileutlWalk, MissingAndOverLongPathsFailWithTheirErrors) {
+  Recorder r;
+  const std::string missing = root_ + "/none";
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(r.walk(missing, FILEUTL_WALK_DESCEND), FILEUTL_CB_FAILED);
+  EXPECT_EQ(r.walk(missing, FILEUTL_WALK_QUIET), FILEUTL_CB_FAILED);
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find(missing + ": No such file or directory"),
+            std::string::npos);
+  EXPECT_EQ(err.find(missing, err.find(missing) + 1), std::string::npos);
+  EXPECT_TRUE(r.events.empty());
+  fileutl_scan_t *scan = nullptr;
+  int err_no = 0;
+  EXPECT_EQ(fileutl_scan_tree_begin(missing.c_str(), 0, &scan, &err_no), -1);
+  EXPECT_EQ(err_no, ENOENT);
+  EXPECT_EQ(fileutl_scan_tree_begin((root_ + "/b").c_str(), 0, &scan, &err_no),
+            -1);
+  EXPECT_EQ(err_no, ENOTDIR);
+
+  // Five levels of 250 characters pass the walk's 1024-character limit.
+  std::string deep = root_ + "/c";
+  for (int i = 0; i < 5; ++i) {
+    deep += "/" + std::string(250, 'a' + i);
+    ASSERT_EQ(mkdir(deep.c_str(), 0755), 0);
+  }
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(r.walk(root_, FILEUTL_WALK_DESCEND), FILEUTL_CB_FAILED);
+  err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("File name too long"), std::string::npos);
+  EXPECT_NE(r.index("b", 1), -1);
+}
+
+TEST_F(FileutlWalk, RefusedDirectoriesFailForAnOrdinaryUser) {
+  TempAccounts accounts;
+  if (!TempAccounts::can_create()) GTEST_SKIP() << "needs root and useradd";
+  const std::string user = TempAccounts::unique("fwalk");
+  const long uid = accounts.add_user(user, "nogroup", "walk test", "/", "");
+  ASSERT_GT(uid, 0);
+  std::system(("chown -R " + user + " '" + root_ + "'").c_str());
+  chmod(root_.c_str(), 0755);
+  chmod((root_ + "/a").c_str(), 0);
+
+  // The child drops to the user; its exit code says what it saw.
+  const pid_t child = fork();
+  if (child == 0) {
+    if (setgid(65534) != 0 || setuid(static_cast<uid_t>(uid)) != 0) _exit(10);
+    Recorder r;
+    const int rc = r.walk(root_, FILEUTL_WALK_DESCEND | FILEUTL_WALK_QUIET);
+    fileutl_scan_t *scan = nullptr;
+    int err_no = 0;
+    if (fileutl_scan_tree_begin((root_ + "/a").c_str(), 0, &scan, &err_no) !=
+        -1)
+      _exit(11);
+    _exit(rc == FILEUTL_CB_FAILED && r.index("b", 1) != -1 &&
+                  r.index("a", 2) != -1 && err_no == EACCES
+              ? 0
+              : 12);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  chmod((root_ + "/a").c_str(), 0755);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+}  // namespace
