@@ -255,7 +255,8 @@ typedef struct fileutl_walk_ops {
 
 /* Walks root: the visitors are called for the root, and with
  * FILEUTL_WALK_DESCEND for everything below it, depth first; a directory
- * met again below itself (a link loop) is visited but not entered. One
+ * met again below itself (same device and non-zero inode: a link loop) is
+ * visited but not entered. One
  * walk runs at a time in the process. 0, the OR of the callbacks' error
  * bits, or FILEUTL_CB_FAILED after an unreadable entry or root. */
 KS_API int fileutl_walk_tree(const char *root, fileutl_visitor_t *visitors,

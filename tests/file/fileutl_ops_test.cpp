@@ -11,6 +11,7 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -64,12 +65,22 @@ TEST_F(FileutlOps, LoadAndDumpWholeFiles) {
   ASSERT_EQ(stat(f.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0644u & ~mask);
 
-  // Replacing keeps the file's mode; nothing else is left beside it.
+  // Replacing keeps the file's mode and its security descriptor; a file
+  // with a second name is written in place, so both names see the bytes.
   chmod(f.c_str(), 0600);
+  const bool xattrs = setxattr(f.c_str(), "user.orvex.ntsd", "sd", 2, 0) == 0;
   ASSERT_EQ(fileutl_dump("new", 3, f.c_str(), &err), 0);
   stat(f.c_str(), &st);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   EXPECT_EQ(slurp(f), "new");
+  char sd[8];
+  if (xattrs) {
+    EXPECT_EQ(getxattr(f.c_str(), "user.orvex.ntsd", sd, 8), 2);
+  }
+  ASSERT_EQ(link(f.c_str(), path("second").c_str()), 0);
+  ASSERT_EQ(fileutl_dump("both", 4, f.c_str(), &err), 0);
+  EXPECT_EQ(slurp(path("second")), "both");
+  unlink(path("second").c_str());
   ASSERT_EQ(fileutl_dump(data.data(), data.size(), f.c_str(), &err), 0);
 
   void *loaded = nullptr;

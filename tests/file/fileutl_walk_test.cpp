@@ -137,6 +137,53 @@ TEST_F(FileutlWalk, VisitorResultsSkipStopAndFail) {
   EXPECT_EQ(r.events.size(), 1u);
 }
 
+// A tree that exists only in memory: r holds f1 and d, d holds f2.
+struct MemoryTree {
+  std::map<std::string, std::vector<std::string>> dirs = {{"r", {"f1", "d"}},
+                                                          {"r\\d", {"f2"}}};
+  struct Dir {
+    const std::vector<std::string> *names;
+    size_t next;
+  };
+  int open = 0;
+
+  static int status(void *arg, const char *path, int, struct stat *st) {
+    auto *t = static_cast<MemoryTree *>(arg);
+    *st = {};
+    st->st_mode = t->dirs.count(path) ? S_IFDIR : S_IFREG;
+    return 0;
+  }
+  static void *open_dir(void *arg, const char *path) {
+    auto *t = static_cast<MemoryTree *>(arg);
+    ++t->open;
+    return new Dir{&t->dirs.at(path), 0};
+  }
+  static const char *read_entry(void *, void *dir) {
+    auto *d = static_cast<Dir *>(dir);
+    return d->next < d->names->size() ? (*d->names)[d->next++].c_str()
+                                      : nullptr;
+  }
+  static void close_dir(void *arg, void *dir) {
+    --static_cast<MemoryTree *>(arg)->open;
+    delete static_cast<Dir *>(dir);
+  }
+};
+
+TEST(FileutlWalkAny, WalksATreeThroughTheCallersOperations) {
+  MemoryTree tree;
+  const fileutl_walk_ops_t ops = {MemoryTree::status, MemoryTree::open_dir,
+                                  MemoryTree::read_entry, MemoryTree::close_dir,
+                                  &tree};
+  Recorder r;
+  fileutl_visitor_t v = {nullptr, FILEUTL_VISIT_BEFORE, Recorder::visit, &r};
+  EXPECT_EQ(fileutl_walk_tree_any("r", &v, &ops, FILEUTL_WALK_DESCEND), 0);
+  std::vector<std::string> paths;
+  for (const Event &e : r.events) paths.push_back(e.path);
+  EXPECT_EQ(paths,
+            (std::vector<std::string>{"r", "r\\f1", "r\\d", "r\\d\\f2"}));
+  EXPECT_EQ(tree.open, 0);
+}
+
 TEST_F(FileutlWalk, LinksAreFollowedButLoopsAreNotEntered) {
   ASSERT_EQ(symlink("..", (root_ + "/a/up").c_str()), 0);
   ASSERT_EQ(symlink("/nonexistent-target", (root_ + "/dangling").c_str()), 0);

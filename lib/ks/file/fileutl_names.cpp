@@ -37,11 +37,14 @@ int set_errno(int err) {
   return err;
 }
 
-// True when a candidate name is taken: it exists, or looking at it is
-// refused.
-bool taken(const char *host) {
+// 0 when host is free, EEXIST when it is taken, or the errno value of a
+// look that failed otherwise. A refused look is no answer here: on this
+// platform it concerns the whole directory, so every candidate would be
+// refused alike.
+int look(const char *host) {
   struct stat st;
-  return lstat(host, &st) == 0 || errno == EACCES;
+  if (lstat(host, &st) == 0) return EEXIST;
+  return errno == ENOENT ? 0 : errno;
 }
 
 // Renames from to to unless to exists. 0, EEXIST, or another errno value.
@@ -50,7 +53,8 @@ int rename_no_replace(const char *from, const char *to) {
   int err = ksi_map_host_path(from, host_from);
   if (err == 0) err = ksi_map_host_path(to, host_to);
   if (err != 0) return err;
-  if (taken(host_to)) return EEXIST;
+  err = look(host_to);
+  if (err != 0) return err;
   if (renameat2(AT_FDCWD, host_from, AT_FDCWD, host_to, RENAME_NOREPLACE) == 0)
     return 0;
   // A file system without the no-replace form: the check above stands.

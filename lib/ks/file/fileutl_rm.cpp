@@ -24,10 +24,9 @@ int remove_entry(void *arg, const char *path, const char *, const char *,
   char host[ksi_host_path_max];
   int err = ksi_map_host_path(path, host);
   if (err == 0) {
-    int rc = S_ISDIR(st->st_mode) ? rmdir(host) : unlink(host);
-    if (rc != 0 && !S_ISDIR(st->st_mode) && (errno == EISDIR || errno == EPERM))
-      rc = rmdir(host) == 0 ? 0 : (errno = EISDIR, -1);
-    err = rc == 0 ? 0 : errno;
+    const bool dir = S_ISDIR(st->st_mode);
+    err = (dir ? rmdir(host) : unlink(host)) == 0 ? 0 : errno;
+    if (!dir && (err == EISDIR || err == EPERM) && rmdir(host) == 0) err = 0;
   }
   if (err == 0) return 0;
   if ((flags & FILEUTL_WALK_QUIET) == 0) ksi_print_path_error(path, err);

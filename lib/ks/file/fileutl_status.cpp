@@ -10,6 +10,7 @@
 #include <sys/statvfs.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 
 #include "file/fileutl_internal.h"
@@ -105,7 +106,9 @@ int fileutl_readdir_r(DIR *dir, struct dirent *entry, struct dirent **result) {
     *result = nullptr;
     return errno;
   }
-  std::memcpy(entry, next, sizeof *entry);
+  // The host's record may end with its name, short of the full size.
+  std::memcpy(entry, next,
+              offsetof(struct dirent, d_name) + std::strlen(next->d_name) + 1);
   *result = entry;
   return 0;
 }

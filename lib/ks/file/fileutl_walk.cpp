@@ -84,7 +84,11 @@ bool visit(walk *w, const char *name, const struct stat *st, int phase,
   return true;
 }
 
+// True when the directory is one of those being walked above it (a link
+// loop). A status without an inode number (a caller's tree may have none)
+// names no directory.
 bool is_loop(const walk *w, const struct stat *st, int depth) {
+  if (st->st_ino == 0) return false;
   for (int i = 0; i < depth; ++i)
     if (w->ancestors[i].dev == st->st_dev && w->ancestors[i].ino == st->st_ino)
       return true;

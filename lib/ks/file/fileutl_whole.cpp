@@ -58,24 +58,24 @@ int write_in_place(const char *host, const void *buffer, uint64_t length,
 }
 
 // Gives the replacement the existing file's mode, group and extended
-// attributes (which carry its security descriptor). Best effort beyond the
-// mode: a file system without attributes has none to copy.
-int copy_attributes(const char *from, int fd, const struct stat *st) {
-  if (fchmod(fd, st->st_mode & 07777) != 0) return errno;
-  if (fchown(fd, static_cast<uid_t>(-1), st->st_gid) != 0) return errno;
+// attributes (which carry its security descriptor). False when any of
+// them cannot be carried over: the file is then written in place instead.
+bool copy_attributes(const char *from, int fd, const struct stat *st) {
+  if (fchmod(fd, st->st_mode & 07777) != 0 ||
+      fchown(fd, static_cast<uid_t>(-1), st->st_gid) != 0)
+    return false;
   char names[kXattrNames];
   const ssize_t n = listxattr(from, names, sizeof names);
-  if (n <= 0) return 0;
+  if (n <= 0) return n == 0 || errno == ENOTSUP;
   auto *value = static_cast<char *>(stg_malloc(kXattrValue));
-  if (value == nullptr) return ENOMEM;
-  int err = 0;
-  for (const char *name = names; err == 0 && name < names + n;
+  bool ok = value != nullptr;
+  for (const char *name = names; ok && name < names + n;
        name += std::strlen(name) + 1) {
     const ssize_t len = getxattr(from, name, value, kXattrValue);
-    if (len >= 0 && fsetxattr(fd, name, value, len, 0) != 0) err = errno;
+    ok = len >= 0 && fsetxattr(fd, name, value, len, 0) == 0;
   }
   stg_free(value);
-  return err;
+  return ok;
 }
 
 // Writes through a new file beside host that is renamed over it. False
@@ -89,9 +89,12 @@ bool write_replacing(const char *host, const struct stat *existing,
   if (n < 0 || static_cast<size_t>(n) >= sizeof temp) return false;
   const int fd = open(temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd < 0) return false;
-  *err = existing != nullptr ? copy_attributes(host, fd, existing) : 0;
-  if (*err == 0)
-    *err = write_all(fd, static_cast<const char *>(buffer), length);
+  if (existing != nullptr && !copy_attributes(host, fd, existing)) {
+    close(fd);
+    unlink(temp);
+    return false;
+  }
+  *err = write_all(fd, static_cast<const char *>(buffer), length);
   if (close(fd) != 0 && *err == 0) *err = errno;
   if (*err == 0 && rename(temp, host) != 0) *err = errno;
   if (*err != 0) unlink(temp);
