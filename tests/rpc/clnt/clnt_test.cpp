@@ -343,6 +343,44 @@ TEST(ClntVcTest, HalfARecordThenSilenceTimesOut) {
   KS_CLNT_DESTROY(cl);
 }
 
+// Each call waits for its reply as long as its own timeout says: a long
+// one first, then a short one that a silent server lets run out. A socket
+// the client does not own gets back the receive time-out it came with.
+TEST(ClntVcTest, EachCallWaitsItsOwnTimeoutAndTheSocketKeepsItsOwn) {
+  std::atomic<bool> done{false};
+  peer::server srv(SOCK_STREAM, [&](int fd) {
+    int c = accept(fd, nullptr, nullptr);
+    std::vector<uint8_t> call = peer::read_record(c);
+    if (call.size() >= 4)
+      peer::write_record(c, peer::success_reply(peer::word_at(call.data(), 0)));
+    peer::read_record(c);  // the second call gets no reply
+    while (!done) usleep(10000);
+    close(c);
+  });
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  struct timeval own = {7, 0};
+  ASSERT_EQ(setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &own, sizeof own), 0);
+  struct netbuf nb = {srv.addrlen(), srv.addrlen(), srv.addr()};
+  CLIENT *cl = ks_clnt_vc_create(fd, &nb, kProg, kVers, 0, 0);
+  ASSERT_NE(cl, nullptr);
+  EXPECT_EQ(KS_CLNT_CALL(cl, 1, xvoid(), nullptr, xvoid(), nullptr, tv(20, 0)),
+            RPC_SUCCESS);
+  auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(
+      KS_CLNT_CALL(cl, 1, xvoid(), nullptr, xvoid(), nullptr, tv(0, 300000)),
+      RPC_TIMEDOUT);
+  double took = seconds_since(t0);
+  EXPECT_GE(took, 0.25);
+  EXPECT_LT(took, 5.0);
+  done = true;
+  KS_CLNT_DESTROY(cl);
+  struct timeval after = {0, 0};
+  socklen_t len = sizeof after;
+  ASSERT_EQ(getsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &after, &len), 0);
+  EXPECT_EQ(after.tv_sec, 7);
+  close(fd);
+}
+
 TEST(ClntVcTest, BatchedCallsReachTheServerWithTheNextFlush) {
   std::atomic<int> records{0};
   peer::server srv(SOCK_STREAM, [&](int fd) {

@@ -27,6 +27,11 @@ struct vc_private {
   bool own_fd;
   struct timeval wait;  // total timeout of each read
   bool wait_set;        // set by control: overrides the per-call timeout
+  // The socket's receive time-out as this handle last set it (tv_sec -1:
+  // never set) and as it was before, put back when the socket outlives
+  // the handle.
+  struct timeval recv_timeout;
+  struct timeval recv_timeout_before;
   sockaddr_storage addr;
   uint32_t addrlen;
   struct rpc_err err;
@@ -45,10 +50,58 @@ void put_word(char *buf, uint32_t offset, uint32_t value) {
   memcpy(buf + offset, &be, 4);
 }
 
+// Makes the socket's receive time-out the handle's total timeout; false
+// when it cannot (a zero timeout would mean no time-out at all).
+bool recv_timeout_is_wait(vc_private *ct) {
+  struct timeval want = ct->wait;
+  if (want.tv_sec == 0 && want.tv_usec == 0) return false;
+  if (want.tv_usec >= 1000000) {
+    want.tv_sec += want.tv_usec / 1000000;
+    want.tv_usec %= 1000000;
+  }
+  if (ct->recv_timeout.tv_sec == want.tv_sec &&
+      ct->recv_timeout.tv_usec == want.tv_usec)
+    return true;
+  if (ct->recv_timeout.tv_sec < 0) {
+    socklen_t len = sizeof ct->recv_timeout_before;
+    if (getsockopt(ct->fd, SOL_SOCKET, SO_RCVTIMEO, &ct->recv_timeout_before,
+                   &len) != 0)
+      return false;
+  }
+  if (setsockopt(ct->fd, SOL_SOCKET, SO_RCVTIMEO, &want, sizeof want) != 0)
+    return false;
+  ct->recv_timeout = want;
+  return true;
+}
+
 int vc_read(void *handle, char *buf, int len) {
   auto *ct = static_cast<vc_private *>(handle);
   if (len <= 0) return 0;
   int64_t deadline = ksi_now_usec() + ksi_timeval_usec(ct->wait);
+  // With the socket's receive time-out equal to the total timeout, a
+  // blocking socket waits for the reply in recv itself: waiting for
+  // readability first would cost a second system call on every reply.
+  // A non-blocking socket, or a time-out that passed, falls through to
+  // the wait below, which ends at once when the deadline has passed.
+  if (recv_timeout_is_wait(ct)) {
+    ssize_t n = recv(ct->fd, buf, static_cast<size_t>(len), 0);
+    if (n > 0) return static_cast<int>(n);
+    if (n == 0) {
+      ct->err.re_status = RPC_CANTRECV;
+      ct->err.re_errno = kWsaConnReset;
+      return -1;
+    }
+    if (errno == EINTR) {
+      ct->err.re_status = RPC_INTR;
+      ct->err.re_errno = ksi_sock_error();
+      return -1;
+    }
+    if (errno != EAGAIN && errno != EWOULDBLOCK) {
+      ct->err.re_status = RPC_CANTRECV;
+      ct->err.re_errno = ksi_sock_error();
+      return -1;
+    }
+  }
   for (;;) {
     int ready = ksi_wait_readable(ct->fd, deadline, ksi_wait_slice(ct->wait));
     if (ready == 0) {
@@ -207,7 +260,11 @@ void vc_destroy(CLIENT *cl) {
   vc_private *ct = priv_of(cl);
   {
     ksi_clnt_guard guard(cl);
-    if (ct->own_fd) close(ct->fd);
+    if (ct->own_fd)
+      close(ct->fd);
+    else if (ct->recv_timeout.tv_sec >= 0)
+      setsockopt(ct->fd, SOL_SOCKET, SO_RCVTIMEO, &ct->recv_timeout_before,
+                 sizeof ct->recv_timeout_before);
     XDR_DESTROY(&ct->xdrs);
   }
   free(ct);
@@ -295,6 +352,7 @@ KS_API CLIENT *ks_clnt_vc_create(int fd, const struct netbuf *raddr,
   }
   ct->fd = fd;
   ct->wait = kClntVcDefaultWait;
+  ct->recv_timeout.tv_sec = -1;
   ct->addrlen = raddr->len < sizeof ct->addr ? raddr->len : sizeof ct->addr;
   memcpy(&ct->addr, raddr->buf, ct->addrlen);
   ct->xid = ksi_clnt_first_xid() ^ mix;
