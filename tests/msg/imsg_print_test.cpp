@@ -123,6 +123,19 @@ TEST(ImsgPrint, KindsReachTheirStreamsWithTheirPrefixes) {
             "Disk G: is full\n");
 }
 
+// A message goes out in one write of its own only when the stream holds
+// nothing buffered: text the program left in the stream's buffer (standard
+// output to a file is fully buffered) still comes first.
+TEST(ImsgPrint, TextBufferedInTheStreamStaysBeforeTheMessage) {
+  child_output got = in_child({}, [] {
+    std::fputs("buffered ", stdout);
+    imsg_print(IMSG_OUTPUT, "first\n", -1);
+    imsg_print(IMSG_OUTPUT, "second\n", -1);
+    std::fputs("after\n", stdout);
+  });
+  EXPECT_EQ(got.out, "buffered first\nsecond\nafter\n");
+}
+
 TEST(ImsgPrint, SubsystemAndOkPrefixFollowTheEnvironment) {
   child_output got = in_child({{"PRINT_SUBSYS_OK", "1"}}, [] {
     imsg_set_app_name("qmtool");

@@ -5,8 +5,10 @@
 #include <orvexks/imsg.h>
 #include <orvexks/pfm.h>
 
+#include <stdio_ext.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -133,9 +135,34 @@ bool write_run(const char *text, size_t len, FILE *stream) {
   return len == 0 || std::fwrite(text, 1, len, stream) == len;
 }
 
+// Writes len bytes of text straight to the stream's descriptor when the
+// stream holds nothing buffered and is not reading, so that the copy into
+// its buffer and the flush add nothing to the one write(2) that delivery
+// needs: 0 when written, -1 when writing failed, 1 when the stream must
+// be written through its buffer (no descriptor, data buffered, reading).
+int write_unbuffered(const char *text, size_t len, FILE *stream) {
+  if (__fpending(stream) != 0 || __freading(stream) != 0) return 1;
+  int fd = fileno(stream);
+  if (fd < 0) return 1;
+  while (len > 0) {
+    ssize_t n = write(fd, text, len);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return -1;
+    text += n;
+    len -= static_cast<size_t>(n);
+  }
+  return 0;
+}
+
 // imsg_fputs with the message lock held.
 int fputs_locked(const char *text, FILE *stream) {
   ksi_msg_out.last_stream = stream;
+  const char *end = strchrnul(text, '\001');
+  if (*end == '\0') {
+    int direct =
+        write_unbuffered(text, static_cast<size_t>(end - text), stream);
+    if (direct <= 0) return direct;
+  }
   // Whether the stream is a terminal is asked only when a marker shows up:
   // most messages carry none, and the question costs a system call.
   int bold_terminal = -1;
