@@ -91,6 +91,34 @@ TEST(Threaded, ManyClientsOverTcp) {
   for (int fd : fds) close(fd);
 }
 
+// A worker that served a connection waits a moment for its next call.
+// Whatever ends the connection meanwhile (a request that destroys its own
+// transport, a caller that closes) must leave the worker free and every
+// other connection served; under the address sanitizer this also catches
+// a worker that waits on a transport already freed.
+TEST(Threaded, ConnectionsEndingWhileTheirWorkerWaits) {
+  uint16_t port;
+  SVCXPRT *l =
+      ks_svc_vc_create(bound_socket(AF_INET, SOCK_STREAM, &port), 0, 0);
+  ASSERT_NE(nullptr, l);
+  int steady = connect_tcp(port);
+  for (uint32_t i = 0; i < 40; ++i) {
+    int c = connect_tcp(port);
+    Call call;
+    call.xid = i;
+    ASSERT_EQ(SUCCESS, tcp_call(c, call).stat);
+    if (i % 2 == 0) {
+      call.proc = kDestroy;
+      ASSERT_TRUE(send_all(c, record(call.words())));
+      EXPECT_TRUE(peer_closed(c)) << "destroyed transport, call " << i;
+    }
+    close(c);
+    call.proc = kNull;
+    EXPECT_EQ(SUCCESS, tcp_call(steady, call).stat) << "after " << i;
+  }
+  close(steady);
+}
+
 TEST(Threaded, ManyClientsOverUdp) {
   uint16_t port;
   SVCXPRT *x = ks_svc_dg_create(bound_socket(AF_INET, SOCK_DGRAM, &port), 0, 0);

@@ -89,7 +89,7 @@ int conn_read(void *handle, char *buf, int len) {
 int conn_write(void *handle, char *buf, int len) {
   auto *xprt = static_cast<SVCXPRT *>(handle);
   conn_private *cd = priv(xprt);
-  int64_t began = now_ms();
+  int64_t began = -1;  // read when the socket first refuses more
   for (int left = len; left > 0;) {
     ssize_t sent =
         send(xprt->xp_fd, buf, static_cast<size_t>(left), MSG_NOSIGNAL);
@@ -100,6 +100,7 @@ int conn_write(void *handle, char *buf, int len) {
     }
     if (sent < 0 && errno == EINTR) continue;
     if (sent < 0 && cd->nonblock && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (began < 0) began = now_ms();
       int remaining = static_cast<int>(kWriteGiveUpMs - (now_ms() - began));
       if (remaining > 0 && wait_for(xprt->xp_fd, POLLOUT, remaining)) continue;
     }

@@ -3,7 +3,11 @@
 // to an idle worker and blocks while all are busy. A connection's or
 // listener's socket stays out of ks_svc_fdset while a worker serves it, so
 // one worker at a time reads from it; the worker puts it back and wakes the
-// loop when done.
+// loop when done. A connection whose caller calls again within a moment
+// stays with its worker for that call, while another worker is idle.
+#include <poll.h>
+
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 
@@ -13,6 +17,10 @@
 namespace {
 
 enum worker_state : int { kIdle = 0, kHasWork = 1, kExit = 2 };
+
+// How long a worker waits for the next call on the connection it just
+// served before handing the socket back to the loop.
+constexpr int kCallAgainWaitMs = 2;
 
 struct worker {
   worker *next;
@@ -32,6 +40,8 @@ int32_t worker_count = 16;
 bool started = false;
 worker *idle_list = nullptr;
 worker *busy_list = nullptr;
+// The length of idle_list, changed under worker_lock and read without it.
+std::atomic<int> idle_count{0};
 
 // The dispatcher waits here for an idle worker.
 qmthread_mutex_t dispatcher_mutex = QMTHREAD_MUTEX_INITIALIZER_NORAISE;
@@ -60,10 +70,39 @@ bool unlink(worker **list, worker *w) {
   return false;
 }
 
+// REQUIRES: the worker write lock.
+void push_idle(worker *w) {
+  push(&idle_list, w);
+  idle_count.fetch_add(1, std::memory_order_relaxed);
+}
+
+// REQUIRES: the worker write lock.
+bool unlink_idle(worker *w) {
+  if (!unlink(&idle_list, w)) return false;
+  idle_count.fetch_sub(1, std::memory_order_relaxed);
+  return true;
+}
+
 void signal_dispatcher() {
   qmthread_mutex_lock(&dispatcher_mutex);
   if (dispatcher_waiting) pthread_cond_signal(&dispatcher_cond);
   qmthread_mutex_unlock(&dispatcher_mutex);
+}
+
+// True when the caller of the connection w serves sends its next call
+// within a moment. A client that calls again at once is then served
+// without waking the loop and handing the socket to a worker again, which
+// costs more than the call itself. The worker waits only while another
+// worker is idle, so the loop is never left without one for a new request
+// except for that moment.
+bool caller_calls_again(worker *w, const SVCXPRT *xprt) {
+  if (idle_count.load(std::memory_order_relaxed) == 0) return false;
+  qmthread_mutex_lock(&w->mutex);
+  bool still_ours = w->xprt == xprt;  // not destroyed by its request
+  qmthread_mutex_unlock(&w->mutex);
+  if (!still_ours) return false;
+  struct pollfd pfd = {xprt->xp_fd, POLLIN, 0};
+  return poll(&pfd, 1, kCallAgainWaitMs) > 0;
 }
 
 // Serves the work in w->xprt, then puts the socket back into the set.
@@ -76,7 +115,10 @@ void serve(worker *w, SVCXPRT *xprt) {
     qmthread_rwlock_unlock(ksi_svc_table_lock());
     return;
   }
-  ks_svc_process_request(xprt);
+  bool connection = ksi_svc_is_connection(xprt);
+  do {
+    ks_svc_process_request(xprt);
+  } while (connection && caller_calls_again(w, xprt));
   qmthread_rwlock_wrlock(ksi_svc_table_lock());
   qmthread_mutex_lock(&w->mutex);
   if (w->xprt == xprt) ksi_svc_fdset_restore_locked(xprt);
@@ -107,14 +149,14 @@ void *worker_main(void *arg) {
     serve(w, xprt);
     qmthread_rwlock_wrlock(lock());
     bool was_busy = unlink(&busy_list, w);
-    if (was_busy) push(&idle_list, w);
+    if (was_busy) push_idle(w);
     qmthread_mutex_lock(&w->mutex);
     w->state = was_busy ? kIdle : kExit;
     qmthread_mutex_unlock(&w->mutex);
     qmthread_rwlock_unlock(&worker_lock);
   }
   qmthread_rwlock_wrlock(lock());
-  if (!unlink(&idle_list, w)) unlink(&busy_list, w);
+  if (!unlink_idle(w)) unlink(&busy_list, w);
   qmthread_rwlock_unlock(&worker_lock);
   pthread_cond_destroy(&w->cond);
   qmthread_mutex_destroy(&w->mutex);
@@ -136,6 +178,7 @@ worker *new_worker() {
 void end_workers_locked() {
   worker *all = idle_list;
   idle_list = nullptr;
+  idle_count.store(0, std::memory_order_relaxed);
   qmthread_t tids[256];
   int n = 0;
   for (worker *w = all; w != nullptr;) {
@@ -189,7 +232,7 @@ void ksi_svc_hand_to_worker(SVCXPRT *xprt) {
   // Only this thread takes workers off the idle list, so one is there.
   qmthread_rwlock_wrlock(&worker_lock);
   worker *w = idle_list;
-  idle_list = w->next;
+  unlink_idle(w);
   push(&busy_list, w);
   qmthread_mutex_lock(&w->mutex);
   w->xprt = xprt;
@@ -263,7 +306,7 @@ extern "C" KS_API bool_t ks_svc_setup_threads(void) {
       qmthread_rwlock_unlock(&worker_lock);
       return FALSE;
     }
-    push(&idle_list, w);
+    push_idle(w);
   }
   qmthread_rwlock_unlock(&worker_lock);
   ksi_svc_make_update_pipe();
