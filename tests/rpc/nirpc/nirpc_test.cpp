@@ -20,6 +20,7 @@
 #include <orvexks/rpc/nirpc.h>
 #include <orvexks/rpc/svc.h>
 
+#include "internal/alloc_fault.h"
 #include "rpc/nirpc/nirpc_internal.h"
 
 namespace {
@@ -245,6 +246,21 @@ TEST_F(Nirpc, MisuseEndsTheProcess) {
   ManualTimers::refuse_unsched = 2;
   EXPECT_DEATH(nirpc_save(&c.req, K, 6, "x", 1, nullptr), "ret_st == KS_ST_OK");
   ManualTimers::refuse_unsched = 0;
+#ifdef ORVEX_ALLOC_FAULTS
+  Caller d(705);
+  EXPECT_DEATH(
+      {
+        nt_alloc_fault_arm(1);
+        nirpc_fetch(&d.req, K, 1, nullptr, 0, nullptr);
+      },
+      "Unable to allocate storage");
+  EXPECT_DEATH(
+      {
+        nt_alloc_fault_arm(2);  // the entry is made, the reply's copy not
+        nirpc_save(&d.req, K, 1, "r", 1, nullptr);
+      },
+      "Unable to allocate storage");
+#endif
 }
 
 TEST_F(Nirpc, TraceLines) {
