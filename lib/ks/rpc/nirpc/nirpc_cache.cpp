@@ -36,11 +36,9 @@ struct bucket {
 bucket buckets[kBuckets];
 qmthread_once_t buckets_once = QMTHREAD_ONCE_INIT;
 
+// The list heads start as empty lists: null links in static storage.
 void init_buckets() {
-  for (bucket &b : buckets) {
-    qmthread_mutex_init_noraise(&b.mutex);
-    b.entries = LLIST_D_HEAD_INITIALIZER;
-  }
+  for (bucket &b : buckets) qmthread_mutex_init_noraise(&b.mutex);
 }
 
 // Without the event loop's timers nothing expires: used until a test
