@@ -184,7 +184,7 @@ TEST(NirpcServer, RetransmissionsOfARunningCallAreDropped) {
   int running_before = running;
   EXPECT_EQ(before + 1, count_call(proxy, {2, 1, 600}));
   EXPECT_EQ(before + 1, executions);
-  EXPECT_GE(running - running_before, 2);
+  EXPECT_GE(running - running_before, 1) << "retransmitted while it ran";
 }
 
 TEST(NirpcServer, StaleCallsGetNoAnswer) {
