@@ -2,7 +2,7 @@
 // calls, callers kept apart, expiry of saved replies (through timers the
 // test fires itself, including one that fires while a worker is inside
 // the cache), the bound under a flood of callers, the misuse checks and
-// the trace lines.
+// the trace lines. fuzz/nirpc_model_fuzz.cpp checks random sequences.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -11,9 +11,7 @@
 #include <cstring>
 #include <deque>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <orvexks/imsg.h>
@@ -35,17 +33,14 @@ struct ManualTimers {
   };
   static inline std::deque<event> events;
   static inline int refuse_unsched = 0;  // a result other than 0/2/4
-  static inline std::mutex mutex;        // workers schedule at once
 
   static void *sched(void (*cb)(void *), void *arg, uint32_t seconds) {
     EXPECT_EQ(300u, seconds);
-    std::lock_guard<std::mutex> hold(mutex);
     events.push_back({cb, arg});
     return &events.back();
   }
   static int unsched(void *ev) {
     auto *e = static_cast<event *>(ev);
-    std::lock_guard<std::mutex> hold(mutex);
     if (refuse_unsched != 0) return refuse_unsched;
     if (e->fired) return 4;
     if (!e->queued) return 2;
@@ -53,7 +48,6 @@ struct ManualTimers {
     return 0;
   }
   static bool fired(const void *ev) {
-    std::lock_guard<std::mutex> hold(mutex);
     return static_cast<const event *>(ev)->fired;
   }
   static void free_event(void *ev) { static_cast<event *>(ev)->arg = nullptr; }
@@ -103,7 +97,6 @@ struct Nirpc : ::testing::Test {
   }
   void TearDown() override {
     ksi_nirpc_clear();
-    ManualTimers::fire_all();  // callbacks of timers that fired
     ManualTimers::events.clear();
     ksi_nirpc_set_timers(nullptr);
   }
@@ -142,18 +135,6 @@ TEST_F(Nirpc, OneCallersCallsFromNewToStale) {
   EXPECT_EQ(NIRPC_DUPLICATE, nirpc_fetch(&c.req, K, 6, nullptr, 0, &len));
   EXPECT_EQ(3u, len);
   EXPECT_EQ(1u, ksi_nirpc_entry_count()) << "one entry per caller";
-}
-
-TEST_F(Nirpc, SequenceRestartsAndWrapsAreNewCalls) {
-  Caller c(701);
-  EXPECT_EQ(NIRPC_NEW,
-            nirpc_fetch(&c.req, K, 0xfffffff0u, nullptr, 0, nullptr));
-  EXPECT_EQ(NIRPC_NEW, nirpc_fetch(&c.req, K, 5, nullptr, 0, nullptr))
-      << "past the wrap";
-  EXPECT_EQ(NIRPC_STALE,
-            nirpc_fetch(&c.req, K, 0xfffffff0u, nullptr, 0, nullptr));
-  EXPECT_EQ(NIRPC_NEW, nirpc_fetch(&c.req, K, 0, nullptr, 0, nullptr))
-      << "sequence 0 starts again";
 }
 
 TEST_F(Nirpc, CallersAndKeysAreKeptApart) {
@@ -215,24 +196,6 @@ TEST_F(Nirpc, FloodOfDistinctCallersIsGoneAfterTheExpiry) {
   ManualTimers::fire_all();
   EXPECT_EQ(0u, ksi_nirpc_entry_count());
   EXPECT_EQ(kCallers, released);
-}
-
-TEST_F(Nirpc, WorkersOnManyCallersAtOnce) {
-  std::vector<std::thread> workers;
-  for (int w = 0; w < 4; ++w)
-    workers.emplace_back([w] {
-      for (int i = 0; i < 500; ++i) {
-        Caller c(static_cast<uint16_t>(2000 + (i % 40)));
-        uint64_t key = static_cast<uint64_t>(w);
-        if (nirpc_fetch(&c.req, key, static_cast<uint32_t>(i + 1), nullptr, 0,
-                        nullptr) != NIRPC_NEW)
-          ADD_FAILURE() << "worker " << w << " call " << i;
-        nirpc_save(&c.req, key, static_cast<uint32_t>(i + 1), "x", 1, nullptr);
-        nirpc_set_finish(&c.req, key, static_cast<uint32_t>(i + 1));
-      }
-    });
-  for (auto &t : workers) t.join();
-  EXPECT_EQ(4u * 40u, ksi_nirpc_entry_count());
 }
 
 TEST_F(Nirpc, MisuseEndsTheProcess) {
