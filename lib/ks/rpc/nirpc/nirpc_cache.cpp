@@ -41,15 +41,16 @@ void init_buckets() {
   for (bucket &b : buckets) qmthread_mutex_init_noraise(&b.mutex);
 }
 
-// Without the event loop's timers nothing expires: used until a test
-// installs its own.
+// The default timers schedule nothing, so a saved reply stays until its
+// caller's next call replaces it; ksi_nirpc_set_timers puts real timers in
+// place (the event loop's mt timers are meant to be the default).
 void *no_sched(void (*)(void *), void *, uint32_t) { return nullptr; }
 int no_unsched(void *) { return 2; }
 bool no_fired(const void *) { return false; }
 void no_free(void *) {}
-const ksi_nirpc_timers loop_timers = {no_sched, no_unsched, no_fired, no_free};
+const ksi_nirpc_timers no_timers = {no_sched, no_unsched, no_fired, no_free};
 
-std::atomic<const ksi_nirpc_timers *> timers{&loop_timers};
+std::atomic<const ksi_nirpc_timers *> timers{&no_timers};
 
 const ksi_nirpc_timers *current_timers() {
   return timers.load(std::memory_order_acquire);
@@ -255,7 +256,7 @@ void finish_locked(bucket *b, const caller &c, uint64_t key, uint32_t seq)
 }  // namespace
 
 void ksi_nirpc_set_timers(const ksi_nirpc_timers *t) {
-  timers.store(t != nullptr ? t : &loop_timers, std::memory_order_release);
+  timers.store(t != nullptr ? t : &no_timers, std::memory_order_release);
 }
 
 void ksi_nirpc_expire(void *arg) {

@@ -4,9 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
-// The timers that drop a saved reply 300 seconds after it was saved. The
-// cache uses the event loop's mt timers; a test installs its own so that
-// it can fire them without waiting.
+// The timers that drop a saved reply 300 seconds after it was saved: the
+// event loop's mt timers, or a test's own that it fires without waiting.
 struct ksi_nirpc_timers {
   // Schedules callback(arg) seconds from now; null when it cannot.
   void *(*sched)(void (*callback)(void *), void *arg, uint32_t seconds);
@@ -18,7 +17,7 @@ struct ksi_nirpc_timers {
   void (*free_event)(void *event);
 };
 
-// Installs timers; null restores the event loop's.
+// Installs timers; null restores the default, which schedules nothing.
 void ksi_nirpc_set_timers(const ksi_nirpc_timers *timers);
 
 // What a saved reply's timer runs: removes the entry and its reply.
