@@ -18,6 +18,7 @@
 #include <orvexks/qmthread.h>
 #include <orvexks/rpc/auth.h>
 #include <orvexks/rpc/clnt.h>
+#include <orvexks/rpc/nirpc.h>
 #include <orvexks/rpc/rpc_msg.h>
 #include <orvexks/rpc/rpcb.h>
 #include <orvexks/rpc/svc.h>

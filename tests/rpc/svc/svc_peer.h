@@ -25,7 +25,8 @@
 namespace svc_peer {
 
 constexpr uint32_t kProg = 0x20000101;
-constexpr uint32_t kNull = 0, kEcho = 1, kStream = 2, kDestroy = 3;
+constexpr uint32_t kNull = 0, kEcho = 1, kStream = 2, kDestroy = 3,
+                   kStreamFails = 4;
 
 // The echo procedure's argument and result: opaque bytes.
 struct blob {
@@ -37,8 +38,9 @@ inline bool_t xdr_blob(XDR *xdrs, blob *b) {
 }
 
 // Dispatch of the echo program: 0 null, 1 echo an opaque, 2 a streamed
-// reply of n words 0..n-1, 3 destroys its transport without replying;
-// others are unavailable.
+// reply of n words 0..n-1, 3 destroys its transport without replying, 4
+// starts a streamed reply whose last part cannot be encoded; others are
+// unavailable.
 inline void echo_dispatch(struct svc_req *rq, SVCXPRT *xprt) {
   switch (rq->rq_proc) {
     case kNull:
@@ -77,6 +79,16 @@ inline void echo_dispatch(struct svc_req *rq, SVCXPRT *xprt) {
     case kDestroy:
       xprt->xp_ops->xp_destroy(xprt);
       return;
+    case kStreamFails: {
+      uint32_t first = 1;
+      if (!ks_svc_sendreply_start(
+              xprt, reinterpret_cast<xdrproc_t>(xdr_u_int32_t), &first))
+        return;
+      auto refuse = [](XDR *, void *) -> bool_t { return FALSE; };
+      ks_svc_sendreply_finish(xprt, reinterpret_cast<xdrproc_t>(+refuse),
+                              &first);
+      return;
+    }
     default:
       ks_svcerr_noproc(xprt);
   }

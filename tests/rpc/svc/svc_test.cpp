@@ -263,6 +263,19 @@ TEST_F(Transports, StreamedReplyLeavesInFragments) {
   });
 }
 
+TEST_F(Transports, StreamedReplyThatFailsToFinishClosesTheConnection) {
+  uint16_t port;
+  ASSERT_NE(nullptr, tcp(AF_INET, &port));
+  serve_while([&] {
+    int c = connect_tcp(port);
+    Call call;
+    call.proc = kStreamFails;
+    ASSERT_TRUE(send_all(c, record(call.words())));
+    EXPECT_TRUE(peer_closed(c)) << "no half reply left open for the next";
+    close(c);
+  });
+}
+
 TEST_F(Transports, ClientThatVanishesMidReplyDoesNotHurtTheServer) {
   uint16_t port;
   ASSERT_NE(nullptr, tcp(AF_INET, &port));
@@ -413,6 +426,18 @@ TEST_F(Transports, FdCreateWantsAConnectedSocket) {
   SVCXPRT *x = ks_svc_fd_create(pair[0], 0, 0);
   ASSERT_NE(nullptr, x);
   made.push_back(x);
+  EXPECT_EQ(nullptr, x->xp_netid) << "no built-in transport is local";
+  for (auto [family, netid] : {std::pair{AF_INET, "tcp"}, {AF_INET6, "tcp6"}}) {
+    uint16_t port;
+    int listening = bound_socket(family, SOCK_STREAM, &port);
+    int client = connect_tcp(port, family);
+    SVCXPRT *conn = ks_svc_fd_create(accept(listening, nullptr, nullptr), 0, 0);
+    ASSERT_NE(nullptr, conn);
+    EXPECT_STREQ(netid, conn->xp_netid);
+    conn->xp_ops->xp_destroy(conn);
+    close(client);
+    close(listening);
+  }
   serve_while([&] { EXPECT_EQ(SUCCESS, tcp_call(pair[1], Call{}).stat); });
   close(pair[1]);
 }

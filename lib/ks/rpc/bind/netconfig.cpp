@@ -224,6 +224,18 @@ bool ksi_socket_params(int fd, ksi_sockparams *out) {
   return true;
 }
 
+const struct netconfig *ksi_netconfig_of_socket(int fd) {
+  ksi_sockparams sock;
+  if (!ksi_socket_params(fd, &sock)) return nullptr;
+  for (const auto &nc : kTable) {
+    ksi_sockparams params;
+    if (ksi_netconfig_sockparams(&nc, &params) &&
+        params.family == sock.family && params.protocol == sock.protocol)
+      return &nc;
+  }
+  return nullptr;
+}
+
 uint32_t ksi_socktype_semantics(int type) {
   switch (type) {
     case SOCK_STREAM:

@@ -31,6 +31,9 @@ bool ksi_netconfig_sockparams(const struct netconfig *nconf,
 // Family, type and protocol of an open socket (a stream socket counts as
 // TCP, a datagram socket as UDP); false when the socket cannot tell.
 bool ksi_socket_params(int fd, ksi_sockparams *out);
+// The built-in description of an open socket's family and protocol, or
+// null when none matches (a local socket, for one).
+const struct netconfig *ksi_netconfig_of_socket(int fd);
 // Semantics of a socket type (stream 3, datagram 1, raw 4; 0 otherwise).
 uint32_t ksi_socktype_semantics(int type);
 // Largest address of a family: IPv4 16, IPv6 28, others 1024.

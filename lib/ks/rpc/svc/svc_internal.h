@@ -70,6 +70,8 @@ SVCXPRT *ksi_svc_make_conn(int fd, uint32_t sendsz, uint32_t recvsz,
                            const char *who);
 // Switches a connection to non-blocking records of at most maxrec bytes.
 bool ksi_svc_conn_set_nonblock(SVCXPRT *xprt, int32_t maxrec);
+// Marks a connection dead: the loop closes it once the request ends.
+void ksi_svc_conn_mark_dead(SVCXPRT *xprt);
 
 // Unregisters and destroys the non-blocking connections in set whose last
 // receive is more than limit seconds old.

@@ -96,7 +96,14 @@ KSI_XDR_CALLS_FILTERS KS_API bool_t ks_svc_sendreply_finish(SVCXPRT *xprt,
     XDR *xdrs = ks_svc_sendreply_get_xdrs(xprt);
     ok = xdrs != nullptr && (*xdr_obj)(xdrs, obj);
   }
-  if (ok) ok = xprt->xp_ops->xp_reply_finish(xprt);
+  if (ok) {
+    ok = xprt->xp_ops->xp_reply_finish(xprt);
+  } else if (xprt->xp_reply_in_progress && ksi_svc_is_connection(xprt)) {
+    // Part of the reply may have left already and the rest cannot be
+    // encoded: the record can be neither completed nor recalled, so the
+    // connection ends rather than carry the next reply inside it.
+    ksi_svc_conn_mark_dead(xprt);
+  }
   xprt->xp_reply_in_progress = FALSE;
   free(xprt->xp_reply_msg);
   xprt->xp_reply_msg = nullptr;

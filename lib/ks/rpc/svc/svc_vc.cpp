@@ -17,6 +17,7 @@
 #include <cstring>
 #include <new>
 
+#include "rpc/bind/netconfig.h"
 #include "rpc/svc/svc_internal.h"
 #include "rpc/xdr/xdr_stream.h"
 
@@ -194,21 +195,6 @@ const struct xp_ops conn_ops = {
     conn_recv,       conn_stat,         conn_getargs,  conn_reply,
     conn_reply_xdrs, conn_reply_finish, conn_freeargs, conn_destroy};
 
-const char *builtin_netid(int fd) {
-  struct sockaddr_storage ss;
-  socklen_t len = sizeof ss;
-  int sotype = 0;
-  socklen_t optlen = sizeof sotype;
-  if (getsockname(fd, reinterpret_cast<struct sockaddr *>(&ss), &len) != 0 ||
-      getsockopt(fd, SOL_SOCKET, SO_TYPE, &sotype, &optlen) != 0)
-    return nullptr;
-  bool v6 = ss.ss_family == AF_INET6;
-  if (ss.ss_family != AF_INET && !v6) return nullptr;
-  if (sotype == SOCK_STREAM) return v6 ? "tcp6" : "tcp";
-  if (sotype == SOCK_DGRAM) return v6 ? "udp6" : "udp";
-  return nullptr;
-}
-
 }  // namespace
 
 bool ksi_svc_is_connection(const SVCXPRT *xprt) {
@@ -240,15 +226,18 @@ SVCXPRT *ksi_svc_make_conn(int fd, uint32_t sendsz, uint32_t recvsz,
   xprt->xp_type = 3;
   xprt->xp_verf.oa_base = cd->verf_body;
   ks_xdrrec_create(&cd->xdrs, sendsz, recvsz, xprt, conn_read, conn_write);
-  const char *netid = builtin_netid(fd);
+  const struct netconfig *nconf = ksi_netconfig_of_socket(fd);
   if (cd->xdrs.x_ops == nullptr ||
-      (netid != nullptr && (xprt->xp_netid = strdup(netid)) == nullptr)) {
+      (nconf != nullptr &&
+       (xprt->xp_netid = strdup(nconf->nc_netid)) == nullptr)) {
     free_conn(xprt);
     fprintf(stderr, "%s: ks_makefd_xprt: out of memory\n", who);
     return nullptr;
   }
   return xprt;
 }
+
+void ksi_svc_conn_mark_dead(SVCXPRT *xprt) { priv(xprt)->state = XPRT_DIED; }
 
 bool ksi_svc_conn_set_nonblock(SVCXPRT *xprt, int32_t maxrec) {
   conn_private *cd = priv(xprt);
