@@ -24,9 +24,12 @@ struct ksi_rt_due {
 // The next timer step of rt_run. False when the queue is empty. Otherwise
 // true with *fired set when the head is overdue (it has been unlinked and,
 // unless mt or caller-owned, recycled), or with *wait the time until the
-// head is due (fired->callback null).
-bool ksi_rt_timer_step(struct timeval *wait, ksi_rt_due *fired)
-    KSI_REQUIRES(ksi_rt_mutex);
+// head is due (fired->callback null). *clock is the caller's last reading
+// of the time: an event overdue by it is overdue now, so a run of overdue
+// events fires without reading the clock again; it is read again (and
+// *clock updated) before a wait is computed.
+bool ksi_rt_timer_step(struct timeval *clock, struct timeval *wait,
+                       ksi_rt_due *fired) KSI_REQUIRES(ksi_rt_mutex);
 
 // The loop's select sets, allocated on its first pass.
 struct ksi_rt_sets {

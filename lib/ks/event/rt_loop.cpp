@@ -101,14 +101,6 @@ void check_caller() {
   PFM_ASSERT(pfm_inhibit_count() == 0);
 }
 
-bool take_shutdown() KSI_EXCLUDES(ksi_rt_mutex) {
-  qmthread_mutex_lock(&ksi_rt_mutex);
-  bool requested = shutdown_requested;
-  shutdown_requested = false;
-  qmthread_mutex_unlock(&ksi_rt_mutex);
-  return requested;
-}
-
 }  // namespace
 
 void ksi_rt_wake(void) {
@@ -125,12 +117,19 @@ KS_API void rt_init(void) {}
 
 KS_API void rt_run(void) {
   check_caller();
-  while (!take_shutdown()) {
+  struct timeval clock = {0, 0};
+  for (;;) {
     pfm_inhibit();
     struct timeval wait;
     ksi_rt_due fired;
     qmthread_mutex_lock(&ksi_rt_mutex);
-    bool queued = ksi_rt_timer_step(&wait, &fired);
+    if (shutdown_requested) {
+      shutdown_requested = false;
+      qmthread_mutex_unlock(&ksi_rt_mutex);
+      pfm_enable();
+      return;
+    }
+    bool queued = ksi_rt_timer_step(&clock, &wait, &fired);
     qmthread_mutex_unlock(&ksi_rt_mutex);
     if (fired.callback != nullptr) {
       pfm_enable();

@@ -56,6 +56,12 @@ due_time in_seconds(uint32_t seconds) {
   return make_due(static_cast<int64_t>(t.tv_sec) + seconds, t.tv_usec);
 }
 
+// Microseconds from t until the event is due; negative once it is overdue.
+int64_t until_due(const rt_event *e, const timeval &t) {
+  return (static_cast<int64_t>(e->due_sec) - t.tv_sec) * kUsecPerSec +
+         (e->due_usec - t.tv_usec);
+}
+
 bool due_at_or_before(const rt_event *e, due_time t) {
   return e->due_sec < t.sec || (e->due_sec == t.sec && e->due_usec <= t.usec);
 }
@@ -158,14 +164,16 @@ due_time after_relative(const struct timeval *timeout) {
 
 }  // namespace
 
-bool ksi_rt_timer_step(struct timeval *wait, ksi_rt_due *fired) {
+bool ksi_rt_timer_step(struct timeval *clock, struct timeval *wait,
+                       ksi_rt_due *fired) {
   fired->callback = nullptr;
   rt_event *event = queue_head;
   if (event == nullptr) return false;
-  timeval t = now();
-  int64_t diff =
-      (static_cast<int64_t>(event->due_sec) - t.tv_sec) * kUsecPerSec +
-      (event->due_usec - t.tv_usec);
+  int64_t diff = until_due(event, *clock);
+  if (diff >= 0) {
+    *clock = now();
+    diff = until_due(event, *clock);
+  }
   if (diff >= 0) {
     int64_t sec = diff / kUsecPerSec;
     wait->tv_sec = static_cast<time_t>(sec < kMaxWaitSec ? sec : kMaxWaitSec);
