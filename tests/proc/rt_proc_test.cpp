@@ -192,7 +192,7 @@ TEST_F(RtProc, WatcherEndsCleanlyAtExit) {
   // loop never took: the process still ends with its own code.
   EXPECT_EXIT(
       {
-        start("exec sleep 3", nullptr, nullptr);
+        start("exec sleep 3 >/dev/null 2>&1", nullptr, nullptr);
         uint32_t dead = start("exit 1", nullptr, nullptr);
         while (procutl_exists(dead) && zombies() == 0) usleep(1000);
         usleep(20000);
