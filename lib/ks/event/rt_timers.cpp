@@ -219,6 +219,7 @@ KS_API struct rt_event *rt_sched_abs(rt_callback_t callback, void *arg,
 KS_API struct rt_event *rt_sched_int(rt_callback_t callback, void *arg,
                                      uint32_t seconds, struct rt_event *storage,
                                      size_t max_event_size) {
+  PFM_ASSERT(storage != nullptr);
   PFM_ASSERT(max_event_size >= sizeof(struct rt_event));
   return schedule(callback, arg, in_seconds(seconds), false, storage);
 }
