@@ -6,6 +6,7 @@
 // never reported twice.
 
 #include <orvexks/pfm.h>
+#include <orvexks/stg.h>
 
 #include <poll.h>
 #include <sys/socket.h>
@@ -15,7 +16,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
-#include <vector>
 
 #include "proc/rt_proc_internal.h"
 #include "proc/rt_proc_msgs.h"
@@ -38,11 +38,25 @@ void take_signal(int fd) {
   }
 }
 
-void copy_wait_set(std::vector<pollfd> *fds) {
+// The watcher's copy of the wait set: a plain array, as the frame that
+// holds it reaches message output.
+struct poll_set {
+  pollfd *fds;
+  int count;
+  int capacity;
+};
+
+void copy_wait_set(poll_set *set) {
   pthread_mutex_lock(&mortician.section);
-  fds->resize(static_cast<size_t>(mortician.count));
+  if (set->capacity < mortician.capacity) {
+    set->capacity = mortician.capacity;
+    set->fds = static_cast<pollfd *>(stg_realloc(
+        set->fds, sizeof(pollfd) * static_cast<size_t>(set->capacity)));
+    PFM_ASSERT(set->fds != nullptr);
+  }
+  set->count = mortician.count;
   for (int i = 0; i < mortician.count; ++i)
-    (*fds)[static_cast<size_t>(i)] = {mortician.wait_handles[i], POLLIN, 0};
+    set->fds[i] = {mortician.wait_handles[i], POLLIN, 0};
   pthread_mutex_unlock(&mortician.section);
 }
 
@@ -53,29 +67,31 @@ void report(int64_t pidfd) {
 }
 
 void *watch(void *) {
-  std::vector<pollfd> fds;
+  poll_set set = {nullptr, 0, 0};
   for (;;) {
-    copy_wait_set(&fds);
-    int ready = poll(fds.data(), fds.size(), -1);
-    if (stopping.load()) return nullptr;
+    copy_wait_set(&set);
+    int ready = poll(set.fds, static_cast<nfds_t>(set.count), -1);
+    if (stopping.load()) break;
     if (ready < 0) {
       if (errno == EINTR) continue;
       imsg_print(IMSG_ERROR, &ksi_rt_proc_msgs, KSI_RT_PROC_WAIT_FAILED,
                  static_cast<long>(errno));
       pfm_assert_fail("FALSE", __FILE__, __LINE__);
     }
-    if (fds[0].revents != 0) {
-      take_signal(fds[0].fd);
+    if (set.fds[0].revents != 0) {
+      take_signal(set.fds[0].fd);
       continue;
     }
-    for (size_t i = 1; i < fds.size(); ++i) {
-      if (fds[i].revents == 0) continue;
-      report(fds[i].fd);
+    for (int i = 1; i < set.count; ++i) {
+      if (set.fds[i].revents == 0) continue;
+      report(set.fds[i].fd);
       take_signal(mortician.resume);
-      if (stopping.load()) return nullptr;
       break;
     }
+    if (stopping.load()) break;
   }
+  stg_free(set.fds);
+  return nullptr;
 }
 
 // At exit the watcher is woken wherever it waits and joined, so it never
