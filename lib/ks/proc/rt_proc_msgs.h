@@ -7,4 +7,4 @@
 extern const ks_msg_table_t ksi_rt_proc_msgs;
 
 // rt_proc: child process tracking.
-enum { KSI_RT_PROC_WAIT_FAILED = 0 };
+enum { KSI_RT_PROC_WAIT_FAILED = 0, KSI_RT_PROC_CANT_START = 1 };
