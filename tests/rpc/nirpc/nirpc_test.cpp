@@ -15,8 +15,10 @@
 #include <vector>
 
 #include <orvexks/imsg.h>
+#include <orvexks/ks_product.h>
 #include <orvexks/rpc/nirpc.h>
 #include <orvexks/rpc/svc.h>
+#include <orvexks/rt.h>
 
 #include "internal/alloc_fault.h"
 #include "rpc/nirpc/nirpc_internal.h"
@@ -252,3 +254,33 @@ TEST_F(Nirpc, TraceLines) {
 }
 
 }  // namespace
+
+// The event loop's own timers carry the expiry: the save schedules an mt
+// event, a later save cancels it, and rt_run fires the last one, whose
+// callback removes the entry (due after one second here, not 300).
+void *soon(void (*callback)(void *), void *arg, uint32_t) {
+  return ksi_nirpc_loop_timers()->sched(callback, arg, 1);
+}
+
+TEST(NirpcLoop, SavedReplyExpiresThroughTheEventLoop) {
+  ks_system_init();
+  const ksi_nirpc_timers *loop = ksi_nirpc_loop_timers();
+  const ksi_nirpc_timers soon_timers = {soon, loop->unsched, loop->fired,
+                                        loop->free_event};
+  ksi_nirpc_set_timers(&soon_timers);
+  Caller c(800);
+  nirpc_fetch(&c.req, K, 5, nullptr, 0, nullptr);
+  nirpc_save(&c.req, K, 5, "five", 4, nullptr);
+  nirpc_set_finish(&c.req, K, 5);
+  nirpc_fetch(&c.req, K, 6, nullptr, 0, nullptr);
+  nirpc_save(&c.req, K, 6, "six", 3, nullptr);  // the first timer is cancelled
+  nirpc_set_finish(&c.req, K, 6);
+  EXPECT_EQ(NIRPC_DUPLICATE, nirpc_fetch(&c.req, K, 6, nullptr, 0, nullptr));
+  rt_sched(
+      +[](void *) { rt_shutdown(); }, nullptr, 3);
+  rt_run();
+  EXPECT_EQ(0u, ksi_nirpc_entry_count());
+  EXPECT_EQ(NIRPC_NEW, nirpc_fetch(&c.req, K, 6, nullptr, 0, nullptr));
+  ksi_nirpc_clear();
+  ksi_nirpc_set_timers(nullptr);
+}

@@ -41,19 +41,13 @@ void init_buckets() {
   for (bucket &b : buckets) qmthread_mutex_init_noraise(&b.mutex);
 }
 
-// The default timers schedule nothing, so a saved reply stays until its
-// caller's next call replaces it; ksi_nirpc_set_timers puts real timers in
-// place (the event loop's mt timers are meant to be the default).
-void *no_sched(void (*)(void *), void *, uint32_t) { return nullptr; }
-int no_unsched(void *) { return 2; }
-bool no_fired(const void *) { return false; }
-void no_free(void *) {}
-const ksi_nirpc_timers no_timers = {no_sched, no_unsched, no_fired, no_free};
-
-std::atomic<const ksi_nirpc_timers *> timers{&no_timers};
+// Saved replies expire through the event loop's mt timers unless a test has
+// put its own in place (ksi_nirpc_set_timers).
+std::atomic<const ksi_nirpc_timers *> timers{nullptr};
 
 const ksi_nirpc_timers *current_timers() {
-  return timers.load(std::memory_order_acquire);
+  const ksi_nirpc_timers *t = timers.load(std::memory_order_acquire);
+  return t != nullptr ? t : ksi_nirpc_loop_timers();
 }
 
 [[noreturn]] void out_of_storage(int line) {
@@ -256,7 +250,7 @@ void finish_locked(bucket *b, const caller &c, uint64_t key, uint32_t seq)
 }  // namespace
 
 void ksi_nirpc_set_timers(const ksi_nirpc_timers *t) {
-  timers.store(t != nullptr ? t : &no_timers, std::memory_order_release);
+  timers.store(t, std::memory_order_release);
 }
 
 void ksi_nirpc_expire(void *arg) {

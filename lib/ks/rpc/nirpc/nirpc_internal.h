@@ -17,7 +17,11 @@ struct ksi_nirpc_timers {
   void (*free_event)(void *event);
 };
 
-// Installs timers; null restores the default, which schedules nothing.
+// The event loop's mt timers: the default. An mt event keeps its record
+// after firing, so a save racing with the firing learns of it.
+const ksi_nirpc_timers *ksi_nirpc_loop_timers();
+
+// Installs timers; null restores the default, the event loop's.
 void ksi_nirpc_set_timers(const ksi_nirpc_timers *timers);
 
 // What a saved reply's timer runs: removes the entry and its reply.
