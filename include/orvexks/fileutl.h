@@ -21,6 +21,7 @@
 #include <dirent.h>
 #include <orvexks/list.h>
 #include <orvexks/stg.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <sys/stat.h>
 
@@ -370,6 +371,132 @@ KS_API FILE *fileutl_tmpfile_ext(const char *dir, const char *prefix,
 KS_API FILE *fileutl_tmpfile_ext_binary(const char *dir, const char *prefix,
                                         const char *ext, char *name_out,
                                         size_t size);
+
+/* ---- Checksums, comparison, copying, line readers, search lists and
+ * pattern lists. Paths in any of the forms are mapped onto host paths. */
+
+/* The product's file checksum: a 32-bit value over the bytes, from the
+ * reflected CRC-32 table of IEEE 802.3 with entry 0 replaced by 0x7FFFFFFF,
+ * shifting left; a zero table index is replaced by a counter that runs
+ * 0 .. 255 and wraps; no final inversion. Nothing gives 0, "abc" gives
+ * 0xB37F2436. fileutl_crc reads the file, fileutl_crc_fd the rest of an
+ * open descriptor (and its byte count); both 0, or -4 with the errno in
+ * *err_out. */
+KS_API int fileutl_crc(const char *path, uint32_t *crc_out, int *err_out);
+KS_API int fileutl_crc_fd(int fd, uint32_t *crc_out, uint64_t *size_out,
+                          int *err_out);
+KS_API void fileutl_crc_buffer(const void *buf, size_t len, uint32_t *crc_out);
+/* Continues a checksum: *counter_io and *crc_io start at 0 and are carried
+ * from one piece of the data to the next. */
+KS_API void fileutl_crc_buffer_step(const void *buf, size_t len,
+                                    uint32_t *counter_io, uint32_t *crc_io);
+
+/* Compares two files' contents: 0 with *equal_out 1 or 0, or -1 (errno)
+ * when either cannot be examined, opened or read; messages unless quiet. */
+KS_API int fileutl_cmp(const char *a, const char *b, int quiet, int *equal_out);
+
+/* Copies a file (content and mode; its security descriptor where the
+ * target's file system keeps one) to the path `to`, through a temporary
+ * name beside it that is renamed into place, so `to` is either the old
+ * file or the whole copy. A source that changes size while it is copied
+ * leaves `to` alone. flags are walk flags: FILEUTL_WALK_DESCEND (2) copies
+ * a directory's contents recursively, creating directories with their
+ * source's mode; FILEUTL_WALK_LSTAT (8) copies a symbolic link as a link;
+ * FILEUTL_WALK_QUIET (16) prints nothing. 0, or -4 (errno set). */
+KS_API int fileutl_cp(const char *from, const char *to, int flags);
+/* The same, printing "<from> copy N% complete." as each tenth of a file is
+ * copied, the last line of each file at 100. */
+KS_API int fileutl_copy_with_progress(const char *from, const char *to,
+                                      int flags);
+
+/* fgets(buf, size, stream) that waits at most timeout_ms milliseconds
+ * (negative: no limit) for the line and retries reads interrupted by
+ * signals. 0 with a line; 0 with *eof_out 1 and buf "" at the end of the
+ * file; 1 with *timeout_out 1 (errno ETIMEDOUT) when the time ran out,
+ * buf holding what had arrived; 1 with errno on other errors. */
+KS_API int fileutl_fgets_or_timeout(FILE *stream, int size, int timeout_ms,
+                                    char *buf, int *eof_out, int *timeout_out);
+
+/* Backward line reader: lines of a stream from its current position (its
+ * end when at_end) towards its start. Each fileutl_bw_fgets fills buf from
+ * its end and returns the line inside buf with its own newline; a line
+ * longer than size - 1 comes in pieces, last piece first, with *full_out
+ * 1; at the start of the stream the result is null with *bof_out 1. */
+typedef struct fileutl_bw fileutl_bw_t;
+KS_API fileutl_bw_t *fileutl_bw_start(FILE *stream, int at_end);
+KS_API char *fileutl_bw_fgets(char *buf, int size, fileutl_bw_t *reader,
+                              int *full_out, int *bof_out);
+KS_API void fileutl_bw_stop(fileutl_bw_t *reader);
+
+/* Maps the first length bytes of a file (0: all of it) read-only into
+ * memory; the address is the handle, null with errno on failure.
+ * *size_out (when not null) receives the mapped length. */
+KS_API const void *fileutl_locate_pname(const char *path, uint64_t length,
+                                        uint64_t *size_out);
+/* Releases a mapping of fileutl_locate_pname: 0, or -1 with EINVAL. */
+KS_API int fileutl_unlocate(const void *handle);
+
+/* Search lists: dirs is a ';'-separated list of directories, searched from
+ * entry `start` (0 the first) for name, as it stands and then with each
+ * ';'-separated extension of exts appended, each candidate (directory, '\'
+ * and name) tested with access(candidate, mode). 0 with the candidate in
+ * out and its directory's entry in *index_out; 2 when none is accessible;
+ * 1 with ENAMETOOLONG when a candidate passes 1024 characters or does not
+ * fit out. */
+KS_API int fileutl_resolve_pathname_index_with_ext(const char *dirs,
+                                                   const char *name, int start,
+                                                   int mode, const char *exts,
+                                                   size_t size, char *out,
+                                                   int *index_out);
+KS_API int fileutl_resolve_pathname_index(const char *dirs, const char *name,
+                                          int start, int mode, size_t size,
+                                          char *out, int *index_out);
+KS_API int fileutl_resolve_pathname(const char *dirs, const char *name,
+                                    int mode, size_t size, char *out);
+/* path itself, then path with each extension of exts; results as above. */
+KS_API int fileutl_resolve_pathname_by_ext(const char *path, int mode,
+                                           const char *exts, size_t size,
+                                           char *out);
+/* The names of the first directory of dirs (from entry start) holding
+ * entries that match the wildcard pattern (a single name component: '*',
+ * '?', classes [a-z] without negation, '^' quoting the next character;
+ * "." and ".." only for a pattern that begins with '.'): 0 with
+ * *names_out a sorted, null-terminated heap array of the full names
+ * (directory, '\', entry), *count_out their number and *index_out the
+ * directory's entry; 2 when no directory holds a match; 1 with errno
+ * (ENAMETOOLONG, ENOMEM). Release the array with
+ * fileutl_resolve_pattern_free. */
+KS_API int fileutl_resolve_pattern_index(const char *dirs, const char *pattern,
+                                         int start, char ***names_out,
+                                         int *count_out, int *index_out);
+KS_API void fileutl_resolve_pattern_free(char **names);
+
+/* Pattern lists: list holds path patterns (texts). Each is compared with
+ * the tail of name holding as many separators as the pattern; a pattern
+ * with '%' matches a tail that starts with the text before the '%' and
+ * ends with the text after it (inexact), any other must equal the tail
+ * (exact, *exact_out 1). 1 for the first match (with *cursor_out its
+ * element), else 0 (cursor null). name, cursor_out and exact_out must not
+ * be null. */
+KS_API int fileutl_patt_list_matched_cell(list_t *list, const char *name,
+                                          list_elem_t **cursor_out,
+                                          int *exact_out);
+KS_API int fileutl_patt_list_match(list_t *list, const char *name,
+                                   int *exact_out);
+/* The index of the first of count paths that equals path or is its
+ * ancestor, or FILEUTL_NOT_SCOPED. */
+#define FILEUTL_NOT_SCOPED 0xFFFFFFFFu
+KS_API uint32_t fileutl_pname_scoped_by_list(const char *const *paths,
+                                             uint32_t count, const char *path);
+
+/* The stored spelling of p's last component (trailing separators
+ * ignored) in leaf (size bytes): 0, or 1 with errno when a component does
+ * not exist or the leaf does not fit (ENAMETOOLONG). */
+KS_API int fileutl_get_true_leaf(const char *p, size_t size, char *leaf);
+/* p with a mapped network drive replaced by its UNC name (\\host\share and
+ * the path after "X:"), any other path copied; the result is limited to
+ * 259 characters as the system call behind it is. 0, or 1 with errno. */
+KS_API int fileutl_expand_mapped_pn(const char *p, char *out, size_t size);
 
 KS_END_DECLS
 

@@ -194,6 +194,16 @@ int fileutl_get_true_pn(char *p) {
   return 0;
 }
 
+int fileutl_get_true_leaf(const char *p, size_t size, char *leaf) {
+  char stored[kPathMax], dir[kPathMax];
+  if (p == nullptr) {
+    errno = EINVAL;
+    return 1;
+  }
+  if (fileutl_get_true_pname(p, sizeof stored, stored) != 0) return 1;
+  return fileutl_strip_leaf(stored, sizeof dir, dir, size, leaf);
+}
+
 int fileutl_expand_prog_pn(const char *prog, int *not_found, char *out,
                            size_t size) {
   static const char *const kSuffixes[] = {"", ".com", ".exe", ".bat", ".cmd"};

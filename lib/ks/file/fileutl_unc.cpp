@@ -20,6 +20,9 @@ namespace {
 
 constexpr size_t kPathMax = 4096;
 constexpr size_t kLocalMax = 1024;  // longest local path of a UNC name
+// The exported drive expansion keeps the limit of the system call behind it
+// on the original platform (260 bytes with the terminator).
+constexpr size_t kMappedMax = 260;
 
 struct Unc {
   char host[256];
@@ -176,6 +179,11 @@ int fileutl_where(const char *p, char *out, size_t size) {
   }
   return len >= 0 && static_cast<size_t>(len) < size ? 0
                                                      : (fail(ENAMETOOLONG), 1);
+}
+
+int fileutl_expand_mapped_pn(const char *p, char *out, size_t size) {
+  if (p == nullptr) return fail(EINVAL), 1;
+  return expand_mapped(p, out, size < kMappedMax ? size : kMappedMax) ? 0 : 1;
 }
 
 int fileutl_path_host(const char *p, char *out, size_t size) {
