@@ -1,0 +1,328 @@
+// Line readers over real files and pipes, search lists and wildcard
+// resolution over real directories, pattern and scope lists by table,
+// stored spellings and the drive expansion.
+#include <gtest/gtest.h>
+
+#include <orvexks/fileutl.h>
+#include <orvexks/list.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "file/fileutl_leaf_match.h"
+
+namespace {
+
+class FileutlLines : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/fileutl_lines_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+  }
+  void TearDown() override {
+    std::string cmd = "rm -rf '" + dir_ + "'";
+    EXPECT_EQ(std::system(cmd.c_str()), 0);
+  }
+  std::string path(const std::string &name) const { return dir_ + "/" + name; }
+  void spit(const std::string &name, const std::string &content,
+            mode_t mode = 0644) const {
+    std::ofstream(path(name), std::ios::binary) << content;
+    chmod(path(name).c_str(), mode);
+  }
+
+  std::string dir_;
+};
+
+// Every piece the backward reader returns for content, read with a buffer
+// of size bytes; "+" marks a piece that filled the buffer.
+std::vector<std::string> backward(const std::string &content, int size,
+                                  long start = -1) {
+  FILE *f = tmpfile();
+  std::fwrite(content.data(), 1, content.size(), f);
+  if (start >= 0) std::fseek(f, start, SEEK_SET);
+  fileutl_bw_t *reader = fileutl_bw_start(f, start < 0);
+  EXPECT_NE(reader, nullptr);
+  std::vector<std::string> pieces;
+  std::vector<char> buf(size);
+  for (;;) {
+    int full = -1, bof = -1;
+    const char *line = fileutl_bw_fgets(buf.data(), size, reader, &full, &bof);
+    if (line == nullptr) {
+      EXPECT_EQ(bof, 1);
+      break;
+    }
+    EXPECT_GE(line, buf.data());
+    pieces.push_back(std::string(full ? "+" : "") + line);
+  }
+  fileutl_bw_stop(reader);
+  std::fclose(f);
+  return pieces;
+}
+
+using Lines = std::vector<std::string>;
+
+TEST(FileutlBackward, LinesFromTheEndWithTheirOwnNewlines) {
+  EXPECT_EQ(backward("a\nbb\nccc\n", 64), (Lines{"ccc\n", "bb\n", "a\n"}));
+  EXPECT_EQ(backward("a\nbb", 64), (Lines{"bb", "a\n"}));
+  EXPECT_EQ(backward("\n\nx\n", 64), (Lines{"x\n", "\n", "\n"}));
+  EXPECT_EQ(backward("", 64), Lines{});
+  // From the stream's position, not its end.
+  EXPECT_EQ(backward("a\nbb\nccc\n", 64, 5), (Lines{"bb\n", "a\n"}));
+  // A line that exactly fills the buffer is whole, not full.
+  EXPECT_EQ(backward("x\nabc\n", 5), (Lines{"abc\n", "x\n"}));
+  EXPECT_EQ(backward("x\nabcd\n", 5), (Lines{"+bcd\n", "a", "x\n"}));
+}
+
+TEST(FileutlBackward, LongLinesAcrossWindowsComeInPieces) {
+  const std::string longest(10000, 'y');
+  const std::string content = "first\n" + longest + "\nlast";
+  const Lines pieces = backward(content, 4096);
+  ASSERT_EQ(pieces.size(), 5u);
+  EXPECT_EQ(pieces[0], "last");
+  EXPECT_EQ(pieces[1], "+" + std::string(4094, 'y') + "\n");
+  EXPECT_EQ(pieces[2], "+" + std::string(4095, 'y'));
+  EXPECT_EQ(pieces[3], std::string(10000 - 4094 - 4095, 'y'));
+  EXPECT_EQ(pieces[4], "first\n");
+}
+
+TEST(FileutlFgets, LinesTimeoutAndEndOfFileOverAPipe) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  FILE *in = fdopen(fds[0], "r");
+  ASSERT_EQ(write(fds[1], "one\ntwo\npart", 12), 12);
+  char buf[64];
+  int eof = -1, timeout = -1;
+  ASSERT_EQ(fileutl_fgets_or_timeout(in, sizeof buf, 1000, buf, &eof, &timeout),
+            0);
+  EXPECT_STREQ(buf, "one\n");
+  // The second line is already in the stream's buffer: no wait on the pipe.
+  ASSERT_EQ(fileutl_fgets_or_timeout(in, sizeof buf, 0, buf, &eof, &timeout),
+            0);
+  EXPECT_STREQ(buf, "two\n");
+  EXPECT_EQ(fileutl_fgets_or_timeout(in, sizeof buf, 50, buf, &eof, &timeout),
+            1);
+  EXPECT_EQ(timeout, 1);
+  EXPECT_EQ(errno, ETIMEDOUT);
+  EXPECT_STREQ(buf, "part");
+  ASSERT_EQ(write(fds[1], "end", 3), 3);
+  close(fds[1]);
+  ASSERT_EQ(fileutl_fgets_or_timeout(in, sizeof buf, -1, buf, &eof, &timeout),
+            0);
+  EXPECT_STREQ(buf, "end");
+  EXPECT_EQ(eof, 0);
+  ASSERT_EQ(fileutl_fgets_or_timeout(in, sizeof buf, -1, buf, &eof, &timeout),
+            0);
+  EXPECT_EQ(eof, 1);
+  EXPECT_STREQ(buf, "");
+  std::fclose(in);
+}
+
+TEST_F(FileutlLines, SearchListsWithExtensionsAndAccessModes) {
+  for (const char *d : {"d1", "d2", "d3"}) mkdir(path(d).c_str(), 0755);
+  spit("d2/tool.exe", "x", 0755);
+  spit("d3/tool", "x", 0644);
+  spit("d3/data.txt", "x");
+  const std::string dirs = path("d1") + ";;" + path("d2") + "\\;" + path("d3");
+  char out[2048];
+  int index = -1;
+  struct Case {
+    const char *name;
+    int start, mode;
+    const char *exts;
+    int result, index;
+    std::string found;
+  } cases[] = {
+      {"tool", 0, X_OK, ".com;.exe", 0, 2, path("d2") + "\\tool.exe"},
+      {"tool", 0, F_OK, ";.exe", 0, 2, path("d2") + "\\tool.exe"},
+      {"tool", 3, F_OK, ".exe", 0, 3, path("d3") + "\\tool"},
+      {"tool", 3, X_OK, ".exe", 2, -1, ""},
+      {"data", 0, R_OK, ".bin;.txt", 0, 3, path("d3") + "\\data.txt"},
+      {"none", 0, F_OK, ".exe", 2, -1, ""},
+  };
+  for (const Case &c : cases) {
+    index = -1;
+    EXPECT_EQ(fileutl_resolve_pathname_index_with_ext(dirs.c_str(), c.name,
+                                                      c.start, c.mode, c.exts,
+                                                      sizeof out, out, &index),
+              c.result)
+        << c.name << " from " << c.start;
+    if (c.result == 0) {
+      EXPECT_EQ(out, c.found);
+    }
+    EXPECT_EQ(index, c.index) << c.name;
+  }
+  EXPECT_EQ(
+      fileutl_resolve_pathname(dirs.c_str(), "tool", X_OK, sizeof out, out), 2);
+  ASSERT_EQ(fileutl_resolve_pathname_by_ext((path("d2") + "/tool").c_str(),
+                                            F_OK, ".exe", sizeof out, out),
+            0);
+  EXPECT_EQ(out, path("d2") + "/tool.exe");
+  // Too long: an output that cannot take the hit, a candidate of 1025.
+  EXPECT_EQ(fileutl_resolve_pathname_by_ext(path("d3/tool").c_str(), F_OK,
+                                            nullptr, 8, out),
+            1);
+  EXPECT_EQ(errno, ENAMETOOLONG);
+  const std::string long_name(1025 - path("d1").size() - 1, 'n');
+  EXPECT_EQ(fileutl_resolve_pathname(path("d1").c_str(), long_name.c_str(),
+                                     F_OK, sizeof out, out),
+            1);
+  EXPECT_EQ(errno, ENAMETOOLONG);
+}
+
+TEST_F(FileutlLines, PatternsResolveInTheFirstDirectoryWithMatches) {
+  for (const char *d : {"empty", "src"}) mkdir(path(d).c_str(), 0755);
+  for (const char *f : {"b.c", "a.c", "x.h", ".hidden.c"})
+    spit("src/" + std::string(f), "");
+  const std::string dirs = path("empty") + ";" + path("src");
+  char **names = nullptr;
+  int count = 0, index = -1;
+  ASSERT_EQ(fileutl_resolve_pattern_index(dirs.c_str(), "*.c", 0, &names,
+                                          &count, &index),
+            0);
+  ASSERT_EQ(count, 3);
+  EXPECT_EQ(names[0], path("src") + "\\.hidden.c");
+  EXPECT_EQ(names[1], path("src") + "\\a.c");
+  EXPECT_EQ(names[2], path("src") + "\\b.c");
+  EXPECT_EQ(names[3], nullptr);
+  EXPECT_EQ(index, 1);
+  fileutl_resolve_pattern_free(names);
+  // "." and ".." only for a pattern that starts with '.': then even the
+  // empty directory holds matches.
+  ASSERT_EQ(fileutl_resolve_pattern_index(dirs.c_str(), ".*", 0, &names, &count,
+                                          &index),
+            0);
+  ASSERT_EQ(count, 2);
+  EXPECT_EQ(names[0], path("empty") + "\\.");
+  EXPECT_EQ(names[1], path("empty") + "\\..");
+  EXPECT_EQ(index, 0);
+  fileutl_resolve_pattern_free(names);
+  EXPECT_EQ(fileutl_resolve_pattern_index(dirs.c_str(), "*.o", 0, &names,
+                                          &count, &index),
+            2);
+  EXPECT_EQ(names, nullptr);
+}
+
+TEST(FileutlLeafMatch, WildcardsOfOneComponent) {
+  struct Case {
+    const char *pattern, *name;
+    bool match;
+  } cases[] = {
+      {"*", "", true},         {"*", "anything", true}, {"a*b", "ab", true},
+      {"a*b", "axxbxb", true}, {"a*b", "axxbx", false}, {"?", "", false},
+      {"??", "ab", true},      {"[a-c]x", "bx", true},  {"[a-c]x", "dx", false},
+      {"[-a]", "-", true},     {"[-a]", "a", true},     {"[a-]", "-", true},
+      {"[ab", "a", false},     {"^*", "*", true},       {"^*", "x", false},
+      {"a^", "a^", true},      {"*.c", "x.c.c", true},  {"*[0-9]", "v10", true},
+      {"a*", "A", false},
+  };
+  for (const Case &c : cases)
+    EXPECT_EQ(ksi_leaf_match(c.pattern, c.name), c.match)
+        << c.pattern << " ~ " << c.name;
+}
+
+TEST(FileutlPatternList, TailsWithTheSeparatorsOfEachPattern) {
+  list_t *list = list_create(STG_AREA_HEAP, 0);
+  const char *patterns[] = {"lib\\%.h", "%.o", "src/main.c", "Makefile"};
+  for (const char *p : patterns) list_append(list, const_cast<char *>(p));
+  struct Case {
+    const char *name;
+    int match, exact, cell;
+  } cases[] = {
+      {"x\\lib\\util.h", 1, 0, 0},
+      {"lib\\util.h", 1, 0, 0},
+      {"lib/util.h", 0, 0, -1},
+      {"util.h", 0, 0, -1},
+      {"a\\b\\c.o", 1, 0, 1},
+      {"c.o", 1, 0, 1},
+      {".o", 1, 0, 1},
+      {"top\\src\\main.c", 1, 1, 2},
+      {"top\\src/main.c", 1, 1, 2},
+      {"top\\main.c", 0, 0, -1},
+      {"d\\Makefile", 1, 1, 3},
+      {"d\\makefile", 0, 0, -1},
+  };
+  for (const Case &c : cases) {
+    list_elem_t *cursor = nullptr;
+    int exact = -1;
+    EXPECT_EQ(fileutl_patt_list_matched_cell(list, c.name, &cursor, &exact),
+              c.match)
+        << c.name;
+    EXPECT_EQ(exact, c.exact) << c.name;
+    const char *matched =
+        cursor != nullptr
+            ? static_cast<const char *>(list_get_data(list, cursor))
+            : nullptr;
+    EXPECT_EQ(matched, c.cell >= 0 ? patterns[c.cell] : nullptr) << c.name;
+    EXPECT_EQ(fileutl_patt_list_match(list, c.name, &exact), c.match);
+  }
+  int exact = -1;
+  EXPECT_EQ(fileutl_patt_list_match(nullptr, "x", &exact), 0);
+  EXPECT_EQ(exact, 0);
+  list_destroy(list);
+}
+
+TEST(FileutlPatternList, NullArgumentsAreBrokenInvariants) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  list_elem_t *cursor;
+  int exact;
+  EXPECT_DEATH(
+      fileutl_patt_list_matched_cell(nullptr, nullptr, &cursor, &exact),
+      "name != NULL");
+  EXPECT_DEATH(fileutl_patt_list_matched_cell(nullptr, "x", nullptr, &exact),
+               "match_cursor_p != NULL");
+  EXPECT_DEATH(fileutl_patt_list_match(nullptr, "x", nullptr), "exact != NULL");
+}
+
+TEST(FileutlScope, FirstPathThatHoldsThePath) {
+  const char *paths[] = {"\\a\\b", "\\a", "/c/"};
+  EXPECT_EQ(fileutl_pname_scoped_by_list(paths, 3, "/a/b/x"), 0u);
+  EXPECT_EQ(fileutl_pname_scoped_by_list(paths, 3, "\\a\\bc"), 1u);
+  EXPECT_EQ(fileutl_pname_scoped_by_list(paths, 3, "\\a"), 1u);
+  EXPECT_EQ(fileutl_pname_scoped_by_list(paths, 3, "/c/d"), 2u);
+  EXPECT_EQ(fileutl_pname_scoped_by_list(paths, 3, "\\ab"), FILEUTL_NOT_SCOPED);
+  EXPECT_EQ(fileutl_pname_scoped_by_list(paths, 0, "\\a"), FILEUTL_NOT_SCOPED);
+}
+
+TEST_F(FileutlLines, StoredSpellingOfTheLeaf) {
+  mkdir(path("Dir").c_str(), 0755);
+  spit("Dir/MixedCase.TXT", "");
+  char leaf[64];
+  ASSERT_EQ(fileutl_get_true_leaf((dir_ + "/dir/mixedcase.txt/").c_str(),
+                                  sizeof leaf, leaf),
+            0);
+  EXPECT_STREQ(leaf, "MixedCase.TXT");
+  EXPECT_EQ(
+      fileutl_get_true_leaf((dir_ + "/Dir/MixedCase.TXT").c_str(), 5, leaf), 1);
+  EXPECT_EQ(errno, ENAMETOOLONG);
+  EXPECT_EQ(
+      fileutl_get_true_leaf((dir_ + "/Dir/none").c_str(), sizeof leaf, leaf),
+      1);
+}
+
+TEST_F(FileutlLines, MappedNetworkDrivesExpandToTheirUncNames) {
+  spit("registry.ini", "[drives]\nn=/net/otherhost/proj\nl=/local\n");
+  setenv("ORVEX_REGISTRY", path("registry.ini").c_str(), 1);
+  char out[512];
+  ASSERT_EQ(fileutl_expand_mapped_pn("N:\\src\\a.c", out, sizeof out), 0);
+  EXPECT_STREQ(out, "\\\\otherhost\\proj\\src\\a.c");
+  ASSERT_EQ(fileutl_expand_mapped_pn("l:\\x", out, sizeof out), 0);
+  EXPECT_STREQ(out, "l:\\x");
+  // The result stops at 259 characters, whatever the buffer.
+  const std::string at_limit = "n:" + std::string(259 - 16, 'x');
+  EXPECT_EQ(fileutl_expand_mapped_pn(at_limit.c_str(), out, sizeof out), 0);
+  EXPECT_EQ(std::strlen(out), 259u);
+  EXPECT_EQ(fileutl_expand_mapped_pn((at_limit + "x").c_str(), out, sizeof out),
+            1);
+  EXPECT_EQ(errno, ENAMETOOLONG);
+  unsetenv("ORVEX_REGISTRY");
+}
+
+}  // namespace
