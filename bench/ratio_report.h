@@ -21,7 +21,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
     ConsoleReporter::ReportRuns(runs);
     for (const Run &run : runs)
       if (run.run_type == Run::RT_Iteration && run.iterations > 0)
-        cpu_[run.run_name.function_name].push_back(run.GetAdjustedCPUTime());
+        cpu_[pair_name(run)].push_back(run.GetAdjustedCPUTime());
   }
 
   void PrintRatios() const {
@@ -45,6 +45,14 @@ class RatioReporter : public benchmark::ConsoleReporter {
     std::sort(times.begin(), times.end());
     size_t n = times.size();
     return n % 2 == 1 ? times[n / 2] : (times[n / 2 - 1] + times[n / 2]) / 2;
+  }
+
+  // The name pairs use: the function, and "/" and the arguments when the
+  // benchmark has some ("BM_Qsort/1000").
+  static std::string pair_name(const Run &run) {
+    const auto &name = run.run_name;
+    return name.args.empty() ? name.function_name
+                             : name.function_name + "/" + name.args;
   }
 
   Pairs pairs_;
