@@ -2,6 +2,7 @@
 // then block by block.
 #include <orvexks/fileutl.h>
 #include <orvexks/imsg.h>
+#include <orvexks/pfm.h>
 #include <orvexnt/nt_registry.h>
 
 #include <fcntl.h>
@@ -89,19 +90,11 @@ int compare_open(const char *a, int fd_a, const char *b, int fd_b, bool quiet) {
   }
 }
 
-}  // namespace
-
-extern "C" {
-
-int fileutl_cmp(const char *a, const char *b, int quiet, int *equal_out) {
-  if (a == nullptr || b == nullptr || equal_out == nullptr) {
-    errno = EINVAL;
-    return -1;
-  }
+int compare(const char *a, const char *b, bool quiet, int *equal_out) {
   struct stat st_a, st_b;
-  const int fd_a = open_examined(a, quiet != 0, &st_a);
+  const int fd_a = open_examined(a, quiet, &st_a);
   if (fd_a < 0) return -1;
-  const int fd_b = open_examined(b, quiet != 0, &st_b);
+  const int fd_b = open_examined(b, quiet, &st_b);
   if (fd_b < 0) {
     const int err = errno;
     close(fd_a);
@@ -114,7 +107,7 @@ int fileutl_cmp(const char *a, const char *b, int quiet, int *equal_out) {
   else if (same_path(a, b))
     result = 1;
   else
-    result = compare_open(a, fd_a, b, fd_b, quiet != 0);
+    result = compare_open(a, fd_a, b, fd_b, quiet);
   const int err = errno;
   close(fd_a);
   close(fd_b);
@@ -124,6 +117,25 @@ int fileutl_cmp(const char *a, const char *b, int quiet, int *equal_out) {
   }
   *equal_out = result;
   return 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+// Asynchronous raises are held off while descriptors are open: messages
+// are delivery points.
+int fileutl_cmp(const char *a, const char *b, int quiet, int *equal_out) {
+  if (a == nullptr || b == nullptr || equal_out == nullptr) {
+    errno = EINVAL;
+    return -1;
+  }
+  pfm_inhibit();
+  const int rc = compare(a, b, quiet != 0, equal_out);
+  const int err = errno;
+  pfm_enable();
+  errno = err;
+  return rc;
 }
 
 }  // extern "C"

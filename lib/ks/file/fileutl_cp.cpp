@@ -3,6 +3,7 @@
 // its contents are copied by a tree walk.
 #include <orvexks/fileutl.h>
 #include <orvexks/imsg.h>
+#include <orvexks/pfm.h>
 #include <orvexnt/nt_registry.h>
 
 #include <sys/stat.h>
@@ -21,11 +22,7 @@ constexpr int kWalkNoFollow = 8;
 constexpr int kWalkQuiet = 16;
 constexpr int kFailed = -4;
 
-int copy(const char *from, const char *to, int flags, bool progress) {
-  if (from == nullptr || to == nullptr) {
-    errno = EINVAL;
-    return kFailed;
-  }
+int copy_held(const char *from, const char *to, int flags, bool progress) {
   const ksi_copy_job job = {(flags & kWalkQuiet) != 0,
                             (flags & kWalkNoFollow) == 0, progress};
   char from_host[kPathMax];
@@ -39,6 +36,20 @@ int copy(const char *from, const char *to, int flags, bool progress) {
     err = ksi_copy_directory(job, from, to, st, (flags & kWalkDescend) != 0);
   else
     err = ksi_copy_file(job, from, to);
+  return err;
+}
+
+// Asynchronous raises are held off for the whole copy: messages are
+// delivery points, and a raise there would leave descriptors open and a
+// temporary file behind.
+int copy(const char *from, const char *to, int flags, bool progress) {
+  if (from == nullptr || to == nullptr) {
+    errno = EINVAL;
+    return kFailed;
+  }
+  pfm_inhibit();
+  const int err = copy_held(from, to, flags, progress);
+  pfm_enable();
   if (err == 0) return 0;
   errno = err;
   return kFailed;

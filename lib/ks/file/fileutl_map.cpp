@@ -44,15 +44,21 @@ const void *fileutl_locate_pname(const char *path, uint64_t length,
     errno = err;
     return nullptr;
   }
+  // Allocated before the file is opened: running out of memory prints a
+  // message, where a raise could be delivered.
+  auto *mapping = static_cast<Mapping *>(stg_malloc(sizeof(Mapping)));
+  if (mapping == nullptr) return nullptr;
   const int fd = open(host_path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return nullptr;
+  if (fd < 0) {
+    err = errno;
+    stg_free(mapping);
+    errno = err;
+    return nullptr;
+  }
   struct stat st;
   void *address = MAP_FAILED;
-  auto *mapping = static_cast<Mapping *>(stg_malloc(sizeof(Mapping)));
   uint64_t size = 0;
-  if (mapping == nullptr) {
-    err = ENOMEM;
-  } else if (fstat(fd, &st) != 0) {
+  if (fstat(fd, &st) != 0) {
     err = errno;
   } else {
     // Never past the end of the file: touching such pages kills the caller.

@@ -2,6 +2,7 @@
 // directories, as it stands and with extensions appended, and a wildcard
 // pattern resolved in the first directory that holds matches.
 #include <orvexks/fileutl.h>
+#include <orvexks/pfm.h>
 #include <orvexks/stg.h>
 #include <orvexnt/nt_registry.h>
 
@@ -217,12 +218,18 @@ int fileutl_resolve_pattern_index(const char *dirs, const char *pattern,
     errno = EINVAL;
     return kTooLong;
   }
+  // Raises are held off while a directory is open: running out of memory
+  // prints a message, where a raise could be delivered.
   NameList list;
+  pfm_inhibit();
   const int rc = for_each_dir(dirs, start, [&](const Entry &dir, int index) {
     const int found = match_directory(dir, pattern, &list);
     if (found == kFound && index_out != nullptr) *index_out = index;
     return found;
   });
+  const int err = errno;
+  pfm_enable();
+  errno = err;
   if (rc != kFound) return rc;
   std::qsort(list.names, static_cast<size_t>(list.count), sizeof(char *),
              compare_names);
