@@ -12,6 +12,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +20,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -313,6 +315,18 @@ TEST_F(FileutlCopy, MappedFilesAndTheirRelease) {
     EXPECT_EQ(fileutl_unlocate(handle), 0);
   EXPECT_EQ(fileutl_unlocate(whole), -1);
   EXPECT_EQ(errno, EINVAL);
+  // Threads mapping and releasing at once share the list of mappings.
+  std::vector<std::thread> threads;
+  std::atomic<int> failures{0};
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&] {
+      for (int i = 0; i < 200; ++i) {
+        const void *h = fileutl_locate_pname(path("f").c_str(), 0, nullptr);
+        if (h == nullptr || fileutl_unlocate(h) != 0) ++failures;
+      }
+    });
+  for (std::thread &t : threads) t.join();
+  EXPECT_EQ(failures.load(), 0);
 }
 
 }  // namespace
