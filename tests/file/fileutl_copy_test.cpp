@@ -208,6 +208,16 @@ TEST_F(FileutlCopy, CopyKeepsContentModeAndDescriptorAndLeavesNoTemporary) {
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"as_file", "as_link", "dst",
                                              "link", "src"}));
+  // A directory is made with its source's mode, even one its owner cannot
+  // write; its contents need the walker.
+  ASSERT_EQ(mkdir(path("tree").c_str(), 0555), 0);
+  ASSERT_EQ(fileutl_cp(path("tree").c_str(), path("tree2").c_str(), 0), 0);
+  ASSERT_EQ(stat(path("tree2").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+  EXPECT_EQ(st.st_mode & 07777, 0555u);
+  EXPECT_EQ(fileutl_cp(path("tree").c_str(), path("tree3").c_str(), 2 | 16),
+            -4);
+  EXPECT_EQ(errno, ENOSYS);
   // A missing source: the walk's failure bits, errno and one message.
   Messages messages;
   EXPECT_EQ(fileutl_cp(path("none").c_str(), path("x").c_str(), 0), -4);
