@@ -400,11 +400,10 @@ KS_API int fileutl_cmp(const char *a, const char *b, int quiet, int *equal_out);
  * name beside it that is renamed into place, so `to` is either the old
  * file or the whole copy. A source that changes size while it is copied
  * leaves `to` alone. A directory is created with its source's mode.
- * flags are walk flags: FILEUTL_WALK_DESCEND (2) would copy a directory's
- * contents too, which needs the tree walker: until it is there such a copy
- * fails with ENOSYS; FILEUTL_WALK_LSTAT (8) copies a symbolic link as a
- * link; FILEUTL_WALK_QUIET (16) prints no error message. 0, or -4 (errno
- * set). */
+ * flags are walk flags: FILEUTL_WALK_DESCEND (2) copies a directory's
+ * contents recursively (an entry that fails is reported and the rest still
+ * copied); FILEUTL_WALK_LSTAT (8) copies a symbolic link as a link;
+ * FILEUTL_WALK_QUIET (16) prints no error message. 0, or -4 (errno set). */
 KS_API int fileutl_cp(const char *from, const char *to, int flags);
 /* The same, printing "<from> copy N% complete." as each tenth of a file is
  * copied, the last line of each file at 100. */

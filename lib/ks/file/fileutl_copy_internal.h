@@ -16,10 +16,11 @@ struct ksi_copy_job {
 int ksi_copy_file(const ksi_copy_job &job, const char *from, const char *to);
 
 // Creates directory `to` for the source directory `from` (status st) with
-// the source's mode, and with descend copies its contents. 0, or an errno
-// value after its message.
+// the source's mode, and with the walk flag FILEUTL_WALK_DESCEND in flags
+// copies its contents by a walk with those flags. 0, or an errno value
+// after its message.
 int ksi_copy_directory(const ksi_copy_job &job, const char *from,
-                       const char *to, const struct stat &st, bool descend);
+                       const char *to, const struct stat &st, int flags);
 
 // Prints "<path>: <error text>" unless the job is quiet; returns err.
 int ksi_copy_report(const ksi_copy_job &job, const char *path, int err);

@@ -17,7 +17,6 @@
 namespace {
 
 constexpr size_t kPathMax = 4096;
-constexpr int kWalkDescend = 2;
 constexpr int kWalkNoFollow = 8;
 constexpr int kWalkQuiet = 16;
 constexpr int kFailed = -4;
@@ -33,7 +32,7 @@ int copy_held(const char *from, const char *to, int flags, bool progress) {
   if (err != 0)
     ksi_copy_report(job, from, err);
   else if (S_ISDIR(st.st_mode))
-    err = ksi_copy_directory(job, from, to, st, (flags & kWalkDescend) != 0);
+    err = ksi_copy_directory(job, from, to, st, flags);
   else
     err = ksi_copy_file(job, from, to);
   return err;
