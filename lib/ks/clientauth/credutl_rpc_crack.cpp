@@ -87,12 +87,16 @@ bool crack_nt(const struct authnt_parms *p, credutl_whole_credentials_t *w,
   return true;
 }
 
-// Replaces the product group by NOBODY wherever it appears.
+// Replaces the product group by NOBODY wherever it appears. The group is
+// found by its configured name through the account caches, so a server
+// asks the account database once for it rather than on every call; a
+// group that does not exist yet is asked for again on the next call.
 void distrust_product_group(credutl_whole_credentials_t *w) {
-  const nt_sid_t *product_nt = nt_get_enum_sid(NT_ENUM_SID_PRODUCT_GROUP);
-  if (product_nt == nullptr) return;
-  credutl_sid_t product;
-  credutl_nt_sid_to_sid(product_nt, &product);
+  const char *name = nt_get_quillmere_group_name();
+  const credutl_group_sid_t *found =
+      name == nullptr ? nullptr : credutl_getgrnam(name);
+  if (found == nullptr) return;
+  const credutl_sid_t product = found->sid;
   if (credutl_sid_eq(&w->group, &product)) w->group = CREDUTL_SID_NOBODY;
   for (int32_t i = 0; i < w->ngroups; ++i)
     if (credutl_sid_eq(&w->groups[i], &product))

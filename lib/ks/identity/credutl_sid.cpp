@@ -98,11 +98,16 @@ void credutl_nt_sid_to_sid(const void *nt_sid, credutl_sid_t *sid_out) {
   sid_out->type = CREDUTL_SID_TYPE_NT;
   const auto *bytes = static_cast<const unsigned char *>(nt_sid);
   std::memcpy(sid_out->data, bytes, kNtHeader);  // revision, count, authority
-  size_t i = kNtHeader;
-  unsigned count = nt_sid_sub_authority_count(nt);
-  for (unsigned k = 0; k < count; ++k, i += 4)
-    put_be32(sid_out->data + i, nt_sid_get_sub_authority(nt, k));
-  KSI_CREDUTL_ASSERT(i == sidlen, "i == sidlen");
+  // The binary form keeps each sub-authority little-endian after the
+  // header; the record keeps it big-endian. Read in place: this runs for
+  // every group of every cracked credential.
+  for (size_t i = kNtHeader; i < sidlen; i += 4) {
+    const unsigned char *le = bytes + i;
+    put_be32(sid_out->data + i, static_cast<uint32_t>(le[0]) |
+                                    static_cast<uint32_t>(le[1]) << 8 |
+                                    static_cast<uint32_t>(le[2]) << 16 |
+                                    static_cast<uint32_t>(le[3]) << 24);
+  }
 }
 
 void credutl_sid_to_nt_sid(const credutl_sid_t *sid, size_t size,
