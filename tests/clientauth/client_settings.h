@@ -46,6 +46,12 @@ class ClientSettings {
   ClientSettings(const ClientSettings &) = delete;
   ClientSettings &operator=(const ClientSettings &) = delete;
 
+  // Names a product group in the settings without creating it.
+  void name_product_group(const std::string &name) {
+    std::ofstream(root_ + "/registry.ini", std::ios::app)
+        << "[accounts]\nproduct_group = " << name << "\n";
+  }
+
   // The product group was made (the test runs as root).
   bool has_product_group() const { return product_gid_ >= 0; }
   const std::string &product_group() const { return product_; }

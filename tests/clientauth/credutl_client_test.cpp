@@ -9,6 +9,7 @@
 #include <string>
 
 #include <orvexks/credutl.h>
+#include <orvexks/rpc/svc.h>
 #include <orvexks/sysutl.h>
 #include <orvexnt/nt_accounts.h>
 
@@ -146,6 +147,32 @@ TEST(CredutlClientPrivilege, ByGroupName) {
     int priv = -1;
     EXPECT_EQ(credutl_client_is_privileged(&client, &priv), 0);
     EXPECT_EQ(priv, c.expected) << c.host << " " << c.group << " " << c.extra;
+  }
+}
+
+// The product group is looked up once it exists and kept, but its absence
+// is not kept: a group created after a call from another host was cracked
+// is distrusted from the next call on.
+TEST(CredutlClientProductGroup, CreatedAfterAFirstCrackIsDistrusted) {
+  if (!TempAccounts::can_create()) GTEST_SKIP() << "needs root and groupadd";
+  ClientSettings settings(false);
+  TempAccounts accounts;
+  const std::string name = TempAccounts::unique("qmlate");
+  settings.name_product_group(name);
+  char machname[] = "ELSEWHERE/elsewhere.invalid";
+  int32_t claimed = 1;  // a group other than the primary one
+  struct authunix_parms parms = {0, machname, 0, 0, 1, &claimed};
+  struct svc_req req = {1, 1, 1, {AUTH_UNIX, nullptr, 0}, &parms, nullptr};
+  credutl_sid_credentials_t sids;
+  ASSERT_EQ(credutl_crack_rpc_auth(&req, &sids, 0, nullptr, 0, nullptr), 0);
+  ASSERT_EQ(sids.ngroups, 1);
+
+  const long gid = accounts.add_group(name);
+  ASSERT_GE(gid, 0);
+  claimed = static_cast<int32_t>(gid);
+  for (int call = 0; call < 2; ++call) {
+    ASSERT_EQ(credutl_crack_rpc_auth(&req, &sids, 0, nullptr, 0, nullptr), 0);
+    EXPECT_EQ(sids.ngroups, 0) << "call " << call;  // NOBODY is dropped
   }
 }
 
