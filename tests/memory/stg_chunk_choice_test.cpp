@@ -7,38 +7,13 @@
 
 #include <orvexks/stg.h>
 
-#include <cinttypes>
 #include <cstdint>
-#include <cstdio>
 #include <random>
-#include <string>
 #include <vector>
 
+#include "stg_chunks.h"
+
 namespace {
-
-struct Chunk {
-  uint64_t size, used;
-  uintptr_t data;
-};
-
-// The area's chunks, newest first.
-std::vector<Chunk> chunks_of(stg_area_t area) {
-  testing::internal::CaptureStdout();
-  stg_dump_area(area);
-  std::string out = testing::internal::GetCapturedStdout();
-  std::vector<Chunk> chunks;
-  for (size_t pos = out.find("chunk 0x"); pos != std::string::npos;
-       pos = out.find("chunk 0x", pos + 1)) {
-    Chunk c{};
-    unsigned long addr;
-    EXPECT_EQ(4, std::sscanf(out.c_str() + pos,
-                             "chunk 0x%lX: size=%" SCNu64 " avail=%" SCNu64
-                             " data=0x%" SCNxPTR,
-                             &addr, &c.size, &c.used, &c.data));
-    chunks.push_back(c);
-  }
-  return chunks;
-}
 
 // Where the rule puts a request of `a` (rounded) bytes: the index of the
 // chunk (newest first), or -1 for a new chunk.

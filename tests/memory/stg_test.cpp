@@ -5,13 +5,14 @@
 #include <orvexks/stg.h>
 
 #include <cerrno>
-#include <cinttypes>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "stg_chunks.h"
 
 // Exhaustion tests ask the heap for impossible sizes; the sanitizers'
 // allocators must answer null like the C library does.
@@ -23,30 +24,6 @@ extern "C" const char *__tsan_default_options() {
 }
 
 namespace {
-
-struct Chunk {
-  uint64_t size, used;
-  uintptr_t data;
-};
-
-// The area's chunks, newest first, as stg_dump_area reports them.
-std::vector<Chunk> chunks_of(stg_area_t area) {
-  testing::internal::CaptureStdout();
-  stg_dump_area(area);
-  std::string out = testing::internal::GetCapturedStdout();
-  std::vector<Chunk> chunks;
-  for (size_t pos = out.find("chunk 0x"); pos != std::string::npos;
-       pos = out.find("chunk 0x", pos + 1)) {
-    Chunk c{};
-    unsigned long addr;
-    EXPECT_EQ(4, std::sscanf(out.c_str() + pos,
-                             "chunk 0x%lX: size=%" SCNu64 " avail=%" SCNu64
-                             " data=0x%" SCNxPTR,
-                             &addr, &c.size, &c.used, &c.data));
-    chunks.push_back(c);
-  }
-  return chunks;
-}
 
 std::vector<uint64_t> sizes_oldest_first(stg_area_t area) {
   std::vector<uint64_t> sizes;
