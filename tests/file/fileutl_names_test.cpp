@@ -105,51 +105,39 @@ TEST(FileutlCompare, SeparatorsEqualCaseMatters) {
 }
 
 TEST(FileutlSplit, LeafSuffixHost) {
-  struct Leaf {
-    const char *p, *dir, *leaf;
+  // Each splitter parts a path in two: directory and leaf, base and
+  // suffix, host and path.
+  using Split = int (*)(const char *, size_t, char *, size_t, char *);
+  struct Case {
+    Split split;
+    const char *p, *first, *second;
   };
-  const Leaf leaves[] = {{"a\\b\\\\", "a", "b"}, {"X:\\f", "X:\\", "f"},
-                         {"\\x", "\\", "x"},     {"x", "", "x"},
-                         {"\\", "\\", ""},       {"a/b/c", "a/b", "c"},
-                         {"a\\\\b", "a", "b"},   {"", "", ""}};
-  for (const Leaf &l : leaves) {
-    char dir[16], leaf[16];
-    ASSERT_EQ(fileutl_strip_leaf(l.p, sizeof dir, dir, sizeof leaf, leaf), 0)
-        << l.p;
-    EXPECT_STREQ(dir, l.dir) << l.p;
-    EXPECT_STREQ(leaf, l.leaf) << l.p;
-  }
-  struct Suffix {
-    const char *p, *base, *suffix;
-  };
-  const Suffix suffixes[] = {{"a\\b.c", "a\\b", ".c"},
-                             {"a.b\\c", "a.b\\c", ""},
-                             {"d\\.profile", "d\\", ".profile"},
-                             {"x.tar.gz\\", "x.tar", ".gz"},
-                             {"noext", "noext", ""}};
-  for (const Suffix &s : suffixes) {
-    char base[16], suffix[16];
-    ASSERT_EQ(
-        fileutl_strip_suffix(s.p, sizeof base, base, sizeof suffix, suffix), 0)
-        << s.p;
-    EXPECT_STREQ(base, s.base) << s.p;
-    EXPECT_STREQ(suffix, s.suffix) << s.p;
-  }
-  struct Host {
-    const char *p, *host, *path;
-  };
-  const Host hosts[] = {{"host:/x/y", "host", "/x/y"},
-                        {"/a:b", "", "/a:b"},
-                        {"C:\\x", "C", "\\x"},
-                        {":x", "", ":x"},
-                        {"h:", "h", ""}};
-  for (const Host &h : hosts) {
-    char host[16], path[16];
-    ASSERT_EQ(fileutl_strip_hostname(h.p, sizeof host, host, sizeof path, path),
-              0)
-        << h.p;
-    EXPECT_STREQ(host, h.host) << h.p;
-    EXPECT_STREQ(path, h.path) << h.p;
+  const Split leaf = fileutl_strip_leaf, suffix = fileutl_strip_suffix,
+              host = fileutl_strip_hostname;
+  const Case cases[] = {{leaf, "a\\b\\\\", "a", "b"},
+                        {leaf, "X:\\f", "X:\\", "f"},
+                        {leaf, "\\x", "\\", "x"},
+                        {leaf, "x", "", "x"},
+                        {leaf, "\\", "\\", ""},
+                        {leaf, "a/b/c", "a/b", "c"},
+                        {leaf, "a\\\\b", "a", "b"},
+                        {leaf, "", "", ""},
+                        {suffix, "a\\b.c", "a\\b", ".c"},
+                        {suffix, "a.b\\c", "a.b\\c", ""},
+                        {suffix, "d\\.profile", "d\\", ".profile"},
+                        {suffix, "x.tar.gz\\", "x.tar", ".gz"},
+                        {suffix, "noext", "noext", ""},
+                        {host, "host:/x/y", "host", "/x/y"},
+                        {host, "/a:b", "", "/a:b"},
+                        {host, "C:\\x", "C", "\\x"},
+                        {host, ":x", "", ":x"},
+                        {host, "h:", "h", ""}};
+  for (const Case &c : cases) {
+    char first[16], second[16];
+    ASSERT_EQ(c.split(c.p, sizeof first, first, sizeof second, second), 0)
+        << c.p;
+    EXPECT_STREQ(first, c.first) << c.p;
+    EXPECT_STREQ(second, c.second) << c.p;
   }
 }
 
