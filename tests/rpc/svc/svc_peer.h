@@ -231,23 +231,29 @@ inline bool peer_closed(int fd) {
   }
 }
 
-inline int connect_tcp(uint16_t port, int family = AF_INET) {
-  int fd = socket(family, SOCK_STREAM, 0);
-  struct sockaddr_storage ss = {};
-  socklen_t len;
+// Fills *ss with the loopback address of the family (AF_INET or AF_INET6)
+// and port; returns the address's length.
+inline socklen_t loopback_address(int family, uint16_t port,
+                                  struct sockaddr_storage *ss) {
+  *ss = {};
   if (family == AF_INET) {
-    auto *sin = reinterpret_cast<sockaddr_in *>(&ss);
+    auto *sin = reinterpret_cast<sockaddr_in *>(ss);
     sin->sin_family = AF_INET;
     sin->sin_port = htons(port);
     sin->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    len = sizeof *sin;
-  } else {
-    auto *sin6 = reinterpret_cast<sockaddr_in6 *>(&ss);
-    sin6->sin6_family = AF_INET6;
-    sin6->sin6_port = htons(port);
-    sin6->sin6_addr = in6addr_loopback;
-    len = sizeof *sin6;
+    return sizeof *sin;
   }
+  auto *sin6 = reinterpret_cast<sockaddr_in6 *>(ss);
+  sin6->sin6_family = AF_INET6;
+  sin6->sin6_port = htons(port);
+  sin6->sin6_addr = in6addr_loopback;
+  return sizeof *sin6;
+}
+
+inline int connect_tcp(uint16_t port, int family = AF_INET) {
+  int fd = socket(family, SOCK_STREAM, 0);
+  struct sockaddr_storage ss;
+  socklen_t len = loopback_address(family, port, &ss);
   if (connect(fd, reinterpret_cast<sockaddr *>(&ss), len) != 0) {
     close(fd);
     return -1;
@@ -277,21 +283,8 @@ inline Reply tcp_call(int fd, const Call &call) {
 
 inline int udp_client(uint16_t port, int family = AF_INET) {
   int fd = socket(family, SOCK_DGRAM, 0);
-  struct sockaddr_storage ss = {};
-  socklen_t len;
-  if (family == AF_INET) {
-    auto *sin = reinterpret_cast<sockaddr_in *>(&ss);
-    sin->sin_family = AF_INET;
-    sin->sin_port = htons(port);
-    sin->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    len = sizeof *sin;
-  } else {
-    auto *sin6 = reinterpret_cast<sockaddr_in6 *>(&ss);
-    sin6->sin6_family = AF_INET6;
-    sin6->sin6_port = htons(port);
-    sin6->sin6_addr = in6addr_loopback;
-    len = sizeof *sin6;
-  }
+  struct sockaddr_storage ss;
+  socklen_t len = loopback_address(family, port, &ss);
   connect(fd, reinterpret_cast<sockaddr *>(&ss), len);
   return fd;
 }
@@ -303,19 +296,8 @@ inline int udp_client(uint16_t port, int family = AF_INET) {
 inline int bound_socket(int family, int type, uint16_t *port) {
   *port = 0;
   int fd = socket(family, type, 0);
-  struct sockaddr_storage ss = {};
-  socklen_t len;
-  if (family == AF_INET) {
-    auto *sin = reinterpret_cast<sockaddr_in *>(&ss);
-    sin->sin_family = AF_INET;
-    sin->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    len = sizeof *sin;
-  } else {
-    auto *sin6 = reinterpret_cast<sockaddr_in6 *>(&ss);
-    sin6->sin6_family = AF_INET6;
-    sin6->sin6_addr = in6addr_loopback;
-    len = sizeof *sin6;
-  }
+  struct sockaddr_storage ss;
+  socklen_t len = loopback_address(family, 0, &ss);
   if (bind(fd, reinterpret_cast<sockaddr *>(&ss), len) != 0) return -1;
   if (type == SOCK_STREAM) listen(fd, 2048);
   getsockname(fd, reinterpret_cast<sockaddr *>(&ss), &len);
