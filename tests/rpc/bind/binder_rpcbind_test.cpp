@@ -169,6 +169,15 @@ TEST_F(BinderRpcbindTest, EmptyAndUnparsableAddressesAndDeadBinders) {
   stop();
 }
 
+// An indirect call of procedure 5 of kProg version 1 through the local
+// binder over UDP, with one word in and one word out.
+enum clnt_stat rmtcall(uint32_t in, uint32_t *out, struct netbuf *nb) {
+  return ks_rpcb_rmtcall(rpc_getconfip("udp"), "127.0.0.1", kProg, 1, 5,
+                         reinterpret_cast<xdrproc_t>(xdr_u_int32_t), &in,
+                         reinterpret_cast<xdrproc_t>(xdr_u_int32_t), out,
+                         timeval{5, 0}, nb);
+}
+
 TEST_F(BinderRpcbindTest, IndirectCallAtVersionFourThenThree) {
   serve([](const seen_call &c, uint32_t xid) {
     if (c.vers == 4) return prog_mismatch(xid, 3, 3);
@@ -178,13 +187,10 @@ TEST_F(BinderRpcbindTest, IndirectCallAtVersionFourThenThree) {
     w.u32(4).u32(arg * 2);
     return w;
   });
-  uint32_t in = 21, out = 0;
+  uint32_t out = 0;
   sockaddr_storage addr{};
   struct netbuf nb = {sizeof addr, 0, &addr};
-  enum clnt_stat stat = ks_rpcb_rmtcall(
-      rpc_getconfip("udp"), "127.0.0.1", kProg, 1, 5,
-      reinterpret_cast<xdrproc_t>(xdr_u_int32_t), &in,
-      reinterpret_cast<xdrproc_t>(xdr_u_int32_t), &out, timeval{5, 0}, &nb);
+  enum clnt_stat stat = rmtcall(21, &out, &nb);
   calls seen = stop();
   EXPECT_EQ(stat, RPC_SUCCESS);
   EXPECT_EQ(out, 42u);
@@ -201,13 +207,10 @@ TEST_F(BinderRpcbindTest, IndirectCallFallsBackToThePortMapper) {
     w.u32(2049).u32(4).u32(arg + 1);
     return w;
   });
-  uint32_t in = 41, out = 0;
+  uint32_t out = 0;
   sockaddr_storage addr{};
   struct netbuf nb = {sizeof addr, 0, &addr};
-  enum clnt_stat stat = ks_rpcb_rmtcall(
-      rpc_getconfip("udp"), "127.0.0.1", kProg, 1, 5,
-      reinterpret_cast<xdrproc_t>(xdr_u_int32_t), &in,
-      reinterpret_cast<xdrproc_t>(xdr_u_int32_t), &out, timeval{5, 0}, &nb);
+  enum clnt_stat stat = rmtcall(41, &out, &nb);
   calls seen = stop();
   EXPECT_EQ(stat, RPC_SUCCESS);
   EXPECT_EQ(out, 42u);

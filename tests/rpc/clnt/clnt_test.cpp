@@ -185,14 +185,7 @@ TEST(ClntDgTest, ServerErrorsMapToTheirStatuses) {
 // A caller's connected datagram socket learns of an unreachable port: the
 // call ends as a datagram connection reset instead of waiting out its time.
 TEST(ClntDgTest, UnreachablePortOnAConnectedSocketIsAConnectionReset) {
-  int probe = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in sin{};
-  sin.sin_family = AF_INET;
-  sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(probe, reinterpret_cast<sockaddr *>(&sin), sizeof sin);
-  socklen_t len = sizeof sin;
-  getsockname(probe, reinterpret_cast<sockaddr *>(&sin), &len);
-  close(probe);  // nobody receives on that port now
+  sockaddr_in sin = peer::unused_loopback_port(SOCK_DGRAM);
   int fd = socket(AF_INET, SOCK_DGRAM, 0);
   ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr *>(&sin), sizeof sin), 0);
   struct netbuf nb = {sizeof sin, sizeof sin, &sin};
@@ -410,14 +403,7 @@ TEST(ClntVcTest, BatchedCallsReachTheServerWithTheNextFlush) {
 }
 
 TEST(ClntCreateTest, RefusedConnectionReports10061) {
-  int probe = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in sin{};
-  sin.sin_family = AF_INET;
-  sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(probe, reinterpret_cast<sockaddr *>(&sin), sizeof sin);
-  socklen_t len = sizeof sin;
-  getsockname(probe, reinterpret_cast<sockaddr *>(&sin), &len);
-  close(probe);  // nobody listens on that port now
+  sockaddr_in sin = peer::unused_loopback_port(SOCK_STREAM);
   int sock = -1;
   EXPECT_EQ(ks_clnttcp_create(&sin, kProg, kVers, &sock, 0, 0), nullptr);
   EXPECT_EQ(ks_rpc_get_createerr()->cf_stat, RPC_SYSTEMERROR);

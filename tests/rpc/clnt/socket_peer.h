@@ -53,6 +53,20 @@ inline bool readable(int fd, int ms) {
   return poll(&p, 1, ms) == 1;
 }
 
+// A loopback address of the given socket type on which nobody is bound:
+// a port just taken from the system and given back.
+inline sockaddr_in unused_loopback_port(int type) {
+  int probe = socket(AF_INET, type, 0);
+  sockaddr_in sin{};
+  sin.sin_family = AF_INET;
+  sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(probe, reinterpret_cast<sockaddr *>(&sin), sizeof sin);
+  socklen_t len = sizeof sin;
+  getsockname(probe, reinterpret_cast<sockaddr *>(&sin), &len);
+  close(probe);
+  return sin;
+}
+
 // A loopback socket of the given type bound to an ephemeral port, whose
 // script runs on a thread until it returns; the destructor joins it.
 class server {
