@@ -10,6 +10,11 @@ whose line no longer matches is reported as "stale" so the list can be kept up
 to date as the code moves; a fault that does not compile is "no-build" and is
 not counted.  Timeouts count as caught, but a fault caught only by a timeout is
 marked so that the test can be made to fail fast instead.
+
+Last run: 34 of 40 caught.  Still surviving: 23 (read past the narrower
+attributes; only the address-sanitizer build sees it), 25, 29, 32, 33, and 35
+(the line reader re-reads a window it already holds: slower, same result).
+Fault 5 is caught only by a timeout.
 """
 
 import argparse
@@ -21,6 +26,7 @@ ROOT = pathlib.Path(__file__).resolve().parent.parent
 
 # (file, line, original text on that line, faulty replacement, test programs)
 XDR = ["xdr_test", "xdr_limits_test"]
+MSG = ["rpc_msg_test", "xdr_limits_test"]
 FAULTS = [
     # XDR decoders and memory streams
     ("lib/ks/rpc/xdr/xdr_filters.cpp", 300, "count <= maxsize", "count <= maxsize + 1", XDR),
@@ -28,12 +34,12 @@ FAULTS = [
     ("lib/ks/rpc/xdr/xdr_mem.cpp", 52, "if (pos >", "if (pos >=", XDR),
     ("lib/ks/rpc/xdr/xdr_ks_filters.cpp", 64, ") > ksi_xdr_bytes_left", ") >= ksi_xdr_bytes_left", XDR),
     ("lib/ks/rpc/xdr/xdr_ks_filters.cpp", 126, "*t.countp >= header->capacity", "*t.countp > header->capacity", XDR),
-    ("lib/ks/rpc/xdr/xdrrec.cpp", 96, "got < 0", "got <= 0", ["xdrrec_test"]),
+    ("lib/ks/rpc/xdr/xdrrec.cpp", 130, "return header != 0;", "return true;", ["xdrrec_test"]),
     # RPC messages, authentication, addresses
-    ("lib/ks/rpc/msg/rpc_msg.cpp", 91, "oa_length <= MAX_AUTH_BYTES", "oa_length < MAX_AUTH_BYTES", ["rpc_msg_test"]),
-    ("lib/ks/rpc/msg/rpc_msg.cpp", 173, "cb_verf.oa_length > MAX_AUTH_BYTES", "cb_verf.oa_length >= MAX_AUTH_BYTES", ["rpc_msg_test"]),
-    ("lib/ks/rpc/msg/rpc_msg.cpp", 67, "len > ksi_xdr_bytes_left", "len >= ksi_xdr_bytes_left", ["rpc_msg_test"]),
-    ("lib/ks/rpc/auth/auth_unix.cpp", 55, "len > NGRPS", "len >= NGRPS", ["rpc_msg_test", "clnt_test"]),
+    ("lib/ks/rpc/msg/rpc_msg.cpp", 91, "oa_length <= MAX_AUTH_BYTES", "oa_length < MAX_AUTH_BYTES", MSG),
+    ("lib/ks/rpc/msg/rpc_msg.cpp", 173, "cb_verf.oa_length > MAX_AUTH_BYTES", "cb_verf.oa_length >= MAX_AUTH_BYTES", MSG),
+    ("lib/ks/rpc/msg/rpc_msg.cpp", 67, "len > ksi_xdr_bytes_left", "len >= ksi_xdr_bytes_left", MSG),
+    ("lib/ks/rpc/auth/auth_unix.cpp", 43, "NGRPS, sizeof", "NGRPS + 1, sizeof", ["rpc_msg_test"]),
     ("lib/ks/rpc/bind/uaddr.cpp", 18, "len > 3", "len > 4", ["bind_test"]),
     ("lib/ks/rpc/bind/uaddr.cpp", 24, "v > 255", "v > 256", ["bind_test"]),
     # Client credentials on the wire
@@ -50,7 +56,7 @@ FAULTS = [
     ("lib/ks/strings/strutl_copy.cpp", 41, "count > pieces<Ch>::kMax", "count >= pieces<Ch>::kMax", ["strutl_test", "strutl_edges_test"]),
     # Dates
     ("lib/ks/date/date_parse_iso.cpp", 228, "hours > 23", "hours > 24", ["date_test", "date_edges_test"]),
-    ("lib/ks/date/date_parse_iso.cpp", 257, "month < 3", "month <= 3", ["date_test", "date_edges_test"]),
+    ("lib/ks/date/date_parse_iso.cpp", 236, "field >= low", "field > low", ["date_test", "date_edges_test"]),
     # Containers
     ("lib/ks/containers/list.cpp", 136, "dest->attr_size < src->attr_size", "dest->attr_size > src->attr_size", ["list_test"]),
     ("lib/ks/containers/list.cpp", 191, "count > list->attr_size", "count >= list->attr_size", ["list_test"]),
