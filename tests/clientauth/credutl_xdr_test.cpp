@@ -80,6 +80,9 @@ TEST(CredutlXdr, InlineCredentialsKeepTheirBoundsOfThirtyTwo) {
   ASSERT_EQ(w.size(), 35u);  // all 32 slots, whatever ngroups says
   EXPECT_EQ(w[34], 9u);
   EXPECT_FALSE(decode(xdr_credutl_credentials_t, w, &c));
+  w[2] = 32;
+  ASSERT_TRUE(decode(xdr_credutl_credentials_t, w, &c)) << "exactly 32 groups";
+  EXPECT_EQ(c.ngroups, 32);
 
   credutl_sid_credentials_t s = {
       unix_uid(1), CREDUTL_SID_NOBODY, 1, {CREDUTL_SID_DONTCARE}};
@@ -129,6 +132,10 @@ TEST(CredutlXdr, WholeCredentialsCarryAnyNumberOfGroups) {
   ASSERT_TRUE(decode(xdr_credutl_whole_credentials_t, words, &back));
   EXPECT_EQ(credutl_compare_whole_credentials(&w, &back), 1);
   credutl_free_whole_credentials(&back);  // the family's own free fits
+  credutl_whole_credentials_t negative = {unix_uid(1), unix_uid(2), -1,
+                                          nullptr};
+  EXPECT_FALSE(encode(xdr_credutl_whole_credentials_t, &negative, &words))
+      << "a negative group count is refused, not sent as 2^32 - 1";
 
   // A count of 2^31 - 1 in a short message fails at the end of the data.
   ASSERT_FALSE(decode(xdr_credutl_whole_credentials_t,

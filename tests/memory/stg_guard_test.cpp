@@ -4,8 +4,12 @@
 #include <orvexks/imsg.h>
 #include <orvexks/stg.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <memory>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -39,6 +43,24 @@ TEST(StgGuard, ByteJustPastTheBlockIsReportedAndTheLastOwnByteIsNot) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << "size " << size;
   }
   imsg_set_trace_verbosity(0);
+}
+
+TEST(StgGuard, AskingWhetherABlockIsGuardedLeavesTheLockFree) {
+  imsg_set_trace_subsys("ks/stg");
+  imsg_set_trace_verbosity(1);
+  void *guarded = stg_malloc(8);
+  imsg_set_trace_verbosity(0);
+  void *plain = stg_realloc(stg_malloc(8), 16);  // looks the block up
+  ASSERT_NE(plain, nullptr);
+  auto done = std::make_shared<std::atomic<bool>>(false);
+  std::thread([guarded, done] {
+    stg_free(guarded);
+    *done = true;
+  }).detach();
+  for (int i = 0; i < 500 && !*done; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(*done) << "another thread cannot take the guarded heap's lock";
+  stg_free(plain);
 }
 
 }  // namespace

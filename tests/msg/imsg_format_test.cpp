@@ -84,6 +84,18 @@ TEST(ImsgFormat, NumberedInserts) {
                 std::to_string(EINVAL) + "\n");
 }
 
+TEST(ImsgFormat, ConversionsOfThirtyCharactersAtMost) {
+  char buf[64];
+  const std::string fits = "%1!" + std::string(29, '0') + "d!";
+  EXPECT_EQ(imsg_snprintf(buf, sizeof buf, fits.c_str(), -1, 7), 1);
+  EXPECT_STREQ(buf, "7");
+  const std::string too_long = "%1!" + std::string(30, '0') + "d!";
+  CaptureStderr();
+  EXPECT_EQ(imsg_snprintf(buf, sizeof buf, too_long.c_str(), -1, 7), 0);
+  EXPECT_NE(GetCapturedStderr().find("IMSG Internal Error(FM)"),
+            std::string::npos);
+}
+
 // After a 64-bit insert every later insert moves up one slot: the ninth
 // insert would land on slot 10, which is refused; eight still fit.
 TEST(ImsgFormat, RenumberedInsertsStopAtSlotTen) {

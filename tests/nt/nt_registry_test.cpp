@@ -197,6 +197,9 @@ TEST_F(SettingsFile, SettingRewritesTheFileKeepingEverythingElse) {
   EXPECT_EQ(ntregy_set_param(8, 64, "c:\\orvex", NTREGY_TYPE_TEXT), NTREGY_OK);
   const uint32_t off = 0;
   EXPECT_EQ(ntregy_set_param(25, 4, &off, NTREGY_TYPE_DWORD), NTREGY_OK);
+  EXPECT_EQ(ntregy_set_param(25, 3, &off, NTREGY_TYPE_DWORD),
+            NTREGY_INVALID_PARAM)
+      << "a DWORD needs four bytes";
   EXPECT_EQ(Read(), "[params]\n8=c:\\orvex\n25=0\n");
 
   Write("# kept\n[params]\n8=old\n9=x\n8=dup\n[drives]\nd=/data\n");

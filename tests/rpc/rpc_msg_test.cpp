@@ -464,6 +464,19 @@ TEST(AuthHandles, UnixSendsAtMostSixteenGroups) {
   KS_AUTH_DESTROY(d);
 }
 
+TEST(AuthHandles, UnixBodyOfSeventeenGroupsIsRefused) {
+  for (uint32_t count : {16u, 17u}) {
+    Bytes body = unix_body();  // its group count is word 6
+    ASSERT_EQ(3u, word(body, 6));
+    uint32_t be = htonl(count);
+    memcpy(body.data() + 4 * 6, &be, 4);
+    body.resize(body.size() + 4 * (count - 3), 0);
+    authunix_parms p = {};
+    EXPECT_EQ(count <= 16, decode(xdr_ks_authunix_parms, &p, body)) << count;
+    xdr_free(reinterpret_cast<xdrproc_t>(xdr_ks_authunix_parms), &p);
+  }
+}
+
 TEST(AuthHandles, ShortHandCredentialUntilRefused) {
   AUTH *a = ks_authunix_create("host", 1, 1, 0, nullptr);
   ASSERT_NE(nullptr, a);

@@ -46,6 +46,10 @@ TEST(XdrLimits, BytesLongerThanTheMaximumAreRefusedWhenAllArePresent) {
   ASSERT_TRUE(xdr_bytes(&enc, &p, &n, 10));
   uint32_t used = XDR_GETPOS(&enc);
   ASSERT_EQ(16u, used);
+  alignas(8) char spare[64];
+  XDR over;
+  xdrmem_create(&over, spare, sizeof spare, XDR_ENCODE);
+  EXPECT_FALSE(xdr_bytes(&over, &p, &n, 9)) << "encoding keeps the maximum too";
 
   for (uint32_t maxsize : {8u, 9u, 10u}) {
     XDR dec;
@@ -88,6 +92,22 @@ TEST(XdrLimits, CallCredentialAndVerifierAtMostFourHundredBytes) {
           << (offset ? ", word by word" : ", inline");
       xdr_free(reinterpret_cast<xdrproc_t>(xdr_ks_callmsg), &msg);
     }
+  }
+}
+
+TEST(XdrLimits, CallEncodingHoldsTheVerifierToFourHundredBytes) {
+  static char body[401];
+  for (uint32_t len : {400u, 401u}) {
+    struct rpc_msg msg;
+    std::memset(&msg, 0, sizeof msg);
+    msg.rm_direction = CALL;
+    msg.rm_call.cb_rpcvers = 2;
+    msg.rm_call.cb_verf.oa_base = body;
+    msg.rm_call.cb_verf.oa_length = len;
+    alignas(8) static char buf[1024];
+    XDR xdrs;
+    xdrmem_create(&xdrs, buf, sizeof buf, XDR_ENCODE);
+    EXPECT_EQ(len <= 400, xdr_ks_callmsg(&xdrs, &msg) != 0) << len;
   }
 }
 

@@ -71,6 +71,8 @@ TEST(XdrMemStream, BoundsAndPositions) {
   EXPECT_FALSE(XDR_PUTLONG(&xdrs, &word));
   EXPECT_EQ(XDR_GETPOS(&xdrs), 4u);
   EXPECT_FALSE(XDR_SETPOS(&xdrs, 8));
+  EXPECT_TRUE(XDR_SETPOS(&xdrs, 7)) << "the end itself is a position";
+  EXPECT_EQ(xdrs.x_handy, 0u);
   EXPECT_TRUE(XDR_SETPOS(&xdrs, 0));
   EXPECT_EQ(xdrs.x_handy, 7u);
   EXPECT_TRUE(XDR_SETPOS(&xdrs, 4));
@@ -456,6 +458,12 @@ TEST(XdrKsFilters, CanonicalPathNames) {
   EXPECT_TRUE(xdr_ks_canon_pname_c_p_t(&null_in.xdrs, &c));
   EXPECT_EQ(c, nullptr);
   EXPECT_FALSE(xdr_ks_canon_pname_p_t(&negative.xdrs, &back));
+
+  Decoder exact(Bytes{0, 0, 0, 4, 'a', 'b', '/', 'c'});
+  ASSERT_TRUE(xdr_ks_canon_pname_p_t(&exact.xdrs, &back))
+      << "a name that ends exactly where the message ends";
+  EXPECT_STREQ(back, "ab\\c");
+  xdr_free(proc(xdr_ks_canon_pname_p_t), &back);
 }
 
 TEST(XdrKsFilters, SmallIntegersAndStorageAreas) {

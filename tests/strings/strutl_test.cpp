@@ -243,6 +243,17 @@ TEST(StrutlCopy, ConcatenationWithTheDestinationAsOneText) {
   EXPECT_STREQ(buf, "<mid>");
   EXPECT_EQ(strutl_concat(buf, 6, 3, "abc", "def", "ghi"), 1);
   EXPECT_STREQ(buf, "abcde");
+  char exact[8] = "xxxxxxx";
+  EXPECT_EQ(strutl_concat(exact, 4, 2, "ab", "cd"), 1) << "four into four";
+  EXPECT_STREQ(exact, "abc");
+  EXPECT_EQ(exact[4], 'x') << "nothing written past the size";
+#define S8 "a", "a", "a", "a", "a", "a", "a", "a"
+  char many[80];
+  EXPECT_EQ(
+      strutl_concat(many, sizeof many, 64, S8, S8, S8, S8, S8, S8, S8, S8), 0)
+      << "64 texts are the most taken";
+  EXPECT_EQ(strlen(many), 64u);
+#undef S8
 
   char *heap = strutl_concat_heap(3, "a", "bc", "def");
   ASSERT_NE(heap, nullptr);

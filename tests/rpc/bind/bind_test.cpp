@@ -100,7 +100,7 @@ TEST(UaddrTest, ParsesIpv6AndRefusesMalformedText) {
   const struct netconfig *udp = rpc_getconfip("udp");
   for (const char *bad :
        {"", ".", "1.2.3.4.5", "1.2.3.4.256.1", "1.2.3.4.1.x", "1.2.3.4..1",
-        "::1.0.111", "a.b.c.d.1.1", "1.2.3.4.1.1000"})
+        "::1.0.111", "a.b.c.d.1.1", "1.2.3.4.1.1000", "1.2.3.4.1.0001"})
     EXPECT_EQ(ksi_uaddr2taddr(udp, bad, &ss), 0u) << bad;
   EXPECT_EQ(ksi_uaddr2taddr(udp6, "127.0.0.1.0.1", &ss), 0u);
   EXPECT_EQ(ksi_uaddr2taddr(nullptr, "127.0.0.1.0.1", &ss), 0u);
