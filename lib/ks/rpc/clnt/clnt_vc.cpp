@@ -182,7 +182,12 @@ bool read_reply_header(vc_private *ct, struct rpc_msg *reply,
                        int64_t deadline) {
   XDR *xdrs = &ct->xdrs;
   xdrs->x_op = XDR_DECODE;
+  // A rejected reply decodes into the same union as an accepted one, so a
+  // skipped record can overwrite the verifier's buffer pointer: every
+  // record starts again from the caller's buffers.
+  const struct accepted_reply buffers = reply->acpted_rply;
   for (;;) {
+    reply->acpted_rply = buffers;
     if (!ks_xdrrec_skiprecord(xdrs)) {
       fail(ct, RPC_CANTDECODERES);
       return false;
