@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 namespace {
 
@@ -195,14 +196,16 @@ const struct netconfig *rpc_getconfip(const char *proto) {
 bool ksi_netconfig_sockparams(const struct netconfig *nconf,
                               ksi_sockparams *out) {
   if (nconf == nullptr || nconf->nc_netid == nullptr) return false;
-  const char *id = nconf->nc_netid;
-  if (strcmp(id, "udp") == 0)
+  // A view, not strcmp: once inlined over the table, the compiler sees
+  // four-byte ids compared with "udp6" and refuses strcmp as always unequal.
+  const std::string_view id = nconf->nc_netid;
+  if (id == "udp")
     *out = {AF_INET, SOCK_DGRAM, IPPROTO_UDP};
-  else if (strcmp(id, "tcp") == 0)
+  else if (id == "tcp")
     *out = {AF_INET, SOCK_STREAM, IPPROTO_TCP};
-  else if (strcmp(id, "udp6") == 0)
+  else if (id == "udp6")
     *out = {AF_INET6, SOCK_DGRAM, IPPROTO_UDP};
-  else if (strcmp(id, "tcp6") == 0)
+  else if (id == "tcp6")
     *out = {AF_INET6, SOCK_STREAM, IPPROTO_TCP};
   else
     return false;
