@@ -98,6 +98,17 @@ TEST_P(ListTest, AttributesAndConcatenation) {
   EXPECT_EQ(std::memcmp(list_get_attrs(narrow, copy, &size), "ABCD", 4), 0);
   EXPECT_EQ(size, 4u);
 
+  // Into a wider list: the bytes the source does not have stay zero.
+  list_t *wider = list_create(area_, 32);
+  list_concat(wider, narrow);
+  for (list_elem_t *w = list_next(wider, nullptr, nullptr); w != nullptr;
+       w = list_next(wider, w, nullptr)) {
+    const auto *bytes =
+        static_cast<const unsigned char *>(list_get_attrs(wider, w, &size));
+    EXPECT_EQ(std::count(bytes + 4, bytes + 32, 0), 28);
+  }
+  list_destroy(wider);
+
   list_concat(wide, wide);  // onto itself: doubled once
   EXPECT_EQ(contents(wide), (V{1, 2, 1, 2}));
   list_destroy(wide);

@@ -272,36 +272,44 @@ TEST(PfmSignalDelivery, FailureToStartIsReported) {
 std::atomic<int> initial_runs{0};
 
 void initial_handler(int sig) {
-  put(sig == SIGINT ? "INT;" : sig == SIGTERM ? "TERM;" : "USR1;");
+  put(sig == SIGINT    ? "INT;"
+      : sig == SIGTERM ? "TERM;"
+      : sig == SIGSYS  ? "SYS;"
+                       : "USR1;");
   initial_runs.fetch_add(1);
 }
 
 void requested_handler(int, uint32_t) { put("req;"); }
 
 // A plain signal reaches its initial handler right after the requested
-// one; interrupts wait for the exit and are then passed on in ascending
-// signal order.
+// one, the highest catchable number (SIGSYS) included; interrupts wait for
+// the exit and are then passed on in ascending signal order.
 void deferred_signals_reach_initial_handlers() {
   struct sigaction sa {};
   sa.sa_handler = initial_handler;
   sigemptyset(&sa.sa_mask);
-  for (int sig : {SIGINT, SIGTERM, SIGUSR1}) sigaction(sig, &sa, nullptr);
+  for (int sig : {SIGINT, SIGTERM, SIGUSR1, SIGSYS})
+    sigaction(sig, &sa, nullptr);
   pfm_proc_init(PFM_PROCESS_DEFERRED);
   pfm_signal(SIGUSR1, requested_handler);
+  pfm_signal(SIGSYS, requested_handler);
   kill(getpid(), SIGUSR1);
   wait_until(initial_runs, 1);
+  kill(getpid(), SIGSYS);
+  wait_until(initial_runs, 2);
   if (raise_taken_after(SIGTERM) != PFM_STATUS_INTERRUPT) put("no raise;");
   if (raise_taken_after(SIGINT) != PFM_STATUS_INTERRUPT) put("no raise;");
   pfm_on_exit(say, const_cast<char *>("h"));
   pfm_exit(3);
   put("returned;");
-  exit(initial_runs.load());
+  exit(initial_runs.load());  // every initial handler ran once
 }
 
 TEST(PfmDeferredSignals, InterruptsArePassedOnOnlyOnceAnExitIsPending) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(deferred_signals_reach_initial_handlers(),
-              testing::ExitedWithCode(3), "^req;USR1;h3;INT;TERM;returned;$");
+              testing::ExitedWithCode(4),
+              "^req;USR1;req;SYS;h3;INT;TERM;returned;$");
 }
 
 void report_exit(int code) {

@@ -5,8 +5,12 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <future>
 #include <string>
 
 namespace {
@@ -49,6 +53,24 @@ TEST(SysutlEdges, NumericHostCutAtTheBufferLeavesTheNextByteAlone) {
   EXPECT_STREQ(host, "127.0.0.1");
   EXPECT_STREQ(serv, "111");
   EXPECT_EQ(host[10], 'Z');
+}
+
+// The first name in the context style reads its switch under the family
+// lock; the lock must be free again for the next caller on another thread.
+void context_style_then_host_id_elsewhere() {
+  credutl_sid_t usid;
+  sysutl_myusid(&usid);
+  sysutl_usid_to_user(&usid, SYSUTL_NAME_CONTEXT, nullptr);
+  auto other = std::async(std::launch::async, [] { sysutl_myhostid(); });
+  _exit(other.wait_for(std::chrono::seconds(10)) == std::future_status::ready
+            ? 0
+            : 1);
+}
+
+TEST(SysutlEdges, FirstContextStyleNameReleasesTheFamilyLock) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(context_style_then_host_id_elsewhere(),
+              testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -123,3 +123,19 @@ TEST(CredutlEdges, NameKeysOfAtMost256CharactersAndTheLockIsReleased) {
 }
 
 }  // namespace
+
+// A cached record keeps each name with a terminating NUL inside its field: a
+// name that fills the whole field is not cached, one byte less is.
+TEST(CredutlEdges, FlattenedNamesLeaveRoomForTheirTerminator) {
+  std::vector<unsigned char> flat(KSI_CRED_PASSWD_SIZE);
+  std::string name(CREDUTL_CACHE_NAME_SIZE - 1, 'u'), group = "g", gecos = "",
+                                                      home = "/";
+  ksi_account a{name.data(), 7,  {},           group.data(),
+                8,           {}, gecos.data(), home.data()};
+  EXPECT_TRUE(ksi_account_flatten(a, flat.data()));
+  name.push_back('u');
+  a.name = name.data();
+  EXPECT_FALSE(ksi_account_flatten(a, flat.data()));
+  ksi_group g{name.data(), 8, {}};
+  EXPECT_FALSE(ksi_group_flatten(g, flat.data()));
+}

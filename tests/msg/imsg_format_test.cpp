@@ -71,6 +71,14 @@ TEST(ImsgFormat, NumberedInserts) {
   EXPECT_STREQ(buf, "1099511627775 s 00042 end");
   EXPECT_EQ(imsg_snprintf(buf, 8, "%1!s!", -1, "abcdefghij"), 10);
   EXPECT_STREQ(buf, "abcdefg");
+  // Positions run up to 99; the arguments in between are read as ints.
+#define TEN 1, 2, 3, 4, 5, 6, 7, 8, 9, 10
+  EXPECT_EQ(
+      imsg_snprintf(buf, sizeof buf, "%1!d! %99!d!", -1, TEN, TEN, TEN, TEN,
+                    TEN, TEN, TEN, TEN, TEN, 1, 2, 3, 4, 5, 6, 7, 8, 99),
+      4);
+  EXPECT_STREQ(buf, "1 99");
+#undef TEN
 
   CaptureStderr();
   EXPECT_EQ(imsg_snprintf(buf, sizeof buf,
@@ -78,10 +86,12 @@ TEST(ImsgFormat, NumberedInserts) {
                           1LL, 2LL, 3LL, 4LL, 5LL, 6),
             0);
   EXPECT_EQ(imsg_snprintf(buf, sizeof buf, "%1!d", -1, 1), 0);
+  EXPECT_EQ(imsg_snprintf(buf, sizeof buf, "%1!d! %100!d!", -1, 1), 0);
+  const std::string fm =
+      "noname: Error: IMSG Internal Error(FM): " + std::to_string(EINVAL) +
+      "\n";
   EXPECT_EQ(GetCapturedStderr(),
-            "noname: Error: Internal Error, too many directives.\n"
-            "noname: Error: IMSG Internal Error(FM): " +
-                std::to_string(EINVAL) + "\n");
+            "noname: Error: Internal Error, too many directives.\n" + fm + fm);
 }
 
 TEST(ImsgFormat, ConversionsOfThirtyCharactersAtMost) {

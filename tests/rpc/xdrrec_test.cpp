@@ -359,9 +359,10 @@ TEST(XdrRecRoundTrip, FragmentHeadersOnTheWire) {
 }
 
 TEST(XdrRecDecode, BrokenStreamsFail) {
-  {  // A zero header.
+  {  // A zero header, even with a good fragment behind it.
     SocketPair sp;
-    send_raw(sp.fd[0], {0});
+    send_raw(sp.fd[0], {0, 0x80000004u, 7});
+    sp.close_writer();
     Channel in(sp.fd[1]);
     XDR dec;
     dec.x_op = XDR_DECODE;
