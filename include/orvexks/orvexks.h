@@ -8,6 +8,7 @@
 #include <orvexks/credutl.h>
 #include <orvexks/date.h>
 #include <orvexks/fileutl.h>
+#include <orvexks/hash.h>
 #include <orvexks/imsg.h>
 #include <orvexks/ks_product.h>
 #include <orvexks/list.h>
