@@ -37,6 +37,11 @@ struct ksi_hash_table {
   // Lemire's reciprocal of nbuckets: a bucket costs two multiplications
   // instead of a division.
   uint64_t bucket_magic;
+  // One byte per bucket, in the bucket array's heap block just after the
+  // heads: the union of its cells' tags (ksi_hash_tag). A probe whose tag
+  // is missing there cannot be in the bucket, so most misses read one byte
+  // of a small, cache-resident array and never touch the chain.
+  uint8_t *filter;
 };
 
 inline ksi_hash_table *ksi_hash_of(hash_table_t *t) {
@@ -54,6 +59,19 @@ inline uint32_t ksi_hash_bucket(const hash_table_t *t, uint32_t hval) {
   const uint64_t low = magic * hval;
   return static_cast<uint32_t>(
       (static_cast<unsigned __int128>(low) * t->nbuckets) >> 64);
+}
+
+// One of eight bits chosen by the hash value's high product bits, which
+// are independent of its remainder by the bucket count.
+inline uint8_t ksi_hash_tag(uint32_t hval) {
+  return static_cast<uint8_t>(1u << ((hval * 0x9E3779B1u) >> 29));
+}
+
+// Whether bucket b may hold a cell with hash value hval.
+inline bool ksi_hash_may_hold(const hash_table_t *t, uint32_t b,
+                              uint32_t hval) {
+  return (reinterpret_cast<const ksi_hash_table *>(t)->filter[b] &
+          ksi_hash_tag(hval)) != 0;
 }
 
 inline ksi_hash_order_links *ksi_hash_links(hash_cell *cell) {

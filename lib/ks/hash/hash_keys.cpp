@@ -71,18 +71,20 @@ struct Found {
 };
 
 Found find_int(const hash_table_t *t, int32_t key, uint32_t hval) {
+  const uint32_t b = ksi_hash_bucket(t, hval);
+  if (!ksi_hash_may_hold(t, b, hval)) return {nullptr, nullptr};
   hash_cell *prev = nullptr;
-  for (hash_cell *c = t->buckets[ksi_hash_bucket(t, hval)]; c != nullptr;
-       prev = c, c = c->next) {
+  for (hash_cell *c = t->buckets[b]; c != nullptr; prev = c, c = c->next) {
     if (c->key.value == key) return {c, prev};
   }
   return {nullptr, nullptr};
 }
 
 Found find_key(const hash_table_t *t, const void *key, uint32_t hval) {
+  const uint32_t b = ksi_hash_bucket(t, hval);
+  if (!ksi_hash_may_hold(t, b, hval)) return {nullptr, nullptr};
   hash_cell *prev = nullptr;
-  for (hash_cell *c = t->buckets[ksi_hash_bucket(t, hval)]; c != nullptr;
-       prev = c, c = c->next) {
+  for (hash_cell *c = t->buckets[b]; c != nullptr; prev = c, c = c->next) {
     if (c->hval == hval && key_equal(t, c->key.ptr, key)) return {c, prev};
   }
   return {nullptr, nullptr};

@@ -41,16 +41,27 @@ uint32_t cell_limit(uint32_t nbuckets, uint32_t limit) {
   return product > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(product);
 }
 
+// The heads, then the filter bytes, in one zeroed heap block.
+hash_cell_t **new_bucket_array(uint32_t n) {
+  const size_t bytes = size_t{n} * (sizeof(hash_cell_t *) + 1);
+  auto **b = static_cast<hash_cell_t **>(stg_malloc(bytes));
+  if (b != nullptr) std::memset(b, 0, bytes);
+  return b;
+}
+
 void set_buckets(hash_table_t *t, hash_cell_t **buckets, uint32_t n) {
   t->buckets = buckets;
   t->nbuckets = n;
   ksi_hash_of(t)->bucket_magic = ksi_hash_magic(n);
+  ksi_hash_of(t)->filter = reinterpret_cast<uint8_t *>(buckets + n);
 }
 
-hash_cell_t **new_bucket_array(uint32_t n) {
-  auto **b = static_cast<hash_cell_t **>(stg_malloc(n * sizeof(hash_cell_t *)));
-  if (b != nullptr) std::memset(b, 0, n * sizeof(hash_cell_t *));
-  return b;
+// Pushes cell at the head of its bucket.
+void link(hash_table_t *t, hash_cell *cell) {
+  const uint32_t b = ksi_hash_bucket(t, cell->hval);
+  cell->next = t->buckets[b];
+  t->buckets[b] = cell;
+  ksi_hash_of(t)->filter[b] |= ksi_hash_tag(cell->hval);
 }
 
 hash_fn_t default_hash(hash_key_type type) {
@@ -184,9 +195,7 @@ KS_API hash_cell_t *hash_create_cell(hash_table_t *table, uint32_t hval) {
     table->last_in_order = cell;
   }
   cell->hval = hval;
-  hash_cell **head = &table->buckets[ksi_hash_bucket(table, hval)];
-  cell->next = *head;
-  *head = cell;
+  link(table, cell);
   ++table->ncells;
   if (table->limit > 0 && table->ncells > table->cell_limit) hash_resize(table);
   return cell;
@@ -205,10 +214,15 @@ KS_API void hash_free_cell(hash_table_t *table, hash_cell_t *cell,
     else
       table->last_in_order = links->back;
   }
+  const uint32_t b = ksi_hash_bucket(table, cell->hval);
   if (prev != nullptr)
     prev->next = cell->next;
   else
-    table->buckets[ksi_hash_bucket(table, cell->hval)] = cell->next;
+    table->buckets[b] = cell->next;
+  uint8_t tags = 0;
+  for (hash_cell *c = table->buckets[b]; c != nullptr; c = c->next)
+    tags |= ksi_hash_tag(c->hval);
+  ksi_hash_of(table)->filter[b] = tags;
   cell->next = table->free_list;
   table->free_list = cell;
   --table->ncells;
@@ -227,9 +241,7 @@ KS_API void hash_resize(hash_table_t *table) {
     hash_cell *cell = old[b];
     while (cell != nullptr) {
       hash_cell *next = cell->next;
-      hash_cell **head = &fresh[ksi_hash_bucket(table, cell->hval)];
-      cell->next = *head;
-      *head = cell;
+      link(table, cell);
       cell = next;
     }
   }
