@@ -322,6 +322,42 @@ TEST(Hash, WhitespaceBlindKeysListsAndReportedMisuse) {
   hash_delete_ht(&t);
 }
 
+// Callers' functions: keys equal by their first byte, all in one bucket.
+uint32_t same_hash(const void *) { return 7; }
+int first_byte_equal(const void *stored, const void *probe) {
+  return *static_cast<const char *>(stored) ==
+         *static_cast<const char *>(probe);
+}
+uint32_t int_by_tens(const void *key) {
+  return static_cast<uint32_t>(*static_cast<const int32_t *>(key) / 10);
+}
+
+TEST(Hash, CallersHashAndCompareFunctions) {
+  hash_table_t *t =
+      hash_flen_create_with_fns(5, 0, 0, 2, same_hash, first_byte_equal);
+  EXPECT_EQ(hash_get_key_bytes(t), 2u);
+  void *k = nullptr;
+  ASSERT_EQ(hash_flen_enter(t, "ab", &k, nullptr), 0);
+  EXPECT_EQ(hash_flen_enter(t, "ax", nullptr, nullptr), 1);
+  EXPECT_EQ(hash_flen_enter(t, "bx", nullptr, nullptr), 0);
+  EXPECT_EQ(hash_flen_lookup(t, "az", &k, nullptr), 1);
+  EXPECT_EQ(std::memcmp(k, "ab", 2), 0);
+  hash_delete_ht(&t);
+
+  // Integer keys are compared directly whatever the hash.
+  t = hash_create_ht(3, 0, HASH_KEY_INT, 0, 0, int_by_tens, nullptr);
+  EXPECT_EQ(hash_int_enter(t, 41, nullptr, nullptr), 0);
+  EXPECT_EQ(hash_int_enter(t, 42, nullptr, nullptr), 0);
+  EXPECT_EQ(hash_int_lookup(t, 41, nullptr, nullptr), 1);
+  EXPECT_EQ(hash_int_lookup(t, 43, nullptr, nullptr), 0);
+  hash_cursor_t *c = nullptr;
+  hash_cell_t *cell = nullptr;
+  int n = 0;
+  while (hash_next(t, &c, &cell)) ++n;
+  EXPECT_EQ(n, 2);
+  hash_delete_ht(&t);
+}
+
 std::string format(const char *f, ...) {
   char buf[256];
   va_list args;
