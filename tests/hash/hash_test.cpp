@@ -24,7 +24,8 @@ namespace {
 
 // The three key kinds over one pool of keys, addressed by index.
 struct IntKeys {
-  static constexpr hash_key_type kType = HASH_KEY_INT;
+  static constexpr auto kEnter = hash_int_enter, kLookup = hash_int_lookup,
+                        kFree = hash_int_free;
   std::vector<int32_t> keys;
   explicit IntKeys(int n) {
     for (int i = 0; i < n; ++i) keys.push_back(i * 37 - n * 9);  // negatives
@@ -52,7 +53,8 @@ struct IntKeys {
 };
 
 struct StrKeys {
-  static constexpr hash_key_type kType = HASH_KEY_STR;
+  static constexpr auto kEnter = hash_str_enter, kLookup = hash_str_lookup,
+                        kFree = hash_str_free;
   std::vector<std::string> keys;  // the table keeps pointers into these
   explicit StrKeys(int n) {
     for (int i = 0; i < n; ++i) keys.push_back("key\xE9" + std::to_string(i));
@@ -79,7 +81,8 @@ struct StrKeys {
 
 // Copied 12-byte keys: recycled cells reuse their key buffers.
 struct FlenKeys {
-  static constexpr hash_key_type kType = HASH_KEY_FLEN;
+  static constexpr auto kEnter = hash_flen_enter, kLookup = hash_flen_lookup,
+                        kFree = hash_flen_free;
   static constexpr uint32_t kBytes = 12;
   std::vector<std::string> keys;
   explicit FlenKeys(int n) {
@@ -114,34 +117,6 @@ struct FlenKeys {
     return r;
   }
 };
-
-template <typename Keys>
-int enter(Keys &k, hash_table_t *t, int i, void **d) {
-  if constexpr (Keys::kType == HASH_KEY_INT)
-    return k.call(hash_int_enter, t, i, d);
-  if constexpr (Keys::kType == HASH_KEY_STR)
-    return k.call(hash_str_enter, t, i, d);
-  if constexpr (Keys::kType == HASH_KEY_FLEN)
-    return k.call(hash_flen_enter, t, i, d);
-}
-template <typename Keys>
-int lookup(Keys &k, hash_table_t *t, int i, void **d) {
-  if constexpr (Keys::kType == HASH_KEY_INT)
-    return k.call(hash_int_lookup, t, i, d);
-  if constexpr (Keys::kType == HASH_KEY_STR)
-    return k.call(hash_str_lookup, t, i, d);
-  if constexpr (Keys::kType == HASH_KEY_FLEN)
-    return k.call(hash_flen_lookup, t, i, d);
-}
-template <typename Keys>
-int remove(Keys &k, hash_table_t *t, int i, void **d) {
-  if constexpr (Keys::kType == HASH_KEY_INT)
-    return k.call(hash_int_free, t, i, d);
-  if constexpr (Keys::kType == HASH_KEY_STR)
-    return k.call(hash_str_free, t, i, d);
-  if constexpr (Keys::kType == HASH_KEY_FLEN)
-    return k.call(hash_flen_free, t, i, d);
-}
 
 // Both iterations against the model: insertion order exactly, and bucket
 // order (ascending bucket of hval mod nbuckets) over the same set.
@@ -187,7 +162,7 @@ void run_model(uint32_t seed) {
     switch (rng() % 4) {
       case 0:
       case 1:  // enter: existing data is left alone, a new cell is ours
-        ASSERT_EQ(enter(k, t, i, &d), present ? 1 : 0);
+        ASSERT_EQ(k.call(Keys::kEnter, t, i, &d), present ? 1 : 0);
         if (present) {
           EXPECT_EQ(*static_cast<uint64_t *>(d), model[i]);
         } else {
@@ -197,14 +172,14 @@ void run_model(uint32_t seed) {
         }
         break;
       case 2:
-        ASSERT_EQ(lookup(k, t, i, &d), present ? 1 : 0);
+        ASSERT_EQ(k.call(Keys::kLookup, t, i, &d), present ? 1 : 0);
         if (present)
           EXPECT_EQ(*static_cast<uint64_t *>(d), model[i]);
         else
           EXPECT_EQ(d, nullptr);
         break;
       default:  // free: the removed cell's data stays readable
-        ASSERT_EQ(remove(k, t, i, &d), present ? 1 : 0);
+        ASSERT_EQ(k.call(Keys::kFree, t, i, &d), present ? 1 : 0);
         if (present) {
           EXPECT_EQ(*static_cast<uint64_t *>(d), model[i]);
           model.erase(i);
