@@ -175,6 +175,111 @@ KS_API const char *sysutl_user_to_fullname(const char *name);
  * returns 1; 0 when the account is unknown. */
 KS_API int sysutl_get_homedir(const char *name, size_t size, char *out);
 
+/* ---- Starting programs, the file-creation mask and process utilities.
+ * A command line runs through the command interpreter: $COMSPEC when set,
+ * else /bin/sh, with "-c". Its %NAME% references are replaced by the
+ * variables' values (unknown names stay as written) and its first word is
+ * looked up as a program file (as written, then with ".com", ".exe",
+ * ".bat" or ".cmd" appended, in the current directory and then $PATH). An
+ * argument vector runs its program directly, arguments unchanged. Results
+ * are the child's exit code (128 + the signal for a child ended by a
+ * signal), or -1 with errno (and *err_out, when given) when it cannot be
+ * started. While a window writer takes the output (imsg_in_gui), the
+ * child's standard output and error are captured and printed as messages
+ * line by line. */
+
+/* Size of the buffers of sysutl_get_shell_info, sysutl_format_edit_cmd and
+ * sysutl_platform_description. */
+#define SYSUTL_PATH_SIZE 1024
+
+/* Phases of a listener's calls. */
+#define SYSUTL_LISTENER_START 1 /* before the child starts */
+#define SYSUTL_LISTENER_TICK 2  /* each interval while it runs */
+#define SYSUTL_LISTENER_END 3   /* after it ended: status is the result */
+
+/* Modes of sysutl_invoke_general_redirect. */
+#define SYSUTL_INVOKE_CMDLINE 0 /* prog_or_cmd is a command line */
+#define SYSUTL_INVOKE_ARGV 1    /* a program and its argument vector */
+
+typedef void (*sysutl_listener_fn_t)(void *arg, int phase, int status);
+/* Called back while a child runs; an interval of 0 means no ticks. A child
+ * that cannot be started still gets the end call, with status -1. */
+typedef struct sysutl_listener {
+  sysutl_listener_fn_t callback;
+  void *arg;
+  uint32_t interval; /* milliseconds */
+} sysutl_listener_t;
+
+KS_API int sysutl_system_redirect(const char *cmdline, int *err_out);
+KS_API int sysutl_system_redirect_with_listener(
+    const char *cmdline, const sysutl_listener_t *listener, int *err_out);
+/* argv as for execv: argv[0] is the program's name, null-terminated. */
+KS_API int sysutl_invokev_redirect(const char *prog, char *const argv[],
+                                   int *err_out);
+/* mode SYSUTL_INVOKE_CMDLINE ignores argv; SYSUTL_INVOKE_ARGV runs
+ * prog_or_cmd with argv. Another mode gives -1 with EINVAL. */
+KS_API int sysutl_invoke_general_redirect(int mode, const char *prog_or_cmd,
+                                          char *const argv[], int *err_out);
+KS_API int sysutl_invoke_general_redirect_with_listener(
+    int mode, const char *prog_or_cmd, char *const argv[],
+    const sysutl_listener_t *listener, int *err_out);
+/* The interpreter on cmdline without capturing anything: the first waits
+ * and returns the exit code, the second returns 0 once the child started
+ * (it is not the caller's child to wait for). -1 with errno on failure. */
+KS_API int sysutl_system_no_window(const char *cmdline);
+KS_API int sysutl_invoke_no_window_no_wait(const char *cmdline);
+
+/* The interpreter's full path, its file name and its command switch ("-c"),
+ * each into a buffer of SYSUTL_PATH_SIZE bytes; any may be null. With
+ * system_only $COMSPEC is ignored. 0. */
+KS_API int sysutl_get_shell_info(char *path_out, char *name_out,
+                                 char *switch_out, int system_only);
+/* "cd / && EDITOR 'FILE'" into buf (SYSUTL_PATH_SIZE bytes; a quote inside
+ * FILE is written as '\''). Returns buf. */
+KS_API char *sysutl_format_edit_cmd(char *buf, const char *editor,
+                                    const char *file);
+
+/* Applies a file the user edited: 0 when it is accepted. */
+typedef int (*sysutl_apply_fn_t)(void *arg, const char *file);
+/* Runs the editor ($VISUAL, else $EDITOR, else "vi") on file, then asks
+ * proceed_question (when given; any answer but yes returns 1), then calls
+ * apply; a failure with a retry question answered yes edits again. Returns
+ * apply's result, or 1 when the editor cannot be started (reported on log;
+ * null log: standard error). Defaults are answer bits (IMSG_ANSWER_*). */
+KS_API int sysutl_edit_and_apply_until_ok(const char *file, FILE *log,
+                                          const char *proceed_question,
+                                          int proceed_default,
+                                          const char *retry_question,
+                                          int retry_default, void *arg,
+                                          sysutl_apply_fn_t apply);
+/* The same for the text of a message list, written to a temporary file
+ * that is removed afterwards. */
+KS_API int sysutl_edit_content_from_imsg_list_and_apply_until_ok(
+    imsg_list_t *list, FILE *log, const char *proceed_question,
+    int proceed_default, const char *retry_question, int retry_default,
+    void *arg, sysutl_apply_fn_t apply);
+
+/* The file-creation mask. sysutl_initialize_umask sets it once to add, or
+ * to the current mask with add's bits when use_current is set. get reports
+ * it (0, or 1 before initialisation, with a message). set applies mask
+ * and keeps other threads' set calls waiting until restore puts the saved
+ * mask back (0, or 1 with a message when used before initialisation or
+ * twice without restore). */
+KS_API int sysutl_get_umask(uint32_t *mask_out);
+KS_API void sysutl_initialize_umask(int use_current, uint32_t add);
+KS_API int sysutl_set_umask(uint32_t mask);
+KS_API int sysutl_restore_umask(void);
+
+/* Closes descriptors from .. 19. */
+KS_API void sysutl_close_fds(int from);
+/* Writes a file's data to disk; the stream is flushed first. 0, or -1
+ * with errno. */
+KS_API int sysutl_fsync(int fd);
+KS_API int sysutl_fsync_fptr(FILE *stream);
+/* "SYSTEM RELEASE (MACHINE)" of uname into buf (SYSUTL_PATH_SIZE bytes),
+ * or "UNKNOWN_HW_PLATFORM". Returns buf. */
+KS_API char *sysutl_platform_description(char *buf);
+
 /* The family's message table. */
 KS_API const ks_msg_table_t *sysutl_ks_msg_table_adr(void);
 KS_API const ks_msg_table_t *_sysutl_ks_msg_table_adr(void);
