@@ -253,7 +253,7 @@ KS_API int sysutl_edit_and_apply_until_ok(const char *file, FILE *log,
                                           int retry_default, void *arg,
                                           sysutl_apply_fn_t apply);
 /* The same for the text of a message list, written to a temporary file
- * that is removed afterwards. */
+ * (apply gets its host path) that is removed afterwards. */
 KS_API int sysutl_edit_content_from_imsg_list_and_apply_until_ok(
     imsg_list_t *list, FILE *log, const char *proceed_question,
     int proceed_default, const char *retry_question, int retry_default,
