@@ -7,6 +7,7 @@
 #include <orvexks/sysutl.h>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -63,6 +64,14 @@ TEST(SysutlInvoke, ExitCodesAndSignalsOfCommandLinesAndVectors) {
   EXPECT_EQ(sysutl_system_redirect(" \t exit 0 \t ", nullptr), 0);
   // A child ended by a signal answers 128 + the signal.
   EXPECT_EQ(sysutl_system_redirect("kill -9 $$", nullptr), 128 + 9);
+  // Signals the calling thread blocks are not blocked in the child.
+  sigset_t usr1, old;
+  sigemptyset(&usr1);
+  sigaddset(&usr1, SIGUSR1);
+  pthread_sigmask(SIG_BLOCK, &usr1, &old);
+  EXPECT_EQ(sysutl_system_redirect("kill -USR1 $$; exit 0", nullptr),
+            128 + SIGUSR1);
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
   char sh[] = "sh", dash_c[] = "-c", body[] = "exit \"$0\"", arg[] = "5";
   char *argv[] = {sh, dash_c, body, arg, nullptr};
   EXPECT_EQ(sysutl_invokev_redirect("/bin/sh", argv, nullptr), 5);

@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -106,15 +107,24 @@ int ksi_child_start(const char *path, char *const argv[], bool capture,
     posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 1);
     posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 2);
   }
+  // The child starts with no signal blocked, whatever the calling thread
+  // blocks.
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
   pid_t pid;
   qmthread_mutex_lock(&ksi_sysutl_mutex);
   // The environment is read while the child is made; no thread may change
   // it meanwhile.
   nt_environment_lock();
-  const int rc = posix_spawn(&pid, path, &actions, nullptr, argv, environ);
+  const int rc = posix_spawn(&pid, path, &actions, &attr, argv, environ);
   nt_environment_unlock();
   qmthread_mutex_unlock(&ksi_sysutl_mutex);
   posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attr);
   if (capture) close(pipe_fds[1]);
   if (rc != 0) {
     if (capture) close(pipe_fds[0]);
