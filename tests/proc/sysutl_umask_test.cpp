@@ -1,5 +1,5 @@
-// The file-creation mask bracket, closing low descriptors, flushing to
-// disk and the platform description. Calls that act once per process, or
+// The file-creation mask bracket, closing low descriptors and flushing to
+// disk. Calls that act once per process, or
 // on the process's descriptors, run in a child of their own.
 #include <gtest/gtest.h>
 
@@ -8,7 +8,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -89,14 +88,6 @@ TEST(SysutlFds, FsyncOfAStreamWritesItsBufferedData) {
   unlink(path);
   EXPECT_EQ(sysutl_fsync(-1), -1);
   EXPECT_EQ(errno, EBADF);
-}
-
-TEST(SysutlPlatform, DescriptionNamesSystemReleaseAndMachine) {
-  struct utsname u;
-  ASSERT_EQ(uname(&u), 0);
-  char buf[SYSUTL_PATH_SIZE];
-  EXPECT_EQ(std::string(sysutl_platform_description(buf)),
-            std::string(u.sysname) + " " + u.release + " (" + u.machine + ")");
 }
 
 }  // namespace

@@ -58,6 +58,8 @@ KS_API char *sysutl_format_edit_cmd(char *buf, const char *editor,
                                     const char *file) {
   // The file is one single-quoted shell word whatever it holds; a command
   // that does not fit is cut.
+  if (editor == nullptr) editor = "";
+  if (file == nullptr) file = "";
   int used = std::snprintf(buf, SYSUTL_PATH_SIZE, "cd / && %s '", editor);
   size_t len = used < SYSUTL_PATH_SIZE ? static_cast<size_t>(used) : 0;
   for (const char *p = file; len > 0 && *p != '\0'; ++p) {
