@@ -1,6 +1,6 @@
 // The file-creation mask bracket, closing low descriptors and flushing to
-// disk. Calls that act once per process, or
-// on the process's descriptors, run in a child of their own.
+// disk. Calls that act once per process, or on the process's descriptors,
+// run in a child of their own.
 #include <gtest/gtest.h>
 
 #include <orvexks/imsg.h>
