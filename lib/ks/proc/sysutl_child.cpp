@@ -19,6 +19,7 @@ extern "C" {
 }
 
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <ctime>
@@ -34,6 +35,8 @@ namespace {
 // Without a pidfd the child's end is noticed by looking this often.
 constexpr int kExitCheckMs = 100;
 constexpr size_t kOutputBlock = 4096;
+// Blocks read after the child ended: what a pipe can hold, and then some.
+constexpr int kFinalReads = 64;
 
 int64_t now_ms() {
   timespec ts;
@@ -152,7 +155,9 @@ int ksi_child_wait(ksi_child *child, const sysutl_listener_t *listener) {
     int timeout = child->pidfd >= 0 ? -1 : kExitCheckMs;
     if (ticks) {
       const int64_t left = next_tick - now_ms();
-      const int until_tick = left > 0 ? static_cast<int>(left) : 0;
+      const int until_tick = left <= 0        ? 0
+                             : left < INT_MAX ? static_cast<int>(left)
+                                              : INT_MAX;
       if (timeout < 0 || until_tick < timeout) timeout = until_tick;
     }
     if (poll(fds, n, timeout) < 0 && errno != EINTR) {
@@ -174,10 +179,10 @@ int ksi_child_wait(ksi_child *child, const sysutl_listener_t *listener) {
   }
   const int saved = errno;
   // What the child wrote before it ended; a descendant that still holds
-  // the pipe open is not waited for.
+  // the pipe open is not waited for, nor read from without end.
   if (child->out_fd >= 0) {
     fcntl(child->out_fd, F_SETFL, O_NONBLOCK);
-    while (output.read_from(child->out_fd)) {
+    for (int i = 0; i < kFinalReads && output.read_from(child->out_fd); ++i) {
     }
     close(child->out_fd);
   }
