@@ -7,6 +7,7 @@
 #include <orvexks/clp.h>
 #include <orvexks/credutl.h>
 #include <orvexks/date.h>
+#include <orvexks/evutl.h>
 #include <orvexks/fileutl.h>
 #include <orvexks/hash.h>
 #include <orvexks/imsg.h>
