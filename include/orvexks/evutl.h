@@ -17,8 +17,10 @@ typedef struct evutl_env evutl_env_t;
  * evutl_free releases the rest. Each object has its own mutex, so one
  * object may be shared by threads. An entry matches a name when it begins
  * with the name followed by '='; names compare case-sensitively, as host
- * environment names do. Results are 0 for success and 1 for failure. None
- * of these functions is a delivery point. */
+ * environment names do. Results are 0 for success and 1 for failure.
+ * A function that allocates prints "No more memory available." when memory
+ * runs out, a delivery point (pfm.h); evutl_copy_default_environ and
+ * evutl_unsetenv_default_environ are delivery points too. */
 
 /* A new empty object in *env: 0, or 1 (and *env null) when memory runs
  * out. */
@@ -45,7 +47,8 @@ KS_API int evutl_setenv2(evutl_env_t *env, const char *name, const char *value);
  * use. */
 KS_API int evutl_unsetenv(evutl_env_t *env, const char *name);
 /* The object's null-terminated vector, as execve and posix_spawn take it,
- * and marks the object in use: later edits fail. Never null. */
+ * and marks the object in use: later edits fail. Never null for an object;
+ * the vector lives as the object's texts do. */
 KS_API char **evutl_env2environ(evutl_env_t *env);
 /* Installs the object's vector as the process environment and marks the
  * object in use: 0. Does nothing while another override is active.
@@ -55,7 +58,8 @@ KS_API char **evutl_env2environ(evutl_env_t *env);
  * keep the object's vector). */
 KS_API int evutl_override_default_environ(evutl_env_t *env);
 /* Puts back the process environment that the active override replaced and
- * clears the object's in-use mark: 0 (also when no override is active). */
+ * lifts the override's in-use mark from the object (a vector handed out by
+ * evutl_env2environ keeps it frozen): 0, also when no override is active. */
 KS_API int evutl_restore_default_environ(void);
 /* Removes the first entry for name from the process environment itself
  * (from the installed object while an override is active): 0. */
