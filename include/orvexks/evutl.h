@@ -53,9 +53,9 @@ KS_API char **evutl_env2environ(evutl_env_t *env);
 /* Installs the object's vector as the process environment and marks the
  * object in use: 0. Does nothing while another override is active.
  * REQUIRES: until evutl_restore_default_environ, the process environment
- * changes only through the companion library's functions and
- * evutl_unsetenv_default_environ (setenv and putenv would reallocate or
- * keep the object's vector). */
+ * changes only through evutl_unsetenv_default_environ; setenv, unsetenv and
+ * putenv, nt_putenv_safe among their callers, would reallocate, change or
+ * keep the object's vector. */
 KS_API int evutl_override_default_environ(evutl_env_t *env);
 /* Puts back the process environment that the active override replaced and
  * lifts the override's in-use mark from the object (a vector handed out by

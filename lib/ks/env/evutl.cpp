@@ -19,6 +19,7 @@ void init_fields(evutl_env *env,
                  stg_area_t area) KSI_NO_THREAD_SAFETY_ANALYSIS {
   env->vector = nullptr;
   env->count = 0;
+  env->removals = 0;
   env->area = area;
   env->handed_out = false;
   env->installed = false;
@@ -29,7 +30,9 @@ evutl_env *new_env(stg_area_t area) {
   auto *env = static_cast<evutl_env *>(stg_alloc(area, sizeof(evutl_env)));
   if (env == nullptr) return nullptr;
   init_fields(env, area);
-  if (qmthread_mutex_init(&env->lock) != 0) {
+  // Held only across code that cannot raise, so it need not hold raises
+  // off (which would cost every lookup a trip through the fault state).
+  if (qmthread_mutex_init_noraise(&env->lock) != 0) {
     if (area == STG_AREA_HEAP) stg_free(env);
     return nullptr;
   }
@@ -55,16 +58,39 @@ bool copy_entries(evutl_env *env,
   return true;
 }
 
+// Where an earlier look under the lock found a name. Entries move only
+// when one is removed, so the slot still holds the name while the object's
+// removal count is the one seen then.
+struct place {
+  uint32_t index;
+  uint32_t removals;
+  bool found;
+};
+
+place locate(evutl_env *env, const char *name, size_t name_len)
+    KSI_REQUIRES(env->lock) {
+  char **slot = ksi_env_find(env->vector, name, name_len);
+  if (slot == nullptr) return {0, env->removals, false};
+  return {static_cast<uint32_t>(slot - env->vector), env->removals, true};
+}
+
+char **relocate(evutl_env *env, const char *name, size_t name_len,
+                const place &seen) KSI_REQUIRES(env->lock) {
+  if (seen.found && seen.removals == env->removals)
+    return env->vector + seen.index;
+  return ksi_env_find(env->vector, name, name_len);
+}
+
 // Outcome of one locked attempt to link a new text in.
 enum class step { done, refused, equal, grow };
 
 // Puts text (an assignment whose name is its first name_len bytes) in place
 // of the entry of that name, or in front of the terminating null when room
 // is left. *old is the replaced text; *wanted the capacity to grow to.
-step try_link(evutl_env *env, char *text, size_t name_len, char **old,
-              uint32_t *wanted) KSI_REQUIRES(env->lock) {
+step try_link(evutl_env *env, char *text, size_t name_len, const place &seen,
+              char **old, uint32_t *wanted) KSI_REQUIRES(env->lock) {
   if (ksi_env_in_use(env)) return step::refused;
-  char **slot = ksi_env_find(env->vector, text, name_len);
+  char **slot = relocate(env, text, name_len, seen);
   if (slot != nullptr) {
     if (std::strcmp(*slot, text) == 0) return step::equal;
     *old = *slot;
@@ -111,12 +137,12 @@ void install_vector(evutl_env *env, char **bigger, char ***old)
 
 // Links text in (see try_link), growing the vector as often as needed.
 // text belongs to the object afterwards, or is dropped.
-int link_text(evutl_env *env, char *text, size_t name_len) {
+int link_text(evutl_env *env, char *text, size_t name_len, const place &seen) {
   for (;;) {
     char *old_text = nullptr;
     uint32_t wanted = 0;
     qmthread_mutex_lock(&env->lock);
-    const step s = try_link(env, text, name_len, &old_text, &wanted);
+    const step s = try_link(env, text, name_len, seen, &old_text, &wanted);
     qmthread_mutex_unlock(&env->lock);
     if (s != step::grow) {
       ksi_env_text_drop(env->area, s == step::done ? old_text : text);
@@ -136,16 +162,18 @@ int link_text(evutl_env *env, char *text, size_t name_len) {
 }
 
 // 0 when the edit has nothing to do (refused: 1, or an equal entry: 0),
-// else -1. Spares the area a copy for an edit that changes nothing.
+// else -1 with where the name stands. Spares the area a copy for an edit
+// that changes nothing, and the second look a scan.
 int settled_before_copy(evutl_env *env, const char *name, size_t name_len,
-                        const char *value) {
+                        const char *value, place *seen) {
   qmthread_mutex_lock(&env->lock);
   int result = -1;
   if (ksi_env_in_use(env)) {
     result = 1;
   } else {
-    char **slot = ksi_env_find(env->vector, name, name_len);
-    if (slot != nullptr && std::strcmp(*slot + name_len + 1, value) == 0)
+    *seen = locate(env, name, name_len);
+    if (seen->found &&
+        std::strcmp(env->vector[seen->index] + name_len + 1, value) == 0)
       result = 0;
   }
   qmthread_mutex_unlock(&env->lock);
@@ -188,23 +216,25 @@ int evutl_setenv(evutl_env_t *env, const char *assignment) {
   const char *equals = std::strchr(assignment, '=');
   if (equals == nullptr) return 1;
   const auto name_len = static_cast<size_t>(equals - assignment);
+  place seen{};
   const int settled =
-      settled_before_copy(env, assignment, name_len, equals + 1);
+      settled_before_copy(env, assignment, name_len, equals + 1, &seen);
   if (settled >= 0) return settled;
   char *text = stg_area_strdup(env->area, assignment);
   if (text == nullptr) return 1;
-  return link_text(env, text, name_len);
+  return link_text(env, text, name_len, seen);
 }
 
 int evutl_setenv2(evutl_env_t *env, const char *name, const char *value) {
   if (env == nullptr || name == nullptr) return 1;
   if (value == nullptr) value = "";
   const size_t name_len = std::strlen(name);
-  const int settled = settled_before_copy(env, name, name_len, value);
+  place seen{};
+  const int settled = settled_before_copy(env, name, name_len, value, &seen);
   if (settled >= 0) return settled;
   char *text = strutl_concat_area(env->area, 3, name, "=", value);
   if (text == nullptr) return 1;
-  return link_text(env, text, name_len);
+  return link_text(env, text, name_len, seen);
 }
 
 int evutl_unsetenv(evutl_env_t *env, const char *name) {
@@ -218,6 +248,7 @@ int evutl_unsetenv(evutl_env_t *env, const char *name) {
       removed = *slot;
       ksi_env_remove_slot(slot);
       --env->count;
+      ++env->removals;
     }
   }
   qmthread_mutex_unlock(&env->lock);

@@ -10,8 +10,9 @@
 
 #include "internal/thread_safety.h"
 
-// An object's lock is never held while memory is allocated or a message
-// printed, so a thread holding it never waits for a storage area's mutex;
+// An object's lock (a noraise mutex) is never held while memory is
+// allocated or a message printed, so a thread holding it never waits for a
+// storage area's mutex and cannot be left by a raise;
 // that keeps the lock safe to take inside the companion library's
 // environment lock (which a fork takes after every area's mutex).
 struct evutl_env {
@@ -20,6 +21,8 @@ struct evutl_env {
   char **vector KSI_GUARDED_BY(lock);
   // Entries including the terminating null; 0 while vector is null.
   uint32_t count KSI_GUARDED_BY(lock);
+  // Entries removed so far: an entry's slot is stable while it stays.
+  uint32_t removals KSI_GUARDED_BY(lock);
   stg_area_t area;
   // Set by evutl_env2environ: the caller holds the vector, so it must not
   // change any more.

@@ -75,6 +75,7 @@ char *unset_installed(const char *name) {
     removed = *slot;
     ksi_env_remove_slot(slot);
     --env->count;
+    ++env->removals;
   }
   qmthread_mutex_unlock(&env->lock);
   return removed;
