@@ -53,6 +53,7 @@ bool copy_entries(evutl_env *env,
     if (text == nullptr) return false;
     vector[i] = text;
     vector[i + 1] = nullptr;
+    ksi_env_hashes(vector)[i] = ksi_env_entry_hash(text);
     env->count = i + 2;
   }
   return true;
@@ -69,7 +70,7 @@ struct place {
 
 place locate(evutl_env *env, const char *name, size_t name_len)
     KSI_REQUIRES(env->lock) {
-  char **slot = ksi_env_find(env->vector, name, name_len);
+  char **slot = ksi_env_lookup(env->vector, env->count, name, name_len);
   if (slot == nullptr) return {0, env->removals, false};
   return {static_cast<uint32_t>(slot - env->vector), env->removals, true};
 }
@@ -78,7 +79,7 @@ char **relocate(evutl_env *env, const char *name, size_t name_len,
                 const place &seen) KSI_REQUIRES(env->lock) {
   if (seen.found && seen.removals == env->removals)
     return env->vector + seen.index;
-  return ksi_env_find(env->vector, name, name_len);
+  return ksi_env_lookup(env->vector, env->count, name, name_len);
 }
 
 // Outcome of one locked attempt to link a new text in.
@@ -108,6 +109,7 @@ step try_link(evutl_env *env, char *text, size_t name_len, const place &seen,
   }
   env->vector[env->count - 1] = text;
   env->vector[env->count] = nullptr;
+  ksi_env_hashes(env->vector)[env->count - 1] = ksi_env_entry_hash(text);
   ++env->count;
   return step::done;
 }
@@ -130,6 +132,8 @@ void install_vector(evutl_env *env, char **bigger, char ***old)
     env->count = 1;
   } else {
     std::memcpy(bigger, env->vector, env->count * sizeof(char *));
+    std::memcpy(ksi_env_hashes(bigger), ksi_env_hashes(env->vector),
+                (env->count - 1) * sizeof(uint32_t));
   }
   *old = env->vector;
   env->vector = bigger;
@@ -205,7 +209,7 @@ char *evutl_getenv(evutl_env_t *env, const char *name) {
   if (env == nullptr || name == nullptr) return nullptr;
   qmthread_mutex_lock(&env->lock);
   const size_t name_len = std::strlen(name);
-  char **slot = ksi_env_find(env->vector, name, name_len);
+  char **slot = ksi_env_lookup(env->vector, env->count, name, name_len);
   char *value = slot != nullptr ? *slot + name_len + 1 : nullptr;
   qmthread_mutex_unlock(&env->lock);
   return value;
@@ -243,10 +247,12 @@ int evutl_unsetenv(evutl_env_t *env, const char *name) {
   qmthread_mutex_lock(&env->lock);
   const bool in_use = ksi_env_in_use(env);
   if (!in_use) {
-    char **slot = ksi_env_find(env->vector, name, std::strlen(name));
+    char **slot =
+        ksi_env_lookup(env->vector, env->count, name, std::strlen(name));
     if (slot != nullptr) {
       removed = *slot;
-      ksi_env_remove_slot(slot);
+      ksi_env_remove_at(env->vector, env->count,
+                        static_cast<uint32_t>(slot - env->vector));
       --env->count;
       ++env->removals;
     }

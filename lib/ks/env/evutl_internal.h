@@ -38,21 +38,35 @@ inline bool ksi_env_in_use(const evutl_env *env) KSI_REQUIRES(env->lock) {
 }
 
 // A vector of capacity text pointers in area, its first slot null; the
-// block keeps its capacity, entry size and area in front of the first
-// slot. Null when memory runs out.
+// block keeps its capacity, entry size and area in front of the first slot,
+// and behind the last slot one name hash per slot (ksi_env_hashes) for the
+// object that owns it. Null when memory runs out.
 char **ksi_env_vector_new(stg_area_t area, uint32_t capacity);
 uint32_t ksi_env_vector_capacity(char *const *vector);
+uint32_t *ksi_env_hashes(char **vector);
 // Releases a vector or a text when its area is the heap; in any other area
 // the memory stays until the area is cleared.
 void ksi_env_vector_drop(stg_area_t area, char **vector);
 void ksi_env_text_drop(stg_area_t area, char *text);
-
 // A vector with no entries, for objects that have none yet: never
 // written, shared by them all.
 char **ksi_env_empty_vector();
 
-// The first entry of the null-terminated vector (may be null) that begins
-// with the name_len bytes of name followed by '=', or null.
+// The hash of a name, and of an entry's name (the text before its first
+// '=', or all of it).
+uint32_t ksi_env_name_hash(const char *name, size_t name_len);
+uint32_t ksi_env_entry_hash(const char *entry);
+
+// In an object's vector of count slots (the null included), whose hashes
+// are kept: the first entry that begins with the name_len bytes of name
+// followed by '=', or null.
+char **ksi_env_lookup(char **vector, uint32_t count, const char *name,
+                      size_t name_len);
+// Removes the entry at index and its hash, moving the later slots (and the
+// null) down by one.
+void ksi_env_remove_at(char **vector, uint32_t count, uint32_t index);
+
+// The same lookup and removal over any null-terminated vector (the process
+// environment), by comparing texts.
 char **ksi_env_find(char **vector, const char *name, size_t name_len);
-// Removes *slot by moving the entries after it, and the null, down by one.
 void ksi_env_remove_slot(char **slot);

@@ -70,10 +70,12 @@ char *unset_installed(const char *name) {
   evutl_env *env = installed_env;
   char *removed = nullptr;
   qmthread_mutex_lock(&env->lock);
-  char **slot = ksi_env_find(env->vector, name, std::strlen(name));
+  char **slot =
+      ksi_env_lookup(env->vector, env->count, name, std::strlen(name));
   if (slot != nullptr) {
     removed = *slot;
-    ksi_env_remove_slot(slot);
+    ksi_env_remove_at(env->vector, env->count,
+                      static_cast<uint32_t>(slot - env->vector));
     --env->count;
     ++env->removals;
   }

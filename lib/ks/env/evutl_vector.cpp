@@ -1,5 +1,7 @@
 // Vectors of environment entries: text pointers with a small header in
-// front of the first slot, and the lookups over them.
+// front of the first slot and, behind the last slot, the hash of each
+// entry's name, so that a lookup compares texts only where the hashes
+// agree.
 #include "env/evutl_internal.h"
 
 #include <cstring>
@@ -19,11 +21,16 @@ vector_header *header_of(char *const *vector) {
   return reinterpret_cast<vector_header *>(const_cast<char **>(vector)) - 1;
 }
 
+bool matches(const char *entry, const char *name, size_t name_len) {
+  return std::strncmp(entry, name, name_len) == 0 && entry[name_len] == '=';
+}
+
 }  // namespace
 
 char **ksi_env_vector_new(stg_area_t area, uint32_t capacity) {
   const uint64_t bytes =
-      sizeof(vector_header) + uint64_t{capacity} * sizeof(char *);
+      sizeof(vector_header) +
+      uint64_t{capacity} * (sizeof(char *) + sizeof(uint32_t));
   auto *header = static_cast<vector_header *>(stg_alloc(area, bytes));
   if (header == nullptr) return nullptr;
   header->capacity = capacity;
@@ -38,6 +45,15 @@ uint32_t ksi_env_vector_capacity(char *const *vector) {
   return header_of(vector)->capacity;
 }
 
+uint32_t *ksi_env_hashes(char **vector) {
+  return reinterpret_cast<uint32_t *>(vector + header_of(vector)->capacity);
+}
+
+char **ksi_env_empty_vector() {
+  static char *empty[1] = {nullptr};
+  return empty;
+}
+
 void ksi_env_vector_drop(stg_area_t area, char **vector) {
   if (area == STG_AREA_HEAP && vector != nullptr) stg_free(header_of(vector));
 }
@@ -46,16 +62,47 @@ void ksi_env_text_drop(stg_area_t area, char *text) {
   if (area == STG_AREA_HEAP) stg_free(text);
 }
 
-char **ksi_env_empty_vector() {
-  static char *empty[1] = {nullptr};
-  return empty;
+// FNV-1a: names are short, and a lookup hashes one name per scan.
+uint32_t ksi_env_name_hash(const char *name, size_t name_len) {
+  uint32_t h = 2166136261u;
+  for (size_t i = 0; i < name_len; ++i) {
+    h ^= static_cast<unsigned char>(name[i]);
+    h *= 16777619u;
+  }
+  return h;
+}
+
+uint32_t ksi_env_entry_hash(const char *entry) {
+  return ksi_env_name_hash(entry, std::strcspn(entry, "="));
+}
+
+char **ksi_env_lookup(char **vector, uint32_t count, const char *name,
+                      size_t name_len) {
+  if (vector == nullptr) return nullptr;
+  // An entry's hash covers the text before its first '='; a name holding
+  // '=' can match an entry only beyond that, so it is looked for in full.
+  if (std::memchr(name, '=', name_len) != nullptr)
+    return ksi_env_find(vector, name, name_len);
+  const uint32_t h = ksi_env_name_hash(name, name_len);
+  const uint32_t *hashes = ksi_env_hashes(vector);
+  for (uint32_t i = 0; i + 1 < count; ++i) {
+    if (hashes[i] == h && matches(vector[i], name, name_len)) return vector + i;
+  }
+  return nullptr;
+}
+
+void ksi_env_remove_at(char **vector, uint32_t count, uint32_t index) {
+  uint32_t *hashes = ksi_env_hashes(vector);
+  std::memmove(vector + index, vector + index + 1,
+               (count - index - 1) * sizeof(char *));
+  std::memmove(hashes + index, hashes + index + 1,
+               (count - index - 1) * sizeof(uint32_t));
 }
 
 char **ksi_env_find(char **vector, const char *name, size_t name_len) {
   if (vector == nullptr) return nullptr;
   for (char **slot = vector; *slot != nullptr; ++slot) {
-    if (std::strncmp(*slot, name, name_len) == 0 && (*slot)[name_len] == '=')
-      return slot;
+    if (matches(*slot, name, name_len)) return slot;
   }
   return nullptr;
 }
