@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
@@ -75,6 +74,7 @@ TEST_P(EvutlTest, SetReplacesByExactNameAndUnsetCloses) {
   EXPECT_EQ(evutl_setenv2(env, "D", nullptr), 0);
   EXPECT_EQ(evutl_setenv(env, "E=x=y"), 0);
   EXPECT_STREQ(evutl_getenv(env, "E"), "x=y");
+  EXPECT_STREQ(evutl_getenv(env, "E=x"), "y");  // a name holding '='
 
   EXPECT_EQ(evutl_unsetenv(env, "AB"), 0);
   EXPECT_EQ(evutl_unsetenv(env, "MISSING"), 0);
