@@ -115,12 +115,13 @@ step try_link(evutl_env *env, char *text, size_t name_len, const place &seen,
 }
 
 // Moves the entries into a bigger vector unless another edit already made
-// room: *old is the vector given up, or the unused one.
+// room or the vector was handed out meanwhile: *old is the vector given up,
+// or the unused one.
 void install_vector(evutl_env *env, char **bigger, char ***old)
     KSI_REQUIRES(env->lock) {
   const uint32_t needed = env->count + 1;
-  if (env->vector != nullptr &&
-      needed <= ksi_env_vector_capacity(env->vector)) {
+  if (ksi_env_in_use(env) || (env->vector != nullptr &&
+                              needed <= ksi_env_vector_capacity(env->vector))) {
     *old = bigger;
     return;
   }
