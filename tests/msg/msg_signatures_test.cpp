@@ -22,7 +22,7 @@
 #include "date/date_msgs.h"
 #include "event/rt_msgs.h"
 #include "fault/pfm_msgs.h"
-#include "file/ntpfxmap_msgs.h"
+#include "pfxmap/ntpfxmap_msgs.h"
 #include "host/sysutl_msgs.h"
 #include "identity/credutl_msgs.h"
 #include "memory/stg_msgs.h"

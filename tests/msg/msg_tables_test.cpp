@@ -24,7 +24,7 @@
 
 #include "cli/clp_msgs.h"
 #include "event/rt_msgs.h"
-#include "file/ntpfxmap_msgs.h"
+#include "pfxmap/ntpfxmap_msgs.h"
 #include "host/sysutl_msgs.h"
 #include "identity/credutl_msgs.h"
 #include "msg/imsg_msgs.h"
