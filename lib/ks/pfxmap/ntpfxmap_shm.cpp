@@ -98,10 +98,16 @@ unsigned char *ksi_pfxmap_area() { return mapped->area; }
 
 bool ksi_pfxmap_lock() {
   pfm_inhibit();
-  timespec until;
-  clock_gettime(CLOCK_REALTIME, &until);
-  until.tv_sec += kLockSeconds;
-  int rc = pthread_mutex_timedlock(&mapped->mutex, &until);
+  // A free lock, or one whose holder died, is taken at once by the try;
+  // only a live holder is waited for. (The thread sanitizer also follows
+  // a dead holder's recovery only on the untimed paths.)
+  int rc = pthread_mutex_trylock(&mapped->mutex);
+  if (rc == EBUSY) {
+    timespec until;
+    clock_gettime(CLOCK_REALTIME, &until);
+    until.tv_sec += kLockSeconds;
+    rc = pthread_mutex_timedlock(&mapped->mutex, &until);
+  }
   if (rc == EOWNERDEAD) {
     // A process died holding the map: whatever it was writing may be half
     // done. Keep the entries when they still parse, else start empty.
