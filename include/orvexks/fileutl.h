@@ -164,9 +164,9 @@ KS_API int fileutl_expand_prog_pn(const char *prog, int *not_found, char *out,
                                   size_t size);
 /* The current directory as a host path; 0, or -1 with errno. */
 KS_API int fileutl_getcwd(char *buf, size_t size);
-/* local copied to out when host is this host; 0, or -1 when it does not
- * fit. A null or another host's path needs the drive prefix map, which
- * this build does not have: -1 with errno ENOSYS. */
+/* local copied to out; for a null or another host, then converted through
+ * the drive prefix map (ntpfxmap_convert). 0, or -1 when it does not fit
+ * or the conversion fails. */
 KS_API int fileutl_pick_path(const char *host, const char *local, char *out,
                              size_t size);
 

@@ -24,10 +24,10 @@
 
 #include "cli/clp_msgs.h"
 #include "event/rt_msgs.h"
-#include "file/ntpfxmap_msgs.h"
 #include "host/sysutl_msgs.h"
 #include "identity/credutl_msgs.h"
 #include "msg/imsg_msgs.h"
+#include "pfxmap/ntpfxmap_msgs.h"
 #include "proc/rt_proc_msgs.h"
 #include "protect/server_id_nt_msgs.h"
 #include "startup/ks_msgs.h"

@@ -1,6 +1,7 @@
 // Path names that touch the file system: the current directory, full and
 // object names, names as stored on disk, and program files.
 #include <orvexks/fileutl.h>
+#include <orvexks/ntpfxmap.h>
 #include <orvexnt/nt_env.h>
 #include <orvexnt/nt_registry.h>
 
@@ -235,13 +236,11 @@ int fileutl_expand_prog_pn(const char *prog, int *not_found, char *out,
 
 int fileutl_pick_path(const char *host, const char *local, char *out,
                       size_t size) {
-  if (host == nullptr || !fileutl_is_localhost(host)) {
-    // Converting another host's paths takes the drive prefix map, which
-    // this build does not have.
-    errno = ENOSYS;
-    return -1;
-  }
-  return ksi_path_copy(out, size, local) ? 0 : -1;
+  if (!ksi_path_copy(out, size, local)) return -1;
+  if (host != nullptr && fileutl_is_localhost(host)) return 0;
+  // Another host's path is reached through the drive connected to its
+  // prefix.
+  return ntpfxmap_convert(out, size);
 }
 
 }  // extern "C"

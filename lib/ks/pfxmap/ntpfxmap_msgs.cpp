@@ -3,8 +3,8 @@
 
 #include <orvexks/ntpfxmap.h>
 
-#include "file/ntpfxmap_msgs.h"
 #include "internal/msg_tables.h"
+#include "pfxmap/ntpfxmap_msgs.h"
 
 namespace {
 
