@@ -5,6 +5,7 @@
 #include <orvexks/ks_base.h>
 #include <orvexks/cl.h>
 #include <orvexks/clp.h>
+#include <orvexks/compress.h>
 #include <orvexks/credutl.h>
 #include <orvexks/date.h>
 #include <orvexks/evutl.h>
