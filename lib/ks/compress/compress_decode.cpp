@@ -90,21 +90,29 @@ bool expand(const unsigned char *src, uint64_t len, unsigned char *dst,
   unsigned char *o = dst;
   unsigned char *const end = dst + size;
   uint64_t at = 0;  // bit position in src
-  while (len >= 8 && at / 8 <= len - 8 &&
-         static_cast<uint64_t>(end - o) >= 3 * kFastRoom) {
+  // The main loop runs while eight bytes can be loaded at `at` and the
+  // result has room for three copies and their slack.
+  const uint64_t load_end = len >= 8 ? (len - 7) * 8 : 0;
+  while (at < load_end && static_cast<uint64_t>(end - o) >= 3 * kFastRoom) {
     uint64_t w = ksi_load_be64(src + at / 8) << (at % 8);
     // 57 bits are valid in w: room for three codes of any size.
     for (int k = 0; k < 3; ++k) {
-      const code c = read_code(w);
-      w <<= c.bits;
-      at += c.bits;
-      if (c.distance == 0) {
-        *o++ = c.literal;
+      const auto top = static_cast<unsigned>(w >> 62);
+      if (top != 2) {
+        // A literal: "0" and seven bits, or "1" and the byte ("11...").
+        const unsigned high = top >> 1;
+        *o++ = static_cast<unsigned char>(w >> (56 - high));
+        w <<= ksi_compress_low_literal_bits + high;
+        at += ksi_compress_low_literal_bits + high;
         continue;
       }
-      if (c.distance > static_cast<uint64_t>(o - dst)) return false;
-      copy_fast(o, c.distance, c.len);
-      o += c.len;
+      const auto distance = static_cast<uint32_t>((w >> 50) & 0xFFF) + 1;
+      const auto n = static_cast<uint32_t>((w >> 45) & 0x1F) + 3;
+      w <<= ksi_compress_copy_bits;
+      at += ksi_compress_copy_bits;
+      if (distance > static_cast<uint64_t>(o - dst)) return false;
+      copy_fast(o, distance, n);
+      o += n;
     }
   }
   const uint64_t total_bits = len * 8;
