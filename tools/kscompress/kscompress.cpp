@@ -1,0 +1,205 @@
+// kscompress: compresses files into FILE.ksz, or expands them back, in the
+// library's compressed block format, the way gzip is used. Built only on
+// liborvexks.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <orvexks/orvexks.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const char kUsage[] =
+    "Usage: kscompress [-d] [-c] [-k] [-f] FILE...\n"
+    "\n"
+    "Compresses each FILE into FILE.ksz and removes FILE; with -d expands\n"
+    "each FILE.ksz back into FILE and removes FILE.ksz.\n"
+    "-c writes to standard output and keeps the input; -k keeps the input;\n"
+    "-f replaces an existing output file, which is otherwise refused.\n"
+    "Files of 4 GiB or more cannot be compressed.\n";
+constexpr const char kSuffix[] = ".ksz";
+constexpr size_t kSuffixLen = sizeof kSuffix - 1;
+
+struct options {
+  bool expand = false, to_stdout = false, keep = false, force = false;
+};
+
+// Frees a block from the library on every path.
+struct block {
+  void *data = nullptr;
+  uint64_t len = 0;
+  ~block() { stg_free(data); }
+};
+
+void fail(const std::string &name, const std::string &what) {
+  fprintf(stderr, "kscompress: %s: %s\n", name.c_str(), what.c_str());
+}
+
+bool read_file(const std::string &name, int fd, std::vector<unsigned char> *out,
+               uint64_t size) {
+  out->resize(size);
+  size_t done = 0;
+  while (done < out->size()) {
+    ssize_t n = read(fd, out->data() + done, out->size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      fail(name, n < 0 ? strerror(errno) : "changed size while being read");
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool write_all(int fd, const void *data, uint64_t len) {
+  const auto *p = static_cast<const unsigned char *>(data);
+  while (len > 0) {
+    ssize_t n = write(fd, p, len);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    p += n;
+    len -= static_cast<uint64_t>(n);
+  }
+  return true;
+}
+
+// Writes the result to `name` with the input's mode and times; a partial
+// output is removed.
+bool write_output(const std::string &name, const block &result,
+                  const struct stat &from, bool force) {
+  const int flags = O_WRONLY | O_CREAT | (force ? O_TRUNC : O_EXCL);
+  int fd = open(name.c_str(), flags, from.st_mode & 07777);
+  if (fd < 0) {
+    fail(name, errno == EEXIST ? "already exists (use -f to replace it)"
+                               : strerror(errno));
+    return false;
+  }
+  const struct timespec times[2] = {from.st_atim, from.st_mtim};
+  bool ok = write_all(fd, result.data, result.len) &&
+            fchmod(fd, from.st_mode & 07777) == 0 && fsync(fd) == 0 &&
+            futimens(fd, times) == 0;
+  int err = ok ? 0 : errno;
+  if (close(fd) != 0 && ok) {
+    ok = false;
+    err = errno;
+  }
+  if (!ok) {
+    fail(name, strerror(err));
+    unlink(name.c_str());
+  }
+  return ok;
+}
+
+bool ends_with_suffix(const std::string &name) {
+  return name.size() > kSuffixLen &&
+         name.compare(name.size() - kSuffixLen, kSuffixLen, kSuffix) == 0;
+}
+
+bool process(const std::string &name, const options &opt) {
+  if (opt.expand && !ends_with_suffix(name)) {
+    fail(name, "unknown suffix -- ignored");
+    return false;
+  }
+  if (!opt.expand && ends_with_suffix(name)) {
+    fail(name, "already has the .ksz suffix -- unchanged");
+    return false;
+  }
+  int fd = open(name.c_str(), O_RDONLY);
+  struct stat st;
+  if (fd < 0 || fstat(fd, &st) != 0) {
+    fail(name, strerror(errno));
+    if (fd >= 0) close(fd);
+    return false;
+  }
+  std::vector<unsigned char> in;
+  bool ok = true;
+  if (!S_ISREG(st.st_mode)) {
+    fail(name, "not a regular file -- ignored");
+    ok = false;
+  } else if (!opt.expand && static_cast<uint64_t>(st.st_size) > UINT32_MAX) {
+    fail(name, "too large to compress (4 GiB or more)");
+    ok = false;
+  } else {
+    ok = read_file(name, fd, &in, static_cast<uint64_t>(st.st_size));
+  }
+  close(fd);
+  if (!ok) return false;
+
+  block result;
+  result.data = opt.expand
+                    ? compress_uncompress(in.size(), in.data(), &result.len)
+                    : compress_compress(in.size(), in.data(), &result.len);
+  if (result.data == nullptr) {
+    fail(name, opt.expand ? "damaged compressed data -- unchanged"
+                          : "out of memory -- unchanged");
+    return false;
+  }
+  if (opt.to_stdout) {
+    if (!write_all(STDOUT_FILENO, result.data, result.len)) {
+      fail("standard output", strerror(errno));
+      return false;
+    }
+    return true;
+  }
+  const std::string out =
+      opt.expand ? name.substr(0, name.size() - kSuffixLen) : name + kSuffix;
+  if (!write_output(out, result, st, opt.force)) return false;
+  if (!opt.keep && unlink(name.c_str()) != 0) {
+    fail(name, strerror(errno));
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  ks_system_init();
+  imsg_set_app_name("kscompress");
+  options opt;
+  int i = 1;
+  for (; i < argc && argv[i][0] == '-' && argv[i][1] != '\0'; i++) {
+    if (strcmp(argv[i], "--") == 0) {
+      i++;
+      break;
+    }
+    if (strcmp(argv[i], "--help") == 0) {
+      fputs(kUsage, stdout);
+      return 0;
+    }
+    for (const char *f = argv[i] + 1; *f != '\0'; f++) {
+      switch (*f) {
+        case 'd':
+          opt.expand = true;
+          break;
+        case 'c':
+          opt.to_stdout = true;
+          break;
+        case 'k':
+          opt.keep = true;
+          break;
+        case 'f':
+          opt.force = true;
+          break;
+        default:
+          fprintf(stderr, "kscompress: unknown option -%c\n", *f);
+          fputs(kUsage, stderr);
+          return 2;
+      }
+    }
+  }
+  if (i == argc) {
+    fputs(kUsage, stderr);
+    return 2;
+  }
+  int rc = 0;
+  for (; i < argc; i++)
+    if (!process(argv[i], opt)) rc = 1;
+  return rc;
+}
