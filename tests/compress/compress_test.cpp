@@ -240,7 +240,7 @@ TEST(Compress, RandomBlocksNeverOverrun) {
   // bounds).
   std::mt19937 gen(11);
   for (int i = 0; i < 3000; ++i) {
-    bytes block = random_bytes(5 + gen() % 200, static_cast<unsigned>(i));
+    bytes block = random_bytes(6 + gen() % 200, static_cast<unsigned>(i));
     block[0] = 1;
     block[1] = block[2] = 0;
     block[3] &= 1;
