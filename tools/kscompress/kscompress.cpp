@@ -49,7 +49,8 @@ bool read_file(const std::string &name, int fd, std::vector<unsigned char> *out,
     ssize_t n = read(fd, out->data() + done, out->size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
-      fail(name, n < 0 ? strerror(errno) : "changed size while being read");
+      fail(name,
+           n < 0 ? imsg_strerror(errno) : "changed size while being read");
       return false;
     }
     done += static_cast<size_t>(n);
@@ -77,7 +78,7 @@ bool write_output(const std::string &name, const block &result,
   int fd = open(name.c_str(), flags, from.st_mode & 07777);
   if (fd < 0) {
     fail(name, errno == EEXIST ? "already exists (use -f to replace it)"
-                               : strerror(errno));
+                               : imsg_strerror(errno));
     return false;
   }
   const struct timespec times[2] = {from.st_atim, from.st_mtim};
@@ -90,7 +91,7 @@ bool write_output(const std::string &name, const block &result,
     err = errno;
   }
   if (!ok) {
-    fail(name, strerror(err));
+    fail(name, imsg_strerror(err));
     unlink(name.c_str());
   }
   return ok;
@@ -113,7 +114,7 @@ bool process(const std::string &name, const options &opt) {
   int fd = open(name.c_str(), O_RDONLY);
   struct stat st;
   if (fd < 0 || fstat(fd, &st) != 0) {
-    fail(name, strerror(errno));
+    fail(name, imsg_strerror(errno));
     if (fd >= 0) close(fd);
     return false;
   }
@@ -142,7 +143,7 @@ bool process(const std::string &name, const options &opt) {
   }
   if (opt.to_stdout) {
     if (!write_all(STDOUT_FILENO, result.data, result.len)) {
-      fail("standard output", strerror(errno));
+      fail("standard output", imsg_strerror(errno));
       return false;
     }
     return true;
@@ -151,7 +152,7 @@ bool process(const std::string &name, const options &opt) {
       opt.expand ? name.substr(0, name.size() - kSuffixLen) : name + kSuffix;
   if (!write_output(out, result, st, opt.force)) return false;
   if (!opt.keep && unlink(name.c_str()) != 0) {
-    fail(name, strerror(errno));
+    fail(name, imsg_strerror(errno));
     return false;
   }
   return true;

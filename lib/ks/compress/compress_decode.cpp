@@ -73,12 +73,14 @@ struct code {
 };
 
 inline code read_code(uint64_t w) {
-  if ((w >> 63) == 0)
+  if ((w >> 63) == 0) {
     return {ksi_compress_low_literal_bits, 0, 1,
             static_cast<unsigned char>(w >> 56)};
-  if ((w >> 62) == 3)
+  }
+  if ((w >> 62) == 3) {
     return {ksi_compress_high_literal_bits, 0, 1,
             static_cast<unsigned char>(w >> 55)};
+  }
   return {ksi_compress_copy_bits, static_cast<uint32_t>((w >> 50) & 0xFFF) + 1,
           static_cast<uint32_t>((w >> 45) & 0x1F) + ksi_compress_min_copy, 0};
 }
@@ -107,7 +109,8 @@ bool expand(const unsigned char *src, uint64_t len, unsigned char *dst,
         continue;
       }
       const auto distance = static_cast<uint32_t>((w >> 50) & 0xFFF) + 1;
-      const auto n = static_cast<uint32_t>((w >> 45) & 0x1F) + 3;
+      const auto n =
+          static_cast<uint32_t>((w >> 45) & 0x1F) + ksi_compress_min_copy;
       w <<= ksi_compress_copy_bits;
       at += ksi_compress_copy_bits;
       if (distance > static_cast<uint64_t>(o - dst)) return false;

@@ -46,10 +46,11 @@ inline uint64_t load64(const unsigned char *p) {
 // How many leading bytes (in memory order) two words share, given their
 // non-zero exclusive or.
 inline uint32_t equal_prefix(uint64_t difference) {
-  if constexpr (std::endian::native == std::endian::little)
+  if constexpr (std::endian::native == std::endian::little) {
     return static_cast<uint32_t>(std::countr_zero(difference)) / 8;
-  else
+  } else {
     return static_cast<uint32_t>(std::countl_zero(difference)) / 8;
+  }
 }
 
 // Equal leading bytes of a and b, up to limit. wide: kCompareSpan bytes
@@ -95,10 +96,11 @@ inline void put_bits(bit_writer *w, uint32_t code, unsigned bits) {
 }
 
 inline void put_literal(bit_writer *w, unsigned char byte) {
-  if (byte < 0x80)
+  if (byte < 0x80) {
     put_bits(w, byte, ksi_compress_low_literal_bits);
-  else
+  } else {
     put_bits(w, 0x100u | byte, ksi_compress_high_literal_bits);
+  }
 }
 
 // Pads the last byte with zero bits.
@@ -150,6 +152,7 @@ void encode(const unsigned char *in, uint64_t n, Pos *heads, Pos *older,
     heads[h] = biased;
 
     if (best >= ksi_compress_min_copy) {
+      // "10", twelve bits of distance - 1, five bits of length - 3.
       put_bits(w,
                ((0x2000u | (best_distance - 1)) << 5) |
                    (best - ksi_compress_min_copy),

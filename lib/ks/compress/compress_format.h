@@ -21,7 +21,8 @@ constexpr unsigned ksi_compress_copy_bits = 19;
 inline uint64_t ksi_load_be64(const unsigned char *p) {
   uint64_t v;
   std::memcpy(&v, p, sizeof v);
-  if constexpr (std::endian::native == std::endian::little)
+  if constexpr (std::endian::native == std::endian::little) {
     v = __builtin_bswap64(v);
+  }
   return v;
 }
