@@ -524,17 +524,6 @@ TEST_F(NonBlocking, OversizedOrEmptyFragmentsKillTheTransport) {
   EXPECT_EQ(0, status);
 }
 
-TEST_F(NonBlocking, TotalOfFragmentsAboveTheMaximumKillsTheTransport) {
-  std::vector<uint32_t> words = {4000};
-  words.resize(1 + 1000, 0);
-  words.push_back(0x80000000u | 4004);
-  send_raw(sp.fd[0], words);
-  int status = 1;
-  while (status == 1 && !xdrrec_getrec(&dec, &status, TRUE)) {
-  }
-  EXPECT_EQ(0, status);
-}
-
 TEST_F(NonBlocking, QuietConnectionIsIdleUnlessDataWasExpected) {
   int status = -1;
   EXPECT_FALSE(xdrrec_getrec(&dec, &status, FALSE));
