@@ -496,14 +496,4 @@ TEST(StrutlEscapes, CharactersToStringsAndBack) {
   }
 }
 
-TEST(StrutlMessages, TableRecord) {
-  const ks_msg_table_t *t = _strutl_ks_msg_table_adr();
-  ASSERT_EQ(t, strutl_ks_msg_table_adr());
-  EXPECT_STREQ(t->subsys, "ks/strutl");
-  EXPECT_EQ(t->set, 8);
-  ASSERT_EQ(t->count, 7);
-  for (int i = 0; i < 7; ++i) EXPECT_EQ(t->ids[i], i + 1);
-  EXPECT_STREQ(t->texts[4], "Invalid multibyte character: %s\n");
-}
-
 }  // namespace
