@@ -302,22 +302,12 @@ void say(int code, void *arg, struct on_exit_entry *entry) {
   free(entry);
 }
 
-void exit_with_handlers() {
-  pfm_on_exit(say, const_cast<char *>("a"));
-  pfm_on_exit(say, const_cast<char *>("b"));
-  pfm_exit(3);
-}
-
 void exit_in_deferred_process() {
   pfm_proc_init(PFM_PROCESS_DEFERRED);
   pfm_on_exit(say, const_cast<char *>("c"));
   pfm_exit(3);
   fprintf(stderr, "returned;");
   exit(0);
-}
-
-TEST_F(Pfm, ExitRunsHandlersNewestFirst) {
-  EXPECT_EXIT(exit_with_handlers(), testing::ExitedWithCode(3), "^b3;a3;$");
 }
 
 // The process type is chosen before fault management starts, so this runs
