@@ -318,20 +318,6 @@ TEST(PfmDeferred, ExitReturnsWithTheDefaultExitFunction) {
               "^c3;returned;$");
 }
 
-void wait_for_interrupt() {
-  kill(getpid(), SIGINT);
-  for (int i = 0; i < 5000; ++i) {
-    pfm_test_raise(nullptr);
-    qmthread_sleep(1);
-  }
-  exit(0);
-}
-
-TEST_F(Pfm, InterruptBecomesARaiseOnTheAttachedThread) {
-  EXPECT_EXIT(wait_for_interrupt(),
-              testing::ExitedWithCode(PFM_STATUS_INTERRUPT), "");
-}
-
 TEST_F(Pfm, IgnoredSignalGoesStraightToTheRuntime) {
   pfm_signal_t old =
       pfm_signal(SIGINT, reinterpret_cast<pfm_signal_t>(
