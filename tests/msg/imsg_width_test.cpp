@@ -127,29 +127,32 @@ TEST_F(ImsgWidthUtf8, TruncateKeepsWholeCharacters) {
   EXPECT_STREQ(invalid, "a\xff");
 }
 
-TEST(ImsgWidth, MakeWidthCutsAndPads) {
-  Made m = make_width("abcdef", 4, 3, 0, 0);
-  EXPECT_EQ(m.ok, 1);
-  EXPECT_EQ(m.text, "abc ");
-  EXPECT_EQ(m.width, 4);
-  EXPECT_EQ(make_width("abcdef", 4, 3, 1, 0).text, "def ");
-  EXPECT_EQ(make_width("abcdef", 4, 3, 0, 1).text, " abc");
-  EXPECT_EQ(make_width("abcdef", 4, 3, 1, 1).text, " def");
-
-  m = make_width("abcdef", 2, -1, 0, 0);  // no limit, no padding needed
-  EXPECT_EQ(m.text, "abcdef");
-  EXPECT_EQ(m.width, 6);
-  EXPECT_EQ(make_width("ab", 2, 2, 0, 0).text, "ab");
-  EXPECT_EQ(make_width("", 3, 0, 0, 1).text, "   ");
-}
-
-TEST(ImsgWidth, MakeWidthRefusesASmallBuffer) {
-  // "abc " needs five bytes with the terminator.
-  Made m = make_width("abcdef", 4, 3, 0, 0, 4);
-  EXPECT_EQ(m.ok, 0);
-  EXPECT_EQ(m.text, "untouched");
-  EXPECT_EQ(m.width, -7);
-  EXPECT_EQ(make_width("abcdef", 4, 3, 0, 0, 5).text, "abc ");
+TEST(ImsgWidth, MakeWidthCutsPadsAndRefusesASmallBuffer) {
+  const struct {
+    const char *str;
+    int width, max_width, keep_tail, right_align;
+    size_t dst_size;
+    Made want;
+  } cases[] = {
+      {"abcdef", 4, 3, 0, 0, 64, {1, "abc ", 4}},
+      {"abcdef", 4, 3, 1, 0, 64, {1, "def ", 4}},
+      {"abcdef", 4, 3, 0, 1, 64, {1, " abc", 4}},
+      {"abcdef", 4, 3, 1, 1, 64, {1, " def", 4}},
+      {"abcdef", 2, -1, 0, 0, 64, {1, "abcdef", 6}},  // no limit, no padding
+      {"ab", 2, 2, 0, 0, 64, {1, "ab", 2}},
+      {"", 3, 0, 0, 1, 64, {1, "   ", 3}},
+      // "abc " needs five bytes with the terminator.
+      {"abcdef", 4, 3, 0, 0, 4, {0, "untouched", -7}},
+      {"abcdef", 4, 3, 0, 0, 5, {1, "abc ", 4}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(std::string(c.str) + " in " + std::to_string(c.width));
+    Made m = make_width(c.str, c.width, c.max_width, c.keep_tail, c.right_align,
+                        c.dst_size);
+    EXPECT_EQ(m.ok, c.want.ok);
+    EXPECT_EQ(m.text, c.want.text);
+    EXPECT_EQ(m.width, c.want.width);
+  }
 }
 
 TEST_F(ImsgWidthUtf8, MakeWidthNeverSplitsACharacter) {
