@@ -209,10 +209,14 @@ TEST(XdrRecEncode, SmallRecordsShareOneWrite) {
   EXPECT_EQ(7u, word_at(wire, 20));
   EXPECT_EQ(8u, word_at(wire, 24));
 
-  // A record that already left in part is flushed at its end.
+  // A record that already left in part is flushed at its end; the next
+  // small record starts a fresh buffer and waits in it again.
   put_words(&xdrs, 1200);  // 4800 bytes: more than one buffer
   ASSERT_TRUE(ks_xdrrec_endofrecord(&xdrs, FALSE));
   EXPECT_EQ(3, ch.writes);
+  put_words(&xdrs, 2);
+  ASSERT_TRUE(ks_xdrrec_endofrecord(&xdrs, FALSE));
+  EXPECT_EQ(3, ch.writes) << "a small record was written at once";
   XDR_DESTROY(&xdrs);
 }
 
