@@ -459,14 +459,13 @@ KS_API int fileutl_resolve_pathname_by_ext(const char *path, int mode,
                                            const char *exts, size_t size,
                                            char *out);
 /* The names of the first directory of dirs (from entry start) holding
- * entries that match the wildcard pattern (a single name component: '*',
- * '?', classes [a-z] without negation, '^' quoting the next character;
- * "." and ".." only for a pattern that begins with '.'): 0 with
- * *names_out a sorted, null-terminated heap array of the full names
- * (directory, '\', entry), *count_out their number and *index_out the
- * directory's entry; 2 when no directory holds a match; 1 with errno
- * (ENAMETOOLONG, ENOMEM). Release the array with
- * fileutl_resolve_pattern_free. */
+ * entries that match the wildcard pattern (a single name component as
+ * wild.h describes it, matched in path-name mode; "." and ".." only for a
+ * pattern that begins with '.'): 0 with *names_out a sorted,
+ * null-terminated heap array of the full names (directory, '\', entry),
+ * *count_out their number and *index_out the directory's entry; 2 when no
+ * directory holds a match; 1 with errno (ENAMETOOLONG, ENOMEM, EINVAL for a
+ * malformed pattern). Release the array with fileutl_resolve_pattern_free. */
 KS_API int fileutl_resolve_pattern_index(const char *dirs, const char *pattern,
                                          int start, char ***names_out,
                                          int *count_out, int *index_out);

@@ -4,6 +4,7 @@
 #include <orvexks/fileutl.h>
 #include <orvexks/pfm.h>
 #include <orvexks/stg.h>
+#include <orvexks/wild.h>
 #include <orvexnt/nt_registry.h>
 
 #include <dirent.h>
@@ -14,7 +15,6 @@
 #include <cstring>
 
 #include "file/fileutl_internal.h"
-#include "file/fileutl_leaf_match.h"
 
 namespace {
 
@@ -136,10 +136,11 @@ int compare_names(const void *a, const void *b) {
                      *static_cast<char *const *>(b));
 }
 
-// The entries of directory dir that match pattern, as full names. kFound
+// The entries of directory dir that match the compiled pattern, as full
+// names. kFound
 // with at least one, kNone with none or an unreadable directory, kTooLong
 // with errno (ENAMETOOLONG, ENOMEM).
-int match_directory(const Entry &dir, const char *pattern, NameList *list) {
+int match_directory(const Entry &dir, const char *compiled, NameList *list) {
   char dir_text[kCandidateMax + 1], host_dir[kPathMax];
   if (dir.length > kCandidateMax) {
     errno = ENAMETOOLONG;
@@ -150,13 +151,13 @@ int match_directory(const Entry &dir, const char *pattern, NameList *list) {
   if (nt_map_path(dir_text, host_dir, sizeof host_dir) != 0) return kNone;
   DIR *d = opendir(host_dir);
   if (d == nullptr) return kNone;
-  const bool dots = pattern[0] == '.';
+  const bool dots = compiled[0] == '.';
   int rc = kNone;
   while (const dirent *entry = readdir(d)) {
     const char *name = entry->d_name;
     const bool is_dot =
         std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
-    if ((is_dot && !dots) || !ksi_leaf_match(pattern, name)) continue;
+    if ((is_dot && !dots) || !wild_match(compiled, name, 1)) continue;
     char full[kCandidateMax + 1];
     if (!join(full, dir, name) || !add_name(list, full)) {
       if (errno != ENAMETOOLONG) errno = ENOMEM;
@@ -218,12 +219,19 @@ int fileutl_resolve_pattern_index(const char *dirs, const char *pattern,
     errno = EINVAL;
     return kTooLong;
   }
+  char compiled[2 * kCandidateMax + 8];
+  const int length =
+      wild_compile_pattern(pattern, sizeof compiled, compiled, nullptr);
+  if (length < 0) {
+    errno = length == WILD_BAD_PATTERN ? EINVAL : ENAMETOOLONG;
+    return kTooLong;
+  }
   // Raises are held off while a directory is open: running out of memory
   // prints a message, where a raise could be delivered.
   NameList list;
   pfm_inhibit();
   const int rc = for_each_dir(dirs, start, [&](const Entry &dir, int index) {
-    const int found = match_directory(dir, pattern, &list);
+    const int found = match_directory(dir, compiled, &list);
     if (found == kFound && index_out != nullptr) *index_out = index;
     return found;
   });
