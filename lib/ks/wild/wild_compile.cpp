@@ -35,8 +35,8 @@ extern "C" {
 
 int wild_contains_wildcard_symbols(const char *text) {
   if (text == nullptr) return 0;
-  const bool single = ksi_mb_single_byte();
-  for (const char *p = text; *p != '\0'; p += wild_step(p, single)) {
+  WildChars chars;
+  for (const char *p = text; *p != '\0'; p += chars.step(p)) {
     if (*p == '[' || *p == '?' || *p == '*' || *p == '~') return 1;
     if (p[0] == '.' && p[1] == '.' && p[2] == '.') return 1;
   }
@@ -47,7 +47,7 @@ int wild_compile_pattern(const char *pattern, size_t size, char *out,
                          int *wild_out) {
   if (pattern == nullptr || out == nullptr) return WILD_BAD_PATTERN;
   if (size < kReserve) return WILD_NO_ROOM;
-  const bool single = ksi_mb_single_byte();
+  WildChars chars;
   Output o{out, 0, size - kReserve};
   bool wild = false, in_class = false;
   const char *p = pattern;
@@ -100,7 +100,7 @@ int wild_compile_pattern(const char *pattern, size_t size, char *out,
           continue;
         }
       }
-      const int len = wild_step(p, single);
+      const int len = chars.step(p);
       ok = o.put(p, static_cast<size_t>(len));
       p += len;
     }

@@ -278,12 +278,12 @@ int split_components(WildGlob *g) {
   g->comp_count = 0;
   const char *w = g->word.data;
   const size_t n = g->word.length;
-  const bool single = ksi_mb_single_byte();
+  WildChars chars;
   size_t start = 0;
   while (start < n) {
     size_t end = start;
     while (end < n && !wild_is_sep(w[end]))
-      end += static_cast<size_t>(wild_step(w + end, single));
+      end += static_cast<size_t>(chars.step(w + end));
     size_t seps_end = end;
     while (seps_end < n && wild_is_sep(w[seps_end])) ++seps_end;
     WildComponent c{start, end - start, end, seps_end - end, 0, false, false};

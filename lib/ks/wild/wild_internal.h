@@ -25,6 +25,25 @@ inline int wild_step(const char *p, bool single_byte) {
   return len > 0 ? len : 1;
 }
 
+// Character lengths, with the code page asked only when a byte above 0x7F
+// starts a character: every code page of the platform keeps ASCII, so such
+// a byte (a separator, a letter, a token) is a whole character. Asking the
+// locale costs more than matching a short name.
+class WildChars {
+ public:
+  int step(const char *p) {
+    if (static_cast<unsigned char>(*p) < 0x80) return 1;
+    return wild_step(p, single_byte());
+  }
+  bool single_byte() {
+    if (single_ < 0) single_ = ksi_mb_single_byte() ? 1 : 0;
+    return single_ == 1;
+  }
+
+ private:
+  int single_ = -1;
+};
+
 // True when p starts "..." followed by a separator or the end.
 inline bool wild_levels_at(const char *p) {
   return p[0] == '.' && p[1] == '.' && p[2] == '.' &&

@@ -28,18 +28,13 @@
 
 #include "wild/wild_match_internal.h"
 
-const char *wild_name_stop(const char *s, bool path, bool single) {
+const char *wild_name_stop(const char *s, bool path, WildChars &chars) {
   if (!path) return s + std::strlen(s);
-  if (single) {
-    const char *end = s + std::strlen(s);
-    while (end > s && wild_is_sep(end[-1])) --end;
-    return end;
-  }
   // A trail byte may equal a separator: walk whole characters forwards.
   const char *stop = s;
   for (const char *q = s; *q != '\0';) {
     const bool sep = wild_is_sep(*q);
-    q += wild_step(q, false);
+    q += chars.step(q);
     if (!sep) stop = q;
   }
   return stop;
@@ -70,8 +65,8 @@ void char_text(const char *c, int len, char *out) {
 // low <= c <= high: by the locale's collation in a multibyte code page,
 // else by signed byte value.
 bool in_range(const char *low, int low_len, const char *high, int high_len,
-              const char *c, int len, bool single) {
-  if (single)
+              const char *c, int len, WildChars &chars) {
+  if (chars.single_byte())
     return static_cast<signed char>(*low) <= static_cast<signed char>(*c) &&
            static_cast<signed char>(*c) <= static_cast<signed char>(*high);
   char l[MB_LEN_MAX + 1], h[MB_LEN_MAX + 1], x[MB_LEN_MAX + 1];
@@ -83,19 +78,19 @@ bool in_range(const char *low, int low_len, const char *high, int high_len,
 
 }  // namespace
 
-bool wild_class_match(const char *p, const char *c, int len, bool single,
+bool wild_class_match(const char *p, const char *c, int len, WildChars &chars,
                       const char **next) {
   bool matched = false;
   while (*p != kWildEsc && *p != '\0') {
     const char *item = p;
-    const int item_len = wild_step(p, single);
+    const int item_len = chars.step(p);
     p += item_len;
     if (p[0] == '-' && p[1] != kWildEsc && p[1] != '\0') {
       const char *high = p + 1;
-      const int high_len = wild_step(high, single);
+      const int high_len = chars.step(high);
       p = high + high_len;
       matched =
-          matched || in_range(item, item_len, high, high_len, c, len, single);
+          matched || in_range(item, item_len, high, high_len, c, len, chars);
     } else {
       matched =
           matched || (item_len == len &&
@@ -110,52 +105,126 @@ namespace {
 
 enum class Quick { kNo, kYes, kUnsure };
 
-// True when the name holds a separator before stop.
-bool has_separator(const char *s, const char *stop, bool single) {
-  for (const char *q = s; q < stop; q += wild_step(q, single))
-    if (wild_is_sep(*q)) return true;
-  return false;
+// True when the name holds a separator before its trailing ones. A trail
+// byte equal to a separator counts too, which only sends a few more
+// patterns to the table matcher.
+bool has_inner_separator(const char *s) {
+  const char *q = std::strpbrk(s, "\\/");
+  return q != nullptr && !wild_only_seps(q);
 }
 
-Quick match_quickly(const char *p, const char *s, const char *stop, bool path,
-                    bool single) {
+// The first position from s where a star followed by the pattern p can
+// end: where the name holds p's first byte, or in path-name mode a
+// separator (which the star cannot cross), or the name ends. s itself when
+// p starts with a token.
+template <bool path>
+const char *star_end(const char *p, const char *s, WildChars &chars) {
+  const char want = *p;
+  if (want == kWildEsc) return s;
+  while (*s != '\0' && *s != want && !(path && wild_is_sep(*s)))
+    s += chars.step(s);
+  return s;
+}
+
+// The name is used up at s: its end, or in path-name mode its trailing
+// separators.
+template <bool path>
+bool used_up(const char *s) {
+  return *s == '\0' || (path && wild_is_sep(*s) && wild_only_seps(s));
+}
+
+// The pattern after a star with no "..." to fall back on, when it is
+// plain text (no tokens, and in path-name mode no separators): the name
+// must end with that text, and in path-name mode the star's part must hold
+// no separator. kUnsure when the shortcut does not apply: a pattern that
+// is not plain, a name with trailing separators, or where a multibyte code
+// page could put a character boundary elsewhere.
+template <bool path>
+Quick match_plain_tail(const char *p, const char *s, WildChars &chars) {
+  const char *end = p;
+  while (*end != '\0' && *end != kWildEsc && !(path && wild_is_sep(*end)))
+    ++end;
+  const size_t tail = static_cast<size_t>(end - p);
+  if (*end != '\0' || tail == 0) return Quick::kUnsure;
+  const size_t n = std::strlen(s);
+  if (path && n > 0 && wild_is_sep(s[n - 1])) return Quick::kUnsure;
+  if (n < tail) return Quick::kNo;
+  const char *at = s + n - tail;
+  if (std::memcmp(at, p, tail) != 0) return Quick::kNo;
+  bool high = false, sep = false;
+  if (path) {
+    for (const char *q = s; q < at; ++q) {
+      high = high || static_cast<unsigned char>(*q) >= 0x80;
+      sep = sep || wild_is_sep(*q);
+    }
+  } else {
+    high = at > s && static_cast<unsigned char>(at[-1]) >= 0x80;
+  }
+  if (high && !chars.single_byte()) return Quick::kUnsure;
+  return sep ? Quick::kNo : Quick::kYes;
+}
+
+// Path-name mode is a template argument: the loop runs once per character
+// and the mode's tests are much of its work.
+template <bool path>
+Quick match_quickly(const char *p, const char *s, WildChars &chars) {
   const char *const name = s;
-  int name_has_separator = -1;  // not looked at yet
   const char *star_p = nullptr, *star_s = nullptr;
   const char *levels_p = nullptr, *levels_s = nullptr;
   // A '?' or class was matched since the latest star was reached.
   bool one_since_star = false;
   for (;;) {
-    if (s >= stop) {
+    // The common step first: a plain ASCII character of the pattern equal
+    // to the name's (so the name is not used up there).
+    const char pc = *p;
+    if (pc == *s && static_cast<unsigned char>(pc) < 0x80 && pc != kWildEsc &&
+        pc != '\0' && !(path && wild_is_sep(pc))) {
+      ++p;
+      ++s;
+      continue;
+    }
+    if (used_up<path>(s)) {
       if (wild_matches_nothing(p, path)) return Quick::kYes;
     } else if (*p == kWildEsc) {
       const char kind = p[1];
       if (kind == kWildStar) {
-        if (path && star_p != nullptr && one_since_star) {
-          // Without a separator in the name a '?' or class cannot carry
-          // this star out of its component.
-          if (name_has_separator < 0)
-            name_has_separator = has_separator(name, stop, single);
-          if (name_has_separator) return Quick::kUnsure;
-        }
+        // Without a separator in the name a '?' or class cannot carry this
+        // star out of its component.
+        if (path && star_p != nullptr && one_since_star &&
+            has_inner_separator(name))
+          return Quick::kUnsure;
         do p += 2;
         while (wild_is_token(p, kWildStar));
+        if (levels_p == nullptr) {
+          const Quick tail = match_plain_tail<path>(p, s, chars);
+          if (tail != Quick::kUnsure) return tail;
+        }
         star_p = p;
-        star_s = s;
+        // A star that ends the pattern takes the rest of the name, or in
+        // path-name mode the rest of its component, and leaves only an
+        // earlier "..." to try when that is not all.
+        if (*p == '\0') {
+          if (!path) return Quick::kYes;
+          s = star_end<path>(p, s, chars);
+          if (wild_only_seps(s)) return Quick::kYes;
+          star_s = s;
+          continue;
+        }
+        star_s = s = star_end<path>(p, s, chars);
         one_since_star = false;
         if (!path) levels_p = nullptr;
         continue;
       }
       if (kind == kWildAny) {
         p += 2;
-        s += wild_step(s, single);
+        s += chars.step(s);
         one_since_star = true;
         continue;
       }
       if (kind == kWildClass) {
-        const int len = wild_step(s, single);
+        const int len = chars.step(s);
         const char *next;
-        if (wild_class_match(p + 2, s, len, single, &next)) {
+        if (wild_class_match(p + 2, s, len, chars, &next)) {
           p = next;
           s += len;
           one_since_star = true;
@@ -192,9 +261,9 @@ Quick match_quickly(const char *p, const char *s, const char *stop, bool path,
         star_p = nullptr;
         continue;
       }
-    } else {
-      const int len = wild_step(p, single);
-      if (wild_starts_with(s, p, len)) {
+    } else if (*p == *s) {
+      const int len = chars.step(p);
+      if (len == 1 || wild_starts_with(s, p, len)) {
         p += len;
         s += len;
         continue;
@@ -203,17 +272,9 @@ Quick match_quickly(const char *p, const char *s, const char *stop, bool path,
 
     // No match from here: resume at the latest star, else at the latest
     // "...", else fail.
-    if (star_p != nullptr && star_s < stop && !(path && wild_is_sep(*star_s))) {
-      star_s += wild_step(star_s, single);
-      // When a plain byte follows the star, no position before the next
-      // occurrence of that byte can match.
-      const char want = *star_p;
-      if (single && want != kWildEsc && want != '\0' &&
-          !(path && wild_is_sep(want))) {
-        while (star_s < stop && *star_s != want &&
-               !(path && wild_is_sep(*star_s)))
-          ++star_s;
-      }
+    if (star_p != nullptr && *star_s != '\0' &&
+        !(path && wild_is_sep(*star_s))) {
+      star_s = star_end<path>(star_p, star_s + chars.step(star_s), chars);
       p = star_p;
       s = star_s;
       one_since_star = false;
@@ -221,7 +282,7 @@ Quick match_quickly(const char *p, const char *s, const char *stop, bool path,
     }
     if (levels_p != nullptr) {
       const char *q = levels_s;
-      while (*q != '\0' && !wild_is_sep(*q)) q += wild_step(q, single);
+      while (*q != '\0' && !wild_is_sep(*q)) q += chars.step(q);
       if (*q == '\0') return Quick::kNo;
       levels_s = q + 1;
       p = levels_p;
@@ -238,9 +299,11 @@ Quick match_quickly(const char *p, const char *s, const char *stop, bool path,
 extern "C" int wild_match(const char *compiled, const char *name,
                           int pathname_mode) {
   if (compiled == nullptr || name == nullptr) return 0;
-  const bool path = pathname_mode != 0, single = ksi_mb_single_byte();
-  const char *stop = wild_name_stop(name, path, single);
-  switch (match_quickly(compiled, name, stop, path, single)) {
+  const bool path = pathname_mode != 0;
+  WildChars chars;
+  const Quick quick = path ? match_quickly<true>(compiled, name, chars)
+                           : match_quickly<false>(compiled, name, chars);
+  switch (quick) {
     case Quick::kYes:
       return 1;
     case Quick::kNo:
@@ -248,5 +311,5 @@ extern "C" int wild_match(const char *compiled, const char *name,
     case Quick::kUnsure:
       break;
   }
-  return wild_match_by_table(compiled, name, stop, path, single);
+  return wild_match_by_table(compiled, name, path, chars);
 }

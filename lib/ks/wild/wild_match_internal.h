@@ -10,7 +10,13 @@ inline bool wild_is_token(const char *p, char kind) {
 
 // Where matching considers the name used up: its end, or in path-name mode
 // the start of its trailing separators, which are ignored.
-const char *wild_name_stop(const char *s, bool path, bool single);
+const char *wild_name_stop(const char *s, bool path, WildChars &chars);
+
+// True when s holds nothing but separators (and s starts a character).
+inline bool wild_only_seps(const char *s) {
+  while (wild_is_sep(*s)) ++s;
+  return *s == '\0';
+}
 
 // True when what is left of the pattern matches a used-up name: only stars
 // and "..." (and in path-name mode separators that come before a "..." or
@@ -21,7 +27,7 @@ bool wild_matches_nothing(const char *p, bool path);
 // (after its token); *next is the pattern after the class. An item
 // followed by '-' and another item is a range; an empty class matches
 // nothing.
-bool wild_class_match(const char *p, const char *c, int len, bool single,
+bool wild_class_match(const char *p, const char *c, int len, WildChars &chars,
                       const char **next);
 
 // True when the len bytes at p begin s.
@@ -34,6 +40,6 @@ inline bool wild_starts_with(const char *s, const char *p, int len) {
 // Exact matching by a table of (pattern item, name position) answers,
 // computed from the ends backwards: time in proportion to their product,
 // for the patterns where the quick matcher's single resume point per kind
-// is not enough. stop as wild_name_stop gives it.
-int wild_match_by_table(const char *p, const char *s, const char *stop,
-                        bool path, bool single);
+// is not enough.
+int wild_match_by_table(const char *p, const char *s, bool path,
+                        WildChars &chars);

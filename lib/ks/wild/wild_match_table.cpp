@@ -71,7 +71,7 @@ struct Chars {
 
 // Fills row (for item it) from next (for the item after it). At the end
 // position both rows hold the answer for a used-up name.
-void fill_row(const Item &it, const Chars &c, bool path, bool single,
+void fill_row(const Item &it, const Chars &c, bool path, WildChars &chars,
               bool trailing_seps, const uint8_t *next, uint8_t *row) {
   const size_t n = c.count;
   // For "...": the answer at the end position when a level ends exactly
@@ -91,8 +91,7 @@ void fill_row(const Item &it, const Chars &c, bool path, bool single,
         break;
       case Kind::kClass: {
         const char *after;
-        yes =
-            wild_class_match(it.p + 2, ch, len, single, &after) && next[i + 1];
+        yes = wild_class_match(it.p + 2, ch, len, chars, &after) && next[i + 1];
         break;
       }
       case Kind::kLevels:
@@ -126,8 +125,10 @@ void fill_row(const Item &it, const Chars &c, bool path, bool single,
 
 }  // namespace
 
-int wild_match_by_table(const char *p, const char *s, const char *stop,
-                        bool path, bool single) {
+int wild_match_by_table(const char *p, const char *s, bool path,
+                        WildChars &chars) {
+  const bool single = chars.single_byte();
+  const char *const stop = wild_name_stop(s, path, chars);
   const size_t plen = std::strlen(p);
   size_t count = 0;
   for (const char *q = s; q < stop; q += wild_step(q, single)) ++count;
@@ -153,10 +154,10 @@ int wild_match_by_table(const char *p, const char *s, const char *stop,
   // After the last item only a used-up name matches.
   std::memset(next, 0, row_bytes);
   next[count] = 1;
-  const Chars chars{s, single ? nullptr : offset, count};
+  const Chars name{s, single ? nullptr : offset, count};
   const bool trailing_seps = *stop != '\0';
   for (size_t k = nitems; k-- > 0;) {
-    fill_row(items[k], chars, path, single, trailing_seps, next, row);
+    fill_row(items[k], name, path, chars, trailing_seps, next, row);
     uint8_t *done = row;
     row = next;
     next = done;

@@ -57,7 +57,7 @@ int wild_next_word(WildGlob *g, const char **cursor, int multi) {
     *cursor = nullptr;
     return wild_text_append(&g->word, p) ? 1 : WILD_NO_ROOM;
   }
-  const bool single = ksi_mb_single_byte();
+  WildChars chars;
   // Quotes alone ("") make no word: go on to the next.
   while (g->word.length == 0) {
     while (is_blank(*p)) ++p;
@@ -74,8 +74,8 @@ int wild_next_word(WildGlob *g, const char **cursor, int multi) {
         continue;
       }
       // '^' keeps the character after it in the word, quote or blank alike.
-      int len = wild_step(p, single);
-      if (*p == '^' && p[1] != '\0') len = 1 + wild_step(p + 1, single);
+      int len = chars.step(p);
+      if (*p == '^' && p[1] != '\0') len = 1 + chars.step(p + 1);
       if (!wild_text_append(&g->word, p, static_cast<size_t>(len)))
         return WILD_NO_ROOM;
       p += len;
