@@ -61,8 +61,9 @@ KS_API int wild_match(const char *compiled, const char *name,
  * single or double quotes (which group and are removed) and after a '^';
  * without it the whole text is one word. A word that starts with '~' has
  * the home directory of the current user ("~", "~\...") or of the named
- * user ("~name...") put in its place. A word without wildcards is kept as
- * it stands; a word with wildcards becomes the existing names it matches
+ * user ("~name...") put in its place. A word without wildcards is kept
+ * (less its '^' quoting) without looking at the file system; a word with
+ * wildcards becomes the existing names it matches
  * (per directory in byte order; "." and ".." only for a component that
  * starts with '.'), written with the word's own spelling and separators;
  * "..." descends into every subdirectory (links are not followed). A
@@ -75,9 +76,11 @@ KS_API int wild_match(const char *compiled, const char *name,
  * preceded by '\'. With no name at all *result_out stays null.
  *
  * Returns 0 (also when nothing matched), WILD_NO_ROOM when memory runs out
- * or a directory holds more than 4095 matches, or the error number of a
- * directory that could not be read (unless flags hold
- * WILD_GLOB_IGNORE_UNREADABLE); *result_out is null after a failure. */
+ * or a directory holds more than 4095 matches, ENAMETOOLONG for a name
+ * longer than a path may be, or the error number of a directory that could
+ * not be read (unless flags hold WILD_GLOB_IGNORE_UNREADABLE); *result_out
+ * is null after a failure. An interrupt raised while a directory is read
+ * passes through after the directory is closed and the storage freed. */
 KS_API int wild_glob_ext(const char *text, uint32_t flags, const char *base,
                          int multi, char **result_out);
 /* wild_glob_ext with multi set and no base. */
