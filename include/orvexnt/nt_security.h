@@ -156,11 +156,12 @@ NT_API void nt_sd_free(nt_security_descriptor_t *sd);
 
 /* Checks that bytes[0 .. size) hold a self-relative descriptor of revision
  * 1 whose every part lies inside the bytes: owner and group valid SIDs, ACLs
- * of revision 2 or 4 whose entries exactly tile their declared size (each
- * entry at least 4 bytes, a multiple of 4; allowed and denied entries a
- * mask and a valid SID that fit the entry). Fills *info_out (may be null).
- * Returns 0, 87 for null bytes, 1338 for a bad header, offset or size, 1337
- * for a bad owner or group SID, 1336 for a bad ACL or entry. */
+ * of revision 2 or 4, of a size that is a multiple of 4, whose declared
+ * entries all lie inside that size (each entry at least 4 bytes and a
+ * multiple of 4; allowed and denied entries a mask and a valid SID that fit
+ * the entry; bytes after the last entry are allowed). Fills *info_out (may be
+ * null). Returns 0, 87 for null bytes, 1338 for a bad header, offset or size,
+ * 1337 for a bad owner or group SID, 1336 for a bad ACL or entry. */
 NT_API int nt_sd_parse(const void *bytes, size_t size, nt_sd_info_t *info_out);
 
 /* Entries of an ACL from nt_sd_parse. nt_acl_count gives the entry count
@@ -234,10 +235,12 @@ NT_API int nt_get_fd_security(int fd, uint32_t what,
  * descriptor, keeping the others, and applies the result to the POSIX
  * owner, group and mode. A part that what names must be present in sd
  * (else 1338). Returns 0, 87 for null arguments, 1338/1337/1336 for a
- * descriptor that does not parse, 5 when the process may not write the
- * file's descriptor or change its owner as asked, or another file error.
- * On a file system without user extended attributes only the POSIX owner,
- * group and mode are written. */
+ * descriptor that does not parse, 5 when the process neither owns the file
+ * nor holds CAP_FOWNER or cannot write the attribute, or another file
+ * error. Without the change-owner privilege a new owner is not applied (the
+ * group is, where the kernel allows the owner to). On a file system without
+ * user extended attributes only the POSIX owner, group and mode are
+ * written. */
 NT_API int nt_set_file_security(const char *path, uint32_t what,
                                 const nt_security_descriptor_t *sd,
                                 size_t size);
