@@ -17,6 +17,7 @@
 #include <orvexnt/nt_accounts.h>
 #include <orvexnt/nt_security.h>
 
+#include "internal/nt_alloc_fault.h"
 #include "sd_fixture.h"
 
 namespace {
@@ -271,5 +272,42 @@ TEST_F(SysutlAcl, ListsRoundTripThroughFilesAndDirectories) {
       std::string::npos);
   sysutl_acl_free(&acl);
 }
+
+#ifdef ORVEX_ALLOC_FAULTS
+// Every allocation of reading, writing, printing and comparing lists fails
+// in turn: each call then fails cleanly or succeeds, and leaves nothing
+// allocated (the leak checker of the sanitizer builds sees to that).
+TEST_F(SysutlAcl, EachFailingAllocationIsReportedWithoutLeaks) {
+  const credutl_sid_t me = uid_sid(geteuid()), g = gid_sid(getegid());
+  sysutl_acl_t acl = make_acl({{SYSUTL_ACL_USER_OBJ, me, 7},
+                               {SYSUTL_ACL_USER, uid_sid(1), 4},
+                               {SYSUTL_ACL_GROUP_OBJ, g, 5},
+                               {SYSUTL_ACL_OTHER, {}, 4}});
+  const std::string f = path("f");
+  ASSERT_EQ(sysutl_acl_set_nt_sd(f.c_str(), 0, acl), 0);
+  for (unsigned n = 1;; n++) {
+    nt_alloc_fault_arm(n);
+    sysutl_acl_t back = nullptr;
+    char *text = nullptr;
+    int eq = 0;
+    const int get = sysutl_acl_get_file(f.c_str(), 0, &back);
+    const int set = sysutl_acl_set_nt_sd(f.c_str(), 0, acl);
+    const int show = sysutl_acl_to_text(acl, nullptr, &text);
+    const int same = back ? sysutl_acl_eq(acl, back, &eq) : 0;
+    const bool fired = nt_alloc_fault_fired();
+    nt_alloc_fault_arm(0);
+    EXPECT_EQ(get != 0, back == nullptr) << n;
+    EXPECT_EQ(show != 0, text == nullptr) << n;
+    free(text);
+    sysutl_acl_free(&back);
+    if (!fired) {
+      EXPECT_EQ(get | set | show | same, 0);
+      EXPECT_EQ(eq, 1);
+      break;
+    }
+  }
+  sysutl_acl_free(&acl);
+}
+#endif
 
 }  // namespace
