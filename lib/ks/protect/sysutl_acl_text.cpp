@@ -98,7 +98,8 @@ class Text {
     char line[NT_ACCOUNT_NAME_MAX + 64];
     const int n = vsnprintf(line, sizeof line, fmt, ap);
     va_end(ap);
-    return n >= 0 && append(line, static_cast<size_t>(n));
+    return n >= 0 && static_cast<size_t>(n) < sizeof line &&
+           append(line, static_cast<size_t>(n));
   }
 
   // Hands the text over (at least 16 bytes, so that sysutl_acl_free can
