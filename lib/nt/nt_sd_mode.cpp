@@ -130,8 +130,6 @@ NT_API int nt_mask_to_perms(uint32_t mask) {
 
 NT_API const nt_sid_t *nt_sd_unix_owner(const nt_sd_info_t *info) {
   if (info == nullptr) return nullptr;
-  const nt_sid_t *everyone = nt_get_enum_sid(NT_ENUM_SID_EVERYONE);
-  const nt_sid_t *product = nt_get_enum_sid(NT_ENUM_SID_PRODUCT_GROUP);
   int seen = 0;
   bool layout = false;
   for (int i = 0, n = nt_acl_count(info->dacl); i < n; i++) {
@@ -140,8 +138,11 @@ NT_API const nt_sid_t *nt_sd_unix_owner(const nt_sd_info_t *info) {
     if (ace.type != NT_ACCESS_ALLOWED_ACE_TYPE ||
         (ace.flags & NT_INHERIT_ONLY_ACE))
       continue;
+    // The product group is looked up (a settings and group lookup) only
+    // when the second entry is not Everyone.
     if (++seen == 2)
-      layout = nti_same(ace.sid, everyone) || nti_same(ace.sid, product);
+      layout = nti_same(ace.sid, nt_get_enum_sid(NT_ENUM_SID_EVERYONE)) ||
+               nti_same(ace.sid, nt_get_enum_sid(NT_ENUM_SID_PRODUCT_GROUP));
     else if (seen == 3 && layout)
       return ace.sid;
   }
