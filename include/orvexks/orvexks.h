@@ -35,6 +35,7 @@
 #include <orvexks/strfmt.h>
 #include <orvexks/strutl.h>
 #include <orvexks/sysutl.h>
+#include <orvexks/sysutl_acl.h>
 #include <orvexks/wild.h>
 
 #endif
