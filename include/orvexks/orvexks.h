@@ -34,5 +34,6 @@
 #include <orvexks/strfmt.h>
 #include <orvexks/strutl.h>
 #include <orvexks/sysutl.h>
+#include <orvexks/sysutl_acl.h>
 
 #endif

@@ -8,6 +8,7 @@
 #include <orvexnt/nt_error.h>
 #include <orvexnt/nt_init.h>
 #include <orvexnt/nt_registry.h>
+#include <orvexnt/nt_security.h>
 #include <orvexnt/nt_sid.h>
 #include <orvexnt/nt_thread.h>
 
