@@ -277,6 +277,29 @@ TEST_F(ServerProtect, ForeignDescriptorsAreUnknownStyleAndNeverGuessed) {
   int granted = -1;
   credutl_whole_credentials_t who = {c.user, c.group, 0, nullptr};
   EXPECT_EQ(server_check_fsobj_access(p.c_str(), &who, 0, &granted), EACCES);
+
+  // The older layout, with the product group second, is still read.
+  uint8_t group[NT_SID_MAX_LENGTH];
+  credutl_sid_to_nt_sid(&c.group, sizeof group, group);
+  const nt_sid_t *gsid = reinterpret_cast<const nt_sid_t *>(group);
+  const nt_ace_info_t older[] = {
+      {NT_ACCESS_ALLOWED_ACE_TYPE, 0, NT_FILE_ALL_ACCESS,
+       nt_get_enum_sid(NT_ENUM_SID_ADMINISTRATORS)},
+      {NT_ACCESS_ALLOWED_ACE_TYPE, 0, NT_FILE_ALL_ACCESS,
+       nt_get_enum_sid(NT_ENUM_SID_PRODUCT_GROUP)},
+      {NT_ACCESS_ALLOWED_ACE_TYPE, 0, 0x1f01bf, sid},
+      {NT_ACCESS_ALLOWED_ACE_TYPE, 0, 0x1200a9, gsid},
+      {NT_ACCESS_ALLOWED_ACE_TYPE, 0, 0x120089,
+       nt_get_enum_sid(NT_ENUM_SID_EVERYONE)}};
+  ASSERT_EQ(nt_sd_build(sid, gsid, older, 5, &sd, &size), 0);
+  ASSERT_EQ(
+      nt_set_file_security(p.c_str(), NT_ALL_SECURITY_INFORMATION, sd, size),
+      0);
+  nt_sd_free(sd);
+  ASSERT_EQ(server_get_fsobj_protections(p.c_str(), 1, &prot, &mode), 0);
+  EXPECT_EQ(mode, 0754);
+  EXPECT_TRUE(credutl_sid_eq(&prot.owner, &c.user));
+  EXPECT_TRUE(credutl_sid_eq(&prot.group, &c.group));
 }
 
 TEST_F(ServerProtect, AccessFollowsOwnerGroupAndOtherBitsAndLinuxAgrees) {

@@ -73,11 +73,51 @@ bool is_full_product(const nt_ace_info_t &ace, const WellKnown &wk) {
   return same(ace.sid, wk.product) && is_full(ace.mask);
 }
 
+bool is_principal(const nt_sid_t *sid, const WellKnown &wk) {
+  return !same(sid, wk.product) && !same(sid, wk.everyone) &&
+         !same(sid, wk.admins);
+}
+
+// The older layout, with the product group second: the owner is the third
+// entry (with the rights of its later entries), the group the first group
+// after it (with the rights of every other principal). 0, or the reason.
+int read_older_layout(const nt_acl_t *dacl, const WellKnown &wk,
+                      const nt_sid_t *owner, ksi_layout *out) {
+  if (same(owner, wk.product) || same(owner, wk.everyone) ||
+      same(owner, wk.creator))
+    return KSI_SERVER_ACE_BAD_OWNER;
+  uint32_t owner_mask = 0, group_mask = 0, other_mask = 0;
+  const nt_sid_t *group = nullptr;
+  bool after_owner = false;
+  const int count = nt_acl_count(dacl);
+  for (int i = 0; i < count; ++i) {
+    nt_ace_info_t ace;
+    if (nt_acl_get_ace(dacl, i, &ace) != 0 || ace.sid == nullptr ||
+        ace.type != NT_ACCESS_ALLOWED_ACE_TYPE ||
+        (ace.flags & NT_INHERIT_ONLY_ACE) != 0)
+      continue;
+    if (same(ace.sid, owner)) {
+      owner_mask |= ace.mask;
+      after_owner = true;
+    } else if (same(ace.sid, wk.everyone)) {
+      other_mask |= ace.mask;
+    } else if (is_principal(ace.sid, wk)) {
+      group_mask |= ace.mask;
+      if (group == nullptr && after_owner && nt_sid_is_group(ace.sid))
+        group = ace.sid;
+    }
+  }
+  if (group == nullptr) return KSI_SERVER_ACL_UNPARSABLE;
+  out->mode = (nt_mask_to_perms(owner_mask) << 6) |
+              (nt_mask_to_perms(group_mask) << 3) |
+              nt_mask_to_perms(other_mask);
+  out->owner = owner;
+  out->group = group;
+  return 0;
+}
+
 // Checks the kept entries against the layout. 0, or the reason.
 int check_slots(const Scan &s, bool is_dir, const WellKnown &wk) {
-  if (s.product == 0) return KSI_SERVER_NO_PRODUCT_GROUP;
-  if (s.everyone == 0 || s.others < 1 || s.others > 2 || s.nslots < 3)
-    return KSI_SERVER_ACL_UNPARSABLE;
   if (!same(s.slots[1].sid, wk.everyone)) return KSI_SERVER_ACE_BAD_EVERYONE;
   // Without a fourth entry, or with Administrators there, the group is the
   // product group itself.
@@ -107,6 +147,15 @@ ksi_layout ksi_recognise_layout(const nt_acl_t *dacl, bool is_dir) {
   const WellKnown wk = well_known();
   Scan s;
   int reason = scan_entries(dacl, is_dir, wk, &s);
+  if (reason == 0 && s.product == 0) reason = KSI_SERVER_NO_PRODUCT_GROUP;
+  if (reason == 0 &&
+      (s.everyone == 0 || s.others < 1 || s.others > 2 || s.nslots < 3))
+    reason = KSI_SERVER_ACL_UNPARSABLE;
+  if (reason == 0 && same(s.slots[1].sid, wk.product)) {
+    ksi_layout older = {-1, 0, nullptr, nullptr};
+    reason = read_older_layout(dacl, wk, s.slots[2].sid, &older);
+    if (reason == 0) return older;
+  }
   if (reason == 0) reason = check_slots(s, is_dir, wk);
   if (reason != 0) return {-1, reason, nullptr, nullptr};
   const int mode = (nt_mask_to_perms(s.slots[2].mask) << 6) |
