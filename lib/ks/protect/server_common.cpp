@@ -27,21 +27,13 @@ void copy_sid(const nt_sid_t *sid, uint8_t *buf) {
   memcpy(buf, sid, nt_sid_length(sid));
 }
 
-// The descriptor's owner and group must be there and not defaulted.
-int check_owner_group(const char *path, const nt_sd_info_t &info) {
-  char reason[256];
-  if (info.owner == nullptr || (info.control & NT_SE_OWNER_DEFAULTED) != 0) {
-    ksi_server_reason_text(KSI_SERVER_SD_NO_OWNER, reason, sizeof reason);
-    imsg_print(IMSG_ERROR, &ksi_server_id_nt_msgs,
-               KSI_SERVER_CANT_DETERMINE_OWNER, path, reason);
-    return EINVAL;
-  }
-  if (info.group == nullptr || (info.control & NT_SE_GROUP_DEFAULTED) != 0) {
-    ksi_server_reason_text(KSI_SERVER_SD_NO_GROUP, reason, sizeof reason);
-    imsg_print(IMSG_ERROR, &ksi_server_id_nt_msgs,
-               KSI_SERVER_CANT_DETERMINE_GROUP, path, reason);
-    return EINVAL;
-  }
+// The descriptor's owner and group must be there and not defaulted: 0, or
+// the server_id_nt position of the message that says which is missing.
+int missing_owner_or_group(const nt_sd_info_t &info) {
+  if (info.owner == nullptr || (info.control & NT_SE_OWNER_DEFAULTED) != 0)
+    return KSI_SERVER_CANT_DETERMINE_OWNER;
+  if (info.group == nullptr || (info.control & NT_SE_GROUP_DEFAULTED) != 0)
+    return KSI_SERVER_CANT_DETERMINE_GROUP;
   return 0;
 }
 
@@ -172,14 +164,22 @@ int ksi_read_protections(const char *path, ksi_prot *out) {
                nt_get_error_string(rc, nullptr, 0));
     return ksi_server_errno(rc);
   }
-  int err = check_owner_group(path, sd.info);
-  if (err == 0) {
+  const int missing = missing_owner_or_group(sd.info);
+  if (missing == 0) {
     credutl_nt_sid_to_sid(sd.info.owner, &out->owner);
     credutl_nt_sid_to_sid(sd.info.group, &out->group);
     recognise(sd.info, out);
   }
+  // Released before printing: a raise may leave this frame from there.
   ksi_release_file_sd(&sd);
-  return err;
+  if (missing == 0) return 0;
+  char reason[256];
+  ksi_server_reason_text(missing == KSI_SERVER_CANT_DETERMINE_OWNER
+                             ? KSI_SERVER_SD_NO_OWNER
+                             : KSI_SERVER_SD_NO_GROUP,
+                         reason, sizeof reason);
+  imsg_print(IMSG_ERROR, &ksi_server_id_nt_msgs, missing, path, reason);
+  return EINVAL;
 }
 
 int ksi_write_layout(const char *path, const nt_sid_t *owner,

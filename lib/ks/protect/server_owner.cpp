@@ -192,30 +192,33 @@ int server_take_ownership(const char *dir, int *done_out) {
   nt_sid_t *owner = nullptr;
   int err = read_owner_file(path, name, &owner);
   if (err != 0) return err;
+  // The SID is copied to this frame: messages below may leave it by a
+  // raise.
+  uint8_t new_owner[NT_SID_MAX_LENGTH] = {};
+  memcpy(new_owner, owner, nt_sid_length(owner));
+  nt_sid_free(owner);
   ksi_prot prot;
   if (ksi_read_protections(path, &prot) != 0 || prot.mode < 0) {
     imsg_print(IMSG_ERROR, &ksi_server_id_nt_msgs,
                KSI_SERVER_MISPROTECTED_OWNERSHIP_FILE, path);
-    nt_sid_free(owner);
     return EINVAL;
   }
   nt_sid_t *self = nt_get_user_sid();
   // The new owner completes the hand-over; so may a server that can give
   // files to other owners.
-  const bool may = (self != nullptr && nt_sid_equal(self, owner)) ||
-                   nt_is_chown_privileged();
+  const bool may =
+      (self != nullptr && nt_sid_equal(self, ksi_as_sid(new_owner))) ||
+      nt_is_chown_privileged();
   nt_sid_free(self);
   if (!may) {
     imsg_print(IMSG_ERROR, &ksi_server_id_nt_msgs,
                KSI_SERVER_RELOGIN_EMPHASIZED, name);
-    nt_sid_free(owner);
     return 0;
   }
-  OwnerWalk w = {owner, 0};
+  OwnerWalk w = {ksi_as_sid(new_owner), 0};
   fileutl_visitor_t v = {nullptr, FILEUTL_VISIT_BEFORE, take_entry, &w};
   const int rc = fileutl_walk_tree(
       dir, &v, FILEUTL_WALK_DESCEND | FILEUTL_WALK_LSTAT | FILEUTL_WALK_QUIET);
-  nt_sid_free(owner);
   err = w.first_error != 0 ? w.first_error : rc != 0 ? EIO : 0;
   if (err == 0 && done_out != nullptr) *done_out = 1;
   return err;
