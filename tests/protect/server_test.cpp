@@ -341,6 +341,77 @@ TEST_F(ServerProtect, AccessFollowsOwnerGroupAndOtherBitsAndLinuxAgrees) {
   }
 }
 
+// An access list of owner read-write, group read and nothing for the
+// outsider or others.
+sysutl_acl_t owner_rw_group_r() {
+  sysutl_acl_t acl = nullptr;
+  sysutl_acl_init(4, &acl);
+  const struct {
+    int tag, perms;
+    credutl_sid_t sid;
+  } rows[] = {{SYSUTL_ACL_USER_OBJ, 6, user_sid(0)},
+              {SYSUTL_ACL_USER, 0, user_sid(2)},
+              {SYSUTL_ACL_GROUP_OBJ, 4, group_sid(0)},
+              {SYSUTL_ACL_OTHER, 0, CREDUTL_SID_NOBODY}};
+  for (const auto &row : rows) {
+    sysutl_acl_entry_t e = nullptr;
+    sysutl_acl_permset_t set = nullptr;
+    sysutl_acl_create_entry(&acl, &e);
+    sysutl_acl_set_tag_type(e, row.tag);
+    if (row.tag != SYSUTL_ACL_OTHER) sysutl_acl_set_qualifier(e, &row.sid);
+    sysutl_acl_get_permset(e, &set);
+    for (int perm : {4, 2, 1})
+      if ((row.perms & perm) != 0) sysutl_acl_add_perm(set, perm);
+  }
+  return acl;
+}
+
+TEST_F(ServerProtect, AccessListsDecideAccessAndAreCompared) {
+  const std::string p = at("f");
+  const credutl_sid_credentials_t c = creds(0, 0);
+  sysutl_acl_t acl = owner_rw_group_r();
+  ASSERT_EQ(server_create_fsobj_acl(p.c_str(), &c, 0, acl, 0), 0);
+  credutl_sid_t member_groups[1] = {group_sid(0)};
+  const credutl_whole_credentials_t owner = {user_sid(0), group_sid(1), 0,
+                                             nullptr};
+  const credutl_whole_credentials_t member = {user_sid(1), group_sid(2), 1,
+                                              member_groups};
+  const credutl_whole_credentials_t outsider = {user_sid(2), group_sid(1), 0,
+                                                nullptr};
+  int granted = -1;
+  ASSERT_EQ(server_check_fsobj_access_acl(p.c_str(), &owner, 1, &granted), 0);
+  EXPECT_EQ(granted, 1);
+  ASSERT_EQ(server_check_fsobj_access_acl(p.c_str(), &member, 1, &granted), 0);
+  EXPECT_EQ(granted, 0);
+  ASSERT_EQ(server_check_fsobj_access_acl(p.c_str(), &member, 0, &granted), 0);
+  EXPECT_EQ(granted, 1);
+  ASSERT_EQ(server_check_fsobj_access_acl(p.c_str(), &outsider, 0, &granted),
+            0);
+  EXPECT_EQ(granted, 0);
+
+  // The same list compares equal; once the file's list gains group write it
+  // no longer does, and the report shows both lists.
+  const server_fsobj_prot_t want = {*credutl_getusid(), group_sid(0), 0};
+  int ok = -1;
+  ASSERT_EQ(server_check_fsobj_protections_acl(p.c_str(), &want, 0, acl, &ok,
+                                               nullptr),
+            0);
+  EXPECT_EQ(ok, 1);
+  ASSERT_EQ(server_protect_fsobj_acl(p.c_str(), &c, 0, 020, 1, nullptr), 0);
+  char *report = nullptr;
+  ASSERT_EQ(server_check_fsobj_protections_acl(p.c_str(), &want, 0, acl, &ok,
+                                               &report),
+            0);
+  EXPECT_EQ(ok, 0);
+  const std::string text = report;
+  free(report);
+  EXPECT_NE(text.find("GROUP_OBJ"), std::string::npos) << text;
+  EXPECT_NE(text.find("*WRONG*"), std::string::npos) << text;
+  ASSERT_EQ(server_check_fsobj_access_acl(p.c_str(), &member, 1, &granted), 0);
+  EXPECT_EQ(granted, 1);
+  sysutl_acl_free(&acl);
+}
+
 TEST_F(ServerProtect, IdentityFilesRecordOwnerGroupAndSupplementaryGroups) {
   credutl_sid_credentials_t ids = creds(0, 0);
   ids.ngroups = 2;
