@@ -45,7 +45,9 @@ bool write_all(int fd, const char *text, size_t len) {
 extern "C" {
 
 int server_validate_hostname(const char *dir, char *buf) {
+  if (buf == nullptr) return 0;
   buf[0] = '\0';
+  if (dir == nullptr) return 0;
   char path[kKsiServerPathMax];
   if (!ksi_server_join(dir, kHostnameFile, path)) return 0;
   const int fd = open_mapped(path, O_RDONLY, 0);
@@ -74,7 +76,9 @@ int server_validate_hostname(const char *dir, char *buf) {
 int server_create_hostname_file(const char *dir, const char *host,
                                 const credutl_sid_credentials_t *creds) {
   char path[kKsiServerPathMax];
-  if (!ksi_server_join(dir, kHostnameFile, path)) return 1;
+  if (dir == nullptr || host == nullptr || creds == nullptr ||
+      !ksi_server_join(dir, kHostnameFile, path))
+    return 1;
   // The file is kept read-only for everyone: make it writable first.
   if (fileutl_exists(path, 1)) server_protect_fsobj(path, creds, 0, 0200);
   const int fd = open_mapped(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -95,6 +99,10 @@ int server_create_hostname_file(const char *dir, const char *host,
 }
 
 int server_lock_set(const char *path, int *holder_out) {
+  if (path == nullptr) {
+    errno = EINVAL;
+    return -1;
+  }
   const int fd = open_mapped(path, O_RDWR | O_CREAT, 0644);
   if (fd < 0) {
     imsg_print(IMSG_ERROR, &ksi_ks_msgs, KSI_KS_CANT_OPEN, path,
@@ -120,6 +128,7 @@ int server_lock_clear(const char *path, int fd) {
     fileutl_unlockfd(fd, 0, 0);
     close(fd);
   }
+  if (path == nullptr) return EINVAL;
   char host[ksi_host_path_max];
   int err = ksi_map_host_path(path, host);
   if (err == 0 && unlink(host) != 0) err = errno;
