@@ -28,9 +28,6 @@ file(GLOB_RECURSE headers ${HEADERS}/*.h)
 list(SORT headers)
 foreach(header ${headers})
   file(READ ${header} text)
-  # Square brackets would upset CMake's list splitting; array bounds play no
-  # part in a name.
-  string(REGEX REPLACE "\\[[^]]*\\]" "" text "${text}")
   # Comments: cut at each "/*" up to its "*/".
   set(plain "")
   while(TRUE)
@@ -53,6 +50,10 @@ foreach(header ${headers})
   # Preprocessor lines, continuation lines included.
   string(REGEX REPLACE "\\\\\n" " " plain "${plain}")
   string(REGEX REPLACE "(^|\n)[ \t]*#[^\n]*" "\n" plain "${plain}")
+  # Square brackets would upset CMake's list splitting; array bounds play no
+  # part in a name. Removed only now: a bracket inside a comment ("'['")
+  # would otherwise swallow the declarations up to the next ']'.
+  string(REGEX REPLACE "\\[[^]]*\\]" "" plain "${plain}")
   # CMake splits the text into a list at every ';': one declaration each.
   foreach(decl IN LISTS plain)
     if(NOT decl MATCHES "(^|[^A-Za-z0-9_])${MARKER}([^A-Za-z0-9_].*)$")
