@@ -492,6 +492,33 @@ TEST_F(ServerProtect, TreesAreProtectedAndRemovedWhole) {
   EXPECT_EQ(status(at("t/d")).st_mode & 0777, 0770u);
   EXPECT_EQ(status(at("t/d/f")).st_mode & 0777, 0660u);
   EXPECT_EQ(static_cast<long>(status(at("t/d/f")).st_gid), env->gids[1]);
+
+  // Seen from a deep current directory, an object whose full name does not
+  // fit is reported and left alone; the walk goes on and the result tells
+  // of the failure.
+  std::string deep = dir_;
+  while (deep.size() < 900) {
+    deep += "/" + std::string(100, 'd');
+    ASSERT_EQ(mkdir(deep.c_str(), 0700), 0);
+  }
+  const std::string far = deep + "/t/" + std::string(150, 'f');
+  ASSERT_EQ(mkdir((deep + "/t").c_str(), 0700), 0);
+  ASSERT_EQ(mkdir(far.c_str(), 0700), 0);
+  char cwd[4096];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  ASSERT_EQ(chdir(deep.c_str()), 0);
+  testing::internal::CaptureStderr();
+  const int all_done =
+      server_protect_tree("t", &to, &to, -1, 0750, -1, 0640, 1);
+  const std::string err = testing::internal::GetCapturedStderr();
+  ASSERT_EQ(chdir(cwd), 0);
+  EXPECT_EQ(all_done, 0);
+  EXPECT_NE(err.find("Could not get an absolute pathname for \"t\\" +
+                     std::string(150, 'f') + "\"."),
+            std::string::npos)
+      << err;
+  EXPECT_EQ(status(deep + "/t").st_mode & 0777, 0750u);
+  EXPECT_EQ(status(far).st_mode & 0777, 0700u);
   EXPECT_EQ(server_remove_tree(at("t").c_str(), FILEUTL_WALK_QUIET), 0);
   EXPECT_FALSE(fileutl_exists(at("t").c_str(), 0));
   EXPECT_EQ(server_remove_fsobj(at("t").c_str()), ENOENT);

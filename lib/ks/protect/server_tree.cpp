@@ -2,6 +2,7 @@
 // failure and keeping the first error.
 #include <orvexks/fileutl.h>
 #include <orvexks/imsg.h>
+#include <orvexks/ks_product.h>
 #include <orvexks/server.h>
 
 #include <sys/stat.h>
@@ -10,6 +11,7 @@
 
 #include "protect/server_id_nt_msgs.h"
 #include "protect/server_internal.h"
+#include "startup/ks_msgs.h"
 
 namespace {
 
@@ -25,14 +27,20 @@ int protect_entry(void *arg, const char *path, const char *, const char *,
   auto *a = static_cast<ProtectArgs *>(arg);
   // A link is not followed: what it points at belongs to another tree.
   if (S_ISLNK(st->st_mode)) return 0;
+  // Objects are protected by their full names, which must fit the
+  // library's directory buffers.
+  char full[KS_DIR_BUF_SIZE];
   int err;
-  if (S_ISDIR(st->st_mode)) {
+  if (fileutl_abspn(path, full, sizeof full) != 0) {
+    imsg_print(IMSG_ERROR, &ksi_ks_msgs, KSI_KS_NO_ABSOLUTE_PATH, path);
+    err = errno != 0 ? errno : ENAMETOOLONG;
+  } else if (S_ISDIR(st->st_mode)) {
     if (!a->quiet)
       imsg_print(IMSG_INFO, &ksi_server_id_nt_msgs, KSI_SERVER_PROTECTING,
                  path);
-    err = server_protect_fsobj(path, a->dir_creds, a->dir_clear, a->dir_set);
+    err = server_protect_fsobj(full, a->dir_creds, a->dir_clear, a->dir_set);
   } else {
-    err = server_protect_fsobj(path, a->file_creds, a->file_clear, a->file_set);
+    err = server_protect_fsobj(full, a->file_creds, a->file_clear, a->file_set);
   }
   if (err != 0 && a->first_error == 0) a->first_error = err;
   return 0;
