@@ -232,6 +232,55 @@ TEST(Hash, BucketCountsGrowthAndHashValues) {
   EXPECT_EQ(ksi_hash_str_blind(" A\tB\n"), 8451u);
 }
 
+// The hashes run eight bytes per step when no byte has its high bit set;
+// every length and a high byte at every position must still give the
+// byte-at-a-time value.
+TEST(Hash, WordStepsGiveTheByteStepValues) {
+  std::mt19937 rng(5);
+  for (size_t len = 0; len <= 40; ++len) {
+    for (int high_at = -1; high_at < static_cast<int>(len); ++high_at) {
+      std::string s;
+      for (size_t i = 0; i < len; ++i) s += static_cast<char>(1 + rng() % 127);
+      if (high_at >= 0) s[high_at] = static_cast<char>(0x80 + rng() % 128);
+      uint32_t str = 0, bytes = 0;
+      for (unsigned char c : s) {
+        str += (str << 7) ^ static_cast<uint32_t>(static_cast<signed char>(c));
+        bytes += c ^ (bytes << 7);
+      }
+      EXPECT_EQ(ksi_hash_str(s.c_str()), str) << s;
+
+      if (len == 0) continue;
+      hash_table_t *t = hash_flen_create(7, 0, 0, static_cast<uint32_t>(len));
+      hash_flen_enter(t, s.data(), nullptr, nullptr);
+      hash_cursor_t *c = nullptr;
+      hash_cell_t *cell = nullptr;
+      ASSERT_EQ(hash_next(t, &c, &cell), 1);
+      EXPECT_EQ(cell->hval, bytes) << s;
+      hash_term_scan(&c);
+      hash_delete_ht(&t);
+    }
+  }
+}
+
+// A cell made by the low-level call, recycled and moved by growth, must be
+// found by the key its caller stores, not by the key it had before.
+TEST(Hash, LowLevelCellRecycledThroughGrowthIsFoundByItsNewKey) {
+  hash_table_t *t = hash_str_create(1, 0, 0);
+  hash_str_enter(t, "a", nullptr, nullptr);
+  hash_str_enter(t, "b", nullptr, nullptr);
+  ASSERT_EQ(hash_str_free(t, "b", nullptr, nullptr), 1);
+  hash_set_dynamic(t, 1);
+  hash_cell_t *cell = hash_create_cell(t, ksi_hash_str("d"));
+  ASSERT_EQ(t->nbuckets, 2u) << "the new cell grew the table";
+  cell->key.ptr = "d";
+  char *key = nullptr;
+  EXPECT_EQ(hash_str_lookup(t, "d", &key, nullptr), 1);
+  EXPECT_STREQ(key, "d");
+  EXPECT_EQ(hash_str_lookup(t, "b", nullptr, nullptr), 0);
+  EXPECT_EQ(hash_str_lookup(t, "a", nullptr, nullptr), 1);
+  hash_delete_ht(&t);
+}
+
 TEST(Hash, RemovedCellIsRecycledUnclearedAndOrderChainHeals) {
   hash_table_t *t = hash_int_create(7, 4);
   hash_set_order(t);

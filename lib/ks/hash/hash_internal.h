@@ -42,10 +42,19 @@ struct ksi_hash_table {
   // is missing there cannot be in the bucket, so most misses read one byte
   // of a small, cache-resident array and never touch the chain.
   uint8_t *filter;
+  // The key pointer of each bucket's head cell, or null when not known (a
+  // cell just created and not yet given its key). A string or fixed-length
+  // probe compares it while the head cell itself is still being fetched,
+  // so a hit at the head waits for the key's memory only, not for the
+  // bucket head, then the cell, then the key one after another.
+  const void **head_keys;
 };
 
 inline ksi_hash_table *ksi_hash_of(hash_table_t *t) {
   return reinterpret_cast<ksi_hash_table *>(t);
+}
+inline const ksi_hash_table *ksi_hash_of(const hash_table_t *t) {
+  return reinterpret_cast<const ksi_hash_table *>(t);
 }
 
 inline uint64_t ksi_hash_magic(uint32_t nbuckets) {
@@ -72,6 +81,13 @@ inline bool ksi_hash_may_hold(const hash_table_t *t, uint32_t b,
                               uint32_t hval) {
   return (reinterpret_cast<const ksi_hash_table *>(t)->filter[b] &
           ksi_hash_tag(hval)) != 0;
+}
+
+// Records key as the head key of cell's bucket when cell heads it.
+inline void ksi_hash_set_head_key(hash_table_t *t, hash_cell *cell,
+                                  const void *key) {
+  const uint32_t b = ksi_hash_bucket(t, cell->hval);
+  if (t->buckets[b] == cell) ksi_hash_of(t)->head_keys[b] = key;
 }
 
 inline ksi_hash_order_links *ksi_hash_links(hash_cell *cell) {

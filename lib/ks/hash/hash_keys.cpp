@@ -17,25 +17,18 @@
 #include <cstring>
 
 #include "hash/hash_internal.h"
+#include "hash/hash_poly.h"
 #include "startup/ks_msgs.h"
 
 namespace {
 
 inline uint32_t str_hash(const char *s) {
-  uint32_t h = 0;
-  for (; *s != '\0'; ++s) {
-    // The character as a signed byte widened to 32 bits.
-    const auto c = static_cast<uint32_t>(
-        static_cast<int32_t>(static_cast<signed char>(*s)));
-    h = h + ((h << 7) ^ c);
-  }
-  return h;
+  return ksi_hash_poly::hash(0, reinterpret_cast<const unsigned char *>(s),
+                             std::strlen(s), ksi_hash_poly::widen_signed);
 }
 
 inline uint32_t bytes_hash(const unsigned char *p, uint32_t n) {
-  uint32_t h = 0;
-  for (uint32_t i = 0; i < n; ++i) h = h + (p[i] ^ (h << 7));
-  return h;
+  return ksi_hash_poly::hash(0, p, n, ksi_hash_poly::widen_unsigned);
 }
 
 inline bool str_equal(const char *a, const char *b) {
@@ -80,11 +73,25 @@ Found find_int(const hash_table_t *t, int32_t key, uint32_t hval) {
   return {nullptr, nullptr};
 }
 
+// Whether the table compares keys with a built-in function, under which
+// equal keys have equal hash values: a key equal to the probe is then the
+// cell the stored-hash-first walk would find.
+bool builtin_compare(const hash_table_t *t) {
+  return t->compare_fn == ksi_hash_str_equal || t->compare_fn == nullptr;
+}
+
 Found find_key(const hash_table_t *t, const void *key, uint32_t hval) {
   const uint32_t b = ksi_hash_bucket(t, hval);
   if (!ksi_hash_may_hold(t, b, hval)) return {nullptr, nullptr};
   hash_cell *prev = nullptr;
-  for (hash_cell *c = t->buckets[b]; c != nullptr; prev = c, c = c->next) {
+  hash_cell *c = t->buckets[b];
+  const void *head_key = ksi_hash_of(t)->head_keys[b];
+  if (head_key != nullptr && builtin_compare(t)) {
+    if (key_equal(t, head_key, key)) return {c, nullptr};
+    prev = c;  // the head's key differs from the probe
+    c = c->next;
+  }
+  for (; c != nullptr; prev = c, c = c->next) {
     if (c->hval == hval && key_equal(t, c->key.ptr, key)) return {c, prev};
   }
   return {nullptr, nullptr};
@@ -137,7 +144,10 @@ int enter_key(hash_table_t *t, const void *key, Key **key_out,
   if (f.cell != nullptr) return give(f.cell, key_out, data_out, 1);
   const void *kept = kept_key(t, key);
   hash_cell *cell = kept != nullptr ? hash_create_cell(t, hval) : nullptr;
-  if (cell != nullptr) cell->key.ptr = kept;
+  if (cell != nullptr) {
+    cell->key.ptr = kept;
+    ksi_hash_set_head_key(t, cell, kept);
+  }
   return give(cell, key_out, data_out, 0);
 }
 

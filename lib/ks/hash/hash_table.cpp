@@ -41,9 +41,11 @@ uint32_t cell_limit(uint32_t nbuckets, uint32_t limit) {
   return product > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(product);
 }
 
-// The heads, then the filter bytes, in one zeroed heap block.
+// The heads, then the head keys, then the filter bytes, in one zeroed heap
+// block.
 hash_cell_t **new_bucket_array(uint32_t n) {
-  const size_t bytes = size_t{n} * (sizeof(hash_cell_t *) + 1);
+  const size_t bytes =
+      size_t{n} * (sizeof(hash_cell_t *) + sizeof(const void *) + 1);
   auto **b = static_cast<hash_cell_t **>(stg_malloc(bytes));
   if (b != nullptr) std::memset(b, 0, bytes);
   return b;
@@ -53,14 +55,17 @@ void set_buckets(hash_table_t *t, hash_cell_t **buckets, uint32_t n) {
   t->buckets = buckets;
   t->nbuckets = n;
   ksi_hash_of(t)->bucket_magic = ksi_hash_magic(n);
-  ksi_hash_of(t)->filter = reinterpret_cast<uint8_t *>(buckets + n);
+  ksi_hash_of(t)->head_keys =
+      static_cast<const void **>(static_cast<void *>(buckets + n));
+  ksi_hash_of(t)->filter = reinterpret_cast<uint8_t *>(buckets + 2 * n);
 }
 
-// Pushes cell at the head of its bucket.
-void link(hash_table_t *t, hash_cell *cell) {
+// Pushes cell, whose key slot holds head_key, at the head of its bucket.
+void link(hash_table_t *t, hash_cell *cell, const void *head_key) {
   const uint32_t b = ksi_hash_bucket(t, cell->hval);
   cell->next = t->buckets[b];
   t->buckets[b] = cell;
+  ksi_hash_of(t)->head_keys[b] = head_key;
   ksi_hash_of(t)->filter[b] |= ksi_hash_tag(cell->hval);
 }
 
@@ -195,9 +200,13 @@ KS_API hash_cell_t *hash_create_cell(hash_table_t *table, uint32_t hval) {
     table->last_in_order = cell;
   }
   cell->hval = hval;
-  link(table, cell);
+  // The key is stored by the caller after this returns.
+  link(table, cell, nullptr);
   ++table->ncells;
-  if (table->limit > 0 && table->ncells > table->cell_limit) hash_resize(table);
+  if (table->limit > 0 && table->ncells > table->cell_limit) {
+    hash_resize(table);  // which took the cell's old key for its head key
+    ksi_hash_set_head_key(table, cell, nullptr);
+  }
   return cell;
 }
 
@@ -219,6 +228,8 @@ KS_API void hash_free_cell(hash_table_t *table, hash_cell_t *cell,
     prev->next = cell->next;
   else
     table->buckets[b] = cell->next;
+  ksi_hash_of(table)->head_keys[b] =
+      table->buckets[b] != nullptr ? table->buckets[b]->key.ptr : nullptr;
   uint8_t tags = 0;
   for (hash_cell *c = table->buckets[b]; c != nullptr; c = c->next)
     tags |= ksi_hash_tag(c->hval);
@@ -241,7 +252,7 @@ KS_API void hash_resize(hash_table_t *table) {
     hash_cell *cell = old[b];
     while (cell != nullptr) {
       hash_cell *next = cell->next;
-      link(table, cell);
+      link(table, cell, cell->key.ptr);
       cell = next;
     }
   }
