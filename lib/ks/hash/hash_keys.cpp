@@ -101,14 +101,12 @@ Found find_key(const hash_table_t *t, const void *key, uint32_t hval) {
 // returns result, or 0 for no cell.
 template <typename Key>
 int give(hash_cell *cell, Key **key_out, void **data_out, int result) {
-  Key *key = nullptr;
-  void *data = nullptr;
-  if (cell != nullptr) {
-    key = ksi_hash_key<Key>(cell);
-    data = ksi_hash_data(cell);
-  }
-  if (key_out != nullptr) *key_out = key;
-  if (data_out != nullptr) *data_out = data;
+  // The cell is read only for a wanted key: a caller asking for the data
+  // alone gets its address without waiting for the cell's memory.
+  if (key_out != nullptr)
+    *key_out = cell != nullptr ? ksi_hash_key<Key>(cell) : nullptr;
+  if (data_out != nullptr)
+    *data_out = cell != nullptr ? ksi_hash_data(cell) : nullptr;
   return cell != nullptr ? result : 0;
 }
 
