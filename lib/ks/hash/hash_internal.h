@@ -31,6 +31,18 @@ struct hash_cursor {
 };
 static_assert(sizeof(hash_cursor) == 16, "16-byte cursor");
 
+// What a bucket's head cell holds, kept beside the heads: a string or
+// fixed-length probe compares it while the head cell itself is still being
+// fetched, so a hit at the head waits for the key's memory only, not for
+// the bucket head, then the cell, then the key one after another, and a
+// probe whose hash value differs skips the head's key. The key is null
+// when not known (a cell just created and not yet given its key).
+struct ksi_hash_head {
+  const void *key;
+  uint32_t hval;
+};
+static_assert(sizeof(ksi_hash_head) == 16, "a head never straddles lines");
+
 // The record callers see, followed by what lookups derive from it.
 struct ksi_hash_table {
   hash_table_t pub;
@@ -42,12 +54,10 @@ struct ksi_hash_table {
   // is missing there cannot be in the bucket, so most misses read one byte
   // of a small, cache-resident array and never touch the chain.
   uint8_t *filter;
-  // The key pointer of each bucket's head cell, or null when not known (a
-  // cell just created and not yet given its key). A string or fixed-length
-  // probe compares it while the head cell itself is still being fetched,
-  // so a hit at the head waits for the key's memory only, not for the
-  // bucket head, then the cell, then the key one after another.
-  const void **head_keys;
+  // Each bucket's head cell's key pointer and hash value (see
+  // ksi_hash_head), in the bucket array's heap block between the heads and
+  // the filter.
+  struct ksi_hash_head *heads;
 };
 
 inline ksi_hash_table *ksi_hash_of(hash_table_t *t) {
@@ -87,7 +97,7 @@ inline bool ksi_hash_may_hold(const hash_table_t *t, uint32_t b,
 inline void ksi_hash_set_head_key(hash_table_t *t, hash_cell *cell,
                                   const void *key) {
   const uint32_t b = ksi_hash_bucket(t, cell->hval);
-  if (t->buckets[b] == cell) ksi_hash_of(t)->head_keys[b] = key;
+  if (t->buckets[b] == cell) ksi_hash_of(t)->heads[b].key = key;
 }
 
 inline ksi_hash_order_links *ksi_hash_links(hash_cell *cell) {

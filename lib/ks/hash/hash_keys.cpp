@@ -85,9 +85,9 @@ Found find_key(const hash_table_t *t, const void *key, uint32_t hval) {
   if (!ksi_hash_may_hold(t, b, hval)) return {nullptr, nullptr};
   hash_cell *prev = nullptr;
   hash_cell *c = t->buckets[b];
-  const void *head_key = ksi_hash_of(t)->head_keys[b];
-  if (head_key != nullptr && builtin_compare(t)) {
-    if (key_equal(t, head_key, key)) return {c, nullptr};
+  const ksi_hash_head head = ksi_hash_of(t)->heads[b];
+  if (head.key != nullptr && builtin_compare(t)) {
+    if (head.hval == hval && key_equal(t, head.key, key)) return {c, nullptr};
     prev = c;  // the head's key differs from the probe
     c = c->next;
   }

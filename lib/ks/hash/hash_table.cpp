@@ -41,11 +41,16 @@ uint32_t cell_limit(uint32_t nbuckets, uint32_t limit) {
   return product > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(product);
 }
 
-// The heads, then the head keys, then the filter bytes, in one zeroed heap
-// block.
+// Bytes of the heads of n buckets, rounded up to keep the ksi_hash_head
+// records that follow them 16-aligned.
+size_t heads_bytes(uint32_t n) {
+  return (size_t{n} * sizeof(hash_cell_t *) + 15) & ~size_t{15};
+}
+
+// The heads, their ksi_hash_head records, then the filter bytes, in one
+// zeroed heap block.
 hash_cell_t **new_bucket_array(uint32_t n) {
-  const size_t bytes =
-      size_t{n} * (sizeof(hash_cell_t *) + sizeof(const void *) + 1);
+  const size_t bytes = heads_bytes(n) + size_t{n} * (sizeof(ksi_hash_head) + 1);
   auto **b = static_cast<hash_cell_t **>(stg_malloc(bytes));
   if (b != nullptr) std::memset(b, 0, bytes);
   return b;
@@ -55,9 +60,10 @@ void set_buckets(hash_table_t *t, hash_cell_t **buckets, uint32_t n) {
   t->buckets = buckets;
   t->nbuckets = n;
   ksi_hash_of(t)->bucket_magic = ksi_hash_magic(n);
-  ksi_hash_of(t)->head_keys =
-      static_cast<const void **>(static_cast<void *>(buckets + n));
-  ksi_hash_of(t)->filter = reinterpret_cast<uint8_t *>(buckets + 2 * n);
+  auto *block = reinterpret_cast<unsigned char *>(buckets);
+  auto *heads = reinterpret_cast<ksi_hash_head *>(block + heads_bytes(n));
+  ksi_hash_of(t)->heads = heads;
+  ksi_hash_of(t)->filter = reinterpret_cast<uint8_t *>(heads + n);
 }
 
 // Pushes cell, whose key slot holds head_key, at the head of its bucket.
@@ -65,7 +71,7 @@ void link(hash_table_t *t, hash_cell *cell, const void *head_key) {
   const uint32_t b = ksi_hash_bucket(t, cell->hval);
   cell->next = t->buckets[b];
   t->buckets[b] = cell;
-  ksi_hash_of(t)->head_keys[b] = head_key;
+  ksi_hash_of(t)->heads[b] = {head_key, cell->hval};
   ksi_hash_of(t)->filter[b] |= ksi_hash_tag(cell->hval);
 }
 
@@ -228,8 +234,10 @@ KS_API void hash_free_cell(hash_table_t *table, hash_cell_t *cell,
     prev->next = cell->next;
   else
     table->buckets[b] = cell->next;
-  ksi_hash_of(table)->head_keys[b] =
-      table->buckets[b] != nullptr ? table->buckets[b]->key.ptr : nullptr;
+  const hash_cell *head = table->buckets[b];
+  ksi_hash_of(table)->heads[b] = head != nullptr
+                                     ? ksi_hash_head{head->key.ptr, head->hval}
+                                     : ksi_hash_head{};
   uint8_t tags = 0;
   for (hash_cell *c = table->buckets[b]; c != nullptr; c = c->next)
     tags |= ksi_hash_tag(c->hval);
