@@ -73,20 +73,13 @@ Found find_int(const hash_table_t *t, int32_t key, uint32_t hval) {
   return {nullptr, nullptr};
 }
 
-// Whether the table compares keys with a built-in function, under which
-// equal keys have equal hash values: a key equal to the probe is then the
-// cell the stored-hash-first walk would find.
-bool builtin_compare(const hash_table_t *t) {
-  return t->compare_fn == ksi_hash_str_equal || t->compare_fn == nullptr;
-}
-
 Found find_key(const hash_table_t *t, const void *key, uint32_t hval) {
   const uint32_t b = ksi_hash_bucket(t, hval);
   if (!ksi_hash_may_hold(t, b, hval)) return {nullptr, nullptr};
   hash_cell *prev = nullptr;
   hash_cell *c = t->buckets[b];
   const ksi_hash_head head = ksi_hash_of(t)->heads[b];
-  if (head.key != nullptr && builtin_compare(t)) {
+  if (head.key != nullptr) {
     if (head.hval == hval && key_equal(t, head.key, key)) return {c, nullptr};
     prev = c;  // the head's key differs from the probe
     c = c->next;
