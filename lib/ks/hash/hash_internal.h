@@ -56,7 +56,7 @@ struct ksi_hash_table {
   uint8_t *filter;
   // Each bucket's head cell's key pointer and hash value (see
   // ksi_hash_head), in the bucket array's heap block between the heads and
-  // the filter.
+  // the filter; null for integer tables.
   struct ksi_hash_head *heads;
 };
 
@@ -97,7 +97,8 @@ inline bool ksi_hash_may_hold(const hash_table_t *t, uint32_t b,
 inline void ksi_hash_set_head_key(hash_table_t *t, hash_cell *cell,
                                   const void *key) {
   const uint32_t b = ksi_hash_bucket(t, cell->hval);
-  if (t->buckets[b] == cell) ksi_hash_of(t)->heads[b].key = key;
+  if (t->buckets[b] == cell && ksi_hash_of(t)->heads != nullptr)
+    ksi_hash_of(t)->heads[b].key = key;
 }
 
 inline ksi_hash_order_links *ksi_hash_links(hash_cell *cell) {

@@ -78,7 +78,8 @@ Found find_key(const hash_table_t *t, const void *key, uint32_t hval) {
   if (!ksi_hash_may_hold(t, b, hval)) return {nullptr, nullptr};
   hash_cell *prev = nullptr;
   hash_cell *c = t->buckets[b];
-  const ksi_hash_head head = ksi_hash_of(t)->heads[b];
+  const ksi_hash_head *heads = ksi_hash_of(t)->heads;
+  const ksi_hash_head head = heads != nullptr ? heads[b] : ksi_hash_head{};
   if (head.key != nullptr) {
     if (head.hval == hval && key_equal(t, head.key, key)) return {c, nullptr};
     prev = c;  // the head's key differs from the probe

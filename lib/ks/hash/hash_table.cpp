@@ -47,10 +47,16 @@ size_t heads_bytes(uint32_t n) {
   return (size_t{n} * sizeof(hash_cell_t *) + 15) & ~size_t{15};
 }
 
-// The heads, their ksi_hash_head records, then the filter bytes, in one
-// zeroed heap block.
-hash_cell_t **new_bucket_array(uint32_t n) {
-  const size_t bytes = heads_bytes(n) + size_t{n} * (sizeof(ksi_hash_head) + 1);
+// Integer tables compare the key in the cell and keep no ksi_hash_head
+// records.
+bool keeps_head_records(hash_key_type type) { return type != HASH_KEY_INT; }
+
+// The heads, their ksi_hash_head records if the table keeps them, then the
+// filter bytes, in one zeroed heap block.
+hash_cell_t **new_bucket_array(uint32_t n, hash_key_type type) {
+  const size_t records = keeps_head_records(type) ? n : 0;
+  const size_t bytes =
+      heads_bytes(n) + records * sizeof(ksi_hash_head) + size_t{n};
   auto **b = static_cast<hash_cell_t **>(stg_malloc(bytes));
   if (b != nullptr) std::memset(b, 0, bytes);
   return b;
@@ -62,8 +68,10 @@ void set_buckets(hash_table_t *t, hash_cell_t **buckets, uint32_t n) {
   ksi_hash_of(t)->bucket_magic = ksi_hash_magic(n);
   auto *block = reinterpret_cast<unsigned char *>(buckets);
   auto *heads = reinterpret_cast<ksi_hash_head *>(block + heads_bytes(n));
-  ksi_hash_of(t)->heads = heads;
-  ksi_hash_of(t)->filter = reinterpret_cast<uint8_t *>(heads + n);
+  const bool records = keeps_head_records(hash_key_type(t->key_type));
+  ksi_hash_of(t)->heads = records ? heads : nullptr;
+  ksi_hash_of(t)->filter =
+      reinterpret_cast<uint8_t *>(heads + (records ? n : 0));
 }
 
 // Pushes cell, whose key slot holds head_key, at the head of its bucket.
@@ -71,7 +79,8 @@ void link(hash_table_t *t, hash_cell *cell, const void *head_key) {
   const uint32_t b = ksi_hash_bucket(t, cell->hval);
   cell->next = t->buckets[b];
   t->buckets[b] = cell;
-  ksi_hash_of(t)->heads[b] = {head_key, cell->hval};
+  if (ksi_hash_of(t)->heads != nullptr)
+    ksi_hash_of(t)->heads[b] = {head_key, cell->hval};
   ksi_hash_of(t)->filter[b] |= ksi_hash_tag(cell->hval);
 }
 
@@ -114,7 +123,7 @@ KS_API hash_table_t *hash_create_ht(uint32_t nbuckets, uint32_t data_bytes,
     stg_set_zero(area);
     stg_set_growth(area, 1.5);
     rec = static_cast<ksi_hash_table *>(stg_alloc(area, sizeof *rec));
-    if (rec != nullptr) buckets = new_bucket_array(n);
+    if (rec != nullptr) buckets = new_bucket_array(n, key_type);
   }
   if (buckets == nullptr) {
     imsg_print_shared(IMSG_ERROR, "ks", &ksi_ks_msgs, KSI_KS_CL_OUT_OF_MEMORY);
@@ -123,11 +132,11 @@ KS_API hash_table_t *hash_create_ht(uint32_t nbuckets, uint32_t data_bytes,
   }
   hash_table_t *t = &rec->pub;
   *t = hash_table_t{};
+  t->key_type = key_type;  // which decides the bucket array's layout
   set_buckets(t, buckets, n);
   t->area = area;
   t->data_bytes = data_bytes;
   t->key_bytes = key_bytes;
-  t->key_type = key_type;
   t->copy_keys = copy_keys;
   t->hash_fn = hash_fn != nullptr ? hash_fn : default_hash(key_type);
   t->compare_fn =
@@ -235,9 +244,10 @@ KS_API void hash_free_cell(hash_table_t *table, hash_cell_t *cell,
   else
     table->buckets[b] = cell->next;
   const hash_cell *head = table->buckets[b];
-  ksi_hash_of(table)->heads[b] = head != nullptr
-                                     ? ksi_hash_head{head->key.ptr, head->hval}
-                                     : ksi_hash_head{};
+  if (ksi_hash_of(table)->heads != nullptr)
+    ksi_hash_of(table)->heads[b] =
+        head != nullptr ? ksi_hash_head{head->key.ptr, head->hval}
+                        : ksi_hash_head{};
   uint8_t tags = 0;
   for (hash_cell *c = table->buckets[b]; c != nullptr; c = c->next)
     tags |= ksi_hash_tag(c->hval);
@@ -251,7 +261,7 @@ KS_API void hash_resize(hash_table_t *table) {
   if (table->nbuckets >= kMaxBuckets) return;
   const uint32_t n =
       min_u32(prime_at_least(uint64_t{table->nbuckets} + 1), kMaxBuckets);
-  hash_cell_t **fresh = new_bucket_array(n);
+  hash_cell_t **fresh = new_bucket_array(n, hash_key_type(table->key_type));
   if (fresh == nullptr) return;
   hash_cell_t **old = table->buckets;
   const uint32_t old_n = table->nbuckets;
