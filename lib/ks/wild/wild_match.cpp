@@ -146,7 +146,7 @@ template <bool path>
 const char *star_end(const char *p, const char *s, WildChars &chars) {
   const char want = *p;
   if (want == kWildEsc) return s;
-  if (!path) {
+  if constexpr (!path) {
     while (*s != '\0' && *s != want) s += chars.step(s);
     return s;
   }
