@@ -290,6 +290,9 @@ TEST(WildMatch, MultibyteCharactersAreTakenWhole) {
   EXPECT_TRUE(matches("[\xc3\xa8-\xc3\xaa]x", "\xc3\xa9x", 0));
   EXPECT_TRUE(matches("*?", "\xc3\xa9", 1));
   EXPECT_TRUE(matches("^\xc3\xa9*", "\xc3\xa9t\xc3\xa9", 1));
+  // A star's scan for the byte after it must not stop inside a character.
+  EXPECT_FALSE(matches("*\xa9", "\xc3\xa9", 1));
+  EXPECT_TRUE(matches("*\xa9/x", "\xc3\xa9\xa9/x", 1));
   std::setlocale(LC_CTYPE, saved.c_str());
 }
 

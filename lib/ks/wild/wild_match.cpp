@@ -23,6 +23,7 @@
 // the work by (pattern length) x (name length) x (separators + 1).
 #include <orvexks/wild.h>
 
+#include <array>
 #include <climits>
 #include <cstring>
 
@@ -113,6 +114,30 @@ bool has_inner_separator(const char *s) {
   return q != nullptr && !wild_only_seps(q);
 }
 
+// The bytes a path-name star's scan must look at more closely whatever
+// follows the star: the terminator, the separators, and bytes above 0x7F
+// (which may start a multibyte character whose trail bytes must be stepped
+// over whole). One table lookup per byte keeps the scan to a load and two
+// tests where testing each kind of byte in turn took five.
+constexpr std::array<bool, 256> kPathStarStops = [] {
+  std::array<bool, 256> stops{};
+  stops[0] = stops['/'] = stops['\\'] = true;
+  for (int c = 0x80; c < 256; ++c) stops[c] = true;
+  return stops;
+}();
+
+// The first byte from s that is want or a stop of kPathStarStops.
+inline const char *path_star_scan(const char *s, char want) {
+  while (*s != want && !kPathStarStops[static_cast<unsigned char>(*s)]) ++s;
+  return s;
+}
+
+// Steps over the character at s, whose first byte is above 0x7F. Kept out
+// of line so that the scan around it needs no registers saved.
+[[gnu::noinline]] const char *step_high(const char *s, WildChars &chars) {
+  return s + chars.step(s);
+}
+
 // The first position from s where a star followed by the pattern p can
 // end: where the name holds p's first byte, or in path-name mode a
 // separator (which the star cannot cross), or the name ends. s itself when
@@ -121,9 +146,17 @@ template <bool path>
 const char *star_end(const char *p, const char *s, WildChars &chars) {
   const char want = *p;
   if (want == kWildEsc) return s;
-  while (*s != '\0' && *s != want && !(path && wild_is_sep(*s)))
-    s += chars.step(s);
-  return s;
+  if constexpr (!path) {
+    while (*s != '\0' && *s != want) s += chars.step(s);
+    return s;
+  }
+  for (;;) {
+    s = path_star_scan(s, want);
+    // The terminator or a separator, unless it starts a multibyte
+    // character.
+    if (*s == want || static_cast<unsigned char>(*s) < 0x80) return s;
+    s = step_high(s, chars);
+  }
 }
 
 // The name is used up at s: its end, or in path-name mode its trailing
