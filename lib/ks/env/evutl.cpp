@@ -247,17 +247,7 @@ int evutl_unsetenv(evutl_env_t *env, const char *name) {
   char *removed = nullptr;
   qmthread_mutex_lock(&env->lock);
   const bool in_use = ksi_env_in_use(env);
-  if (!in_use) {
-    char **slot =
-        ksi_env_lookup(env->vector, env->count, name, std::strlen(name));
-    if (slot != nullptr) {
-      removed = *slot;
-      ksi_env_remove_at(env->vector, env->count,
-                        static_cast<uint32_t>(slot - env->vector));
-      --env->count;
-      ++env->removals;
-    }
-  }
+  if (!in_use) removed = ksi_env_take(env, name);
   qmthread_mutex_unlock(&env->lock);
   if (removed != nullptr) ksi_env_text_drop(env->area, removed);
   return in_use ? 1 : 0;

@@ -65,6 +65,10 @@ char **ksi_env_lookup(char **vector, uint32_t count, const char *name,
 // Removes the entry at index and its hash, moving the later slots (and the
 // null) down by one.
 void ksi_env_remove_at(char **vector, uint32_t count, uint32_t index);
+// REQUIRES: env->lock held. Takes the entry of name out of the object and
+// returns its text for the caller to drop once the lock is released; null
+// when the object has no such entry.
+char *ksi_env_take(evutl_env *env, const char *name) KSI_REQUIRES(env->lock);
 
 // The same lookup and removal over any null-terminated vector (the process
 // environment), by comparing texts.

@@ -68,17 +68,8 @@ void restore_locked() {
 // Environment lock held.
 char *unset_installed(const char *name) {
   evutl_env *env = installed_env;
-  char *removed = nullptr;
   qmthread_mutex_lock(&env->lock);
-  char **slot =
-      ksi_env_lookup(env->vector, env->count, name, std::strlen(name));
-  if (slot != nullptr) {
-    removed = *slot;
-    ksi_env_remove_at(env->vector, env->count,
-                      static_cast<uint32_t>(slot - env->vector));
-    --env->count;
-    ++env->removals;
-  }
+  char *removed = ksi_env_take(env, name);
   qmthread_mutex_unlock(&env->lock);
   return removed;
 }

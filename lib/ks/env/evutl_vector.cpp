@@ -99,6 +99,18 @@ void ksi_env_remove_at(char **vector, uint32_t count, uint32_t index) {
                (count - index - 1) * sizeof(uint32_t));
 }
 
+char *ksi_env_take(evutl_env *env, const char *name) {
+  char **slot =
+      ksi_env_lookup(env->vector, env->count, name, std::strlen(name));
+  if (slot == nullptr) return nullptr;
+  char *removed = *slot;
+  ksi_env_remove_at(env->vector, env->count,
+                    static_cast<uint32_t>(slot - env->vector));
+  --env->count;
+  ++env->removals;
+  return removed;
+}
+
 char **ksi_env_find(char **vector, const char *name, size_t name_len) {
   if (vector == nullptr) return nullptr;
   for (char **slot = vector; *slot != nullptr; ++slot) {
