@@ -108,6 +108,14 @@ int ksi_server_errno(uint32_t code) {
   return err != 0 ? err : EIO;
 }
 
+int ksi_server_report_sd_failure(const char *path, uint32_t code) {
+  if (nt_get_enum_sid(NT_ENUM_SID_PRODUCT_GROUP) == nullptr)
+    imsg_print(IMSG_ERROR, &ksi_server_id_nt_msgs, KSI_SERVER_NO_PRODUCT_GROUP);
+  imsg_print(IMSG_ERROR, &ksi_server_id_nt_msgs, KSI_SERVER_CANT_CREATE_SD,
+             path, nt_get_error_string(code, nullptr, 0));
+  return ksi_server_errno(code);
+}
+
 bool ksi_server_nt_sid(const credutl_sid_t *sid, uint8_t *buf) {
   memset(buf, 0, NT_SID_MAX_LENGTH);
   if (ksi_sid_has_nt_form(sid)) {
@@ -196,14 +204,7 @@ int ksi_write_layout(const char *path, const nt_sid_t *owner,
       nt_sd_build_layout(self, owner, group, mode, is_dir ? 1 : 0,
                          ksi_network_write_enabled() ? 1 : 0, &sd, &size));
   nt_sid_free(self);
-  if (rc != 0) {
-    if (nt_get_enum_sid(NT_ENUM_SID_PRODUCT_GROUP) == nullptr)
-      imsg_print(IMSG_ERROR, &ksi_server_id_nt_msgs,
-                 KSI_SERVER_NO_PRODUCT_GROUP);
-    imsg_print(IMSG_ERROR, &ksi_server_id_nt_msgs, KSI_SERVER_CANT_CREATE_SD,
-               path, nt_get_error_string(rc, nullptr, 0));
-    return ksi_server_errno(rc);
-  }
+  if (rc != 0) return ksi_server_report_sd_failure(path, rc);
   int failed_at = -1;
   if (with_owner) {
     rc = ksi_set_security(

@@ -88,14 +88,7 @@ int server_create_fsobj(const char *path,
         self, ksi_as_sid(owner), ksi_as_sid(group), mode & 0777, is_dir,
         ksi_network_write_enabled() ? 1 : 0, &sd, &size));
   nt_sid_free(self);
-  if (rc != 0) {
-    if (nt_get_enum_sid(NT_ENUM_SID_PRODUCT_GROUP) == nullptr)
-      imsg_print(IMSG_ERROR, &ksi_server_id_nt_msgs,
-                 KSI_SERVER_NO_PRODUCT_GROUP);
-    imsg_print(IMSG_ERROR, &ksi_server_id_nt_msgs, KSI_SERVER_CANT_CREATE_SD,
-               path, nt_get_error_string(rc, nullptr, 0));
-    return ksi_server_errno(rc);
-  }
+  if (rc != 0) return ksi_server_report_sd_failure(path, rc);
   rc = static_cast<uint32_t>(
       nt_create_file_with_security(path, is_dir, sd, size));
   nt_sd_free(sd);

@@ -32,6 +32,9 @@ void ksi_server_sid_name(const credutl_sid_t &sid, char *out, size_t size);
 
 // The errno value of a platform code, never 0 for a failure.
 int ksi_server_errno(uint32_t code);
+// Reports a descriptor that could not be built for path (naming a missing
+// product group first) and returns the errno value of code.
+int ksi_server_report_sd_failure(const char *path, uint32_t code);
 
 // The NT form of a SID record (NT, or UNIX through the account mapping)
 // into buf (NT_SID_MAX_LENGTH bytes); false when it has none.
