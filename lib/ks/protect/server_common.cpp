@@ -154,15 +154,18 @@ void ksi_release_file_sd(ksi_file_sd *sd) {
   sd->bytes = nullptr;
 }
 
+int ksi_stat_reported(const char *path, struct stat *st) {
+  if (fileutl_stat(path, 1, st) == 0) return 0;
+  const int err = errno;
+  imsg_print(IMSG_ERROR, &ksi_server_id_nt_msgs, KSI_SERVER_CANT_GET_ATTRIBUTE,
+             path, imsg_strerror(err));
+  return err;
+}
+
 int ksi_read_protections(const char *path, ksi_prot *out) {
   memset(out, 0, sizeof *out);
   struct stat st;
-  if (fileutl_stat(path, 1, &st) != 0) {
-    const int err = errno;
-    imsg_print(IMSG_ERROR, &ksi_server_id_nt_msgs,
-               KSI_SERVER_CANT_GET_ATTRIBUTE, path, imsg_strerror(err));
-    return err;
-  }
+  if (const int err = ksi_stat_reported(path, &st); err != 0) return err;
   out->is_dir = S_ISDIR(st.st_mode);
   out->readonly = (st.st_mode & 0222) == 0;
   ksi_file_sd sd;

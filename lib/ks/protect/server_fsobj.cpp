@@ -115,12 +115,7 @@ int server_protect_fsobj(const char *path,
     return EINVAL;
   }
   struct stat st;
-  if (fileutl_stat(path, 1, &st) != 0) {
-    const int err = errno;
-    imsg_print(IMSG_ERROR, &ksi_server_id_nt_msgs,
-               KSI_SERVER_CANT_GET_ATTRIBUTE, path, imsg_strerror(err));
-    return err;
-  }
+  if (const int err = ksi_stat_reported(path, &st); err != 0) return err;
   if (!has_acl) return protect_without_acl(path, st, clear, set);
 
   const int set_bits = set == -1 ? 0 : set;

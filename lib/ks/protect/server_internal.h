@@ -7,6 +7,7 @@
 #include <orvexks/credutl.h>
 #include <orvexnt/nt_security.h>
 #include <orvexnt/nt_sid.h>
+#include <sys/stat.h>
 
 #include "msg/msg_out.h"
 
@@ -65,6 +66,10 @@ struct ksi_prot {
   bool is_dir;
   bool readonly;
 };
+
+// Reads path's status, following a final link, printing a failure.
+// 0, or an errno value.
+int ksi_stat_reported(const char *path, struct stat *st);
 
 // Reads path's protections, printing failures. 0, or an errno value.
 int ksi_read_protections(const char *path, ksi_prot *out);
