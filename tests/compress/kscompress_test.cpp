@@ -44,12 +44,14 @@ class KscompressTest : public testing::Test {
     return access(path(name).c_str(), F_OK) == 0;
   }
 
-  // Runs the tool in the scratch directory; its exit status, standard
-  // output in *out and standard error in *err.
+  // Runs the tool in the scratch directory with standard input from the
+  // file `in`; its exit status, standard output in *out and standard error
+  // in *err.
   int run(const std::string &args, std::string *out = nullptr,
-          std::string *err = nullptr) const {
+          std::string *err = nullptr,
+          const std::string &in = "/dev/null") const {
     std::string cmd = "cd '" + dir_ + "' && " KSCOMPRESS_PATH " " + args +
-                      " >.stdout 2>.stderr";
+                      " <'" + in + "' >.stdout 2>.stderr";
     const int status = std::system(cmd.c_str());
     if (out != nullptr) *out = get(".stdout");
     if (err != nullptr) *err = get(".stderr");
@@ -126,9 +128,31 @@ TEST_F(KscompressTest, RefusesWithoutTouchingAnything) {
   EXPECT_NE(run("-d a", nullptr, &err), 0);
   EXPECT_NE(err.find("a: unknown suffix"), std::string::npos) << err;
   EXPECT_NE(run("a.ksz", nullptr, &err), 0);
-  EXPECT_EQ(run("", nullptr, &err), 2);
-  EXPECT_NE(err.find("Usage: kscompress"), std::string::npos) << err;
   EXPECT_EQ(run("-x a", nullptr, &err), 2);
+  EXPECT_NE(err.find("Usage: kscompress"), std::string::npos) << err;
+}
+
+TEST_F(KscompressTest, FiltersStandardInputToStandardOutput) {
+  const std::string data = sample(300);
+  put("in", data);
+  std::string out;
+  ASSERT_EQ(run("", &out, nullptr, "in"), 0);
+  EXPECT_EQ(out, compressed(data));
+  put("in.ksz", out);
+  ASSERT_EQ(run("-d", &out, nullptr, "in.ksz"), 0);
+  EXPECT_EQ(out, data);
+  ASSERT_EQ(run("-d -", &out, nullptr, "in.ksz"), 0) << "- names stdin";
+  EXPECT_EQ(out, data);
+  ASSERT_EQ(run("", &out), 0) << "empty input";
+  EXPECT_EQ(out, compressed(""));
+
+  // A damaged stream is reported as stdin's, with nothing written.
+  std::string err;
+  put("cut.ksz", compressed(data).substr(0, 40));
+  EXPECT_EQ(run("-d", &out, &err, "cut.ksz"), 1);
+  EXPECT_NE(err.find("stdin: damaged"), std::string::npos) << err;
+  EXPECT_EQ(out, "");
+  EXPECT_TRUE(exists("in")) << "files are left alone";
 }
 
 TEST_F(KscompressTest, SeveralFilesGoOnPastAFailure) {

@@ -16,13 +16,16 @@
 namespace {
 
 constexpr const char kUsage[] =
-    "Usage: kscompress [-d] [-c] [-k] [-f] FILE...\n"
+    "Usage: kscompress [-d] [-c] [-k] [-f] [FILE...]\n"
     "\n"
     "Compresses each FILE into FILE.ksz and removes FILE; with -d expands\n"
     "each FILE.ksz back into FILE and removes FILE.ksz.\n"
+    "With no FILE, or when FILE is -, reads standard input and writes\n"
+    "standard output.\n"
     "-c writes to standard output and keeps the input; -k keeps the input;\n"
-    "-f replaces an existing output file, which is otherwise refused.\n"
-    "Files of 4 GiB or more cannot be compressed.\n";
+    "-f replaces an existing output file, which is otherwise refused, and\n"
+    "lets compressed data go to or come from a terminal.\n"
+    "Inputs of 4 GiB or more cannot be compressed.\n";
 constexpr const char kSuffix[] = ".ksz";
 constexpr size_t kSuffixLen = sizeof kSuffix - 1;
 
@@ -41,21 +44,32 @@ void fail(const std::string &name, const std::string &what) {
   fprintf(stderr, "kscompress: %s: %s\n", name.c_str(), what.c_str());
 }
 
-bool read_file(const std::string &name, int fd, std::vector<unsigned char> *out,
-               uint64_t size) {
-  out->resize(size);
-  size_t done = 0;
-  while (done < out->size()) {
-    ssize_t n = read(fd, out->data() + done, out->size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      fail(name,
-           n < 0 ? imsg_strerror(errno) : "changed size while being read");
+// Reads fd to its end into *out, room for `expected` bytes made at once;
+// more than `limit` bytes is refused.
+bool read_all(const std::string &name, int fd, uint64_t expected,
+              uint64_t limit, std::vector<unsigned char> *out) {
+  constexpr size_t kStep = 1 << 16;
+  out->reserve(expected + kStep);
+  for (;;) {
+    const size_t done = out->size();
+    if (done > limit) {
+      fail(name, "too large to compress (4 GiB or more)");
       return false;
     }
-    done += static_cast<size_t>(n);
+    out->resize(done + kStep);
+    ssize_t n = read(fd, out->data() + done, kStep);
+    out->resize(done + (n > 0 ? static_cast<size_t>(n) : 0));
+    if (n == 0) return true;
+    if (n < 0 && errno != EINTR) {
+      fail(name, imsg_strerror(errno));
+      return false;
+    }
   }
-  return true;
+}
+
+// Blocks record their length in 32 bits; compressed input has no limit.
+uint64_t input_limit(const options &opt) {
+  return opt.expand ? UINT64_MAX : UINT32_MAX;
 }
 
 bool write_all(int fd, const void *data, uint64_t len) {
@@ -102,7 +116,45 @@ bool ends_with_suffix(const std::string &name) {
          name.compare(name.size() - kSuffixLen, kSuffixLen, kSuffix) == 0;
 }
 
+// Compresses or expands `in` into *result; a failure is reported under
+// `name`, followed by `outcome`.
+bool transform(const std::string &name, const std::vector<unsigned char> &in,
+               const options &opt, const char *outcome, block *result) {
+  result->data = opt.expand
+                     ? compress_uncompress(in.size(), in.data(), &result->len)
+                     : compress_compress(in.size(), in.data(), &result->len);
+  if (result->data != nullptr) return true;
+  fail(name,
+       std::string(opt.expand ? "damaged compressed data" : "out of memory") +
+           outcome);
+  return false;
+}
+
+bool write_stdout(const block &result) {
+  if (write_all(STDOUT_FILENO, result.data, result.len)) return true;
+  fail("stdout", imsg_strerror(errno));
+  return false;
+}
+
+// Standard input to standard output, as a filter. Like gzip, compressed
+// data is neither written to nor read from a terminal unless forced.
+bool filter(const options &opt) {
+  if (!opt.force && opt.expand && isatty(STDIN_FILENO)) {
+    fail("stdin", "compressed data not read from a terminal (use -f)");
+    return false;
+  }
+  if (!opt.force && !opt.expand && isatty(STDOUT_FILENO)) {
+    fail("stdout", "compressed data not written to a terminal (use -f)");
+    return false;
+  }
+  std::vector<unsigned char> in;
+  block result;
+  return read_all("stdin", STDIN_FILENO, 0, input_limit(opt), &in) &&
+         transform("stdin", in, opt, "", &result) && write_stdout(result);
+}
+
 bool process(const std::string &name, const options &opt) {
+  if (name == "-") return filter(opt);
   if (opt.expand && !ends_with_suffix(name)) {
     fail(name, "unknown suffix -- ignored");
     return false;
@@ -123,31 +175,19 @@ bool process(const std::string &name, const options &opt) {
   if (!S_ISREG(st.st_mode)) {
     fail(name, "not a regular file -- ignored");
     ok = false;
-  } else if (!opt.expand && static_cast<uint64_t>(st.st_size) > UINT32_MAX) {
+  } else if (static_cast<uint64_t>(st.st_size) > input_limit(opt)) {
     fail(name, "too large to compress (4 GiB or more)");
     ok = false;
   } else {
-    ok = read_file(name, fd, &in, static_cast<uint64_t>(st.st_size));
+    ok = read_all(name, fd, static_cast<uint64_t>(st.st_size), input_limit(opt),
+                  &in);
   }
   close(fd);
   if (!ok) return false;
 
   block result;
-  result.data = opt.expand
-                    ? compress_uncompress(in.size(), in.data(), &result.len)
-                    : compress_compress(in.size(), in.data(), &result.len);
-  if (result.data == nullptr) {
-    fail(name, opt.expand ? "damaged compressed data -- unchanged"
-                          : "out of memory -- unchanged");
-    return false;
-  }
-  if (opt.to_stdout) {
-    if (!write_all(STDOUT_FILENO, result.data, result.len)) {
-      fail("standard output", imsg_strerror(errno));
-      return false;
-    }
-    return true;
-  }
+  if (!transform(name, in, opt, " -- unchanged", &result)) return false;
+  if (opt.to_stdout) return write_stdout(result);
   const std::string out =
       opt.expand ? name.substr(0, name.size() - kSuffixLen) : name + kSuffix;
   if (!write_output(out, result, st, opt.force)) return false;
@@ -195,10 +235,7 @@ int main(int argc, char **argv) {
       }
     }
   }
-  if (i == argc) {
-    fputs(kUsage, stderr);
-    return 2;
-  }
+  if (i == argc) return filter(opt) ? 0 : 1;
   int rc = 0;
   for (; i < argc; i++)
     if (!process(argv[i], opt)) rc = 1;
