@@ -56,8 +56,10 @@ typedef struct shwmnt_export {
 } shwmnt_export_t;
 
 /* The export list of host: 0 with *exports_out the list (null when the
- * host exports nothing or does not answer), -1 when no client could be
- * made (*exports_out null then). Release the list with shwmnt_free. */
+ * host exports nothing or does not answer, and when its reply breaks the
+ * protocol: a path over 1024 bytes, a group name over 255), -1 when no
+ * client could be made (*exports_out null then). Release the list with
+ * shwmnt_free. */
 KS_API int shwmnt_get(const char *host, shwmnt_export_t **exports_out);
 KS_API void shwmnt_free(shwmnt_export_t *exports);
 

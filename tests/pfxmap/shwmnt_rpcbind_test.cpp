@@ -39,14 +39,19 @@ std::atomic<int> export_calls{0};
 // The reply written from the protocol's description with the plain
 // filters: for each node a presence word, the path, the groups (each a
 // presence word and a name, then a closing word), then a closing word.
+// Names are sent whatever their length, so that a reply may break the
+// protocol's limits.
 bool_t encode_exports(XDR *xdrs, void *) {
+  constexpr uint32_t kAnyLength = 1 << 20;
   for (Export &e : exports) {
     bool_t more = TRUE;
     char *dir = e.dir.data();
-    if (!xdr_bool(xdrs, &more) || !xdr_string(xdrs, &dir, 1024)) return FALSE;
+    if (!xdr_bool(xdrs, &more) || !xdr_string(xdrs, &dir, kAnyLength))
+      return FALSE;
     for (std::string &g : e.groups) {
       char *name = g.data();
-      if (!xdr_bool(xdrs, &more) || !xdr_string(xdrs, &name, 255)) return FALSE;
+      if (!xdr_bool(xdrs, &more) || !xdr_string(xdrs, &name, kAnyLength))
+        return FALSE;
     }
     bool_t end = FALSE;
     if (!xdr_bool(xdrs, &end)) return FALSE;
@@ -116,7 +121,7 @@ std::vector<Export> listed(const shwmnt_export_t *list) {
 TEST_F(MountServer, ExportListsComeBackWhole) {
   exports = {{"/srv/a", {"g1", "g2"}},
              {"/srv/b", {}},
-             {std::string(1023, 'x'), {std::string(255, 'n')}}};
+             {std::string(1024, 'x'), {std::string(255, 'n')}}};
   shwmnt_export_t *list = nullptr;
   ASSERT_EQ(shwmnt_get("127.0.0.1", &list), 0);
   const std::vector<Export> got = listed(list);
@@ -139,6 +144,18 @@ TEST_F(MountServer, FailedCallsAreRetriedThenCountAsEmpty) {
   ASSERT_EQ(shwmnt_get("127.0.0.1", &list), 0);
   EXPECT_EQ(list, nullptr);
   EXPECT_EQ(export_calls, 4) << "the first call and three retries";
+}
+
+TEST_F(MountServer, OverlongNamesFailTheCallAndCountAsEmpty) {
+  for (const auto &bad : std::vector<Export>{{std::string(1025, 'x'), {}},
+                                             {"/d", {std::string(256, 'n')}}}) {
+    exports = {{"/srv/a", {"g"}}, bad};
+    export_calls = 0;
+    shwmnt_export_t *list = reinterpret_cast<shwmnt_export_t *>(&list);
+    ASSERT_EQ(shwmnt_get("127.0.0.1", &list), 0);
+    EXPECT_EQ(list, nullptr) << bad.dir.size();
+    EXPECT_EQ(export_calls, 4) << "refused like any failed call";
+  }
 }
 
 TEST_F(MountServer, NoClientMeansFailure) {

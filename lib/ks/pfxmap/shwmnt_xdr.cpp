@@ -3,6 +3,9 @@
 // of group names and the next node. Every link is a presence word, so the
 // same bytes a recursive optional-pointer filter reads are read here in a
 // loop: a reply of many thousands of nodes never deepens the stack.
+// Names are eight-bit XDR strings, the wire form of xdr_ez_string8, bounded
+// by the protocol's own limits rather than that filter's: a path may hold
+// 1024 bytes and a group name 255; a longer one fails the decode.
 #include <orvexks/rpc/xdr.h>
 
 #include <cstdlib>
@@ -12,11 +15,14 @@
 
 namespace {
 
+constexpr uint32_t kMaxPathLen = 1024;  // MNTPATHLEN
+constexpr uint32_t kMaxNameLen = 255;   // MNTNAMLEN
+
 void free_text(char **text) {
   XDR handle;
   std::memset(&handle, 0, sizeof handle);
   handle.x_op = XDR_FREE;
-  xdr_ez_string8(&handle, text);
+  xdr_string(&handle, text, kMaxPathLen);
 }
 
 void free_groups(shwmnt_group_t *group) {
@@ -55,7 +61,7 @@ bool code_groups(XDR *xdrs, shwmnt_group_t **link) {
     bool present = false;
     if (!code_link(xdrs, link, &present)) return false;
     if (!present) return true;
-    if (!xdr_ez_string8(xdrs, &(*link)->gr_name)) return false;
+    if (!xdr_string(xdrs, &(*link)->gr_name, kMaxNameLen)) return false;
     link = &(*link)->gr_next;
   }
 }
@@ -72,7 +78,7 @@ bool_t ksi_xdr_shwmnt_exports(XDR *xdrs, shwmnt_export_t **list) {
     bool present = false;
     if (!code_link(xdrs, link, &present)) return FALSE;
     if (!present) return TRUE;
-    if (!xdr_ez_string8(xdrs, &(*link)->ex_dir) ||
+    if (!xdr_string(xdrs, &(*link)->ex_dir, kMaxPathLen) ||
         !code_groups(xdrs, &(*link)->ex_groups))
       return FALSE;
   }
