@@ -12,31 +12,19 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "scratch_dir.h"
+
 namespace {
 
-class FileutlLines : public ::testing::Test {
+class FileutlLines : public ScratchTest {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/fileutl_lines_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override {
-    std::string cmd = "rm -rf '" + dir_ + "'";
-    EXPECT_EQ(std::system(cmd.c_str()), 0);
-  }
-  std::string path(const std::string &name) const { return dir_ + "/" + name; }
   void spit(const std::string &name, const std::string &content,
             mode_t mode = 0644) const {
-    std::ofstream(path(name), std::ios::binary) << content;
-    chmod(path(name).c_str(), mode);
+    ::spit(path(name), content, mode);
   }
-
-  std::string dir_;
 };
 
 // Every piece the backward reader returns for content, read with a buffer

@@ -19,28 +19,18 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 #include <string>
+
+#include "child_process.h"
+#include "scratch_dir.h"
 
 namespace {
 
-std::string slurp(const std::string &path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-class FileutlOps : public ::testing::Test {
+// Each test's scratch directory; a test may mount a small file system on it.
+class FileutlOps : public ScratchTest {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/fileutl_ops_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
   void TearDown() override {
     if (mounted_) umount(dir_.c_str());
-    std::system(("rm -rf '" + dir_ + "'").c_str());
   }
   // Mounts a 64 KiB tmpfs on the test directory: false (the test skips)
   // when that is not allowed here.
@@ -49,8 +39,6 @@ class FileutlOps : public ::testing::Test {
                mount("tmpfs", dir_.c_str(), "tmpfs", 0, "size=64k") == 0;
     return mounted_;
   }
-  std::string path(const char *name) const { return dir_ + "/" + name; }
-  std::string dir_;
   bool mounted_ = false;
 };
 
@@ -270,17 +258,13 @@ TEST_F(FileutlOps, TemporaryFilesAndDirectories) {
   // The process's own directory: TMP, else TMPDIR, else c:\ when writable,
   // chosen once; each child process chooses afresh.
   auto chosen_in_child = [](const char *tmp, const char *tmpdir) {
-    const pid_t child = fork();
-    if (child == 0) {
+    return exit_code_in_child([&] {
       tmp != nullptr ? setenv("TMP", tmp, 1) : unsetenv("TMP");
       tmpdir != nullptr ? setenv("TMPDIR", tmpdir, 1) : unsetenv("TMPDIR");
       char dir[1100];
-      if (fileutl_tmpdir(dir, sizeof dir) != 0) _exit(1);
-      _exit(std::string(dir) == (tmp != nullptr ? tmp : "c:") ? 0 : 2);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      if (fileutl_tmpdir(dir, sizeof dir) != 0) return 1;
+      return std::string(dir) == (tmp != nullptr ? tmp : "c:") ? 0 : 2;
+    });
   };
   EXPECT_EQ(chosen_in_child(dir_.c_str(), "/nonexistent"), 0);
   if (access("/", W_OK) == 0) {

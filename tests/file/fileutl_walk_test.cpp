@@ -12,12 +12,13 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "account_fixture.h"
+#include "child_process.h"
+#include "scratch_dir.h"
 
 namespace {
 
@@ -56,23 +57,16 @@ struct Recorder {
   }
 };
 
-class FileutlWalk : public ::testing::Test {
+// root/{a/{x, y, deep/z}, b, c/}
+class FileutlWalk : public ScratchTest {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/fileutl_walk_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
-    // root/{a/{x, y, deep/z}, b, c/}
     for (const char *d : {"/a", "/a/deep", "/c"})
       mkdir((root_ + d).c_str(), 0755);
     for (const char *f : {"/a/x", "/a/y", "/a/deep/z", "/b"})
-      std::ofstream(root_ + f) << "0123456789";
+      spit(root_ + f, "0123456789");
   }
-  void TearDown() override {
-    chmod(root_.c_str(), 0755);
-    std::system(("rm -rf '" + root_ + "'").c_str());
-  }
-  std::string root_;
+  const std::string root_ = dir_;
 };
 
 TEST_F(FileutlWalk, VisitsDepthFirstWithPathsPhasesAndDepths) {
@@ -236,10 +230,9 @@ TEST_F(FileutlWalk, RemovesTreesWithoutFollowingLinksAndAddsSizes) {
   }
   EXPECT_EQ(total, dirs + 40);
 
-  char outside[] = "/tmp/fileutl_keep_XXXXXX";
-  ASSERT_NE(mkdtemp(outside), nullptr);
-  std::ofstream(std::string(outside) + "/kept") << "k";
-  ASSERT_EQ(symlink(outside, (root_ + "/a/link").c_str()), 0);
+  ScratchDir outside("fileutl_keep");
+  spit(outside.path("kept"), "k");
+  ASSERT_EQ(symlink(outside.dir().c_str(), (root_ + "/a/link").c_str()), 0);
   testing::internal::CaptureStderr();
   EXPECT_EQ(fileutl_rm((root_ + "/a").c_str(),
                        FILEUTL_WALK_DESCEND | FILEUTL_RM_TRACE),
@@ -248,8 +241,7 @@ TEST_F(FileutlWalk, RemovesTreesWithoutFollowingLinksAndAddsSizes) {
                                                         "/a\\deep\\z )"),
             std::string::npos);
   EXPECT_FALSE(fileutl_exists((root_ + "/a").c_str(), 0));
-  EXPECT_TRUE(fileutl_exists((std::string(outside) + "/kept").c_str(), 0));
-  std::system(("rm -rf " + std::string(outside)).c_str());
+  EXPECT_TRUE(fileutl_exists(outside.path("kept").c_str(), 0));
 
   // A directory with contents is not removed without descending.
   testing::internal::CaptureStderr();
@@ -322,24 +314,9 @@ TEST_F(FileutlWalk, RefusedDirectoriesFailForAnOrdinaryUser) {
   chmod(root_.c_str(), 0755);
   chmod((root_ + "/a").c_str(), 0);
 
-  // The child drops to the user and starts this program afresh (a process
-  // that has threads may not start more after a fork).
-  char self[4096];
-  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  ASSERT_GT(n, 0);
-  self[n] = '\0';
-  const pid_t child = fork();
-  if (child == 0) {
-    setenv("FILEUTL_WALK_REFUSED_ROOT", root_.c_str(), 1);
-    if (setgid(65534) == 0 && setuid(static_cast<uid_t>(uid)) == 0)
-      execl(self, self, "--gtest_filter=FileutlWalkAsUser.*", nullptr);
-    _exit(127);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  chmod((root_ + "/a").c_str(), 0755);
-  EXPECT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(rerun_as_user(static_cast<uid_t>(uid), 65534, "FileutlWalkAsUser.*",
+                          "FILEUTL_WALK_REFUSED_ROOT", root_),
+            0);
 }
 
 }  // namespace
