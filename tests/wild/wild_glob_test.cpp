@@ -17,14 +17,14 @@
 #include <cstdlib>
 #include <string>
 
+#include "child_process.h"
+#include "scratch_dir.h"
+
 namespace {
 
-class WildGlob : public ::testing::Test {
+class WildGlob : public ScratchTest {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/wild_glob_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
     for (const char *d : {"d", "d/sub", "d/sub/deep", "d/x.c.d", "e"})
       mkdir((root_ + "/" + d).c_str(), 0755);
     for (const char *f :
@@ -32,10 +32,6 @@ class WildGlob : public ::testing::Test {
           "d/sub/c.c", "d/sub/deep/e.c", "d/sub/deep/f.h", "e/Makefile"})
       close(open((root_ + "/" + f).c_str(), O_CREAT | O_WRONLY, 0644));
     symlink("sub", (root_ + "/d/link").c_str());
-  }
-  void TearDown() override {
-    chmod((root_ + "/d/sub").c_str(), 0755);
-    EXPECT_EQ(std::system(("rm -rf '" + root_ + "'").c_str()), 0);
   }
 
   // The result of globbing text under the temporary root, "" for none.
@@ -52,7 +48,7 @@ class WildGlob : public ::testing::Test {
     return out;
   }
 
-  std::string root_;
+  const std::string root_ = dir_;
 };
 
 TEST_F(WildGlob, ComponentsExpandInByteOrder) {
@@ -135,28 +131,14 @@ TEST_F(WildGlob, TooManyMatchesInOneDirectory) {
 }
 
 // An ordinary user cannot read d/sub: the expansion fails with EACCES, or
-// passes over it when asked to. The child drops to "nobody" and starts this
-// program afresh (the library may have started threads, and a process with
-// threads may not start more after a fork).
+// passes over it when asked to; the child runs as "nobody".
 TEST_F(WildGlob, UnreadableDirectories) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to become another user";
   chmod(root_.c_str(), 0755);
   chmod((root_ + "/d/sub").c_str(), 0);
-  char self[4096];
-  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  ASSERT_GT(n, 0);
-  self[n] = '\0';
-  const pid_t child = fork();
-  if (child == 0) {
-    setenv("WILD_GLOB_UNREADABLE_ROOT", root_.c_str(), 1);
-    if (setgid(65534) == 0 && setuid(65534) == 0)
-      execl(self, self, "--gtest_filter=WildGlobAsUser.*", nullptr);
-    _exit(127);
-  }
-  int status = -1;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(rerun_as_user(65534, 65534, "WildGlobAsUser.*",
+                          "WILD_GLOB_UNREADABLE_ROOT", root_),
+            0);
 }
 
 // The child's half of UnreadableDirectories.
