@@ -11,34 +11,26 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
+
+#include "scratch_dir.h"
 
 namespace {
 
-std::string read_file(const std::string &path) {
-  std::ifstream in(path);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // A file to edit and an editor script that appends "edited" to the file it
 // is given, exiting with the code in the file editor_code when there is one.
-class SysutlEdit : public testing::Test {
+class SysutlEdit : public ScratchTest {
  protected:
-  std::string dir, file, editor;
+  const std::string dir = dir_, file = path("text"), editor = path("editor");
   int saved_stdin = -1;
 
   void SetUp() override {
-    char tmpl[] = "/tmp/sysutl_edit_XXXXXX";
-    dir = mkdtemp(tmpl);
-    file = dir + "/text";
-    std::ofstream(file) << "start\n";
-    editor = dir + "/editor";
-    std::ofstream(editor) << "#!/bin/sh\necho edited >> \"$1\"\n"
-                          << "[ -f '" << dir
-                          << "/editor_code' ] && exit $(cat '" << dir
-                          << "/editor_code')\nexit 0\n";
-    chmod(editor.c_str(), 0755);
+    spit(file, "start\n");
+    spit(editor,
+         "#!/bin/sh\necho edited >> \"$1\"\n[ -f '" + dir +
+             "/editor_code' ] && exit $(cat '" + dir +
+             "/editor_code')\nexit 0\n",
+         0755);
     unsetenv("VISUAL");
     setenv("EDITOR", editor.c_str(), 1);
   }
@@ -48,7 +40,6 @@ class SysutlEdit : public testing::Test {
       close(saved_stdin);
       std::clearerr(stdin);
     }
-    std::system(("rm -rf '" + dir + "'").c_str());
   }
   // Standard input holds exactly these answers, then ends.
   void answer(const std::string &lines) {
@@ -74,7 +65,7 @@ struct Apply {
 
 int apply(void *arg, const char *file) {
   auto *a = static_cast<Apply *>(arg);
-  a->seen = read_file(file);
+  a->seen = slurp(file);
   return a->calls++ < a->failures ? 5 : 0;
 }
 
@@ -91,7 +82,7 @@ TEST_F(SysutlEdit, RetriesUntilApplied) {
   ASSERT_EQ(chdir(cwd), 0);
   EXPECT_EQ(rc, 0);
   EXPECT_EQ(a.calls, 2);
-  EXPECT_EQ(read_file(file), "start\nedited\nedited\n");
+  EXPECT_EQ(slurp(file), "start\nedited\nedited\n");
 }
 
 TEST_F(SysutlEdit, ARefusalEndsTheLoop) {
@@ -118,7 +109,7 @@ TEST_F(SysutlEdit, ARefusalEndsTheLoop) {
 }
 
 TEST_F(SysutlEdit, AFailingEditorIsReportedAndTheLoopGoesOn) {
-  std::ofstream(dir + "/editor_code") << "3\n";
+  spit(path("editor_code"), "3\n");
   std::string got;
   imsg_redirect_output(
       nullptr, nullptr,

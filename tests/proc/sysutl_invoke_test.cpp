@@ -14,34 +14,20 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "proc/sysutl_cmdline.h"
+#include "scratch_dir.h"
 
 namespace {
 
-// A scratch directory removed at the end of the test.
-struct ScratchDir {
-  std::string path;
-  ScratchDir() {
-    char tmpl[] = "/tmp/sysutl_invoke_XXXXXX";
-    path = mkdtemp(tmpl);
-  }
-  ~ScratchDir() { std::system(("rm -rf '" + path + "'").c_str()); }
-  // An executable shell script named name holding body.
-  std::string script(const std::string &name, const std::string &body) const {
-    const std::string file = path + "/" + name;
-    std::ofstream(file) << "#!/bin/sh\n" << body << "\n";
-    chmod(file.c_str(), 0755);
-    return file;
-  }
-};
-
-std::string read_file(const std::string &path) {
-  std::ifstream in(path);
-  return std::string(std::istreambuf_iterator<char>(in), {});
+// An executable shell script named name in dir, holding body.
+std::string script(const ScratchDir &dir, const std::string &name,
+                   const std::string &body) {
+  const std::string file = dir.path(name);
+  spit(file, "#!/bin/sh\n" + body + "\n", 0755);
+  return file;
 }
 
 void collect(void *arg, const char *text) {
@@ -88,16 +74,16 @@ TEST(SysutlInvoke, ExitCodesAndSignalsOfCommandLinesAndVectors) {
 }
 
 TEST(SysutlInvoke, StartFailuresComeBackInTheParent) {
-  ScratchDir dir;
-  const std::string plain = dir.path + "/not_a_program";
-  std::ofstream(plain) << "data\n";
+  ScratchDir dir("sysutl_invoke");
+  const std::string plain = dir.path("not_a_program");
+  spit(plain, "data\n");
   char name[] = "x";
   char *argv[] = {name, nullptr};
   Calls calls;
   const sysutl_listener_t listener = {listen, &calls, 0};
   int err = 0;
   EXPECT_EQ(sysutl_invoke_general_redirect_with_listener(
-                SYSUTL_INVOKE_ARGV, (dir.path + "/missing").c_str(), argv,
+                SYSUTL_INVOKE_ARGV, dir.path("missing").c_str(), argv,
                 &listener, &err),
             -1);
   EXPECT_EQ(err, ENOENT);
@@ -142,14 +128,13 @@ TEST(SysutlInvoke, ListenerTicksWhileTheChildRuns) {
 }
 
 TEST(SysutlInvoke, ProgramsAreFoundWithAppendedSuffixes) {
-  ScratchDir dir;
-  const std::string spaced = dir.path + "/with blank";
+  ScratchDir dir("sysutl_invoke");
+  const std::string spaced = dir.path("with blank");
   mkdir(spaced.c_str(), 0755);
-  dir.script("tool.cmd", "exit 7");
-  std::ofstream(spaced + "/prog.exe") << "#!/bin/sh\nexit \"$1\"\n";
-  chmod((spaced + "/prog.exe").c_str(), 0755);
+  script(dir, "tool.cmd", "exit 7");
+  spit(spaced + "/prog.exe", "#!/bin/sh\nexit \"$1\"\n", 0755);
   const std::string old_path = getenv("PATH");
-  setenv("PATH", (dir.path + ":" + old_path).c_str(), 1);
+  setenv("PATH", (dir.dir() + ":" + old_path).c_str(), 1);
   char tool[] = "tool";
   char *argv[] = {tool, nullptr};
   EXPECT_EQ(sysutl_system_redirect("tool", nullptr), 7);
@@ -198,9 +183,9 @@ void run_with_comspec(const std::string &shell) {
 TEST(SysutlInvoke, ComspecNamesTheInterpreter) {
   // The interpreter is chosen once per process: a fresh one makes it here.
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  ScratchDir dir;
-  const std::string shell = dir.script(
-      "myshell", "[ \"$1\" = -c ] && [ \"$2\" = 'exit 1' ] && exit 33");
+  ScratchDir dir("sysutl_invoke");
+  const std::string shell = script(
+      dir, "myshell", "[ \"$1\" = -c ] && [ \"$2\" = 'exit 1' ] && exit 33");
   EXPECT_EXIT(run_with_comspec(shell), testing::ExitedWithCode(33), "");
   char path[SYSUTL_PATH_SIZE];
   sysutl_get_shell_info(path, nullptr, nullptr, 1);
@@ -208,16 +193,16 @@ TEST(SysutlInvoke, ComspecNamesTheInterpreter) {
 }
 
 TEST(SysutlInvoke, NoWaitLeavesNoChildOfTheCaller) {
-  ScratchDir dir;
-  const std::string mark = dir.path + "/mark";
+  ScratchDir dir("sysutl_invoke");
+  const std::string mark = dir.path("mark");
   ASSERT_EQ(sysutl_invoke_no_window_no_wait(
                 ("sleep 0.2; echo done > '" + mark + "'").c_str()),
             0);
   // Not the caller's child: nothing is left to reap.
   EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
   EXPECT_EQ(errno, ECHILD);
-  for (int i = 0; i < 500 && read_file(mark).empty(); ++i) usleep(20000);
-  EXPECT_EQ(read_file(mark), "done\n");
+  for (int i = 0; i < 500 && slurp(mark).empty(); ++i) usleep(20000);
+  EXPECT_EQ(slurp(mark), "done\n");
 }
 
 }  // namespace
