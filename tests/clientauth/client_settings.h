@@ -16,12 +16,11 @@
 #include <orvexnt/nt_env.h>
 
 #include "account_fixture.h"
+#include "scratch_dir.h"
 
 class ClientSettings {
  public:
   explicit ClientSettings(bool with_product_group) {
-    char tmpl[] = "/tmp/credutl_clientXXXXXX";
-    root_ = mkdtemp(tmpl);
     for (const char *dir :
          {"/hostdata", "/hostdata/var", "/hostdata/var/config"})
       mkdir((root_ + dir).c_str(), 0755);
@@ -38,11 +37,7 @@ class ClientSettings {
     chmod((root_ + "/registry.ini").c_str(), 0644);
     nt_putenv_safe(("ORVEX_REGISTRY=" + root_ + "/registry.ini").c_str());
   }
-  ~ClientSettings() {
-    nt_putenv_safe("ORVEX_REGISTRY=");
-    std::string cmd = "rm -rf '" + root_ + "'";
-    if (system(cmd.c_str()) != 0) perror("rm");
-  }
+  ~ClientSettings() { nt_putenv_safe("ORVEX_REGISTRY="); }
   ClientSettings(const ClientSettings &) = delete;
   ClientSettings &operator=(const ClientSettings &) = delete;
 
@@ -66,7 +61,8 @@ class ClientSettings {
 
  private:
   TempAccounts accounts_;
-  std::string root_;
+  ScratchDir scratch_{"credutl_client"};
+  const std::string root_ = scratch_.dir();
   std::string product_;
   long product_gid_ = -1;
 };

@@ -16,14 +16,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "child_process.h"
 #include "clientauth/client_settings.h"
 #include "protect/server_owner_file.h"
+#include "scratch_dir.h"
 
 namespace {
 
@@ -100,19 +102,22 @@ std::vector<nt_ace_info_t> entries(const std::string &path, void **keep) {
   return out;
 }
 
-class ServerProtect : public ::testing::Test {
+// The owner (primary group owner_group), a member of group 0 through a
+// supplementary group, and the outsider, as whole credentials.
+std::array<credutl_whole_credentials_t, 3> callers(int owner_group) {
+  static credutl_sid_t member_groups[1];
+  member_groups[0] = group_sid(0);
+  return {{{user_sid(0), group_sid(owner_group), 0, nullptr},
+           {user_sid(1), group_sid(2), 1, member_groups},
+           {user_sid(2), group_sid(1), 0, nullptr}}};
+}
+
+class ServerProtect : public ScratchTest {
  protected:
   void SetUp() override {
     if (!env->ready) GTEST_SKIP() << "needs root, useradd and groupadd";
-    char tmpl[] = "/tmp/server_prot_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
   }
-  void TearDown() override {
-    if (!dir_.empty()) std::system(("rm -rf '" + dir_ + "'").c_str());
-  }
-  std::string at(const std::string &name) const { return dir_ + "/" + name; }
-  std::string dir_;
+  std::string at(const std::string &name) const { return path(name); }
 };
 
 TEST_F(ServerProtect, EveryModeRoundTripsThroughTheDescriptorAndTheDisk) {
@@ -307,13 +312,7 @@ TEST_F(ServerProtect, AccessFollowsOwnerGroupAndOtherBitsAndLinuxAgrees) {
   const credutl_sid_credentials_t c = creds(0, 0);
   ASSERT_EQ(server_create_fsobj(p.c_str(), &c, 0664, 0), 0);
   chmod(dir_.c_str(), 0755);
-  credutl_sid_t member_groups[1] = {group_sid(0)};
-  const credutl_whole_credentials_t owner = {user_sid(0), group_sid(0), 0,
-                                             nullptr};
-  const credutl_whole_credentials_t member = {user_sid(1), group_sid(2), 1,
-                                              member_groups};
-  const credutl_whole_credentials_t outsider = {user_sid(2), group_sid(1), 0,
-                                                nullptr};
+  const auto [owner, member, outsider] = callers(0);
   int granted = -1;
   ASSERT_EQ(server_check_fsobj_access(p.c_str(), &owner, 1, &granted), 0);
   EXPECT_EQ(granted, 0200);
@@ -326,18 +325,17 @@ TEST_F(ServerProtect, AccessFollowsOwnerGroupAndOtherBitsAndLinuxAgrees) {
 
   // The kernel decides the same for the real member and outsider.
   for (int who : {1, 2}) {
-    const pid_t child = fork();
-    if (child == 0) {
-      const gid_t supplementary = static_cast<gid_t>(env->gids[0]);
-      if (setgroups(who == 1 ? 1 : 0, &supplementary) != 0 ||
-          setgid(static_cast<gid_t>(env->gids[who == 1 ? 2 : 1])) != 0 ||
-          setuid(static_cast<uid_t>(env->uids[who])) != 0)
-        _exit(9);
-      _exit(access(p.c_str(), W_OK) == 0 ? 0 : 1);
-    }
-    int st = 0;
-    waitpid(child, &st, 0);
-    EXPECT_EQ(WEXITSTATUS(st), who == 1 ? 0 : 1) << "user " << who;
+    EXPECT_EQ(
+        exit_code_in_child([&] {
+          const gid_t supplementary = static_cast<gid_t>(env->gids[0]);
+          if (setgroups(who == 1 ? 1 : 0, &supplementary) != 0 ||
+              setgid(static_cast<gid_t>(env->gids[who == 1 ? 2 : 1])) != 0 ||
+              setuid(static_cast<uid_t>(env->uids[who])) != 0)
+            return 9;
+          return access(p.c_str(), W_OK) == 0 ? 0 : 1;
+        }),
+        who == 1 ? 0 : 1)
+        << "user " << who;
   }
 }
 
@@ -371,13 +369,7 @@ TEST_F(ServerProtect, AccessListsDecideAccessAndAreCompared) {
   const credutl_sid_credentials_t c = creds(0, 0);
   sysutl_acl_t acl = owner_rw_group_r();
   ASSERT_EQ(server_create_fsobj_acl(p.c_str(), &c, 0, acl, 0), 0);
-  credutl_sid_t member_groups[1] = {group_sid(0)};
-  const credutl_whole_credentials_t owner = {user_sid(0), group_sid(1), 0,
-                                             nullptr};
-  const credutl_whole_credentials_t member = {user_sid(1), group_sid(2), 1,
-                                              member_groups};
-  const credutl_whole_credentials_t outsider = {user_sid(2), group_sid(1), 0,
-                                                nullptr};
+  const auto [owner, member, outsider] = callers(1);
   int granted = -1;
   ASSERT_EQ(server_check_fsobj_access_acl(p.c_str(), &owner, 1, &granted), 0);
   EXPECT_EQ(granted, 1);
@@ -476,7 +468,7 @@ TEST_F(ServerProtect, OwnershipOfATreeGoesToTheNewOwner) {
 
   // A damaged note changes nothing.
   chmod(at("new.owner").c_str(), 0644);
-  std::ofstream(at("new.owner")) << "only-one-field\n";
+  spit(at("new.owner"), "only-one-field\n");
   EXPECT_EQ(server_take_ownership(dir_.c_str(), &done), EINVAL);
   EXPECT_EQ(done, 0);
 }
@@ -524,16 +516,7 @@ TEST_F(ServerProtect, TreesAreProtectedAndRemovedWhole) {
   EXPECT_EQ(server_remove_fsobj(at("t").c_str()), ENOENT);
 }
 
-class ServerFiles : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/server_files_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-  std::string dir_;
-};
+using ServerFiles = ScratchTest;
 
 TEST_F(ServerFiles, HostnameFileNamesThisHostAnotherOrNone) {
   char buf[SERVER_HOSTNAME_SIZE];
@@ -548,7 +531,7 @@ TEST_F(ServerFiles, HostnameFileNamesThisHostAnotherOrNone) {
       server_create_hostname_file(dir_.c_str(), "elsewhere.invalid", &keep), 0);
   EXPECT_EQ(server_validate_hostname(dir_.c_str(), buf), -1);
   EXPECT_STREQ(buf, "elsewhere.invalid");
-  std::ofstream(dir_ + "/.hostname", std::ios::trunc).close();
+  spit(path(".hostname"), "");
   EXPECT_EQ(server_validate_hostname(dir_.c_str(), buf), 0);
   EXPECT_STREQ(buf, "");
 }
@@ -559,17 +542,13 @@ TEST_F(ServerFiles, LockIsExclusiveAcrossProcessesUntilCleared) {
   const int fd = server_lock_set(lock.c_str(), &holder);
   ASSERT_GE(fd, 0);
   auto child_tries = [&lock]() {
-    const pid_t child = fork();
-    if (child == 0) {
+    return exit_code_in_child([&] {
       int seen = 0;
       const int rc = server_lock_set(lock.c_str(), &seen);
-      _exit(rc == SERVER_LOCK_HELD && seen == SERVER_LOCK_HOLDER_UNKNOWN ? 2
-            : rc >= 0                                                    ? 0
-                                                                         : 1);
-    }
-    int st = 0;
-    waitpid(child, &st, 0);
-    return WEXITSTATUS(st);
+      return rc == SERVER_LOCK_HELD && seen == SERVER_LOCK_HOLDER_UNKNOWN ? 2
+             : rc >= 0                                                    ? 0
+                                                                          : 1;
+    });
   };
   EXPECT_EQ(child_tries(), 2);
   ASSERT_EQ(server_lock_clear(lock.c_str(), fd), 0);
