@@ -17,9 +17,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <new>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -27,6 +25,7 @@
 #include "internal/nt_alloc_fault.h"
 #include "msg/catalog.h"
 #include "msg/catalog_format.h"
+#include "scratch_dir.h"
 
 #ifdef ORVEX_ALLOC_FAULTS
 // The companion library's C++ containers allocate through operator new; in
@@ -247,23 +246,17 @@ TEST(AllocFailure, CatalogsLoadedWhole) {
 }
 
 TEST(AllocFailure, SettingsAreWrittenWholeOrNotAtAll) {
-  char dir[] = "/tmp/alloc_failure_reg_XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  std::string file = std::string(dir) + "/registry.ini";
+  ScratchDir dir("alloc_failure_reg");
+  const std::string file = dir.path("registry.ini");
   setenv("ORVEX_REGISTRY", file.c_str(), 1);
   const std::string before = "[params]\n8=eight\n\n[other]\nx=1\n";
-  auto read_file = [&] {
-    std::ostringstream out;
-    out << std::ifstream(file, std::ios::binary).rdbuf();
-    return out.str();
-  };
   unsigned count = each_failure([&](unsigned n, bool *fired) {
-    std::ofstream(file, std::ios::binary) << before;
+    spit(file, before);
     int rc = with_failure(
         n, fired, [] { return nt_settings_set("params", "9", "nine"); });
     if (rc != NTREGY_OK) {
       EXPECT_EQ(rc, NTREGY_NO_MEMORY);
-      EXPECT_EQ(read_file(), before) << "allocation " << n;
+      EXPECT_EQ(slurp(file), before) << "allocation " << n;
     } else {
       char buf[16];
       EXPECT_EQ(nt_settings_get("params", "9", buf, sizeof buf), NTREGY_OK);
@@ -281,13 +274,6 @@ TEST(AllocFailure, SettingsAreWrittenWholeOrNotAtAll) {
   });
   EXPECT_GE(count, 1u);
   unsetenv("ORVEX_REGISTRY");
-  std::string pattern = std::string(dir) + "/";
-  if (DIR *d = opendir(dir)) {
-    while (dirent *e = readdir(d))
-      if (e->d_name[0] != '.') unlink((pattern + e->d_name).c_str());
-    closedir(d);
-  }
-  rmdir(dir);
 }
 
 TEST(AllocFailure, AccountCacheEntries) {

@@ -19,6 +19,8 @@
 #include <string>
 #include <thread>
 
+#include "scratch_dir.h"
+
 namespace {
 
 TEST(StrutlNumbers, WholeTextConversions) {
@@ -226,20 +228,7 @@ TEST(StrutlMultibyte, WholeCharactersInUtf8) {
   setlocale(LC_ALL, saved.c_str());
 }
 
-class StrutlFiles : public testing::Test {
- protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/strutl_more_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override {
-    std::string cmd = "rm -rf '" + dir_ + "'";
-    ASSERT_EQ(std::system(cmd.c_str()), 0);
-  }
-  std::string path(const char *name) const { return dir_ + "/" + name; }
-  std::string dir_;
-};
+using StrutlFiles = ScratchTest;
 
 TEST_F(StrutlFiles, WriteThenReadIntoHeapAndArea) {
   std::string big(20000, 'x');
