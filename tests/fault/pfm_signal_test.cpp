@@ -67,6 +67,19 @@ uint32_t raise_taken_after(int sig) {
   return static_cast<uint32_t>(rec.status);
 }
 
+// Takes a raise already pending for this thread: its status, 0 when none.
+uint32_t take_pending_raise() {
+  pfm_cleanup_rec rec;
+  rec.status = setjmp(rec.jmpbuf);
+  if (pfm_cleanup_start(&rec, 0) == 0) {
+    pfm_test_raise(nullptr);
+    pfm_cleanup_rls(&rec);
+    return 0;
+  }
+  pfm_enable();
+  return static_cast<uint32_t>(rec.status);
+}
+
 void wait_until(const std::atomic<int> &value, int wanted) {
   for (int i = 0; i < kPatienceMs && value.load() != wanted; ++i)
     qmthread_sleep(1);
@@ -150,15 +163,7 @@ TEST_F(PfmSignal, HandlerRunsOnTheDispatcherAndItsRaiseIsPosted) {
 
   // The dispatcher's own wake-up posts nothing: no second raise follows.
   qmthread_sleep(20);
-  pfm_cleanup_rec rec;
-  rec.status = setjmp(rec.jmpbuf);
-  if (pfm_cleanup_start(&rec, 0) == 0) {
-    pfm_test_raise(nullptr);
-    pfm_cleanup_rls(&rec);
-  } else {
-    ADD_FAILURE() << "late raise of " << rec.status;
-    pfm_enable();
-  }
+  EXPECT_EQ(take_pending_raise(), 0u) << "late raise";
 
   EXPECT_EQ(pfm_signal(SIGUSR1, before), raising_handler);
   struct sigaction now;
@@ -192,14 +197,7 @@ void interrupt_in_a_forked_child() {
   int status = 0;
   waitpid(child, &status, 0);
   qmthread_sleep(20);
-  pfm_cleanup_rec rec;
-  rec.status = setjmp(rec.jmpbuf);
-  if (pfm_cleanup_start(&rec, 0) == 0) {
-    pfm_test_raise(nullptr);
-    pfm_cleanup_rls(&rec);
-  } else {
-    put("parent interrupted;");
-  }
+  if (take_pending_raise() != 0) put("parent interrupted;");
   exit(WIFEXITED(status) ? WEXITSTATUS(status) : 2);
 }
 

@@ -297,27 +297,6 @@ TEST_F(Pfm, RaiseWithoutRecordsExits) {
   EXPECT_EQ(value, reinterpret_cast<void *>(5));
 }
 
-void say(int code, void *arg, struct on_exit_entry *entry) {
-  fprintf(stderr, "%s%d;", static_cast<const char *>(arg), code);
-  free(entry);
-}
-
-void exit_in_deferred_process() {
-  pfm_proc_init(PFM_PROCESS_DEFERRED);
-  pfm_on_exit(say, const_cast<char *>("c"));
-  pfm_exit(3);
-  fprintf(stderr, "returned;");
-  exit(0);
-}
-
-// The process type is chosen before fault management starts, so this runs
-// without the fixture's pfm_init.
-TEST(PfmDeferred, ExitReturnsWithTheDefaultExitFunction) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(exit_in_deferred_process(), testing::ExitedWithCode(0),
-              "^c3;returned;$");
-}
-
 TEST_F(Pfm, IgnoredSignalGoesStraightToTheRuntime) {
   pfm_signal_t old =
       pfm_signal(SIGINT, reinterpret_cast<pfm_signal_t>(
