@@ -266,12 +266,6 @@ TEST(CredutlCredentials, WholeFormCopiesAndComparisons) {
   EXPECT_TRUE(credutl_compare_whole_credentials(&w, &copy));
   copy.groups[39].data[3] = 0x77;
   EXPECT_FALSE(credutl_compare_whole_credentials(&w, &copy));
-
-  credutl_sid_credentials_t s;
-  EXPECT_EQ(credutl_whole_credentials_to_sid(&w, 0, &s), 1);
-  ASSERT_EQ(credutl_whole_credentials_to_sid(&w, 1, &s), 0);
-  EXPECT_EQ(s.ngroups, 32);
-  EXPECT_EQ(Text(s.groups[31]), "UNIX:UID-31");
   credutl_free_whole_credentials(&copy);
 }
 

@@ -328,17 +328,6 @@ TEST(QmthreadThreads, RegistryFollowsThreadLifetimes) {
   EXPECT_EQ(qmthread_is_null(qmthread_self()), 0);
 }
 
-TEST(QmthreadThreads, ExitEndsOnlyTheCallerWithItsValue) {
-  qmthread_t tid;
-  auto leave = [](void *) -> void * {
-    qmthread_exit(reinterpret_cast<void *>(42));
-  };
-  ASSERT_EQ(qmthread_create(&tid, nullptr, leave, nullptr), 0);
-  void *value = nullptr;
-  ASSERT_EQ(qmthread_join(tid, &value), 0);
-  EXPECT_EQ(value, reinterpret_cast<void *>(42));
-}
-
 void fill_key_table_and_exit() {
   qmthread_init();
   int made = 0;
