@@ -78,6 +78,19 @@ FAULTS = [
     ("lib/nt/nt_sid_text.cpp", 30, "value > (max - digit) / base", "value >= (max - digit) / base", ["nt_test", "nt_accounts_test"]),
     ("lib/nt/nt_registry.cpp", 122, "size < sizeof(uint32_t)", "size < 2", ["nt_registry_test"]),
     ("lib/nt/nt_registry.cpp", 182, "index >= key->values.size()", "index > key->values.size()", ["nt_registry_test"]),
+    # Copies, scratch files, walks and globs as another user, protection
+    ("lib/ks/file/fileutl_copy.cpp", 157, "st.st_mode & 07777", "0644", ["fileutl_copy_test"]),
+    ("lib/ks/file/fileutl_copy_tree.cpp", 46, "chmod(to_host, mode & 07777)", "chmod(to_host, (mode & 07777) | S_IRWXU)", ["fileutl_copy_test"]),
+    ("lib/ks/file/fileutl_tmp.cpp", 44, 'nt_getenv_safe("TMP"), ', "", ["fileutl_ops_test"]),
+    ("lib/ks/file/fileutl_walk.cpp", 107, "fail(w, w->path, errno);", ";", ["fileutl_walk_test"]),
+    ("lib/ks/wild/wild_expand.cpp", 119, "err == ENOTDIR", "err == EACCES", ["wild_glob_test"]),
+    ("lib/ks/protect/server_hostfiles.cpp", 115, "rc == EACCES", "rc == EAGAIN", ["server_test"]),
+    ("lib/ks/protect/server_check.cpp", 69, "(bit << 3)", "(bit << 6)", ["server_test"]),
+    ("lib/ks/fault/pfm_exit.cpp", 103, "type == PFM_PROCESS_DEFERRED || ", "", ["pfm_signal_test", "pfm_test"]),
+    ("lib/ks/proc/sysutl_edit.cpp", 87, "return 1;", "return 0;", ["sysutl_edit_test"]),
+    ("lib/ks/identity/credutl_creds.cpp", 152, "n > CREDUTL_MAX_GROUPS", "n >= CREDUTL_MAX_GROUPS", ["credutl_test", "credutl_edges_test"]),
+    ("lib/ks/identity/credutl_creds.cpp", 154, "n = CREDUTL_MAX_GROUPS;", "n = CREDUTL_MAX_GROUPS - 1;", ["credutl_test", "credutl_edges_test"]),
+    ("lib/ks/thread/qmthread_create.cpp", 115, "pthread_exit(value);", "pthread_exit(value != nullptr ? nullptr : value);", ["qmthread_test", "pfm_signal_test", "pfm_test"]),
 ]
 
 
