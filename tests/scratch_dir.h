@@ -30,7 +30,9 @@ inline void spit(const std::string &path, const std::string &content,
 class ScratchDir {
  public:
   // prefix names the directory in /tmp, so a leftover one says whose it is.
-  explicit ScratchDir(const std::string &prefix) {
+  explicit ScratchDir(std::string prefix) {
+    for (char &c : prefix)
+      if (c == '/') c = '_';  // parameterised suites are named "P/Suite"
     std::string tmpl = "/tmp/" + prefix + "_XXXXXX";
     dir_ = mkdtemp(tmpl.data()) != nullptr ? tmpl : "";
   }
