@@ -5,8 +5,6 @@
 // one worker at a time reads from it; the worker puts it back and wakes the
 // loop when done. A connection whose caller calls again within a moment
 // stays with its worker for that call, while another worker is idle.
-#include <poll.h>
-
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -95,14 +93,12 @@ void signal_dispatcher() {
 // costs more than the call itself. The worker waits only while another
 // worker is idle, so the loop is never left without one for a new request
 // except for that moment.
-bool caller_calls_again(worker *w, const SVCXPRT *xprt) {
+bool caller_calls_again(worker *w, SVCXPRT *xprt) {
   if (idle_count.load(std::memory_order_relaxed) == 0) return false;
   qmthread_mutex_lock(&w->mutex);
   bool still_ours = w->xprt == xprt;  // not destroyed by its request
   qmthread_mutex_unlock(&w->mutex);
-  if (!still_ours) return false;
-  struct pollfd pfd = {xprt->xp_fd, POLLIN, 0};
-  return poll(&pfd, 1, kCallAgainWaitMs) > 0;
+  return still_ours && ksi_svc_conn_await_call(xprt, kCallAgainWaitMs);
 }
 
 // Serves the work in w->xprt, then puts the socket back into the set.
