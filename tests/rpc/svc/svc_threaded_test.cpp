@@ -119,6 +119,60 @@ TEST(Threaded, ConnectionsEndingWhileTheirWorkerWaits) {
   close(steady);
 }
 
+// The worker that served a connection waits a moment for the next call
+// and reads it as it comes. Calls that come within that moment or after
+// it, a call split across it, and two calls sent together must each be
+// served once and in order on a connection that stays open: a wait that
+// times out must neither close the connection nor move the record stream
+// past the next record.
+TEST(Threaded, CallsAroundTheWorkersWaitAreServedInOrder) {
+  uint16_t port;
+  SVCXPRT *l =
+      ks_svc_vc_create(bound_socket(AF_INET, SOCK_STREAM, &port), 0, 0);
+  ASSERT_NE(nullptr, l);
+  int c = connect_tcp(port);
+  int on = 1;  // split writes leave at once
+  setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  uint32_t xid = 0;
+  auto next_call = [&] {
+    Call call;
+    call.xid = ++xid;
+    call.proc = kEcho;
+    call.args = opaque_words({xid, ~xid});
+    return call;
+  };
+  auto check_reply = [&](const Call &call) {
+    Reply r = parse_reply(read_record(c));
+    EXPECT_TRUE(r.ok && r.xid == call.xid && r.stat == SUCCESS &&
+                r.rest == call.args)
+        << "call " << call.xid;
+  };
+  for (int pause_us : {0, 1000, 10000, 30000}) {
+    usleep(pause_us);
+    Call whole = next_call();
+    ASSERT_TRUE(send_all(c, record(whole.words())));
+    check_reply(whole);
+
+    usleep(pause_us);
+    Call split = next_call();
+    std::vector<char> rec = record(split.words());
+    ASSERT_TRUE(send_all(c, std::vector<char>(rec.begin(), rec.begin() + 2)));
+    usleep(pause_us);
+    ASSERT_TRUE(send_all(c, std::vector<char>(rec.begin() + 2, rec.end())));
+    check_reply(split);
+
+    usleep(pause_us);
+    Call first = next_call(), second = next_call();
+    std::vector<char> both = record(first.words());
+    std::vector<char> more = record(second.words());
+    both.insert(both.end(), more.begin(), more.end());
+    ASSERT_TRUE(send_all(c, both));
+    check_reply(first);
+    check_reply(second);
+  }
+  close(c);
+}
+
 TEST(Threaded, ManyClientsOverUdp) {
   uint16_t port;
   SVCXPRT *x = ks_svc_dg_create(bound_socket(AF_INET, SOCK_DGRAM, &port), 0, 0);

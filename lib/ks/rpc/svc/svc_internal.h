@@ -72,6 +72,11 @@ SVCXPRT *ksi_svc_make_conn(int fd, uint32_t sendsz, uint32_t recvsz,
 bool ksi_svc_conn_set_nonblock(SVCXPRT *xprt, int32_t maxrec);
 // Marks a connection dead: the loop closes it once the request ends.
 void ksi_svc_conn_mark_dead(SVCXPRT *xprt);
+// Waits at most wait_ms for the caller's next call on a connection whose
+// last request is done; true when it came (then read, for a blocking
+// connection) or the connection ended, so that ks_svc_process_request
+// has something to do.
+bool ksi_svc_conn_await_call(SVCXPRT *xprt, int wait_ms);
 
 // Unregisters and destroys the non-blocking connections in set whose last
 // receive is more than limit seconds old.

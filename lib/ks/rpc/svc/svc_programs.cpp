@@ -17,13 +17,14 @@ struct svc_callout {
 };
 
 qmthread_rwlock_t program_lock;
-qmthread_once_t program_once = QMTHREAD_ONCE_INIT;
 svc_callout *programs = nullptr;
 
 void init_program_lock() { qmthread_rwlock_init(&program_lock, 0); }
 
+// Made on first use, like the transport-table lock.
 qmthread_rwlock_t *lock() {
-  qmthread_once(&program_once, init_program_lock);
+  static const bool made = (init_program_lock(), true);
+  (void)made;
   return &program_lock;
 }
 

@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -19,7 +20,6 @@ namespace {
 
 qmthread_rwlock_t table_lock;
 qmthread_rwlock_t pipe_lock;
-qmthread_once_t locks_once = QMTHREAD_ONCE_INIT;
 
 void init_locks() {
   qmthread_rwlock_init(&table_lock, 0);
@@ -36,6 +36,9 @@ int32_t connmaxrec = 0;
 bool in_select = false;
 bool wake_pending = false;
 int wake_fd = -1;
+// Set once the pipe is made. Until then nothing can wake the loop, so it
+// need not mark whether it waits, and saves the pipe lock twice a round.
+std::atomic<bool> pipe_made{false};
 
 int find_locked(const SVCXPRT *xprt) {
   for (int i = 0; i < table_count; ++i)
@@ -60,7 +63,10 @@ void fdset_remove_locked(int fd) {
 }  // namespace
 
 qmthread_rwlock_t *ksi_svc_table_lock() {
-  qmthread_once(&locks_once, init_locks);
+  // Made on first use. Every request asks for this lock: a function-local
+  // static costs it one load where a once-call costs a library call.
+  static const bool made = (init_locks(), true);
+  (void)made;
   return &table_lock;
 }
 
@@ -90,6 +96,7 @@ void ksi_svc_wake_loop_locked() {
 }
 
 void ksi_svc_set_in_select(bool value) {
+  if (!pipe_made.load(std::memory_order_acquire)) return;
   qmthread_rwlock_wrlock(&pipe_lock);
   in_select = value;
   qmthread_rwlock_unlock(&pipe_lock);
@@ -181,6 +188,7 @@ void ksi_svc_make_update_pipe() {
   qmthread_rwlock_wrlock(&pipe_lock);
   wake_fd = writer;
   qmthread_rwlock_unlock(&pipe_lock);
+  pipe_made.store(true, std::memory_order_release);
   if (!ks_xprt_register(xprt))
     pipe_failed("ks_mk_update_select_pipe: could not register\n");
 }
@@ -241,6 +249,10 @@ KS_API bool_t ks_rpc_control(int request, void *info) {
 // ---- Walking the table for the loop.
 
 SVCXPRT *ksi_svc_take_ready(fd_set *ready) {
+  // Usually one socket is ready: once it is taken, the empty set ends the
+  // walk without the lock.
+  static const fd_set none = {};
+  if (memcmp(ready, &none, sizeof none) == 0) return nullptr;
   qmthread_rwlock_rdlock(ksi_svc_table_lock());
   SVCXPRT *found = nullptr;
   for (int i = 0; i < table_count && found == nullptr; ++i) {

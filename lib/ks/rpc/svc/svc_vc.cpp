@@ -35,6 +35,10 @@ struct conn_private {
   uint32_t recvsz;
   int32_t maxrec;
   bool nonblock;
+  // While set, the next read is a blocking one that waits for the
+  // caller's next call at most the socket's receive time-out.
+  bool awaiting_call;
+  int receive_timeout_ms;  // as set on the socket; 0 until then
   std::atomic<time_t> last_recv;
 };
 
@@ -59,30 +63,42 @@ bool wait_for(int fd, short events, int timeout_ms) {
   }
 }
 
+ssize_t recv_retrying(int fd, char *buf, int len, int flags) {
+  ssize_t got;
+  do {
+    got = recv(fd, buf, static_cast<size_t>(len), flags);
+  } while (got < 0 && errno == EINTR);
+  return got;
+}
+
+bool would_block() { return errno == EAGAIN || errno == EWOULDBLOCK; }
+
 int conn_read(void *handle, char *buf, int len) {
   auto *xprt = static_cast<SVCXPRT *>(handle);
   conn_private *cd = priv(xprt);
-  // Data that is already there is taken without waiting; a blocking
-  // connection waits for more at most 35 seconds.
   ssize_t got;
-  do {
-    got = recv(xprt->xp_fd, buf, static_cast<size_t>(len), MSG_DONTWAIT);
-  } while (got < 0 && errno == EINTR);
-  if (!cd->nonblock && got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-    if (!wait_for(xprt->xp_fd, POLLIN, kReadWaitMs)) {
-      cd->state = XPRT_DIED;
-      return -1;
+  if (cd->awaiting_call) {
+    // One blocking read, bounded by the receive time-out: it both waits
+    // for the call and takes it. Nothing in that time is no failure.
+    got = recv_retrying(xprt->xp_fd, buf, len, 0);
+    if (got < 0 && would_block()) return -1;
+  } else {
+    // Data that is already there is taken without waiting; a blocking
+    // connection waits for more at most 35 seconds.
+    got = recv_retrying(xprt->xp_fd, buf, len, MSG_DONTWAIT);
+    if (!cd->nonblock && got < 0 && would_block()) {
+      if (!wait_for(xprt->xp_fd, POLLIN, kReadWaitMs)) {
+        cd->state = XPRT_DIED;
+        return -1;
+      }
+      got = recv_retrying(xprt->xp_fd, buf, len, MSG_DONTWAIT);
     }
-    do {
-      got = recv(xprt->xp_fd, buf, static_cast<size_t>(len), MSG_DONTWAIT);
-    } while (got < 0 && errno == EINTR);
   }
   if (got > 0) {
     cd->last_recv.store(ksi_svc_now(), std::memory_order_relaxed);
     return static_cast<int>(got);
   }
-  if (cd->nonblock && (got == 0 || errno == EAGAIN || errno == EWOULDBLOCK))
-    return 0;
+  if (cd->nonblock && (got == 0 || would_block())) return 0;
   cd->state = XPRT_DIED;
   return -1;
 }
@@ -238,6 +254,25 @@ SVCXPRT *ksi_svc_make_conn(int fd, uint32_t sendsz, uint32_t recvsz,
 }
 
 void ksi_svc_conn_mark_dead(SVCXPRT *xprt) { priv(xprt)->state = XPRT_DIED; }
+
+bool ksi_svc_conn_await_call(SVCXPRT *xprt, int wait_ms) {
+  conn_private *cd = priv(xprt);
+  if (cd->receive_timeout_ms != wait_ms && !cd->nonblock) {
+    struct timeval limit = {wait_ms / 1000, (wait_ms % 1000) * 1000};
+    if (setsockopt(xprt->xp_fd, SOL_SOCKET, SO_RCVTIMEO, &limit,
+                   sizeof limit) == 0)
+      cd->receive_timeout_ms = wait_ms;
+  }
+  // A blocking connection reads the call into its record stream as it
+  // waits, which saves a poll per call; a non-blocking one (its socket
+  // never blocks) polls.
+  if (cd->nonblock || cd->receive_timeout_ms != wait_ms)
+    return wait_for(xprt->xp_fd, POLLIN, wait_ms);
+  cd->awaiting_call = true;
+  bool came = ksi_xdrrec_prefetch(&cd->xdrs);
+  cd->awaiting_call = false;
+  return came || cd->state == XPRT_DIED;
+}
 
 bool ksi_svc_conn_set_nonblock(SVCXPRT *xprt, int32_t maxrec) {
   conn_private *cd = priv(xprt);

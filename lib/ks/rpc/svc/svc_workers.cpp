@@ -5,8 +5,6 @@
 // one worker at a time reads from it; the worker puts it back and wakes the
 // loop when done. A connection whose caller calls again within a moment
 // stays with its worker for that call, while another worker is idle.
-#include <poll.h>
-
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -34,7 +32,6 @@ struct worker {
 
 // Settings and the lists, guarded by worker_lock.
 qmthread_rwlock_t worker_lock;
-qmthread_once_t worker_once = QMTHREAD_ONCE_INIT;
 bool threaded = false;
 int32_t worker_count = 16;
 bool started = false;
@@ -42,6 +39,9 @@ worker *idle_list = nullptr;
 worker *busy_list = nullptr;
 // The length of idle_list, changed under worker_lock and read without it.
 std::atomic<int> idle_count{0};
+// Set once the workers and the update-select pipe are made; the loop reads
+// it every round without taking the worker lock.
+std::atomic<bool> workers_running{false};
 
 // The dispatcher waits here for an idle worker.
 qmthread_mutex_t dispatcher_mutex = QMTHREAD_MUTEX_INITIALIZER_NORAISE;
@@ -50,8 +50,10 @@ bool dispatcher_waiting = false;  // guarded by dispatcher_mutex
 
 void init_worker_lock() { qmthread_rwlock_init(&worker_lock, 0); }
 
+// Made on first use, like the transport-table lock.
 qmthread_rwlock_t *lock() {
-  qmthread_once(&worker_once, init_worker_lock);
+  static const bool made = (init_worker_lock(), true);
+  (void)made;
   return &worker_lock;
 }
 
@@ -95,14 +97,12 @@ void signal_dispatcher() {
 // costs more than the call itself. The worker waits only while another
 // worker is idle, so the loop is never left without one for a new request
 // except for that moment.
-bool caller_calls_again(worker *w, const SVCXPRT *xprt) {
+bool caller_calls_again(worker *w, SVCXPRT *xprt) {
   if (idle_count.load(std::memory_order_relaxed) == 0) return false;
   qmthread_mutex_lock(&w->mutex);
   bool still_ours = w->xprt == xprt;  // not destroyed by its request
   qmthread_mutex_unlock(&w->mutex);
-  if (!still_ours) return false;
-  struct pollfd pfd = {xprt->xp_fd, POLLIN, 0};
-  return poll(&pfd, 1, kCallAgainWaitMs) > 0;
+  return still_ours && ksi_svc_conn_await_call(xprt, kCallAgainWaitMs);
 }
 
 // Serves the work in w->xprt, then puts the socket back into the set.
@@ -198,10 +198,7 @@ void end_workers_locked() {
 }  // namespace
 
 bool ksi_svc_threaded() {
-  qmthread_rwlock_rdlock(lock());
-  bool result = threaded && started;
-  qmthread_rwlock_unlock(&worker_lock);
-  return result;
+  return workers_running.load(std::memory_order_acquire);
 }
 
 void ksi_svc_hand_to_worker(SVCXPRT *xprt) {
@@ -310,5 +307,6 @@ extern "C" KS_API bool_t ks_svc_setup_threads(void) {
   }
   qmthread_rwlock_unlock(&worker_lock);
   ksi_svc_make_update_pipe();
+  workers_running.store(true, std::memory_order_release);
   return TRUE;
 }

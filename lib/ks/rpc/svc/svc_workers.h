@@ -5,7 +5,8 @@
 
 #include <cstdint>
 
-// True once threaded mode was chosen and the workers started.
+// True once threaded mode was chosen and the workers and the update-select
+// pipe are made.
 bool ksi_svc_threaded();
 // Hands a transport, or a datagram clone holding its request, to the first
 // idle worker, waiting while every worker is busy.

@@ -403,3 +403,10 @@ KS_API bool_t xdrrec_grow_input(XDR *xdrs, uint32_t size) {
 }
 
 }  // extern "C"
+
+bool ksi_xdrrec_prefetch(XDR *xdrs) {
+  rec_stream *rs = rec_of(xdrs);
+  if (rs->nonblock) return false;
+  if (rs->in_pos != rs->in_end) return true;
+  return fill_input(rs) && rs->in_pos != rs->in_end;
+}

@@ -39,6 +39,12 @@ struct ksi_rec_stream {
   uint32_t max_record;
 };
 
+// Reads once into the input buffer of a blocking stream that has no input
+// left, through its read function, so that a caller can wait for the next
+// record before decoding it; true when input is buffered. A read that gives
+// nothing leaves the stream as it was.
+bool ksi_xdrrec_prefetch(XDR *xdrs);
+
 // Hidden, so that the filters compare against its address directly rather
 // than through the global offset table.
 [[gnu::visibility("hidden")]] extern const struct xdr_ops ksi_xdrrec_ops;
