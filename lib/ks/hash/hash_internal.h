@@ -51,10 +51,10 @@ struct ksi_hash_table {
   // Lemire's reciprocal of nbuckets: a bucket costs two multiplications
   // instead of a division.
   uint64_t bucket_magic;
-  // One byte per bucket, in the bucket array's heap block just after the
-  // heads: the union of its cells' tags (ksi_hash_tag). A probe whose tag
-  // is missing there cannot be in the bucket, so most misses read one byte
-  // of a small, cache-resident array and never touch the chain.
+  // One byte per bucket, at the end of the bucket array's heap block: the
+  // union of its cells' tags (ksi_hash_tag). A probe whose tag is missing
+  // there cannot be in the bucket, so most misses read one byte of a small,
+  // cache-resident array and never touch the chain or the head records.
   uint8_t *filter;
   // Each bucket's ksi_hash_head, 32-aligned in the bucket array's heap
   // block between the heads and the filter; null for integer tables.
