@@ -281,6 +281,30 @@ TEST(Hash, LowLevelCellRecycledThroughGrowthIsFoundByItsNewKey) {
   hash_delete_ht(&t);
 }
 
+// The same for a recycled low-level cell whose caller stores its key only
+// after later cells pushed it down the bucket, and after cells before it
+// leave: it must never be compared by the key it had before.
+TEST(Hash, LowLevelCellKeyStoredLateIsFoundAnywhereInItsBucket) {
+  hash_table_t *t = hash_str_create(1, 0, 0);  // one bucket, one chain
+  hash_str_enter(t, "a", nullptr, nullptr);
+  hash_str_enter(t, "b", nullptr, nullptr);
+  ASSERT_EQ(hash_str_free(t, "b", nullptr, nullptr), 1);
+  hash_cell_t *cell = hash_create_cell(t, ksi_hash_str("d"));
+  hash_str_enter(t, "e", nullptr, nullptr);
+  cell->key.ptr = "d";
+  EXPECT_EQ(hash_str_lookup(t, "d", nullptr, nullptr), 1) << "second";
+  hash_str_enter(t, "f", nullptr, nullptr);
+  EXPECT_EQ(hash_str_lookup(t, "d", nullptr, nullptr), 1) << "third";
+  ASSERT_EQ(hash_str_free(t, "f", nullptr, nullptr), 1);
+  EXPECT_EQ(hash_str_lookup(t, "d", nullptr, nullptr), 1) << "second again";
+  ASSERT_EQ(hash_str_free(t, "e", nullptr, nullptr), 1);
+  for (const char *k : {"d", "a"})
+    EXPECT_EQ(hash_str_lookup(t, k, nullptr, nullptr), 1) << k;
+  for (const char *k : {"b", "e", "f"})
+    EXPECT_EQ(hash_str_lookup(t, k, nullptr, nullptr), 0) << k;
+  hash_delete_ht(&t);
+}
+
 TEST(Hash, RemovedCellIsRecycledUnclearedAndOrderChainHeals) {
   hash_table_t *t = hash_int_create(7, 4);
   hash_set_order(t);

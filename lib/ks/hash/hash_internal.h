@@ -31,17 +31,19 @@ struct hash_cursor {
 };
 static_assert(sizeof(hash_cursor) == 16, "16-byte cursor");
 
-// What a bucket's head cell holds, kept beside the heads: a string or
-// fixed-length probe compares it while the head cell itself is still being
-// fetched, so a hit at the head waits for the key's memory only, not for
-// the bucket head, then the cell, then the key one after another, and a
-// probe whose hash value differs skips the head's key. The key is null
-// when not known (a cell just created and not yet given its key).
+// What a bucket's first two cells hold, kept beside the bucket array: a
+// string or fixed-length probe finds its cell from this one record and the
+// key's own memory, without waiting for the first cell and then the second
+// one after another. A key is null when there is no such cell or when its
+// key is not known (a cell just created and not yet given its key); the
+// cell itself is then compared.
 struct ksi_hash_head {
-  const void *key;
-  uint32_t hval;
+  hash_cell *first;    // the bucket's first cell, as in the bucket array
+  const void *key[2];  // the first and the second cell's key
+  uint32_t hval[2];    // their hash values, where the key is known
 };
-static_assert(sizeof(ksi_hash_head) == 16, "a head never straddles lines");
+static_assert(sizeof(ksi_hash_head) == 32,
+              "32-aligned heads never straddle cache lines");
 
 // The record callers see, followed by what lookups derive from it.
 struct ksi_hash_table {
@@ -49,14 +51,13 @@ struct ksi_hash_table {
   // Lemire's reciprocal of nbuckets: a bucket costs two multiplications
   // instead of a division.
   uint64_t bucket_magic;
-  // One byte per bucket, in the bucket array's heap block just after the
-  // heads: the union of its cells' tags (ksi_hash_tag). A probe whose tag
-  // is missing there cannot be in the bucket, so most misses read one byte
-  // of a small, cache-resident array and never touch the chain.
+  // One byte per bucket, at the end of the bucket array's heap block: the
+  // union of its cells' tags (ksi_hash_tag). A probe whose tag is missing
+  // there cannot be in the bucket, so most misses read one byte of a small,
+  // cache-resident array and never touch the chain or the head records.
   uint8_t *filter;
-  // Each bucket's head cell's key pointer and hash value (see
-  // ksi_hash_head), in the bucket array's heap block between the heads and
-  // the filter; null for integer tables.
+  // Each bucket's ksi_hash_head, 32-aligned in the bucket array's heap
+  // block between the heads and the filter; null for integer tables.
   struct ksi_hash_head *heads;
 };
 
@@ -93,12 +94,17 @@ inline bool ksi_hash_may_hold(const hash_table_t *t, uint32_t b,
           ksi_hash_tag(hval)) != 0;
 }
 
-// Records key as the head key of cell's bucket when cell heads it.
+// Records key as the known key of cell, or forgets it (null), where the
+// head record of cell's bucket keeps it.
 inline void ksi_hash_set_head_key(hash_table_t *t, hash_cell *cell,
                                   const void *key) {
-  const uint32_t b = ksi_hash_bucket(t, cell->hval);
-  if (t->buckets[b] == cell && ksi_hash_of(t)->heads != nullptr)
-    ksi_hash_of(t)->heads[b].key = key;
+  ksi_hash_head *heads = ksi_hash_of(t)->heads;
+  if (heads == nullptr) return;
+  ksi_hash_head &h = heads[ksi_hash_bucket(t, cell->hval)];
+  if (h.first == cell)
+    h.key[0] = key;
+  else if (h.first != nullptr && h.first->next == cell)
+    h.key[1] = key;
 }
 
 inline ksi_hash_order_links *ksi_hash_links(hash_cell *cell) {

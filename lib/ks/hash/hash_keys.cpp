@@ -73,20 +73,40 @@ Found find_int(const hash_table_t *t, int32_t key, uint32_t hval) {
   return {nullptr, nullptr};
 }
 
+// Whether cell c holds key, read from the cell.
+bool holds(const hash_table_t *t, const hash_cell *c, const void *key,
+           uint32_t hval) {
+  return c->hval == hval && key_equal(t, c->key.ptr, key);
+}
+
+// Whether the head record's known key of place i is key.
+bool known(const hash_table_t *t, const ksi_hash_head &h, int i,
+           const void *key, uint32_t hval) {
+  return h.hval[i] == hval && key_equal(t, h.key[i], key);
+}
+
+// The first two cells are tried from the bucket's head record; only the
+// rest of the chain, and a cell whose key the record does not know, are
+// read from the cells.
 Found find_key(const hash_table_t *t, const void *key, uint32_t hval) {
   const uint32_t b = ksi_hash_bucket(t, hval);
   if (!ksi_hash_may_hold(t, b, hval)) return {nullptr, nullptr};
-  hash_cell *prev = nullptr;
-  hash_cell *c = t->buckets[b];
-  const ksi_hash_head *heads = ksi_hash_of(t)->heads;
-  const ksi_hash_head head = heads != nullptr ? heads[b] : ksi_hash_head{};
-  if (head.key != nullptr) {
-    if (head.hval == hval && key_equal(t, head.key, key)) return {c, nullptr};
-    prev = c;  // the head's key differs from the probe
+  const ksi_hash_head &h = ksi_hash_of(t)->heads[b];
+  hash_cell *first = h.first;
+  if (first == nullptr) return {nullptr, nullptr};
+  if (h.key[0] != nullptr ? known(t, h, 0, key, hval)
+                          : holds(t, first, key, hval))
+    return {first, nullptr};
+  if (h.key[1] != nullptr && known(t, h, 1, key, hval))
+    return {first->next, first};
+  hash_cell *prev = first;
+  hash_cell *c = first->next;
+  if (c != nullptr && h.key[1] != nullptr) {  // the second cell differs
+    prev = c;
     c = c->next;
   }
   for (; c != nullptr; prev = c, c = c->next) {
-    if (c->hval == hval && key_equal(t, c->key.ptr, key)) return {c, prev};
+    if (holds(t, c, key, hval)) return {c, prev};
   }
   return {nullptr, nullptr};
 }

@@ -40,12 +40,26 @@ inline uint32_t fold8(uint64_t x) {
 // One byte, c already widened as the hash takes it.
 inline uint32_t step(uint32_t h, uint32_t c) { return h + ((h << 7) ^ c); }
 
+// 129^n modulo 2^32 for n from 0 to 8.
+constexpr uint32_t kPowers[9] = {
+    1,     129u,         kPow2,        kPow2 * 129u,
+    kPow4, kPow4 * 129u, kPow4 *kPow2, kPow4 *kPow2 * 129u,
+    kPow8};
+
 // The hash of n bytes at p continued from h; Widen turns a byte into the
-// 32-bit value the hash folds in.
+// 32-bit value the hash folds in. A key of eight bytes or more ends with
+// the word that ends at its last byte, the bytes already folded masked to
+// zero: a zero byte adds nothing to the sum, so the last one to eight bytes
+// fold in one step, and a key of 25 to 32 bytes always takes three words
+// before it, without a byte loop whose length depends on the key.
 template <typename Widen>
 inline uint32_t hash(uint32_t h, const unsigned char *p, size_t n,
                      Widen widen) {
-  for (; n >= 8; p += 8, n -= 8) {
+  if (n < 8) {
+    for (; n > 0; ++p, --n) h = step(h, widen(*p));
+    return h;
+  }
+  for (; n > 8; p += 8, n -= 8) {
     uint64_t x;
     std::memcpy(&x, p, 8);
     if ((x & kHighBits) == 0) {
@@ -54,6 +68,10 @@ inline uint32_t hash(uint32_t h, const unsigned char *p, size_t n,
       for (int i = 0; i < 8; ++i) h = step(h, widen(p[i]));
     }
   }
+  uint64_t x;  // the last n bytes (1 to 8) in its high end
+  std::memcpy(&x, p + n - 8, 8);
+  x &= ~uint64_t{0} << (8 * (8 - n));
+  if ((x & kHighBits) == 0) return h * kPowers[n] + fold8(x);
   for (; n > 0; ++p, --n) h = step(h, widen(*p));
   return h;
 }

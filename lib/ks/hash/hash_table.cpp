@@ -41,22 +41,16 @@ uint32_t cell_limit(uint32_t nbuckets, uint32_t limit) {
   return product > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(product);
 }
 
-// Bytes of the heads of n buckets, rounded up to keep the ksi_hash_head
-// records that follow them 16-aligned.
-size_t heads_bytes(uint32_t n) {
-  return (size_t{n} * sizeof(hash_cell_t *) + 15) & ~size_t{15};
-}
-
 // Integer tables compare the key in the cell and keep no ksi_hash_head
 // records.
 bool keeps_head_records(hash_key_type type) { return type != HASH_KEY_INT; }
 
-// The heads, their ksi_hash_head records if the table keeps them, then the
-// filter bytes, in one zeroed heap block.
+// The heads, their ksi_hash_head records (32-aligned) if the table keeps
+// them, then the filter bytes, in one zeroed heap block.
 hash_cell_t **new_bucket_array(uint32_t n, hash_key_type type) {
-  const size_t records = keeps_head_records(type) ? n : 0;
-  const size_t bytes =
-      heads_bytes(n) + records * sizeof(ksi_hash_head) + size_t{n};
+  const size_t records =
+      keeps_head_records(type) ? n * sizeof(ksi_hash_head) + 31 : 0;
+  const size_t bytes = size_t{n} * sizeof(hash_cell_t *) + records + n;
   auto **b = static_cast<hash_cell_t **>(stg_malloc(bytes));
   if (b != nullptr) std::memset(b, 0, bytes);
   return b;
@@ -65,23 +59,45 @@ hash_cell_t **new_bucket_array(uint32_t n, hash_key_type type) {
 void set_buckets(hash_table_t *t, hash_cell_t **buckets, uint32_t n) {
   t->buckets = buckets;
   t->nbuckets = n;
-  ksi_hash_of(t)->bucket_magic = ksi_hash_magic(n);
-  auto *block = reinterpret_cast<unsigned char *>(buckets);
-  auto *heads = reinterpret_cast<ksi_hash_head *>(block + heads_bytes(n));
-  const bool records = keeps_head_records(hash_key_type(t->key_type));
-  ksi_hash_of(t)->heads = records ? heads : nullptr;
-  ksi_hash_of(t)->filter =
-      reinterpret_cast<uint8_t *>(heads + (records ? n : 0));
+  ksi_hash_table *rec = ksi_hash_of(t);
+  rec->bucket_magic = ksi_hash_magic(n);
+  if (keeps_head_records(hash_key_type(t->key_type))) {
+    const auto end = reinterpret_cast<uintptr_t>(buckets + n);
+    rec->heads = reinterpret_cast<ksi_hash_head *>((end + 31) & ~uintptr_t{31});
+    rec->filter = reinterpret_cast<uint8_t *>(rec->heads + n);
+  } else {
+    rec->heads = nullptr;
+    rec->filter = reinterpret_cast<uint8_t *>(buckets + n);
+  }
 }
 
-// Pushes cell, whose key slot holds head_key, at the head of its bucket.
+// Pushes cell, whose key is head_key (null: not known), at the head of its
+// bucket.
 void link(hash_table_t *t, hash_cell *cell, const void *head_key) {
   const uint32_t b = ksi_hash_bucket(t, cell->hval);
   cell->next = t->buckets[b];
   t->buckets[b] = cell;
-  if (ksi_hash_of(t)->heads != nullptr)
-    ksi_hash_of(t)->heads[b] = {head_key, cell->hval};
+  if (ksi_hash_head *heads = ksi_hash_of(t)->heads; heads != nullptr) {
+    ksi_hash_head &h = heads[b];
+    h = {cell, {head_key, h.key[0]}, {cell->hval, h.hval[0]}};
+  }
   ksi_hash_of(t)->filter[b] |= ksi_hash_tag(cell->hval);
+}
+
+// Updates bucket b's head record after its first (removed 0) or second
+// (removed 1) cell left it. A cell moving up into the second place is
+// compared in its cell until the table grows: one made by the low-level
+// call may not hold its key yet.
+void unlink_head(hash_table_t *t, uint32_t b, int removed) {
+  ksi_hash_head *heads = ksi_hash_of(t)->heads;
+  if (heads == nullptr) return;
+  ksi_hash_head &h = heads[b];
+  h.first = t->buckets[b];
+  if (removed == 0) {
+    h.key[0] = h.key[1];
+    h.hval[0] = h.hval[1];
+  }
+  h.key[1] = nullptr;
 }
 
 hash_fn_t default_hash(hash_key_type type) {
@@ -219,7 +235,7 @@ KS_API hash_cell_t *hash_create_cell(hash_table_t *table, uint32_t hval) {
   link(table, cell, nullptr);
   ++table->ncells;
   if (table->limit > 0 && table->ncells > table->cell_limit) {
-    hash_resize(table);  // which took the cell's old key for its head key
+    hash_resize(table);  // which took the cell's old key as known
     ksi_hash_set_head_key(table, cell, nullptr);
   }
   return cell;
@@ -243,15 +259,14 @@ KS_API void hash_free_cell(hash_table_t *table, hash_cell_t *cell,
     prev->next = cell->next;
   else
     table->buckets[b] = cell->next;
-  const hash_cell *head = table->buckets[b];
-  if (ksi_hash_of(table)->heads != nullptr)
-    ksi_hash_of(table)->heads[b] =
-        head != nullptr ? ksi_hash_head{head->key.ptr, head->hval}
-                        : ksi_hash_head{};
   uint8_t tags = 0;
   for (hash_cell *c = table->buckets[b]; c != nullptr; c = c->next)
     tags |= ksi_hash_tag(c->hval);
   ksi_hash_of(table)->filter[b] = tags;
+  if (prev == nullptr)
+    unlink_head(table, b, 0);
+  else if (prev == table->buckets[b])
+    unlink_head(table, b, 1);
   cell->next = table->free_list;
   table->free_list = cell;
   --table->ncells;
@@ -270,7 +285,7 @@ KS_API void hash_resize(hash_table_t *table) {
     hash_cell *cell = old[b];
     while (cell != nullptr) {
       hash_cell *next = cell->next;
-      link(table, cell, cell->key.ptr);
+      link(table, cell, nullptr);
       cell = next;
     }
   }
