@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,15 +23,6 @@ extern char **environ;
 namespace {
 
 using Strings = std::vector<std::string>;
-
-// "NAME<n>=value" entries built with snprintf: GCC 12's -O3 sees a false
-// overlap in "literal" + std::string and stops a -Werror build.
-template <typename... Args>
-std::string entry(const char *format, Args... args) {
-  char text[64];
-  snprintf(text, sizeof text, format, args...);
-  return text;
-}
 
 Strings entries(char *const *vector) {
   Strings out;
@@ -97,7 +87,7 @@ TEST_P(EvutlTest, GrowsAtTheThirtySecondEntryAndKeepsOrder) {
   ASSERT_EQ(evutl_alloc(area_, &env), 0);
   Strings expected;
   for (int i = 0; i < 100; ++i) {
-    expected.push_back(entry("V%d=%d", i, i * 7));
+    expected.push_back("V" + std::to_string(i) + "=" + std::to_string(i * 7));
     ASSERT_EQ(evutl_setenv(env, expected.back().c_str()), 0);
     // 31 entries and the null fill the first vector; the 32nd grows it.
     if (i == 30) {
@@ -237,7 +227,8 @@ TEST_P(EvutlTest, ConcurrentReadersAndWriters) {
   for (int w = 0; w < 4; ++w) {
     writers.emplace_back([shared, w, &added] {
       for (int i = 0; i < 50; ++i) {
-        std::string a = entry("W%d_%d=1", w, i);
+        std::string a =
+            "W" + std::to_string(w) + "_" + std::to_string(i) + "=1";
         if (evutl_setenv(shared, a.c_str()) == 0) added.fetch_add(1);
       }
     });
@@ -261,7 +252,7 @@ INSTANTIATE_TEST_SUITE_P(HeapAndArea, EvutlTest, testing::Bool(),
 TEST(EvutlAllocFailure, FailuresLeaveObjectsUnchanged) {
   std::vector<std::string> texts;
   std::vector<char *> vector;
-  for (int i = 0; i < 40; ++i) texts.push_back(entry("N%d=v", i));
+  for (int i = 0; i < 40; ++i) texts.push_back("N" + std::to_string(i) + "=v");
   for (std::string &t : texts) vector.push_back(t.data());
   vector.push_back(nullptr);
 
