@@ -91,6 +91,12 @@ FAULTS = [
     ("lib/ks/identity/credutl_creds.cpp", 152, "n > CREDUTL_MAX_GROUPS", "n >= CREDUTL_MAX_GROUPS", ["credutl_test", "credutl_edges_test"]),
     ("lib/ks/identity/credutl_creds.cpp", 154, "n = CREDUTL_MAX_GROUPS;", "n = CREDUTL_MAX_GROUPS - 1;", ["credutl_test", "credutl_edges_test"]),
     ("lib/ks/thread/qmthread_create.cpp", 115, "pthread_exit(value);", "pthread_exit(value != nullptr ? nullptr : value);", ["qmthread_test", "pfm_signal_test", "pfm_test"]),
+    # Message width, daemon capture, fresh-process switches
+    ("lib/ks/msg/imsg_width.cpp", 159, "width + w <= max_width", "width + w < max_width", ["imsg_width_test"]),
+    ("lib/ks/msg/imsg_width.cpp", 163, "*p == '\\0' || *p == '\\r'", "*p == '\\0'", ["imsg_width_test"]),
+    ("lib/ks/msg/imsg_daemon.cpp", 78, "line[len - 1] == '\\r'", "line[len - 1] == '\\n'", ["imsg_daemon_test"]),
+    ("lib/ks/msg/imsg_state.cpp", 156, 'env_set("QUILLMERE_PRINT_WIN32_STATUS")', "false", ["imsg_format_test"]),
+    ("lib/ks/msg/imsg_format.cpp", 90, "tbl != nullptr && ksi_msg_capturing", "tbl == nullptr && ksi_msg_capturing", ["imsg_format_test"]),
 ]
 
 

@@ -1,80 +1,39 @@
 // Daemon mode end to end, in child processes: what the daemon writes to its
 // standard output and error reaches the event-log file line by line, in
 // order and before the library's own messages; set-up failures fall back.
-#include <orvexks/imsg.h>
-
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <fstream>
-#include <sstream>
-#include <string>
-
-#include <gtest/gtest.h>
+#include "msg_fixture.h"
 
 namespace {
 
-std::string temp_path(const char *name) {
-  if (std::getenv("IMSG_DAEMON_TEST_PID") == nullptr)
-    setenv("IMSG_DAEMON_TEST_PID", std::to_string(getpid()).c_str(), 1);
-  return std::string(::testing::TempDir()) + "imsg_daemon_" + name + "_" +
-         std::getenv("IMSG_DAEMON_TEST_PID");
-}
+using namespace msg_test;
 
-std::string slurp(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
+// Each scenario runs in a child with the event log in a scratch file.
 class ImsgDaemon : public ::testing::Test {
  protected:
-  void SetUp() override {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    events_ = temp_path("events");
-    err_ = temp_path("err");
-    unlink(events_.c_str());
+  void SetUp() override { unlink(events_.c_str()); }
+  void TearDown() override { unlink(events_.c_str()); }
+  child_run in_daemon_child(const std::function<void()> &body) {
+    return in_child({{"ORVEX_EVENTLOG", events_}}, body);
   }
-  void TearDown() override {
-    unlink(events_.c_str());
-    unlink(err_.c_str());
-  }
-  // The child's standard error goes to err_ before it does anything.
-  void capture_stderr() {
-    std::fflush(nullptr);
-    int fd = open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(fd, 2);
-    close(fd);
-  }
-  std::string events_, err_;
+  std::string events_ = temp_path("events");
 };
 
 TEST_F(ImsgDaemon, CapturedTextPrecedesTheLibrarysMessages) {
-  EXPECT_EXIT(
-      {
-        setenv("ORVEX_EVENTLOG", events_.c_str(), 1);
-        capture_stderr();
-        imsg_set_app_name("qmlockd");
-        if (imsg_init_daemon() != 0 || imsg_init_daemon() != 0) _exit(3);
-        if (imsg_am_daemon() != 1) _exit(4);
-        std::printf("first from printf\n");
-        std::fflush(stdout);
-        const char second[] = "second from write\r\n";
-        if (write(2, second, sizeof second - 1) < 0) _exit(5);
-        std::printf("\n  \t \n");
-        std::printf("%s\n", std::string(300, 'x').c_str());
-        std::printf(
-            "buffered before the message\n");  // still in stdio's buffer
-        imsg_print(IMSG_ERROR, "library message %d\n", -1, 1);
-        std::printf("after\n");
-        imsg_drain_pipes();
-        _exit(0);
-      },
-      ::testing::ExitedWithCode(0), "");
+  in_daemon_child([] {
+    imsg_set_app_name("qmlockd");
+    if (imsg_init_daemon() != 0 || imsg_init_daemon() != 0) _exit(3);
+    if (imsg_am_daemon() != 1) _exit(4);
+    std::printf("first from printf\n");
+    std::fflush(stdout);
+    const char second[] = "second from write\r\n";
+    if (write(2, second, sizeof second - 1) < 0) _exit(5);
+    std::printf("\n  \t \n");
+    std::printf("%s\n", std::string(300, 'x').c_str());
+    std::printf("buffered before the message\n");  // still in stdio's buffer
+    imsg_print(IMSG_ERROR, "library message %d\n", -1, 1);
+    std::printf("after\n");
+    imsg_drain_pipes();
+  });
   EXPECT_EQ(slurp(events_),
             "[1024/3] first from printf\n"
             "[1024/3] second from write\n"
@@ -87,21 +46,16 @@ TEST_F(ImsgDaemon, CapturedTextPrecedesTheLibrarysMessages) {
 
 TEST_F(ImsgDaemon, LogFileTakesCapturedLinesAndSuspendSwitchesStreams) {
   std::string log = temp_path("log");
-  EXPECT_EXIT(
-      {
-        setenv("ORVEX_EVENTLOG", events_.c_str(), 1);
-        capture_stderr();
-        if (imsg_init_daemon() != 0) _exit(3);
-        imsg_start_log_file(log.c_str());
-        std::printf("captured into the log\n");
-        imsg_print(IMSG_OUTPUT, "library line\n", -1);
-        imsg_end_log_file();
-        imsg_suspend_daemon_logging();
-        imsg_resume_daemon_logging();
-        imsg_print(IMSG_OK, "resumed\n", -1);
-        _exit(0);
-      },
-      ::testing::ExitedWithCode(0), "");
+  in_daemon_child([&] {
+    if (imsg_init_daemon() != 0) _exit(3);
+    imsg_start_log_file(log.c_str());
+    std::printf("captured into the log\n");
+    imsg_print(IMSG_OUTPUT, "library line\n", -1);
+    imsg_end_log_file();
+    imsg_suspend_daemon_logging();
+    imsg_resume_daemon_logging();
+    imsg_print(IMSG_OK, "resumed\n", -1);
+  });
   std::string text = slurp(log);
   unlink(log.c_str());
   EXPECT_NE(text.find("captured into the log\nlibrary line\n"),
@@ -112,32 +66,23 @@ TEST_F(ImsgDaemon, LogFileTakesCapturedLinesAndSuspendSwitchesStreams) {
 }
 
 TEST_F(ImsgDaemon, LighterModeSendsMessagesToTheEventLog) {
-  EXPECT_EXIT(
-      {
-        setenv("ORVEX_EVENTLOG", events_.c_str(), 1);
-        capture_stderr();
-        if (imsg_init_abe() != 0 || imsg_am_daemon() != 1) _exit(3);
-        imsg_print(IMSG_WARNING, "two\nlines\n", -1);
-        _exit(0);
-      },
-      ::testing::ExitedWithCode(0), "");
+  in_daemon_child([] {
+    if (imsg_init_abe() != 0 || imsg_am_daemon() != 1) _exit(3);
+    imsg_print(IMSG_WARNING, "two\nlines\n", -1);
+  });
   EXPECT_EQ(slurp(events_), "[1024/8] noname: Warning: two\r\nlines\r\n\n");
 }
 
 TEST_F(ImsgDaemon, FailuresLeaveTheStandardStreams) {
-  EXPECT_EXIT(
-      {
-        setenv("ORVEX_EVENTLOG", "/nonexistent-dir/events", 1);
-        capture_stderr();
-        if (imsg_init_daemon() != -1 || imsg_init_abe() != -1) _exit(3);
-        if (imsg_am_daemon() != 0) _exit(4);
-        imsg_suspend_daemon_logging();
-        imsg_resume_daemon_logging();
-        imsg_print(IMSG_ERROR, "still on stderr\n", -1);
-        _exit(0);
-      },
-      ::testing::ExitedWithCode(0), "");
-  std::string err = slurp(err_);
+  events_ = "/nonexistent-dir/events";
+  std::string err = in_daemon_child([] {
+                      if (imsg_init_daemon() != -1 || imsg_init_abe() != -1)
+                        _exit(3);
+                      if (imsg_am_daemon() != 0) _exit(4);
+                      imsg_suspend_daemon_logging();
+                      imsg_resume_daemon_logging();
+                      imsg_print(IMSG_ERROR, "still on stderr\n", -1);
+                    }).err;
   std::string enoent =
       "Can't open event log (" + std::to_string(ENOENT) + ")\n";
   EXPECT_EQ(err.rfind(enoent + enoent, 0), 0u) << err;

@@ -10,8 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,8 +17,11 @@
 #include "msg/catalog.h"
 #include "msg/imsg_msgs.h"
 #include "msg/msg_lookup.h"
+#include "msg_fixture.h"
 
 namespace {
+
+using namespace msg_test;
 
 using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;
@@ -164,65 +165,42 @@ TEST(ImsgFormat, TaggedForm) {
   EXPECT_EQ(imsg_snprintf(buf, sizeof buf, &kTable, 0, 3), 8);
 }
 
-std::string read_file(const std::string &path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 // The capture log and the status switch are read once per process, so
 // these run in a child process that sets the environment first.
-class ImsgFreshProcess : public testing::Test {
- protected:
-  void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
-};
-
-TEST_F(ImsgFreshProcess, CaptureLogRecordsCapturingCalls) {
-  char dir_template[] = "/tmp/imsg_capture_XXXXXX";
-  ASSERT_NE(mkdtemp(dir_template), nullptr);
-  std::string base = std::string(dir_template) + "/cap";
-  EXPECT_EXIT(
-      {
-        setenv("QUILLMERE_IMSG_CAPTURE_LOG", base.c_str(), 1);
-        char buf[64];
-        imsg_snprintf(buf, sizeof buf, &kTable, 0, 1);  // captured
-        imsg_sprintf(buf, &kTable, 1, "x");             // not a capturing call
-        imsg_snprintf(buf, sizeof buf, "raw %d", -1,
-                      1);  // raw text: not captured
-        char *text = nullptr;
-        imsg_dynamic_len_snprintf(&text, 64, 100, &kTable, 1, "y");  // captured
-        std::free(text);
-        std::string log = read_file(base + "." + std::to_string(getpid()));
-        std::exit(log == "## library : subsys : msg ID : msg text\n"
-                         "ks_lib : test/fmt : 4 : plain %d\n\n"
-                         "ks_lib : test/fmt : 9 : second %s\n\n"
-                      ? 0
-                      : 1);
-      },
-      testing::ExitedWithCode(0), "");
-  std::string cleanup = "rm -rf " + std::string(dir_template);
-  ASSERT_EQ(std::system(cleanup.c_str()), 0);
+TEST(ImsgFreshProcess, CaptureLogRecordsCapturingCalls) {
+  const std::string base = temp_path("cap");
+  child_run run = in_child({{"QUILLMERE_IMSG_CAPTURE_LOG", base}}, [&] {
+    char buf[64];
+    imsg_snprintf(buf, sizeof buf, &kTable, 0, 1);    // captured
+    imsg_sprintf(buf, &kTable, 1, "x");               // not a capturing call
+    imsg_snprintf(buf, sizeof buf, "raw %d", -1, 1);  // raw: not captured
+    char *text = nullptr;
+    imsg_dynamic_len_snprintf(&text, 64, 100, &kTable, 1, "y");  // captured
+    std::free(text);
+    const std::string log = base + "." + std::to_string(getpid());
+    std::string captured = slurp(log);
+    unlink(log.c_str());
+    return captured;
+  });
+  EXPECT_EQ(run.report,
+            "## library : subsys : msg ID : msg text\n"
+            "ks_lib : test/fmt : 4 : plain %d\n\n"
+            "ks_lib : test/fmt : 9 : second %s\n\n");
 }
 
-TEST_F(ImsgFreshProcess, StrerrorWithTheStatusSwitch) {
-  EXPECT_EXIT(
-      {
-        setenv("QUILLMERE_PRINT_WIN32_STATUS", "1", 1);
-        errno = ECONNREFUSED;
-        std::string sock = imsg_strerror(10061);
-        errno = 0;
-        std::string number = imsg_strerror(123456);
-        errno = 2;
-        std::string c_text = imsg_strerror(ENOENT);
-        std::fprintf(stderr, "%s|%s|%s", sock.c_str(), number.c_str(),
-                     c_text.c_str());
-        std::exit(0);
-      },
-      testing::ExitedWithCode(0),
-      "^\\[0x0000274d, 0x0000006f\\] \\[WINSOCK\\] Connection refused\\|"
-      "\\[0x00000000, 0x00000000\\] 123456\\|"
-      "\\[0x00000002, 0x00000002\\] No such file or directory$");
+TEST(ImsgFreshProcess, StrerrorWithTheStatusSwitch) {
+  child_run run = in_child({{"QUILLMERE_PRINT_WIN32_STATUS", "1"}}, [] {
+    errno = ECONNREFUSED;
+    std::string texts = imsg_strerror(10061);
+    errno = 0;
+    texts += std::string("|") + imsg_strerror(123456);
+    errno = 2;
+    return texts + "|" + imsg_strerror(ENOENT);
+  });
+  EXPECT_EQ(run.report,
+            "[0x0000274d, 0x0000006f] [WINSOCK] Connection refused|"
+            "[0x00000000, 0x00000000] 123456|"
+            "[0x00000002, 0x00000002] No such file or directory");
 }
 
 TEST(ImsgStrerror, TextsByNumber) {

@@ -13,7 +13,11 @@
 
 #include "internal/nt_alloc_fault.h"
 
+#include "msg_fixture.h"
+
 namespace {
+
+using msg_test::collect;
 
 const char *const kTexts[] = {"Disk %s is full\n", "%s\n"};
 const int16_t kIds[] = {1, 2};
@@ -92,10 +96,6 @@ TEST(ImsgList, TaggingModeDecidesWhetherMessagesAreTagged) {
   EXPECT_EQ(text_of(&odd), tagged_e);
   EXPECT_EQ(text_of(&always), std::string(tagged_e) + tagged_f);
   for (imsg_list_t *list : {&never, &always, &odd}) imsg_list_destroy(list);
-}
-
-void collect(void *arg, const char *text) {
-  static_cast<std::vector<std::string> *>(arg)->push_back(text);
 }
 
 TEST(ImsgList, PrintedFormGoesToAStreamOrThroughMessageOutput) {

@@ -12,7 +12,11 @@
 
 #include <gtest/gtest.h>
 
+#include "msg_fixture.h"
+
 namespace {
+
+using msg_test::collect;
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
@@ -77,11 +81,6 @@ TEST(ImsgPlainFormat, InsertMarkerKeepsItsMeaning) {
   EXPECT_STREQ(buf, "100%1! done %s");
   EXPECT_EQ(imsg_snprintf(buf, sizeof buf, &table, 1, "arg"), 10);
   EXPECT_STREQ(buf, "50% of arg");
-}
-
-// A writer that keeps every text it receives.
-void collect(void *arg, const char *text) {
-  static_cast<std::vector<std::string> *>(arg)->push_back(text);
 }
 
 TEST(ImsgPlainFormat, PrefixesTakeNamesLiterallyAndGrowPastTheBuffer) {

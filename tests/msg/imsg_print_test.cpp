@@ -2,22 +2,10 @@
 // writers, long messages, style markers on a terminal, log files and the
 // event-log file. Settings read from the environment on first use are
 // tested in forked children, which start with fresh message state.
-#include <orvexks/imsg.h>
-
-#include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <functional>
-#include <sstream>
-#include <string>
-#include <vector>
-
-#include <gtest/gtest.h>
+#include "msg_fixture.h"
 
 #define EXPECT_CONTAINS(text, part) \
   EXPECT_NE((text).find(part), std::string::npos) << (text)
@@ -29,57 +17,12 @@
 
 namespace {
 
+using namespace msg_test;
+
 const char *const kTexts[] = {"Disk %s is full\n",
                               "line one\nline two\nline three\n"};
 const int16_t kIds[] = {1, 2};
 const ks_msg_table_t kTable = {"ks_lib", "qmtest", 6, 2, kTexts, kIds};
-
-// Paths shared by a test and its re-executed child: the parent's pid
-// travels in the environment.
-std::string temp_path(const char *name) {
-  if (std::getenv("IMSG_PRINT_TEST_PID") == nullptr)
-    setenv("IMSG_PRINT_TEST_PID", std::to_string(getpid()).c_str(), 1);
-  return std::string(::testing::TempDir()) + "imsg_print_" + name + "_" +
-         std::getenv("IMSG_PRINT_TEST_PID");
-}
-
-std::string slurp(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-struct child_output {
-  std::string out, err;
-};
-
-// Runs body in a child process with `env` set and standard output and
-// error in files. The child is a fresh run of the program, so the message
-// state it reads from the environment on first use starts from nothing.
-child_output in_child(
-    const std::vector<std::pair<const char *, const char *>> &env,
-    const std::function<void()> &body) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  std::string out_path = temp_path("out"), err_path = temp_path("err");
-  EXPECT_EXIT(
-      {
-        for (const auto &[name, value] : env) setenv(name, value, 1);
-        std::fflush(nullptr);  // the test program's own output stays out
-        int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(out, 1);
-        dup2(err, 2);
-        body();
-        std::fflush(nullptr);
-        _exit(0);
-      },
-      ::testing::ExitedWithCode(0), "");
-  child_output result{slurp(out_path), slurp(err_path)};
-  unlink(out_path.c_str());
-  unlink(err_path.c_str());
-  return result;
-}
 
 // The text with every digit replaced by 9, for lines that carry a clock.
 std::string digits_as_nines(std::string text) {
@@ -88,25 +31,8 @@ std::string digits_as_nines(std::string text) {
   return text;
 }
 
-// A writer that keeps every text it receives.
-void collect(void *arg, const char *text) {
-  static_cast<std::vector<std::string> *>(arg)->push_back(text);
-}
-
-// Restores plain console delivery after a test that redirected it.
-struct console_again {
-  ~console_again() {
-    imsg_writer_t none[IMSG_REDIRECT_SLOTS];
-    for (imsg_writer_t &w : none) w = imsg_console_writer;
-    imsg_set_redirect_procs(none, IMSG_REDIRECT_SLOTS, nullptr);
-    imsg_redirect_output(imsg_console_writer, nullptr, imsg_console_writer,
-                         nullptr);
-    imsg_suppress_prefix(0);
-  }
-};
-
 TEST(ImsgPrint, KindsReachTheirStreamsWithTheirPrefixes) {
-  child_output got = in_child({}, [] {
+  child_run got = in_child({}, [] {
     imsg_set_app_name("/opt/quill/bin/qmtool.exe");
     imsg_print(IMSG_OK, &kTable, 0, "C:");
     imsg_print(IMSG_OUTPUT_ALT, "raw %d\n", -1, 7);
@@ -127,7 +53,7 @@ TEST(ImsgPrint, KindsReachTheirStreamsWithTheirPrefixes) {
 // nothing buffered: text the program left in the stream's buffer (standard
 // output to a file is fully buffered) still comes first.
 TEST(ImsgPrint, TextBufferedInTheStreamStaysBeforeTheMessage) {
-  child_output got = in_child({}, [] {
+  child_run got = in_child({}, [] {
     std::fputs("buffered ", stdout);
     imsg_print(IMSG_OUTPUT, "first\n", -1);
     imsg_print(IMSG_OUTPUT, "second\n", -1);
@@ -137,7 +63,7 @@ TEST(ImsgPrint, TextBufferedInTheStreamStaysBeforeTheMessage) {
 }
 
 TEST(ImsgPrint, SubsystemAndOkPrefixFollowTheEnvironment) {
-  child_output got = in_child({{"PRINT_SUBSYS_OK", "1"}}, [] {
+  child_run got = in_child({{"PRINT_SUBSYS_OK", "1"}}, [] {
     imsg_set_app_name("qmtool");
     imsg_print(IMSG_OK, "raw\n", -1);
     imsg_print(IMSG_OK, &kTable, 0, "A:");
@@ -152,7 +78,7 @@ TEST(ImsgPrint, SubsystemAndOkPrefixFollowTheEnvironment) {
 }
 
 TEST(ImsgPrint, UnknownKindAndBadTableReportAndStillDeliver) {
-  child_output got = in_child({}, [] {
+  child_run got = in_child({}, [] {
     imsg_print(42, "odd\n", -1);
     imsg_print(IMSG_ERROR, nullptr, 3);
     imsg_print(IMSG_ERROR, &kTable, 2);
@@ -229,7 +155,7 @@ TEST(ImsgPrint, NestedPrintLeavesTheOuterMessageAlone) {
 // to the console, on the stream of the slot's kind: alternate output (slot
 // 3) is output.
 TEST(ImsgPrint, DuplicatedAlternateOutputGoesToStandardOutput) {
-  child_output got = in_child({{"IMSG_DUP_OUTPUT", "1"}}, [] {
+  child_run got = in_child({{"IMSG_DUP_OUTPUT", "1"}}, [] {
     std::vector<std::string> alt;
     imsg_writer_t procs[IMSG_REDIRECT_SLOTS];
     for (imsg_writer_t &w : procs) w = imsg_console_writer;
@@ -260,14 +186,14 @@ TEST(ImsgPrint, StyleMarkersAreBoldOnATerminalOnly) {
       "1Bbold\x01\x01"
       "0B plain\n";
   // Through a pipe (a file here) the markers vanish.
-  child_output piped =
+  child_run piped =
       in_child({{"TERM", "xterm"}}, [&] { imsg_fputs(text, stdout); });
   EXPECT_EQ(piped.out, "bold plain\n");
 
   // On a terminal bold becomes escape sequences unless TERM is dumb. The
   // child reads its terminal back and reports it on standard error.
   for (const char *term : {"xterm", "dumb"}) {
-    child_output got = in_child({{"TERM", term}}, [&] {
+    child_run got = in_child({{"TERM", term}}, [&] {
       int master, slave;
       if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) _exit(3);
       std::fflush(nullptr);
@@ -333,7 +259,7 @@ TEST(ImsgPrint, LogFileTakesEveryKindAndCountsStarts) {
 }
 
 TEST(ImsgPrint, UnopenableLogFileFallsBackToStandardError) {
-  child_output got = in_child({}, [] {
+  child_run got = in_child({}, [] {
     FILE *log = imsg_start_log_file("/nonexistent-dir/sub/x.log");
     if (log != stderr) _exit(3);
     imsg_print(IMSG_OUTPUT, "into stderr\n", -1);
@@ -347,7 +273,7 @@ TEST(ImsgPrint, UnopenableLogFileFallsBackToStandardError) {
 
 TEST(ImsgPrint, EventLogFileGetsOneRecordPerMessage) {
   std::string events = temp_path("events");
-  child_output got = in_child({{"ORVEX_EVENTLOG", events.c_str()}}, [] {
+  child_run got = in_child({{"ORVEX_EVENTLOG", events.c_str()}}, [] {
     imsg_set_app_name("C:\\quill\\bin\\QMTOOL.exe");
     if (imsg_start_log() != stderr) _exit(3);
     imsg_print(IMSG_ERROR_PLAIN, &kTable, 1);

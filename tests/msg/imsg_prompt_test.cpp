@@ -3,86 +3,21 @@
 // prompting tool, and in a daemon; the parsers of answers. Switches,
 // installation directories and daemon mode are read once per process, so
 // those scenarios run in children.
-#include <orvexks/imsg.h>
 #include <orvexks/stg.h>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <termios.h>
-#include <unistd.h>
 
 #include <cstdarg>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <functional>
-#include <sstream>
-#include <string>
 #include <thread>
-#include <utility>
-#include <vector>
-
-#include <gtest/gtest.h>
 
 #include "msg/imsg_prompt.h"
+#include "msg_fixture.h"
 
 namespace {
 
-using env_list = std::vector<std::pair<const char *, std::string>>;
-
-// Paths shared by a test and its re-executed child: the parent's pid
-// travels in the environment.
-std::string temp_path(const std::string &name) {
-  if (std::getenv("IMSG_PROMPT_TEST_PID") == nullptr)
-    setenv("IMSG_PROMPT_TEST_PID", std::to_string(getpid()).c_str(), 1);
-  return std::string(::testing::TempDir()) + "imsg_prompt_" + name + "_" +
-         std::getenv("IMSG_PROMPT_TEST_PID");
-}
-
-std::string slurp(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-struct child_run {
-  std::string out, err, report;
-};
-
-// Runs body in a fresh child with `input` as its standard input (a pipe),
-// `env` set, and standard output and error in files. What body returns is
-// its report to the test.
-child_run in_child(const std::string &input, const env_list &env,
-                   const std::function<std::string()> &body) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  const std::string out_path = temp_path("out"), err_path = temp_path("err"),
-                    report_path = temp_path("report");
-  EXPECT_EXIT(
-      {
-        for (const auto &[name, value] : env) setenv(name, value.c_str(), 1);
-        int in[2];
-        if (pipe(in) != 0 || write(in[1], input.data(), input.size()) !=
-                                 static_cast<ssize_t>(input.size()))
-          _exit(3);
-        close(in[1]);
-        dup2(in[0], 0);
-        std::fflush(nullptr);
-        int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(out, 1);
-        dup2(err, 2);
-        std::ofstream(report_path) << body();
-        std::fflush(nullptr);
-        _exit(0);
-      },
-      ::testing::ExitedWithCode(0), "");
-  child_run run{slurp(out_path), slurp(err_path), slurp(report_path)};
-  for (const std::string &path : {out_path, err_path, report_path})
-    unlink(path.c_str());
-  return run;
-}
+using namespace msg_test;
 
 // What prompts answered, as text: a text prompt's result and "[answer]"
 // or "(null)", a list prompt's result and its choices. Each prompt stores
@@ -192,7 +127,8 @@ TEST(ImsgPrompt, AWindowsProceduresReceiveTheArgumentsAndAnswer) {
 TEST(ImsgPrompt, ConsoleTextPromptsReadLinesFromAPipe) {
   const std::string long_line(300, 'x');
   child_run run = in_child(
-      "plain\n\na\nb\n.\n.\n" + long_line + "\nreport.txt\n\n", {}, [] {
+      {},
+      [] {
         answers a;
         a.shown(imsg_prompt_text("Name? ", nullptr, 0, &a.text));
         a.shown(imsg_prompt_text("Name?", "bob", 0, &a.text));
@@ -206,7 +142,8 @@ TEST(ImsgPrompt, ConsoleTextPromptsReadLinesFromAPipe) {
         a.shown(imsg_prompt_text("Last?", nullptr, 1, &a.text));
         a.shown(imsg_prompt_password("Pw:", &a.text));
         return a.seen;
-      });
+      },
+      "plain\n\na\nb\n.\n.\n" + long_line + "\nreport.txt\n\n");
   EXPECT_EQ(run.report, "2[plain];2[bob];2[a\nb\n];2[old\ntext];2[" +
                             long_line +
                             "];2[report.txt];2[];2[a.txt];2(null);1(null);");
@@ -217,22 +154,25 @@ TEST(ImsgPrompt, ConsoleTextPromptsReadLinesFromAPipe) {
 }
 
 TEST(ImsgPrompt, ConsoleProceedAndYesNoMatchPrefixesAndAskAgain) {
-  child_run run = in_child("  Y\n\nmaybe\nAB\na\np\n\n", {}, [] {
-    // Procedures without a window leave the questions to the console.
-    std::vector<std::string> calls;
-    imsg_use_prompt_procs(&kProcs, &calls);
-    std::string r;
-    r += std::to_string(imsg_prompt_yes_no(IMSG_OK, "Go?", 0, 0)) + ",";
-    r += std::to_string(imsg_prompt_yes_no(IMSG_OK, "Go?", 0, 8)) + ",";
-    r += std::to_string(imsg_prompt_yes_no(IMSG_OK, "Go?", 0, 8)) + ",";
-    // Proceed alone: abort is not offered, so "a" matches nothing.
-    r += std::to_string(imsg_prompt_proceed(IMSG_ERROR, "On?", 2, 0)) + ",";
-    r += std::to_string(imsg_prompt_proceed(IMSG_ERROR, "On?", 0, 7)) + ",";
-    // End of input gives the default.
-    r += std::to_string(
-        imsg_prompt_yes_no(IMSG_OK, "Go?", IMSG_ANSWER_NO, IMSG_ANSWER_NO));
-    return r + " calls " + std::to_string(calls.size());
-  });
+  child_run run = in_child(
+      {},
+      [] {
+        // Procedures without a window leave the questions to the console.
+        std::vector<std::string> calls;
+        imsg_use_prompt_procs(&kProcs, &calls);
+        std::string r;
+        r += std::to_string(imsg_prompt_yes_no(IMSG_OK, "Go?", 0, 0)) + ",";
+        r += std::to_string(imsg_prompt_yes_no(IMSG_OK, "Go?", 0, 8)) + ",";
+        r += std::to_string(imsg_prompt_yes_no(IMSG_OK, "Go?", 0, 8)) + ",";
+        // Proceed alone: abort is not offered, so "a" matches nothing.
+        r += std::to_string(imsg_prompt_proceed(IMSG_ERROR, "On?", 2, 0)) + ",";
+        r += std::to_string(imsg_prompt_proceed(IMSG_ERROR, "On?", 0, 7)) + ",";
+        // End of input gives the default.
+        r += std::to_string(
+            imsg_prompt_yes_no(IMSG_OK, "Go?", IMSG_ANSWER_NO, IMSG_ANSWER_NO));
+        return r + " calls " + std::to_string(calls.size());
+      },
+      "  Y\n\nmaybe\nAB\na\np\n\n");
   EXPECT_EQ(run.report, "4,8,1,2,1,8 calls 0");
   EXPECT_EQ(run.err,
             "Go? [yes] Go? [no] Go? [no] Go? [no] On? [proceed] On? [proceed] "
@@ -246,73 +186,83 @@ TEST(ImsgPrompt, ConsoleListTakesNumbersUntilOneIsValid) {
   const std::string menu =
       "Pick\n\n1)\tred\n2)\tgreen\n3)\tblue\n\n"
       "Enter a value from 1-3, 0 to Cancel: \n";
-  child_run run = in_child("5\nzero\n2 apples\n1,3;2\n1,4\n3\n0\n", {}, [] {
-    const char *const items[] = {"red", "green", "blue", nullptr};
-    answers a;
-    for (int multi : {0, 1, 1, 0})
-      a.chosen(imsg_prompt_list("Pick", items, nullptr, multi, &a.choices));
-    return a.seen;
-  });
+  child_run run = in_child(
+      {},
+      [] {
+        const char *const items[] = {"red", "green", "blue", nullptr};
+        answers a;
+        for (int multi : {0, 1, 1, 0})
+          a.chosen(imsg_prompt_list("Pick", items, nullptr, multi, &a.choices));
+        return a.seen;
+      },
+      "5\nzero\n2 apples\n1,3;2\n1,4\n3\n0\n");
   EXPECT_EQ(run.report, "2:2,;2:1,3,2,;2:3,;1:;");
   EXPECT_EQ(run.out, menu + "\n\n" + menu + "\n\n" + menu + menu + menu +
                          "\n\n" + menu + menu);
 }
 
 TEST(ImsgPrompt, PasswordOnATerminalIsReadWithoutEcho) {
-  child_run run = in_child("", {}, [] {
-    int master = posix_openpt(O_RDWR | O_NOCTTY);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
-      return std::string("no pseudo-terminal");
-    int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
-    dup2(slave, 0);
-    dup2(slave, 2);
-    // The terminal's side: waits for the question, notes whether echo is
-    // on at that moment, answers, and keeps everything the terminal shows.
-    std::string shown;
-    bool echo_while_asked = true;
-    std::thread user([&] {
-      char buf[256];
-      ssize_t n;
-      while (shown.find("Password: ") == std::string::npos &&
-             (n = read(master, buf, sizeof buf)) > 0)
-        shown.append(buf, static_cast<size_t>(n));
-      struct termios modes;
-      tcgetattr(master, &modes);
-      echo_while_asked = (modes.c_lflag & ECHO) != 0;
-      if (write(master, "s3cret\n", 7) != 7) return;
-      while (shown.find("\n", shown.find("Password: ")) == std::string::npos &&
-             (n = read(master, buf, sizeof buf)) > 0)
-        shown.append(buf, static_cast<size_t>(n));
-    });
-    answers a;
-    a.shown(imsg_prompt_password("Password: ", &a.text));
-    user.join();
-    struct termios after;
-    tcgetattr(0, &after);
-    close(master);
-    return a.seen + (echo_while_asked ? "echo on;" : "echo off;") +
-           ((after.c_lflag & ECHO) != 0 ? "restored;" : "not restored;") +
-           (shown.find("s3cret") == std::string::npos ? "hidden" : "shown");
-  });
+  child_run run = in_child(
+      {},
+      [] {
+        int master = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
+          return std::string("no pseudo-terminal");
+        int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+        dup2(slave, 0);
+        dup2(slave, 2);
+        // The terminal's side: waits for the question, notes whether echo is
+        // on at that moment, answers, and keeps everything the terminal shows.
+        std::string shown;
+        bool echo_while_asked = true;
+        std::thread user([&] {
+          char buf[256];
+          ssize_t n;
+          while (shown.find("Password: ") == std::string::npos &&
+                 (n = read(master, buf, sizeof buf)) > 0)
+            shown.append(buf, static_cast<size_t>(n));
+          struct termios modes;
+          tcgetattr(master, &modes);
+          echo_while_asked = (modes.c_lflag & ECHO) != 0;
+          if (write(master, "s3cret\n", 7) != 7) return;
+          while (shown.find("\n", shown.find("Password: ")) ==
+                     std::string::npos &&
+                 (n = read(master, buf, sizeof buf)) > 0)
+            shown.append(buf, static_cast<size_t>(n));
+        });
+        answers a;
+        a.shown(imsg_prompt_password("Password: ", &a.text));
+        user.join();
+        struct termios after;
+        tcgetattr(0, &after);
+        close(master);
+        return a.seen + (echo_while_asked ? "echo on;" : "echo off;") +
+               ((after.c_lflag & ECHO) != 0 ? "restored;" : "not restored;") +
+               (shown.find("s3cret") == std::string::npos ? "hidden" : "shown");
+      },
+      "");
   EXPECT_EQ(run.report, "2[s3cret];echo off;restored;hidden");
 }
 
 TEST(ImsgPrompt, ADaemonIsNeverAsked) {
   const std::string events = temp_path("events");
-  child_run run = in_child("yes\n", {{"ORVEX_EVENTLOG", events}}, [] {
-    if (imsg_init_daemon() != 0) return std::string("no daemon mode");
-    answers a;
-    const char *const items[] = {"a", nullptr};
-    a.shown(imsg_prompt_text("T", "d", 0, &a.text));
-    a.shown(imsg_prompt_password("P", &a.text));
-    a.chosen(imsg_prompt_list("L", items, nullptr, 0, &a.choices));
-    a.chosen(imsg_prompt_txt_list("L", "f", 0, &a.choices));
-    a.seen += std::to_string(imsg_prompt_yes_no(0, "Y", 0, 4)) +
-              std::to_string(imsg_prompt_proceed(0, "P", 0, 2));
-    // The answer is still waiting on standard input.
-    char left[8] = {};
-    return a.seen + (std::fgets(left, sizeof left, stdin) ? left : "");
-  });
+  child_run run = in_child(
+      {{"ORVEX_EVENTLOG", events}},
+      [] {
+        if (imsg_init_daemon() != 0) return std::string("no daemon mode");
+        answers a;
+        const char *const items[] = {"a", nullptr};
+        a.shown(imsg_prompt_text("T", "d", 0, &a.text));
+        a.shown(imsg_prompt_password("P", &a.text));
+        a.chosen(imsg_prompt_list("L", items, nullptr, 0, &a.choices));
+        a.chosen(imsg_prompt_txt_list("L", "f", 0, &a.choices));
+        a.seen += std::to_string(imsg_prompt_yes_no(0, "Y", 0, 4)) +
+                  std::to_string(imsg_prompt_proceed(0, "P", 0, 2));
+        // The answer is still waiting on standard input.
+        char left[8] = {};
+        return a.seen + (std::fgets(left, sizeof left, stdin) ? left : "");
+      },
+      "yes\n");
   unlink(events.c_str());
   EXPECT_EQ(run.report, "1(null);1(null);1:;1:;11yes\n");
 }
@@ -372,28 +322,31 @@ void tool_answers(const char *answer, const char *exit_code) {
 
 TEST_F(ImsgPromptTool, AnswersComeFromTheToolsFileAndExitStatus) {
   InstallTool();
-  child_run run = in_child("", Env(), [] {
-    answers a;
-    tool_answers("from \"tool\"\n", "0");
-    a.shown(imsg_prompt_text("Say \"hi\"", "d", 1, &a.text));
-    tool_answers("ignored", "2");
-    a.shown(imsg_prompt_password("Password", &a.text));
-    tool_answers("x.c", "0");
-    a.shown(imsg_prompt_file("F", nullptr, "dir", "*.c", &a.text));
-    // The tool is offered the first 100 items.
-    std::vector<const char *> items(120, "item");
-    items.push_back(nullptr);
-    tool_answers("3, 1 and 0", "0");
-    a.chosen(imsg_prompt_list("L", items.data(), nullptr, 1, &a.choices));
-    tool_answers("2: second\nnone\n12:twelfth", "0");
-    a.chosen(imsg_prompt_txt_list("T", "items.txt", 0, &a.choices));
-    for (const char *code : {"0", "1", "3"}) {
-      tool_answers("", code);
-      a.seen += std::to_string(imsg_prompt_yes_no(IMSG_WARNING, "Y", 0, 8));
-      a.seen += std::to_string(imsg_prompt_proceed(IMSG_ERROR, "P", 0, 0));
-    }
-    return a.seen;
-  });
+  child_run run = in_child(
+      Env(),
+      [] {
+        answers a;
+        tool_answers("from \"tool\"\n", "0");
+        a.shown(imsg_prompt_text("Say \"hi\"", "d", 1, &a.text));
+        tool_answers("ignored", "2");
+        a.shown(imsg_prompt_password("Password", &a.text));
+        tool_answers("x.c", "0");
+        a.shown(imsg_prompt_file("F", nullptr, "dir", "*.c", &a.text));
+        // The tool is offered the first 100 items.
+        std::vector<const char *> items(120, "item");
+        items.push_back(nullptr);
+        tool_answers("3, 1 and 0", "0");
+        a.chosen(imsg_prompt_list("L", items.data(), nullptr, 1, &a.choices));
+        tool_answers("2: second\nnone\n12:twelfth", "0");
+        a.chosen(imsg_prompt_txt_list("T", "items.txt", 0, &a.choices));
+        for (const char *code : {"0", "1", "3"}) {
+          tool_answers("", code);
+          a.seen += std::to_string(imsg_prompt_yes_no(IMSG_WARNING, "Y", 0, 8));
+          a.seen += std::to_string(imsg_prompt_proceed(IMSG_ERROR, "P", 0, 0));
+        }
+        return a.seen;
+      },
+      "");
   EXPECT_EQ(run.report,
             "2[from \"tool\"\n];1(null);2[x.c];2:3,1,;2:2,12,;428111");
   // Each argument arrives as it is; the answer file is gone afterwards.
@@ -427,15 +380,18 @@ TEST_F(ImsgPromptTool, AnswersComeFromTheToolsFileAndExitStatus) {
 }
 
 TEST_F(ImsgPromptTool, AMissingToolLeavesEveryPromptUnanswered) {
-  child_run run = in_child("yes\n", Env(), [] {
-    answers a;
-    const char *const items[] = {"a", nullptr};
-    a.shown(imsg_prompt_text("T", "d", 0, &a.text));
-    a.shown(imsg_prompt_file("F", "d", nullptr, nullptr, &a.text));
-    a.chosen(imsg_prompt_list("L", items, nullptr, 0, &a.choices));
-    return a.seen + std::to_string(imsg_prompt_yes_no(0, "Y", 0, 4)) +
-           std::to_string(imsg_prompt_proceed(0, "P", 0, 2));
-  });
+  child_run run = in_child(
+      Env(),
+      [] {
+        answers a;
+        const char *const items[] = {"a", nullptr};
+        a.shown(imsg_prompt_text("T", "d", 0, &a.text));
+        a.shown(imsg_prompt_file("F", "d", nullptr, nullptr, &a.text));
+        a.chosen(imsg_prompt_list("L", items, nullptr, 0, &a.choices));
+        return a.seen + std::to_string(imsg_prompt_yes_no(0, "Y", 0, 4)) +
+               std::to_string(imsg_prompt_proceed(0, "P", 0, 2));
+      },
+      "yes\n");
   EXPECT_EQ(run.report, "1(null);1(null);1:;11");
   EXPECT_EQ(run.err, "");
 }

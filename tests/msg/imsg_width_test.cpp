@@ -167,50 +167,39 @@ TEST_F(ImsgWidthUtf8, MakeWidthNeverSplitsACharacter) {
   EXPECT_EQ(m.width, 4);
 }
 
-TEST(ImsgWidth, DetabifyExpandsToTabStops) {
-  Detabbed d = detabify(8, 0, "a\tb", -1);
-  EXPECT_EQ(d.whole, 1);
-  EXPECT_EQ(d.text, "a       b");
-  EXPECT_EQ(d.width, 9);
-  EXPECT_EQ(d.bytes, 9u);
-
-  // Columns count from the start column; the width is what was written.
-  d = detabify(4, 3, "\tx\t", -1);
-  EXPECT_EQ(d.text, " x   ");
-  EXPECT_EQ(d.width, 5);
-}
-
-TEST(ImsgWidth, DetabifyTakesOneLine) {
-  Detabbed d = detabify(8, 0, "ab\ncd", -1);
-  EXPECT_EQ(d.whole, 1);
-  EXPECT_EQ(d.text, "ab\n");
-  EXPECT_EQ(d.width, 2);
-  EXPECT_EQ(d.bytes, 3u);
-
-  d = detabify(8, 0, "ab\r\ncd", -1);
-  EXPECT_EQ(d.whole, 1);
-  EXPECT_EQ(d.text, "ab");
-  EXPECT_EQ(d.bytes, 2u);
-}
-
-TEST(ImsgWidth, DetabifyStopsBeforeALimit) {
-  Detabbed d = detabify(8, 0, "abc\tx", 5);  // the tab would reach column 8
-  EXPECT_EQ(d.whole, 0);
-  EXPECT_EQ(d.text, "abc");
-  EXPECT_EQ(d.width, 3);
-
-  d = detabify(8, 0, "abcdef", 6);  // exactly at the limit is whole
-  EXPECT_EQ(d.whole, 1);
-  EXPECT_EQ(d.text, "abcdef");
-
-  d = detabify(8, 0, "a\tb", -1, 5);  // seven blanks do not fit with a NUL
-  EXPECT_EQ(d.whole, 0);
-  EXPECT_EQ(d.text, "a");
-  EXPECT_EQ(d.bytes, 1u);
-
-  d = detabify(8, 0, "ab\n", -1, 3);  // no room for the newline and the NUL
-  EXPECT_EQ(d.whole, 0);
-  EXPECT_EQ(d.text, "ab");
+// -1 in the expected width or byte count: not checked.
+TEST(ImsgWidth, DetabifyExpandsTabsOnOneLineWithinTheLimits) {
+  const struct {
+    int tab_size, start_column;
+    const char *src;
+    int max_width;
+    size_t dst_size;
+    Detabbed want;
+  } cases[] = {
+      {8, 0, "a\tb", -1, 64, {1, "a       b", 9, 9}},
+      // Columns count from the start column; the width is what was written.
+      {4, 3, "\tx\t", -1, 64, {1, " x   ", 5, size_t(-1)}},
+      {8, 0, "ab\ncd", -1, 64, {1, "ab\n", 2, 3}},
+      {8, 0, "ab\r\ncd", -1, 64, {1, "ab", -1, 2}},
+      {8, 0, "abc\tx", 5, 64, {0, "abc", 3, size_t(-1)}},  // tab to column 8
+      {8, 0, "abcdef", 6, 64, {1, "abcdef", -1, size_t(-1)}},  // at the limit
+      // Seven blanks do not fit with a NUL; no room for newline and NUL.
+      {8, 0, "a\tb", -1, 5, {0, "a", -1, 1}},
+      {8, 0, "ab\n", -1, 3, {0, "ab", -1, size_t(-1)}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.src);
+    Detabbed d =
+        detabify(c.tab_size, c.start_column, c.src, c.max_width, c.dst_size);
+    EXPECT_EQ(d.whole, c.want.whole);
+    EXPECT_EQ(d.text, c.want.text);
+    if (c.want.width >= 0) {
+      EXPECT_EQ(d.width, c.want.width);
+    }
+    if (c.want.bytes != size_t(-1)) {
+      EXPECT_EQ(d.bytes, c.want.bytes);
+    }
+  }
 }
 
 TEST_F(ImsgWidthUtf8, DetabifyCopiesWholeCharacters) {
