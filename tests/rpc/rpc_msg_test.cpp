@@ -18,6 +18,7 @@
 #include <orvexks/rpc/clnt.h>
 #include <orvexks/rpc/svc.h>
 
+#include "rpc/command_output.h"
 #include "rpc/msg/rpc_enum.h"
 
 namespace {
@@ -114,12 +115,9 @@ rpc_msg reply_msg(const std::string &kind) {
 // Runs the peer; returns what it printed, or fails the test.
 std::string run_peer(const std::string &args) {
   std::string command = std::string(TIRPC_PEER_PATH) + " " + args;
-  FILE *p = popen(command.c_str(), "r");
-  EXPECT_NE(nullptr, p);
-  std::string out;
-  char buf[256];
-  while (p && fgets(buf, sizeof buf, p)) out += buf;
-  EXPECT_EQ(0, p ? pclose(p) : -1) << command;
+  int status = -1;
+  std::string out = command_output(command, &status);
+  EXPECT_EQ(0, status) << command;
   return out;
 }
 

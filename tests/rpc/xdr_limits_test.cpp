@@ -4,17 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <fcntl.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 #include <vector>
 
 #include <orvexks/rpc/rpc_msg.h>
 #include <orvexks/rpc/xdr.h>
-#include <orvexks/rpc/xdrrec.h>
 
 namespace {
 
@@ -108,69 +102,6 @@ TEST(XdrLimits, CallEncodingHoldsTheVerifierToFourHundredBytes) {
     XDR xdrs;
     xdrmem_create(&xdrs, buf, sizeof buf, XDR_ENCODE);
     EXPECT_EQ(len <= 400, xdr_ks_callmsg(&xdrs, &msg) != 0) << len;
-  }
-}
-
-// ---- Record marking.
-
-struct SocketPair {
-  int fd[2] = {-1, -1};
-  SocketPair() { EXPECT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM, 0, fd)); }
-  ~SocketPair() {
-    for (int f : fd)
-      if (f >= 0) close(f);
-  }
-};
-
-// The decoders under test never write.
-int no_write(void *, char *, int) { return -1; }
-
-// Never blocks: nothing available reads as 0, end of file as -1.
-int channel_read_nonblock(void *handle, char *buf, int len) {
-  ssize_t n = read(*static_cast<int *>(handle), buf, static_cast<size_t>(len));
-  if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
-  return n == 0 ? -1 : static_cast<int>(n);
-}
-
-void send_words(int fd, const std::vector<uint32_t> &words) {
-  std::vector<uint32_t> be;
-  for (uint32_t w : words) be.push_back(htonl(w));
-  ASSERT_EQ(static_cast<ssize_t>(be.size() * 4),
-            write(fd, be.data(), be.size() * 4));
-}
-
-TEST(XdrRecLimits, RecordAboveTheMaximumDiesWithEveryPayloadByteSent) {
-  // Fragments of 4000 and 4004 bytes: each fits the 8000-byte maximum,
-  // their total does not. A record of exactly 8000 bytes is accepted.
-  for (uint32_t last : {4000u, 4004u}) {
-    SocketPair sp;
-    fcntl(sp.fd[1], F_SETFL, O_NONBLOCK);
-    int in = sp.fd[1];
-    XDR dec;
-    dec.x_op = XDR_DECODE;
-    ks_xdrrec_create(&dec, 0, 0, &in, channel_read_nonblock, no_write);
-    ASSERT_NE(nullptr, dec.x_ops);
-    ASSERT_TRUE(xdrrec_setnonblock(&dec, 8000));
-    std::vector<uint32_t> words = {4000};
-    words.resize(1 + 1000, 7);
-    words.push_back(0x80000000u | last);
-    words.resize(words.size() + last / 4, 9);
-    send_words(sp.fd[0], words);
-
-    int status = 1;
-    bool ready = false;
-    // Every byte is already in the socket: a bounded number of steps
-    // reaches a verdict.
-    for (int step = 0; step < 100 && status == 1 && !ready; ++step)
-      ready = xdrrec_getrec(&dec, &status, TRUE);
-    if (last == 4000) {
-      EXPECT_TRUE(ready) << "a record of exactly the maximum is accepted";
-      EXPECT_EQ(1, status);
-    } else {
-      EXPECT_FALSE(ready) << "a record over the maximum was assembled";
-      EXPECT_EQ(0, status) << "the transport must be dead";
-    }
-    XDR_DESTROY(&dec);
   }
 }
 

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "peers/xdr_peer_values.h"
+#include "rpc/command_output.h"
 
 namespace {
 
@@ -677,21 +678,15 @@ bool_t code_scenario(XDR *x) {
 }
 
 struct PeerRun {
-  int status;
+  int status = -1;
   std::string output;
 };
 
 PeerRun run_peer(const std::string &command, const std::string &file) {
-  std::string line =
-      std::string(TIRPC_PEER_PATH) + " " + command + " xdr " + file;
-  PeerRun run{-1, {}};
-  FILE *pipe = popen(line.c_str(), "r");
-  if (pipe == nullptr) return run;
-  char buf[512];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0)
-    run.output.append(buf, n);
-  run.status = pclose(pipe);
+  PeerRun run;
+  run.output = command_output(
+      std::string(TIRPC_PEER_PATH) + " " + command + " xdr " + file,
+      &run.status);
   return run;
 }
 

@@ -130,6 +130,22 @@ void send_raw(int fd, const std::vector<uint32_t> &words) {
   }
 }
 
+// A decoding stream of default sizes over the read end of a socket pair
+// that holds `words` and whose writer is closed, so that a read past them
+// fails instead of blocking.
+struct SentWords {
+  SocketPair sp;
+  Channel in{sp.fd[1]};
+  XDR dec;
+  explicit SentWords(const std::vector<uint32_t> &words) {
+    send_raw(sp.fd[0], words);
+    sp.close_writer();
+    dec.x_op = XDR_DECODE;
+    ks_xdrrec_create(&dec, 0, 0, &in, fd_read, fd_write);
+  }
+  ~SentWords() { XDR_DESTROY(&dec); }
+};
+
 TEST(XdrRecEncode, SizesBelow100MeanFourThousandAndRoundUpToWords) {
   struct Case {
     uint32_t requested, buffer;
@@ -363,44 +379,20 @@ TEST(XdrRecRoundTrip, FragmentHeadersOnTheWire) {
 }
 
 TEST(XdrRecDecode, BrokenStreamsFail) {
-  {  // A zero header, even with a good fragment behind it.
-    SocketPair sp;
-    send_raw(sp.fd[0], {0, 0x80000004u, 7});
-    sp.close_writer();
-    Channel in(sp.fd[1]);
-    XDR dec;
-    dec.x_op = XDR_DECODE;
-    ks_xdrrec_create(&dec, 0, 0, &in, fd_read, fd_write);
-    ASSERT_TRUE(ks_xdrrec_skiprecord(&dec));
-    uint32_t w;
-    EXPECT_FALSE(xdr_u_int32_t(&dec, &w));
-    XDR_DESTROY(&dec);
-  }
-  {  // The peer closes within a fragment.
-    SocketPair sp;
-    send_raw(sp.fd[0], {0x80000008u, 1});
-    sp.close_writer();
-    Channel in(sp.fd[1]);
-    XDR dec;
-    dec.x_op = XDR_DECODE;
-    ks_xdrrec_create(&dec, 0, 0, &in, fd_read, fd_write);
-    ASSERT_TRUE(ks_xdrrec_skiprecord(&dec));
-    uint32_t w;
-    EXPECT_TRUE(xdr_u_int32_t(&dec, &w));
-    EXPECT_FALSE(xdr_u_int32_t(&dec, &w));
-    EXPECT_TRUE(ks_xdrrec_eof(&dec));
-    XDR_DESTROY(&dec);
-  }
+  uint32_t w;
+  SentWords zero_header({0, 0x80000004u, 7});  // a good fragment behind it
+  ASSERT_TRUE(ks_xdrrec_skiprecord(&zero_header.dec));
+  EXPECT_FALSE(xdr_u_int32_t(&zero_header.dec, &w));
+  SentWords cut({0x80000008u, 1});  // the peer closes within a fragment
+  ASSERT_TRUE(ks_xdrrec_skiprecord(&cut.dec));
+  EXPECT_TRUE(xdr_u_int32_t(&cut.dec, &w));
+  EXPECT_FALSE(xdr_u_int32_t(&cut.dec, &w));
+  EXPECT_TRUE(ks_xdrrec_eof(&cut.dec));
 }
 
 TEST(XdrRecDecode, InlineStaysWithinFragmentAndStream) {
-  SocketPair sp;
-  send_raw(sp.fd[0], {8, 1, 2, 0x80000004u, 3});
-  sp.close_writer();  // a read past these bytes fails instead of blocking
-  Channel in(sp.fd[1]);
-  XDR dec;
-  dec.x_op = XDR_DECODE;
-  ks_xdrrec_create(&dec, 0, 0, &in, fd_read, fd_write);
+  SentWords sent({8, 1, 2, 0x80000004u, 3});
+  XDR &dec = sent.dec;
   ASSERT_TRUE(ks_xdrrec_skiprecord(&dec));
   uint32_t w;
   ASSERT_TRUE(xdr_u_int32_t(&dec, &w));  // reads the first fragment in
@@ -413,19 +405,13 @@ TEST(XdrRecDecode, InlineStaysWithinFragmentAndStream) {
   EXPECT_EQ(3u, w);
   EXPECT_EQ(static_cast<uint32_t>(-1), XDR_GETPOS(&dec));
   EXPECT_FALSE(XDR_SETPOS(&dec, 0));
-  XDR_DESTROY(&dec);
 }
 
 TEST(XdrRecDecode, PipelinedRecordsAreEachReadAfterAnEndOfRecordCheck) {
   // A server's loop: skip to the record, decode, ask whether more is
   // buffered, and go on. The check must not consume the next record.
-  SocketPair sp;
-  Channel in(sp.fd[1]);
-  XDR dec;
-  ks_xdrrec_create(&dec, 0, 0, &in, fd_read, fd_write);
-  dec.x_op = XDR_DECODE;
-  send_raw(sp.fd[0], {0x80000004u, 1, 0x80000008u, 2, 3, 0x80000004u, 4});
-  sp.close_writer();
+  SentWords sent({0x80000004u, 1, 0x80000008u, 2, 3, 0x80000004u, 4});
+  XDR &dec = sent.dec;
   uint32_t w;
   ASSERT_TRUE(ks_xdrrec_skiprecord(&dec));
   ASSERT_TRUE(xdr_u_int32_t(&dec, &w));
@@ -441,7 +427,6 @@ TEST(XdrRecDecode, PipelinedRecordsAreEachReadAfterAnEndOfRecordCheck) {
   ASSERT_TRUE(xdr_u_int32_t(&dec, &w));
   EXPECT_EQ(4u, w);
   EXPECT_TRUE(ks_xdrrec_eof(&dec));
-  XDR_DESTROY(&dec);
 }
 
 // Non-blocking assembly on a non-blocking socket.
@@ -519,6 +504,30 @@ TEST_F(NonBlocking, FragmentsAreJoinedAndTheBufferGrows) {
     ASSERT_TRUE(xdr_u_int32_t(&dec, &w));
     ASSERT_EQ(i, w);
   }
+}
+
+// A record of fragments of 4000 and `last` bytes, every byte in the socket
+// before the first step, so that only the 8000-byte limit can refuse it:
+// whether a bounded number of steps found it ready, and the status.
+std::pair<bool, int> two_fragments(NonBlocking &t, uint32_t last) {
+  std::vector<uint32_t> words = {4000};
+  words.resize(1 + 1000, 7);
+  words.push_back(0x80000000u | last);
+  words.resize(words.size() + last / 4, 9);
+  send_raw(t.sp.fd[0], words);
+  int status = 1;
+  bool ready = false;
+  for (int step = 0; step < 100 && status == 1 && !ready; ++step)
+    ready = xdrrec_getrec(&t.dec, &status, TRUE);
+  return {ready, status};
+}
+
+TEST_F(NonBlocking, RecordOfExactlyTheMaximumIsAccepted) {
+  EXPECT_EQ(two_fragments(*this, 4000), std::make_pair(true, 1));
+}
+
+TEST_F(NonBlocking, RecordAboveTheMaximumKillsTheTransport) {
+  EXPECT_EQ(two_fragments(*this, 4004), std::make_pair(false, 0));
 }
 
 TEST_F(NonBlocking, OversizedOrEmptyFragmentsKillTheTransport) {

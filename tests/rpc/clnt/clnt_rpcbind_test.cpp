@@ -13,6 +13,7 @@
 
 #include "rpc/bind/netconfig.h"
 #include "rpc/clnt/tirpc_server.h"
+#include "rpc/command_output.h"
 #include "rpc/rpcbind_fixture.h"
 
 namespace {
@@ -24,16 +25,6 @@ struct timeval tv(time_t sec, suseconds_t usec) {
 }
 xdrproc_t xvoid() { return reinterpret_cast<xdrproc_t>(xdr_void); }
 xdrproc_t xu32() { return reinterpret_cast<xdrproc_t>(xdr_u_int32_t); }
-
-std::string run(const std::string &command) {
-  std::string out;
-  FILE *p = popen(command.c_str(), "r");
-  if (p == nullptr) return out;
-  char buf[512];
-  while (fgets(buf, sizeof buf, p) != nullptr) out += buf;
-  pclose(p);
-  return out;
-}
 
 sockaddr_storage loopback(const char *netid, uint16_t port) {
   sockaddr_storage ss{};
@@ -84,7 +75,7 @@ TEST_F(ClntRpcbindTest, SetGetaddrDumpAndUnsetOnEveryTransport) {
     struct netbuf nb = {sizeof ss, addr_len(ss), &ss};
     ASSERT_TRUE(ks_rpcb_set(kProg, 7, nc, &nb)) << netid;
   }
-  std::string listing = run("/usr/sbin/rpcinfo -p 127.0.0.1");
+  std::string listing = command_output("/usr/sbin/rpcinfo -p 127.0.0.1");
   EXPECT_NE(listing.find("536872277    7   tcp   4321"), std::string::npos)
       << listing;
   EXPECT_NE(listing.find("536872277    7   udp   4321"), std::string::npos)
@@ -122,7 +113,7 @@ TEST_F(ClntRpcbindTest, SetGetaddrDumpAndUnsetOnEveryTransport) {
   EXPECT_FALSE(ks_rpcb_getaddr(kProg, 7, ksi_netconfig_lookup("udp"), &out,
                                "127.0.0.1"));
   EXPECT_EQ(ks_rpc_get_createerr()->cf_stat, RPC_PROGNOTREGISTERED);
-  EXPECT_EQ(run("/usr/sbin/rpcinfo -p 127.0.0.1").find("536872277"),
+  EXPECT_EQ(command_output("/usr/sbin/rpcinfo -p 127.0.0.1").find("536872277"),
             std::string::npos);
 }
 
@@ -134,9 +125,9 @@ TEST_F(ClntRpcbindTest, PortMapperSetGetportUnset) {
   EXPECT_EQ(ks_pmap_getport(&sin, kProg, 2, IPPROTO_UDP), 4242);
   EXPECT_EQ(sin.sin_port, 0);
   EXPECT_EQ(ks_pmap_getport(&sin, kProg, 2, IPPROTO_TCP), 4243);
-  EXPECT_NE(
-      run("/usr/sbin/rpcinfo -p 127.0.0.1").find("536872277    2   udp   4242"),
-      std::string::npos);
+  EXPECT_NE(command_output("/usr/sbin/rpcinfo -p 127.0.0.1")
+                .find("536872277    2   udp   4242"),
+            std::string::npos);
   EXPECT_TRUE(ks_pmap_unset(kProg, 2));
   EXPECT_EQ(ks_pmap_getport(&sin, kProg, 2, IPPROTO_UDP), 0);
   EXPECT_EQ(ks_rpc_get_createerr()->cf_stat, RPC_PROGNOTREGISTERED);

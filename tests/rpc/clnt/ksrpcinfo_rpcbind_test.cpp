@@ -8,22 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "rpc/command_output.h"
 #include "rpc/rpcbind_fixture.h"
 
 namespace {
 
 constexpr uint32_t kProg = 0x20000556;
-
-std::string run(const std::string &command, int *status = nullptr) {
-  std::string out;
-  FILE *p = popen(command.c_str(), "r");
-  if (p == nullptr) return out;
-  char buf[512];
-  while (fgets(buf, sizeof buf, p) != nullptr) out += buf;
-  int rc = pclose(p);
-  if (status != nullptr) *status = rc;
-  return out;
-}
 
 std::vector<std::string> sorted_lines(const std::string &text) {
   std::vector<std::string> lines;
@@ -38,8 +28,9 @@ class KsrpcinfoRpcbindTest : public RpcbindFixture {};
 TEST_F(KsrpcinfoRpcbindTest, ListingMatchesRpcinfo) {
   ASSERT_TRUE(ks_pmap_set(kProg, 1, IPPROTO_UDP, 2001));
   ASSERT_TRUE(ks_pmap_set(kProg, 2, IPPROTO_TCP, 2002));
-  std::string ours = run(std::string(KSRPCINFO_PATH) + " -p 127.0.0.1");
-  std::string theirs = run("/usr/sbin/rpcinfo -p 127.0.0.1");
+  std::string ours =
+      command_output(std::string(KSRPCINFO_PATH) + " -p 127.0.0.1");
+  std::string theirs = command_output("/usr/sbin/rpcinfo -p 127.0.0.1");
   EXPECT_NE(ours.find("536872278    2   tcp   2002"), std::string::npos)
       << ours;
   EXPECT_EQ(sorted_lines(ours), sorted_lines(theirs)) << ours << "---\n"
@@ -50,19 +41,19 @@ TEST_F(KsrpcinfoRpcbindTest, ListingMatchesRpcinfo) {
 
 TEST_F(KsrpcinfoRpcbindTest, CallsTheBindersNullProcedure) {
   int status = 0;
-  std::string out =
-      run(std::string(KSRPCINFO_PATH) + " -t 127.0.0.1 100000 4", &status);
+  std::string out = command_output(
+      std::string(KSRPCINFO_PATH) + " -t 127.0.0.1 100000 4", &status);
   EXPECT_EQ(status, 0);
   EXPECT_NE(out.find("program 100000 version 4 ready and waiting"),
             std::string::npos)
       << out;
-  out =
-      run(std::string(KSRPCINFO_PATH) + " -n 111 -u 127.0.0.1 100000", &status);
+  out = command_output(
+      std::string(KSRPCINFO_PATH) + " -n 111 -u 127.0.0.1 100000", &status);
   EXPECT_EQ(status, 0);
   EXPECT_NE(out.find("version 2 ready"), std::string::npos) << out;
   EXPECT_NE(out.find("version 4 ready"), std::string::npos) << out;
-  out = run(std::string(KSRPCINFO_PATH) + " -u 127.0.0.1 536872278 1 2>&1",
-            &status);
+  out = command_output(
+      std::string(KSRPCINFO_PATH) + " -u 127.0.0.1 536872278 1 2>&1", &status);
   EXPECT_NE(status, 0);
   EXPECT_NE(out.find("Program not registered"), std::string::npos) << out;
 }

@@ -9,20 +9,16 @@
 #include <cstdio>
 #include <string>
 
+#include "rpc/command_output.h"
 #include "rpc/rpcbind_fixture.h"
 
 namespace {
 
 using namespace svc_peer;
 
+// rpcinfo's output, error messages included.
 std::string run(const std::string &command) {
-  std::string out;
-  FILE *p = popen((command + " 2>&1").c_str(), "r");
-  if (p == nullptr) return out;
-  char buf[512];
-  while (fgets(buf, sizeof buf, p) != nullptr) out += buf;
-  pclose(p);
-  return out;
+  return command_output(command + " 2>&1");
 }
 
 struct RegisteredServer : RpcbindFixture {

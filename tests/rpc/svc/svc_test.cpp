@@ -34,6 +34,18 @@ struct Transports : Servers {
     if (x != nullptr) made.push_back(x);
     return x;
   }
+  // Serves a new IPv4 listener while client talks to it over a connection
+  // of its own (closed afterwards); the port lets it connect again.
+  void serve_connection(
+      const std::function<void(int &c, uint16_t port)> &client) {
+    uint16_t port;
+    ASSERT_NE(nullptr, tcp(AF_INET, &port));
+    serve_while([&] {
+      int c = connect_tcp(port);
+      client(c, port);
+      close(c);
+    });
+  }
   void TearDown() override {
     for (SVCXPRT *x : made) x->xp_ops->xp_destroy(x);
   }
@@ -225,10 +237,7 @@ TEST_F(Transports, BlockingConnectionServesPipelinedCalls) {
 }
 
 TEST_F(Transports, ConnectionErrorRepliesAndGarbageRecords) {
-  uint16_t port;
-  ASSERT_NE(nullptr, tcp(AF_INET, &port));
-  serve_while([&] {
-    int c = connect_tcp(port);
+  serve_connection([&](int &c, uint16_t port) {
     Call call;
     call.vers = 2;
     Reply r = tcp_call(c, call);
@@ -241,15 +250,11 @@ TEST_F(Transports, ConnectionErrorRepliesAndGarbageRecords) {
     c = connect_tcp(port);
     EXPECT_EQ(SUCCESS, tcp_call(c, Call{}).stat)
         << "other clients are still served";
-    close(c);
   });
 }
 
 TEST_F(Transports, StreamedReplyLeavesInFragments) {
-  uint16_t port;
-  ASSERT_NE(nullptr, tcp(AF_INET, &port));
-  serve_while([&] {
-    int c = connect_tcp(port);
+  serve_connection([&](int &c, uint16_t) {
     Call call;
     call.proc = kStream;
     call.args = {50000};  // 200 KB: many send buffers
@@ -259,28 +264,20 @@ TEST_F(Transports, StreamedReplyLeavesInFragments) {
     for (uint32_t i = 0; i < 50000; ++i) ASSERT_EQ(i, r.rest[i]);
     EXPECT_EQ(SUCCESS, tcp_call(c, Call{}).stat)
         << "the stream is usable afterwards";
-    close(c);
   });
 }
 
 TEST_F(Transports, StreamedReplyThatFailsToFinishClosesTheConnection) {
-  uint16_t port;
-  ASSERT_NE(nullptr, tcp(AF_INET, &port));
-  serve_while([&] {
-    int c = connect_tcp(port);
+  serve_connection([&](int &c, uint16_t) {
     Call call;
     call.proc = kStreamFails;
     ASSERT_TRUE(send_all(c, record(call.words())));
     EXPECT_TRUE(peer_closed(c)) << "no half reply left open for the next";
-    close(c);
   });
 }
 
 TEST_F(Transports, ClientThatVanishesMidReplyDoesNotHurtTheServer) {
-  uint16_t port;
-  ASSERT_NE(nullptr, tcp(AF_INET, &port));
-  serve_while([&] {
-    int c = connect_tcp(port);
+  serve_connection([&](int &c, uint16_t port) {
     struct linger hard = {1, 0};
     setsockopt(c, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
     int small = 4096;
@@ -294,20 +291,15 @@ TEST_F(Transports, ClientThatVanishesMidReplyDoesNotHurtTheServer) {
     close(c);  // reset while the server still writes
     c = connect_tcp(port);
     EXPECT_EQ(SUCCESS, tcp_call(c, Call{}).stat);
-    close(c);
   });
 }
 
 TEST_F(Transports, DispatchThatDestroysItsTransportEndsTheRequest) {
-  uint16_t port;
-  ASSERT_NE(nullptr, tcp(AF_INET, &port));
-  serve_while([&] {
-    int c = connect_tcp(port);
+  serve_connection([&](int &c, uint16_t) {
     Call call;
     call.proc = kDestroy;
     ASSERT_TRUE(send_all(c, record(call.words())));
     EXPECT_TRUE(peer_closed(c));
-    close(c);
   });
 }
 
@@ -347,10 +339,7 @@ TEST_F(NonBlockingConnections, ListenerTakesTheSettingAndLimitsRecords) {
 }
 
 TEST_F(NonBlockingConnections, RecordArrivingInPiecesIsServedWhenComplete) {
-  uint16_t port;
-  ASSERT_NE(nullptr, tcp(AF_INET, &port));
-  serve_while([&] {
-    int c = connect_tcp(port);
+  serve_connection([&](int &c, uint16_t) {
     Call call;
     call.proc = kEcho;
     call.args = opaque_words({1, 2, 3});
@@ -369,7 +358,6 @@ TEST_F(NonBlockingConnections, RecordArrivingInPiecesIsServedWhenComplete) {
     ASSERT_TRUE(send_all(c, two));
     EXPECT_EQ(SUCCESS, parse_reply(read_record(c)).stat);
     EXPECT_EQ(SUCCESS, parse_reply(read_record(c)).stat);
-    close(c);
   });
 }
 

@@ -2,6 +2,8 @@
 // IPv4 and IPv6: results and every error reply as that client reads them.
 #include "svc_peer.h"
 
+#include "rpc/command_output.h"
+
 #include <cstdio>
 #include <string>
 
@@ -20,12 +22,7 @@ std::string foreign_call(const std::string &netid, uint16_t port, uint32_t vers,
                         " " + std::to_string(vers) + " " +
                         std::to_string(proc) + " " + flavor;
   if (!arg.empty()) command += " '" + arg + "'";
-  std::string out;
-  FILE *p = popen(command.c_str(), "r");
-  char buf[512];
-  while (p != nullptr && fgets(buf, sizeof buf, p) != nullptr) out += buf;
-  if (p != nullptr) pclose(p);
-  return out;
+  return command_output(command);
 }
 
 struct ForeignClient : ::testing::Test {
