@@ -227,19 +227,12 @@ TEST(CallMessage, MalformedInputFailsAtEveryTruncation) {
       xdr_free(reinterpret_cast<xdrproc_t>(xdr_ks_callmsg), &back);
     }
   }
-  // A reply is not a call; a body above 400 bytes is refused.
+  // A reply is not a call. (The 400-byte limit on bodies is tested with
+  // every byte present in xdr_limits_test.)
   Bytes reply = good;
   reply[7] = 1;
   rpc_msg back = {};
   EXPECT_FALSE(decode(xdr_ks_callmsg, &back, reply));
-  Bytes huge = good;
-  uint32_t len401 = htonl(401);
-  memcpy(huge.data() + 28, &len401, 4);
-  for (int misalign : {0, 1}) {
-    back = {};
-    EXPECT_FALSE(decode(xdr_ks_callmsg, &back, huge, misalign));
-    xdr_free(reinterpret_cast<xdrproc_t>(xdr_ks_callmsg), &back);
-  }
 }
 
 TEST(CallMessage, DecodesIntoCallerBuffersAndKeepsForeignRpcVersions) {
@@ -417,6 +410,11 @@ Bytes marshal(AUTH *auth) {
   return Bytes(buf, buf + XDR_GETPOS(&xdrs));
 }
 
+// The credential body a client handle sends.
+Bytes cred_body(const AUTH *a) {
+  return Bytes(a->ah_cred.oa_base, a->ah_cred.oa_base + a->ah_cred.oa_length);
+}
+
 TEST(AuthHandles, NoneIsSharedAndMarshalsEmptyCredentials) {
   AUTH *a = ks_authnone_create();
   EXPECT_EQ(a, ks_authnone_create());
@@ -433,7 +431,7 @@ TEST(AuthHandles, UnixSendsAtMostSixteenGroups) {
   ASSERT_NE(nullptr, a);
   EXPECT_EQ(AUTH_UNIX, a->ah_cred.oa_flavor);
   authunix_parms p = {};
-  Bytes body(a->ah_cred.oa_base, a->ah_cred.oa_base + a->ah_cred.oa_length);
+  Bytes body = cred_body(a);
   ASSERT_TRUE(decode(xdr_ks_authunix_parms, &p, body));
   EXPECT_EQ(16u, p.aup_len);
   EXPECT_EQ(515, p.aup_gids[15]);
@@ -450,9 +448,7 @@ TEST(AuthHandles, UnixSendsAtMostSixteenGroups) {
   AUTH *d = ks_authunix_create_default();
   ASSERT_NE(nullptr, d);
   p = {};
-  ASSERT_TRUE(decode(
-      xdr_ks_authunix_parms, &p,
-      Bytes(d->ah_cred.oa_base, d->ah_cred.oa_base + d->ah_cred.oa_length)));
+  ASSERT_TRUE(decode(xdr_ks_authunix_parms, &p, cred_body(d)));
   char host[256] = {};
   gethostname(host, sizeof host - 1);
   EXPECT_STREQ(host, p.aup_machname);
@@ -509,12 +505,22 @@ nt_sid_t *domain_sid(uint32_t rid, uint32_t domain = 7) {
   return nt_sid_alloc(NT_SID_AUTHORITY_NT, 5, 21u, 1u, 2u, domain, rid);
 }
 
-TEST(AuthNt, OneDomainTravelsAsOnePrefix) {
+// A user and a group of one domain, freed with the test.
+struct DomainIds {
   nt_sid_t *user = domain_sid(1000), *group = domain_sid(1001);
+  ~DomainIds() {
+    nt_sid_free(user);
+    nt_sid_free(group);
+  }
+};
+
+TEST(AuthNt, OneDomainTravelsAsOnePrefix) {
+  DomainIds ids;
+  nt_sid_t *user = ids.user, *group = ids.group;
   AUTH *a = authnt_create("h", user, group, 0, nullptr);
   ASSERT_NE(nullptr, a);
   EXPECT_EQ(AUTH_NT, a->ah_cred.oa_flavor);
-  Bytes b(a->ah_cred.oa_base, a->ah_cred.oa_base + a->ah_cred.oa_length);
+  Bytes b = cred_body(a);
   // time, name "h" (2 words), k, p, prefix {4, authority (2 words), 4 subs}, n,
   // 2 entries
   ASSERT_EQ(4u * (1 + 2 + 2 + 7 + 1 + 4), b.size());
@@ -532,12 +538,11 @@ TEST(AuthNt, OneDomainTravelsAsOnePrefix) {
   EXPECT_EQ(0u, p.ant_len);
   xdr_free(reinterpret_cast<xdrproc_t>(xdr_authnt_parms), &p);
   KS_AUTH_DESTROY(a);
-  nt_sid_free(user);
-  nt_sid_free(group);
 }
 
 TEST(AuthNt, ManyGroupsAreCutAndForeignGroupsLeftOut) {
-  nt_sid_t *user = domain_sid(1000), *group = domain_sid(1001);
+  DomainIds ids;
+  nt_sid_t *user = ids.user, *group = ids.group;
   std::vector<nt_sid_t *> groups;
   groups.push_back(
       nt_sid_alloc(NT_SID_AUTHORITY_NT, 2, 32u, 544u));  // Administrators
@@ -548,9 +553,7 @@ TEST(AuthNt, ManyGroupsAreCutAndForeignGroupsLeftOut) {
   ASSERT_NE(nullptr, a);
   EXPECT_LE(a->ah_cred.oa_length, static_cast<uint32_t>(MAX_AUTH_BYTES));
   authnt_parms p = {};
-  ASSERT_TRUE(decode(
-      xdr_authnt_parms, &p,
-      Bytes(a->ah_cred.oa_base, a->ah_cred.oa_base + a->ah_cred.oa_length)));
+  ASSERT_TRUE(decode(xdr_authnt_parms, &p, cred_body(a)));
   EXPECT_GT(p.ant_len, 20u);
   EXPECT_LE(p.ant_len, 33u);
   for (uint32_t i = 0; i < p.ant_len; ++i)
@@ -559,14 +562,13 @@ TEST(AuthNt, ManyGroupsAreCutAndForeignGroupsLeftOut) {
   EXPECT_TRUE(KS_AUTH_VALIDATE(a, &a->ah_verf));
   KS_AUTH_DESTROY(a);
   for (nt_sid_t *g : groups) nt_sid_free(g);
-  nt_sid_free(user);
-  nt_sid_free(group);
 }
 
 TEST(AuthNt, MalformedTablesFail) {
-  nt_sid_t *user = domain_sid(1000), *group = domain_sid(1001);
+  DomainIds ids;
+  nt_sid_t *user = ids.user, *group = ids.group;
   AUTH *a = authnt_create("h", user, group, 0, nullptr);
-  Bytes good(a->ah_cred.oa_base, a->ah_cred.oa_base + a->ah_cred.oa_length);
+  Bytes good = cred_body(a);
   auto with_word = [&](size_t index, uint32_t value) {
     Bytes b = good;
     uint32_t be = htonl(value);
@@ -581,8 +583,6 @@ TEST(AuthNt, MalformedTablesFail) {
     xdr_free(reinterpret_cast<xdrproc_t>(xdr_authnt_parms), &p);
   }
   KS_AUTH_DESTROY(a);
-  nt_sid_free(user);
-  nt_sid_free(group);
 }
 
 // ---- Server authentication.
@@ -657,12 +657,13 @@ TEST(ServerAuth, UnixCredentialsInlineAndWordByWordAgree) {
 }
 
 TEST(ServerAuth, NtCredentialsLandInTheScratchArea) {
-  nt_sid_t *user = domain_sid(1000), *group = domain_sid(1001);
+  DomainIds ids;
+  nt_sid_t *user = ids.user, *group = ids.group;
   std::vector<nt_sid_t *> groups;
   for (uint32_t i = 0; i < 33; ++i) groups.push_back(domain_sid(3001 + 2 * i));
   AUTH *a = authnt_create("client", user, group, 33, groups.data());
   ASSERT_NE(nullptr, a);
-  Bytes body(a->ah_cred.oa_base, a->ah_cred.oa_base + a->ah_cred.oa_length);
+  Bytes body = cred_body(a);
   Request r(AUTH_NT, &body);
   ASSERT_EQ(AUTH_OK, r.run());
   auto *p = static_cast<authnt_parms *>(r.req.rq_clntcred);
@@ -682,8 +683,6 @@ TEST(ServerAuth, NtCredentialsLandInTheScratchArea) {
   EXPECT_EQ(AUTH_BADCRED, Request(AUTH_NT, &garbage).run());
   KS_AUTH_DESTROY(a);
   for (nt_sid_t *g : groups) nt_sid_free(g);
-  nt_sid_free(user);
-  nt_sid_free(group);
 }
 
 }  // namespace

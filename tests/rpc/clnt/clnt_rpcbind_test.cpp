@@ -14,6 +14,7 @@
 #include "rpc/bind/netconfig.h"
 #include "rpc/clnt/tirpc_server.h"
 #include "rpc/command_output.h"
+#include "rpc/loopback.h"
 #include "rpc/rpcbind_fixture.h"
 
 namespace {
@@ -25,32 +26,6 @@ struct timeval tv(time_t sec, suseconds_t usec) {
 }
 xdrproc_t xvoid() { return reinterpret_cast<xdrproc_t>(xdr_void); }
 xdrproc_t xu32() { return reinterpret_cast<xdrproc_t>(xdr_u_int32_t); }
-
-sockaddr_storage loopback(const char *netid, uint16_t port) {
-  sockaddr_storage ss{};
-  if (std::string(netid).back() == '6') {
-    auto *sin6 = reinterpret_cast<sockaddr_in6 *>(&ss);
-    sin6->sin6_family = AF_INET6;
-    sin6->sin6_addr = in6addr_loopback;
-    sin6->sin6_port = htons(port);
-  } else {
-    auto *sin = reinterpret_cast<sockaddr_in *>(&ss);
-    sin->sin_family = AF_INET;
-    sin->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    sin->sin_port = htons(port);
-  }
-  return ss;
-}
-
-uint32_t addr_len(const sockaddr_storage &ss) {
-  return ss.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
-}
-
-uint16_t port_of(const sockaddr_storage &ss) {
-  return ntohs(ss.ss_family == AF_INET6
-                   ? reinterpret_cast<const sockaddr_in6 *>(&ss)->sin6_port
-                   : reinterpret_cast<const sockaddr_in *>(&ss)->sin_port);
-}
 
 class ClntRpcbindTest : public RpcbindFixture {};
 
@@ -71,8 +46,8 @@ TEST_F(ClntRpcbindTest, RpcbindNullProcedureOverEveryTransport) {
 TEST_F(ClntRpcbindTest, SetGetaddrDumpAndUnsetOnEveryTransport) {
   for (const char *netid : {"udp", "tcp", "udp6", "tcp6"}) {
     const struct netconfig *nc = ksi_netconfig_lookup(netid);
-    sockaddr_storage ss = loopback(netid, 4321);
-    struct netbuf nb = {sizeof ss, addr_len(ss), &ss};
+    loopback_addr at = loopback(netid, 4321);
+    struct netbuf nb = {sizeof at.ss, at.len, &at.ss};
     ASSERT_TRUE(ks_rpcb_set(kProg, 7, nc, &nb)) << netid;
   }
   std::string listing = command_output("/usr/sbin/rpcinfo -p 127.0.0.1");
@@ -82,12 +57,12 @@ TEST_F(ClntRpcbindTest, SetGetaddrDumpAndUnsetOnEveryTransport) {
       << listing;
   for (const char *netid : {"udp", "tcp", "udp6", "tcp6"}) {
     const char *host = std::string(netid).back() == '6' ? "::1" : "127.0.0.1";
-    sockaddr_storage found{};
-    struct netbuf out = {sizeof found, 0, &found};
+    loopback_addr found;
+    struct netbuf out = {sizeof found.ss, 0, &found.ss};
     ASSERT_TRUE(
         ks_rpcb_getaddr(kProg, 7, ksi_netconfig_lookup(netid), &out, host))
         << netid << ": " << ks_clnt_spcreateerror("getaddr");
-    EXPECT_EQ(port_of(found), 4321) << netid;
+    EXPECT_EQ(found.port(), 4321) << netid;
     // Too small a buffer.
     char tiny[4];
     struct netbuf small = {sizeof tiny, 0, tiny};
@@ -150,8 +125,8 @@ TEST_F(ClntRpcbindTest, BinderTimeAndAddressConversions) {
   ASSERT_TRUE(ks_rpcb_gettime("127.0.0.1", &t));
   EXPECT_LE(std::labs(static_cast<long>(t - time(nullptr))), 5);
   unsetenv("NETPATH");
-  sockaddr_storage ss = loopback("tcp", 0x0401);
-  struct netbuf nb = {sizeof ss, addr_len(ss), &ss};
+  loopback_addr at = loopback("tcp", 0x0401);
+  struct netbuf nb = {sizeof at.ss, at.len, &at.ss};
   char *uaddr = ks_rpcb_taddr2uaddr(ksi_netconfig_lookup("tcp"), &nb);
   ASSERT_NE(uaddr, nullptr);
   EXPECT_STREQ(uaddr, "127.0.0.1.4.1");
@@ -177,8 +152,8 @@ class ClntByNameTest : public RpcbindFixture {
     if (!server_.running())
       GTEST_SKIP() << "the libtirpc server peer is not available";
     for (const char *netid : {"udp", "tcp", "udp6", "tcp6"}) {
-      sockaddr_storage ss = loopback(netid, server_.port(netid));
-      struct netbuf nb = {sizeof ss, addr_len(ss), &ss};
+      loopback_addr at = loopback(netid, server_.port(netid));
+      struct netbuf nb = {sizeof at.ss, at.len, &at.ss};
       for (uint32_t vers : {2u, 3u})
         ASSERT_TRUE(
             ks_rpcb_set(kTirpcProg, vers, ksi_netconfig_lookup(netid), &nb));

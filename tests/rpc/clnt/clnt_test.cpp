@@ -251,7 +251,7 @@ TEST(ClntDgTest, ControlRequests) {
 TEST(ClntVcTest, ControlRequestsOfTheConnectionTransport) {
   peer::server srv(SOCK_STREAM, [](int fd) {
     int c = accept(fd, nullptr, nullptr);
-    peer::readable(c, 2000);
+    wait_readable(c, 2000);
     close(c);
   });
   CLIENT *cl = tcp_client(srv);
@@ -282,7 +282,7 @@ TEST(ClntVcTest, CallSkipsRecordsOfOtherCalls) {
       peer::write_record(c, peer::success_reply(xid + 7).u32(1));
       peer::write_record(c, peer::success_reply(xid).u32(77));
     }
-    peer::readable(c, 2000);
+    wait_readable(c, 2000);
     close(c);
   });
   CLIENT *cl = tcp_client(srv);

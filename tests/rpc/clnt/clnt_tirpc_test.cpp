@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "rpc/clnt/tirpc_server.h"
+#include "rpc/loopback.h"
 
 namespace {
 
@@ -32,22 +33,10 @@ class ClntTirpcTest : public ::testing::TestWithParam<const char *> {
   // A client of the peer over the parameter's netid, by address.
   CLIENT *client(uint32_t vers) {
     std::string netid = GetParam();
-    bool v6 = netid.back() == '6';
     bool tcp = netid.rfind("tcp", 0) == 0;
-    sockaddr_storage ss{};
-    if (v6) {
-      auto *sin6 = reinterpret_cast<sockaddr_in6 *>(&ss);
-      sin6->sin6_family = AF_INET6;
-      sin6->sin6_addr = in6addr_loopback;
-      sin6->sin6_port = htons(server->port(netid));
-    } else {
-      auto *sin = reinterpret_cast<sockaddr_in *>(&ss);
-      sin->sin_family = AF_INET;
-      sin->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      sin->sin_port = htons(server->port(netid));
-    }
+    loopback_addr at = loopback(netid.c_str(), server->port(netid));
     int sock = -1;
-    auto *sa = reinterpret_cast<sockaddr *>(&ss);
+    sockaddr *sa = at.sa();
     return tcp ? ks_clnttcp_create_sockaddr(sa, kTirpcProg, vers, &sock, 0, 0)
                : ks_clntudp_create_sockaddr(sa, kTirpcProg, vers, tv(1, 0),
                                             &sock);

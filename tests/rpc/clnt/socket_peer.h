@@ -3,10 +3,6 @@
 // and write replies word by word.
 #pragma once
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -14,6 +10,8 @@
 #include <functional>
 #include <thread>
 #include <vector>
+
+#include "rpc/loopback.h"
 
 namespace peer {
 
@@ -47,24 +45,15 @@ inline words success_reply(uint32_t xid) {
   return w;
 }
 
-// Waits up to ms for fd to become readable.
-inline bool readable(int fd, int ms) {
-  struct pollfd p = {fd, POLLIN, 0};
-  return poll(&p, 1, ms) == 1;
-}
-
 // A loopback address of the given socket type on which nobody is bound:
 // a port just taken from the system and given back.
 inline sockaddr_in unused_loopback_port(int type) {
   int probe = socket(AF_INET, type, 0);
-  sockaddr_in sin{};
-  sin.sin_family = AF_INET;
-  sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(probe, reinterpret_cast<sockaddr *>(&sin), sizeof sin);
-  socklen_t len = sizeof sin;
-  getsockname(probe, reinterpret_cast<sockaddr *>(&sin), &len);
+  loopback_addr at = loopback(AF_INET, 0);
+  bind(probe, at.sa(), at.len);
+  getsockname(probe, at.sa(), &at.len);
   close(probe);
-  return sin;
+  return *reinterpret_cast<sockaddr_in *>(&at.ss);
 }
 
 // A loopback socket of the given type bound to an ephemeral port, whose
@@ -73,20 +62,8 @@ class server {
  public:
   server(int type, std::function<void(int fd)> script, int family = AF_INET) {
     fd_ = socket(family, type, 0);
-    sockaddr_storage ss{};
-    socklen_t len;
-    if (family == AF_INET) {
-      auto *sin = reinterpret_cast<sockaddr_in *>(&ss);
-      sin->sin_family = AF_INET;
-      sin->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      len = sizeof *sin;
-    } else {
-      auto *sin6 = reinterpret_cast<sockaddr_in6 *>(&ss);
-      sin6->sin6_family = AF_INET6;
-      sin6->sin6_addr = in6addr_loopback;
-      len = sizeof *sin6;
-    }
-    bind(fd_, reinterpret_cast<sockaddr *>(&ss), len);
+    loopback_addr at = loopback(family, 0);
+    bind(fd_, at.sa(), at.len);
     if (type == SOCK_STREAM) listen(fd_, 4);
     addrlen_ = sizeof addr_;
     getsockname(fd_, reinterpret_cast<sockaddr *>(&addr_), &addrlen_);
@@ -114,7 +91,7 @@ struct datagram {
 };
 inline datagram receive(int fd, int ms) {
   datagram d;
-  if (!readable(fd, ms)) return d;
+  if (!wait_readable(fd, ms)) return d;
   d.bytes.resize(65536);
   ssize_t n = recvfrom(fd, d.bytes.data(), d.bytes.size(), 0,
                        reinterpret_cast<sockaddr *>(&d.from), &d.fromlen);

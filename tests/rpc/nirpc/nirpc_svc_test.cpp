@@ -76,8 +76,7 @@ void count_dispatch(struct svc_req *rq, SVCXPRT *xprt) {
 
 // The threaded server on a datagram socket for the whole program.
 struct Server : ::testing::Environment {
-  std::atomic<bool> stop{false};
-  std::thread loop;
+  std::unique_ptr<loop_thread> loop;
   uint16_t port = 0;
   void SetUp() override {
     int32_t on = 1, workers = 4;
@@ -87,14 +86,9 @@ struct Server : ::testing::Environment {
     ASSERT_NE(nullptr,
               ks_svc_dg_create(bound_socket(AF_INET, SOCK_DGRAM, &port), 0, 0));
     ASSERT_TRUE(ks_svc_setup_threads());
-    loop = std::thread([this] {
-      while (!stop) ksi_svc_run_once({0, 20000});
-    });
+    loop = std::make_unique<loop_thread>();
   }
-  void TearDown() override {
-    stop = true;
-    loop.join();
-  }
+  void TearDown() override { loop.reset(); }
 };
 auto *const server =
     static_cast<Server *>(::testing::AddGlobalTestEnvironment(new Server));

@@ -6,20 +6,19 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <thread>
 #include <vector>
 
 #include <orvexks/rpc/svc.h>
 
+#include "rpc/loopback.h"
 #include "rpc/svc/svc_internal.h"
 
 namespace svc_peer {
@@ -178,11 +177,6 @@ inline Reply parse_reply(const std::vector<uint32_t> &w) {
   return r;
 }
 
-inline bool wait_readable(int fd, int ms) {
-  struct pollfd p = {fd, POLLIN, 0};
-  return poll(&p, 1, ms) == 1;
-}
-
 inline bool send_all(int fd, const std::vector<char> &bytes) {
   size_t done = 0;
   while (done < bytes.size()) {
@@ -231,30 +225,10 @@ inline bool peer_closed(int fd) {
   }
 }
 
-// Fills *ss with the loopback address of the family (AF_INET or AF_INET6)
-// and port; returns the address's length.
-inline socklen_t loopback_address(int family, uint16_t port,
-                                  struct sockaddr_storage *ss) {
-  *ss = {};
-  if (family == AF_INET) {
-    auto *sin = reinterpret_cast<sockaddr_in *>(ss);
-    sin->sin_family = AF_INET;
-    sin->sin_port = htons(port);
-    sin->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return sizeof *sin;
-  }
-  auto *sin6 = reinterpret_cast<sockaddr_in6 *>(ss);
-  sin6->sin6_family = AF_INET6;
-  sin6->sin6_port = htons(port);
-  sin6->sin6_addr = in6addr_loopback;
-  return sizeof *sin6;
-}
-
 inline int connect_tcp(uint16_t port, int family = AF_INET) {
   int fd = socket(family, SOCK_STREAM, 0);
-  struct sockaddr_storage ss;
-  socklen_t len = loopback_address(family, port, &ss);
-  if (connect(fd, reinterpret_cast<sockaddr *>(&ss), len) != 0) {
+  loopback_addr at = loopback(family, port);
+  if (connect(fd, at.sa(), at.len) != 0) {
     close(fd);
     return -1;
   }
@@ -283,9 +257,8 @@ inline Reply tcp_call(int fd, const Call &call) {
 
 inline int udp_client(uint16_t port, int family = AF_INET) {
   int fd = socket(family, SOCK_DGRAM, 0);
-  struct sockaddr_storage ss;
-  socklen_t len = loopback_address(family, port, &ss);
-  connect(fd, reinterpret_cast<sockaddr *>(&ss), len);
+  loopback_addr at = loopback(family, port);
+  connect(fd, at.sa(), at.len);
   return fd;
 }
 
@@ -296,16 +269,33 @@ inline int udp_client(uint16_t port, int family = AF_INET) {
 inline int bound_socket(int family, int type, uint16_t *port) {
   *port = 0;
   int fd = socket(family, type, 0);
-  struct sockaddr_storage ss;
-  socklen_t len = loopback_address(family, 0, &ss);
-  if (bind(fd, reinterpret_cast<sockaddr *>(&ss), len) != 0) return -1;
+  loopback_addr at = loopback(family, 0);
+  if (bind(fd, at.sa(), at.len) != 0) return -1;
   if (type == SOCK_STREAM) listen(fd, 2048);
-  getsockname(fd, reinterpret_cast<sockaddr *>(&ss), &len);
-  *port = ntohs(family == AF_INET
-                    ? reinterpret_cast<sockaddr_in *>(&ss)->sin_port
-                    : reinterpret_cast<sockaddr_in6 *>(&ss)->sin6_port);
+  getsockname(fd, at.sa(), &at.len);
+  *port = at.port();
   return fd;
 }
+
+// Turns the service loop on a thread of its own, in rounds of at most
+// 20 ms, until stopped or destroyed.
+class loop_thread {
+ public:
+  loop_thread()
+      : thread_([this] {
+          while (!stop_) ksi_svc_run_once({0, 20000});
+        }) {}
+  ~loop_thread() { stop(); }
+  void stop() {
+    if (!thread_.joinable()) return;
+    stop_ = true;
+    thread_.join();
+  }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
 
 // Runs client on its own thread while this thread turns the service loop
 // (rounds of at most 20 ms) until the client returns.

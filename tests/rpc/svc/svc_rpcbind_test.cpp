@@ -24,8 +24,7 @@ std::string run(const std::string &command) {
 struct RegisteredServer : RpcbindFixture {
   SVCXPRT *udp = nullptr, *tcp = nullptr, *tcp6 = nullptr;
   struct netconfig tcp6_conf = {};
-  std::atomic<bool> stop{false};
-  std::thread loop;
+  std::unique_ptr<loop_thread> loop;
 
   void SetUp() override {
     RpcbindFixture::SetUp();
@@ -43,15 +42,10 @@ struct RegisteredServer : RpcbindFixture {
     ASSERT_TRUE(ks_pmap_set(kProg, 1, IPPROTO_UDP, udp->xp_port));
     ASSERT_TRUE(ks_pmap_set(kProg, 1, IPPROTO_TCP, tcp->xp_port));
     ASSERT_TRUE(ks_rpcb_set(kProg, 1, &tcp6_conf, &tcp6->xp_ltaddr));
-    loop = std::thread([this] {
-      while (!stop) ksi_svc_run_once({0, 20000});
-    });
+    loop = std::make_unique<loop_thread>();
   }
   void TearDown() override {
-    if (loop.joinable()) {
-      stop = true;
-      loop.join();
-    }
+    loop.reset();
     ks_pmap_unset(kProg, 1);
     ks_rpcb_unset(kProg, 1, nullptr);
     for (SVCXPRT *x : {udp, tcp, tcp6})

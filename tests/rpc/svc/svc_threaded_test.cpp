@@ -5,6 +5,8 @@
 
 #include <netinet/tcp.h>
 
+#include <memory>
+
 namespace {
 
 using namespace svc_peer;
@@ -24,22 +26,16 @@ constexpr int kClients = 32;
 
 // The threaded loop for the whole program, stopped at its end.
 struct ThreadedLoop : ::testing::Environment {
-  std::atomic<bool> stop{false};
-  std::thread loop;
+  std::unique_ptr<loop_thread> loop;
   void SetUp() override {
     int32_t on = 1, workers = 16;
     ASSERT_TRUE(ks_rpc_control(KS_RPC_SVC_THREADED_SET, &on));
     ASSERT_TRUE(ks_rpc_control(KS_RPC_SVC_NWORKERS_SET, &workers));
     ASSERT_TRUE(ks_svc_register(nullptr, kProg, 1, echo_dispatch, 0));
     ASSERT_TRUE(ks_svc_setup_threads());
-    loop = std::thread([this] {
-      while (!stop) ksi_svc_run_once({0, 20000});
-    });
+    loop = std::make_unique<loop_thread>();
   }
-  void TearDown() override {
-    stop = true;
-    loop.join();
-  }
+  void TearDown() override { loop.reset(); }
 };
 const auto *const env = ::testing::AddGlobalTestEnvironment(new ThreadedLoop);
 
