@@ -3,10 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <grp.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <string>
 
@@ -16,14 +13,9 @@
 #include <orvexnt/nt_env.h>
 
 #include "account_fixture.h"
+#include "nt_fixture.h"
 
 namespace {
-
-std::string sid_text(const nt_sid_t *sid) {
-  char buf[NT_SID_STRING_MAX];
-  const char *t = nt_sid_to_str(sid, buf, sizeof buf);
-  return t ? t : "(invalid)";
-}
 
 std::string domain() { return nt_get_domain_name(nullptr, 0); }
 
@@ -265,20 +257,10 @@ TEST(NtAccounts, CreatedUserAndGroupsRoundTrip) {
   free(p);
 }
 
-// In a child that drops to uid and gid 65534 with the given supplementary
-// groups: nt_is_privileged's answer, or -1 when the switch failed.
+// nt_is_privileged's answer in a child running as uid and gid 65534 with
+// the given supplementary groups.
 int privileged_as_nobody(const std::vector<gid_t> &groups) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (setgroups(groups.size(), groups.data()) != 0 || setgid(65534) != 0 ||
-        setuid(65534) != 0)
-      _exit(99);
-    _exit(nt_is_privileged());
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) != 99 ? WEXITSTATUS(status)
-                                                        : -1;
+  return as_identity(65534, 65534, groups, nt_is_privileged);
 }
 
 TEST(NtAccounts, ProductGroupFromTheSettingsDecidesPrivilege) {

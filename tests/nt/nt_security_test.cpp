@@ -20,6 +20,7 @@
 #include <orvexnt/nt_accounts.h>
 #include <orvexnt/nt_security.h>
 
+#include "nt_fixture.h"
 #include "sd_fixture.h"
 
 namespace {
@@ -83,12 +84,6 @@ std::string stored_attr(const std::string &path) {
   return b;
 }
 
-std::string text(const nt_sid_t *sid) {
-  char buf[NT_SID_STRING_MAX];
-  const char *t = nt_sid_to_str(sid, buf, sizeof buf);
-  return t ? t : "(none)";
-}
-
 // ---- helpers -------------------------------------------------------------
 
 struct Sd {
@@ -142,6 +137,16 @@ int read_mode(const std::string &path) {
 // Administrators: the process's own.
 class NtSecurity : public SdFixture {
  protected:
+  // The entries of the descriptor stored on p: type, flags, mask, SID.
+  using Entry = std::tuple<int, int, uint32_t, std::string>;
+  static void expect_dacl(const RawSd &sd, const std::vector<Entry> &want) {
+    ASSERT_EQ(sd.dacl.size(), want.size());
+    for (size_t i = 0; i < want.size(); i++)
+      EXPECT_EQ(std::make_tuple(sd.dacl[i].type, sd.dacl[i].flags,
+                                sd.dacl[i].mask, sd.dacl[i].sid),
+                want[i])
+          << "entry " << i;
+  }
   void create(const std::string &p, int mode, bool dir, uid_t u = geteuid(),
               gid_t g = getegid()) {
     Sid me(uid_sid(geteuid())), owner(uid_sid(u)), group(gid_sid(g));
@@ -178,40 +183,29 @@ TEST_F(NtSecurity, EveryModeRoundTripsThroughTheDescriptorOnFilesAndDirs) {
 }
 
 TEST_F(NtSecurity, StoredAttributeHasTheLayoutInWindowsBinaryForm) {
-  const std::string me = text(Sid(uid_sid(geteuid())).p);
-  const std::string grp = text(Sid(gid_sid(getegid())).p);
-  const std::string pg = text(nt_get_enum_sid(NT_ENUM_SID_PRODUCT_GROUP));
+  const std::string me = sid_text(Sid(uid_sid(geteuid())).p);
+  const std::string grp = sid_text(Sid(gid_sid(getegid())).p);
+  const std::string pg = sid_text(nt_get_enum_sid(NT_ENUM_SID_PRODUCT_GROUP));
   const std::string net = "S-1-5-2", all = "S-1-1-0", adm = "S-1-5-32-544";
 
   create(path("f"), 0640, false);
-  RawSd f = decode(stored_attr(path("f")));
+  const RawSd f = decode(stored_attr(path("f")));
   EXPECT_EQ(f.control, NT_SE_SELF_RELATIVE | NT_SE_DACL_PRESENT);
   EXPECT_EQ(f.owner, me);
   EXPECT_EQ(f.group, grp);
-  const std::vector<std::tuple<int, int, uint32_t, std::string>> want_f = {
+  const std::vector<Entry> want_f = {
       {1, 0, 0x10116, net}, {0, 0, 0x120089, grp}, {0, 0, 0, all},
       {0, 0, 0x1f019f, me}, {0, 0, 0x1f01ff, pg},  {0, 0, 0x1f01ff, adm}};
-  ASSERT_EQ(f.dacl.size(), want_f.size());
-  for (size_t i = 0; i < want_f.size(); i++)
-    EXPECT_EQ(std::make_tuple(f.dacl[i].type, f.dacl[i].flags, f.dacl[i].mask,
-                              f.dacl[i].sid),
-              want_f[i])
-        << "entry " << i;
+  expect_dacl(f, want_f);
 
   // A group-writable directory: no Network entry, inheritance flags and
   // the inherit-only entries.
   create(path("d"), 0775, true);
-  RawSd d = decode(stored_attr(path("d")));
-  const std::vector<std::tuple<int, int, uint32_t, std::string>> want_d = {
+  const std::vector<Entry> want_d = {
       {0, 2, 0x1201bf, grp},  {0, 2, 0x1200a9, all},   {0, 2, 0x1f01bf, me},
       {0, 2, 0x1f01ff, pg},   {0, 9, 0xe0010000, grp}, {0, 9, 0xa0000000, all},
       {0, 9, 0xe00d0000, me}, {0, 9, 0x10000000, pg},  {0, 3, 0x1f01ff, adm}};
-  ASSERT_EQ(d.dacl.size(), want_d.size());
-  for (size_t i = 0; i < want_d.size(); i++)
-    EXPECT_EQ(std::make_tuple(d.dacl[i].type, d.dacl[i].flags, d.dacl[i].mask,
-                              d.dacl[i].sid),
-              want_d[i])
-        << "entry " << i;
+  expect_dacl(decode(stored_attr(path("d"))), want_d);
 }
 
 TEST_F(NtSecurity, MasksFollowTheModeBits) {
@@ -255,8 +249,8 @@ TEST_F(NtSecurity, PartialWritesKeepTheOtherPartsAndDescriptorsOfOtherLayouts) {
                 &got.bytes, &got.size),
             0);
   const nt_sd_info_t i = got.info();
-  EXPECT_EQ(text(i.owner), text(me.p));  // kept from the first write
-  EXPECT_EQ(text(i.group), text(grp.p));
+  EXPECT_EQ(sid_text(i.owner), sid_text(me.p));  // kept from the first write
+  EXPECT_EQ(sid_text(i.group), sid_text(grp.p));
   EXPECT_EQ(i.dacl, nullptr);  // not asked for
   EXPECT_EQ(read_mode(p), 0504);
 }
@@ -346,18 +340,11 @@ TEST_F(NtSecurity, FileSystemWithoutUserAttributesKeepsOnlyThePosixMode) {
 // each of read, write, execute that the kernel allows on path.
 int access_as(uid_t uid, gid_t gid, const std::vector<gid_t> &groups,
               const std::string &p) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (setgroups(groups.size(), groups.data()) != 0 || setgid(gid) != 0 ||
-        setuid(uid) != 0)
-      _exit(99);
-    _exit((access(p.c_str(), R_OK) == 0 ? 4 : 0) |
-          (access(p.c_str(), W_OK) == 0 ? 2 : 0) |
-          (access(p.c_str(), X_OK) == 0 ? 1 : 0));
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return as_identity(uid, gid, groups, [&] {
+    return (access(p.c_str(), R_OK) == 0 ? 4 : 0) |
+           (access(p.c_str(), W_OK) == 0 ? 2 : 0) |
+           (access(p.c_str(), X_OK) == 0 ? 1 : 0);
+  });
 }
 
 TEST_F(NtSecurity, KernelEnforcesTheDescriptorForOtherUsers) {

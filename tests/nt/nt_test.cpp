@@ -19,6 +19,7 @@
 #include <orvexnt/orvexnt.h>
 
 #include "internal/nt_error_tables.h"
+#include "nt_fixture.h"
 
 extern char **environ;
 
@@ -262,12 +263,6 @@ struct SidDeleter {
 };
 using SidPtr = std::unique_ptr<nt_sid_t, SidDeleter>;
 
-std::string ToStr(const nt_sid_t *sid) {
-  char buf[NT_SID_STRING_MAX];
-  const char *s = nt_sid_to_str(sid, buf, sizeof buf);
-  return s ? s : "(null)";
-}
-
 TEST(NtSid, AdministratorsHasTheWindowsByteLayout) {
   const uint8_t expected[] = {0x01, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x05,
                               0x20, 0x00, 0x00, 0x00, 0x20, 0x02, 0x00, 0x00};
@@ -283,7 +278,7 @@ TEST(NtSid, AdministratorsHasTheWindowsByteLayout) {
   EXPECT_EQ(nt_sid_sub_authority_count(raw), 2u);
   EXPECT_EQ(nt_sid_get_sub_authority(raw, 1), 544u);
   EXPECT_EQ(nt_sid_get_sub_authority(raw, 2), 0u);
-  EXPECT_EQ(ToStr(raw), "S-1-5-32-544");
+  EXPECT_EQ(sid_text(raw), "S-1-5-32-544");
 }
 
 TEST(NtSid, MultiByteFieldsKeepTheirByteOrder) {
@@ -293,7 +288,7 @@ TEST(NtSid, MultiByteFieldsKeepTheirByteOrder) {
                               0x05, 0xA6, 0x44, 0x33, 0x22, 0x11};
   EXPECT_EQ(memcmp(sid.get(), expected, sizeof expected), 0);
   EXPECT_EQ(nt_sid_get_authority(sid.get()), 0x0102030405A6ull);
-  EXPECT_EQ(ToStr(sid.get()), "S-1-0x0102030405A6-287454020");
+  EXPECT_EQ(sid_text(sid.get()), "S-1-0x0102030405A6-287454020");
 }
 
 TEST(NtSid, TextRoundTrips) {
@@ -303,7 +298,7 @@ TEST(NtSid, TextRoundTrips) {
                            "S-1-5-1-2-3-4-5-6-7-8-9-10-11-12-13-14-15"}) {
     SidPtr sid(nt_str_to_sid(text));
     ASSERT_TRUE(sid) << text;
-    EXPECT_EQ(ToStr(sid.get()), text);
+    EXPECT_EQ(sid_text(sid.get()), text);
     SidPtr copy(nt_sid_copy(sid.get()));
     EXPECT_TRUE(nt_sid_equal(sid.get(), copy.get())) << text;
   }
@@ -320,7 +315,7 @@ TEST(NtSid, AcceptedSpellingsPrintCanonically) {
   for (const auto &[in, out] : cases) {
     SidPtr sid(nt_str_to_sid(in));
     ASSERT_TRUE(sid) << in;
-    EXPECT_EQ(ToStr(sid.get()), out) << in;
+    EXPECT_EQ(sid_text(sid.get()), out) << in;
   }
 }
 
@@ -347,7 +342,7 @@ TEST(NtSid, MalformedTextsAreRejected) {
                           "S-1-5.32",
                           "S-1-5-3 2"}) {
     nt_sid_t *sid = nt_str_to_sid(bad);
-    EXPECT_EQ(sid, nullptr) << '"' << bad << '"' << " gave " << ToStr(sid);
+    EXPECT_EQ(sid, nullptr) << '"' << bad << '"' << " gave " << sid_text(sid);
     nt_sid_free(sid);
   }
   EXPECT_EQ(nt_str_to_sid(nullptr), nullptr);
