@@ -36,7 +36,6 @@
 namespace {
 
 struct TableSpec {
-  const char *family;
   const ks_msg_table_t *(*accessor)(void);
   const ks_msg_table_t *(*plain_accessor)(void);
   const char *subsys;
@@ -47,35 +46,31 @@ struct TableSpec {
 };
 
 const TableSpec kTables[] = {
-    {"clp", _clp_ks_msg_table_adr, clp_ks_msg_table_adr, "clp", 13, 18, 1, 18},
-    {"credutl", _credutl_ks_msg_table_adr, credutl_ks_msg_table_adr, "credutl",
-     18, 11, 1, 11},
-    {"date", _date_ks_msg_table_adr, date_ks_msg_table_adr, "ks/date", 12, 49,
-     1, 49},
-    {"imsg", _imsg_ks_msg_table_adr, imsg_ks_msg_table_adr, "ks/imsg", 10, 104,
-     3, 111},
-    {"ks", _ks_ks_msg_table_adr, ks_ks_msg_table_adr, "ks", 9, 45, 2, 53},
-    {"list", _list_ks_msg_table_adr, list_ks_msg_table_adr, "ks/list", 7, 3, 2,
-     4},
-    {"ntpfxmap", _ntpfxmap_ks_msg_table_adr, ntpfxmap_ks_msg_table_adr,
-     "ks/ntpfxmap", 20, 15, 1, 18},
-    {"pfm", _pfm_ks_msg_table_adr, pfm_ks_msg_table_adr, "pfm", 19, 2, 1, 2},
-    {"rt", _rt_ks_msg_table_adr, rt_ks_msg_table_adr, "rt", 15, 13, 1, 13},
-    {"rt_proc", _rt_proc_ks_msg_table_adr, rt_proc_ks_msg_table_adr, "rt_proc",
-     16, 2, 1, 2},
-    {"server_id_nt", _server_id_nt_ks_msg_table_adr,
-     server_id_nt_ks_msg_table_adr, "server_id_nt", 17, 69, 1, 70},
-    {"stg", _stg_ks_msg_table_adr, stg_ks_msg_table_adr, "ks/stg", 6, 14, 2,
-     15},
-    {"strutl", _strutl_ks_msg_table_adr, strutl_ks_msg_table_adr, "ks/strutl",
-     8, 7, 1, 7},
-    {"sysutl", _sysutl_ks_msg_table_adr, sysutl_ks_msg_table_adr, "ks/sysutl",
-     14, 45, 1, 48},
+    {_clp_ks_msg_table_adr, clp_ks_msg_table_adr, "clp", 13, 18, 1, 18},
+    {_credutl_ks_msg_table_adr, credutl_ks_msg_table_adr, "credutl", 18, 11, 1,
+     11},
+    {_date_ks_msg_table_adr, date_ks_msg_table_adr, "ks/date", 12, 49, 1, 49},
+    {_imsg_ks_msg_table_adr, imsg_ks_msg_table_adr, "ks/imsg", 10, 104, 3, 111},
+    {_ks_ks_msg_table_adr, ks_ks_msg_table_adr, "ks", 9, 45, 2, 53},
+    {_list_ks_msg_table_adr, list_ks_msg_table_adr, "ks/list", 7, 3, 2, 4},
+    {_ntpfxmap_ks_msg_table_adr, ntpfxmap_ks_msg_table_adr, "ks/ntpfxmap", 20,
+     15, 1, 18},
+    {_pfm_ks_msg_table_adr, pfm_ks_msg_table_adr, "pfm", 19, 2, 1, 2},
+    {_rt_ks_msg_table_adr, rt_ks_msg_table_adr, "rt", 15, 13, 1, 13},
+    {_rt_proc_ks_msg_table_adr, rt_proc_ks_msg_table_adr, "rt_proc", 16, 2, 1,
+     2},
+    {_server_id_nt_ks_msg_table_adr, server_id_nt_ks_msg_table_adr,
+     "server_id_nt", 17, 69, 1, 70},
+    {_stg_ks_msg_table_adr, stg_ks_msg_table_adr, "ks/stg", 6, 14, 2, 15},
+    {_strutl_ks_msg_table_adr, strutl_ks_msg_table_adr, "ks/strutl", 8, 7, 1,
+     7},
+    {_sysutl_ks_msg_table_adr, sysutl_ks_msg_table_adr, "ks/sysutl", 14, 45, 1,
+     48},
 };
 
 TEST(MsgTables, EveryTableHasItsCatalogLayout) {
   for (const TableSpec &spec : kTables) {
-    SCOPED_TRACE(spec.family);
+    SCOPED_TRACE(spec.subsys);
     const ks_msg_table_t *t = spec.accessor();
     ASSERT_NE(t, nullptr);
     EXPECT_EQ(t, spec.plain_accessor());
@@ -99,7 +94,7 @@ TEST(MsgTables, EveryTableHasItsCatalogLayout) {
 TEST(MsgTables, SetsAreDistinct) {
   std::set<int> sets;
   for (const TableSpec &spec : kTables)
-    EXPECT_TRUE(sets.insert(spec.accessor()->set).second) << spec.family;
+    EXPECT_TRUE(sets.insert(spec.accessor()->set).second) << spec.subsys;
 }
 
 struct Spot {

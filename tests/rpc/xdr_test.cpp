@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <set>
 #include <string>
@@ -300,49 +301,44 @@ TEST(XdrDecode, StringLimitsAndEmptyString) {
 }
 
 TEST(XdrDecode, HostileLengthsFailWithoutAllocating) {
-  // Each claims far more data than the stream holds.
-  Bytes huge = words({0xFFFFFFF0u, 1, 2});
-  {
-    Decoder d(huge);
+  using Decode = std::function<bool_t(XDR *, char **)>;
+  auto bytes = [](uint32_t max) -> Decode {
+    return [max](XDR *x, char **p) {
+      uint32_t n = 0;
+      return xdr_bytes(x, p, &n, max);
+    };
+  };
+  auto array = [](uint32_t size, xdrproc_t elem) -> Decode {
+    return [=](XDR *x, char **p) {
+      uint32_t n = 0;
+      return xdr_array(x, p, &n, UINT32_MAX, size, elem);
+    };
+  };
+  const Bytes huge = words({0xFFFFFFF0u, 1, 2});  // far more than present
+  const struct {
+    const char *what;
+    Bytes wire;
+    Decode decode;
+  } cases[] = {
+      {"bytes", huge, bytes(UINT32_MAX)},
+      {"string", huge, [](XDR *x, char **p) { return xdr_wrapstring(x, p); }},
+      {"array", huge, array(1, proc(xdr_u_char))},
+      {"count x size overflows", words({0x40000000u}),
+       array(8, proc(xdr_hyper))},
+      {"above the maximum", words({5, 0x61616161}), bytes(4)},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    Decoder d(c.wire);
     char *p = nullptr;
-    uint32_t n = 0;
-    EXPECT_FALSE(xdr_bytes(&d.xdrs, &p, &n, UINT32_MAX));
+    EXPECT_FALSE(c.decode(&d.xdrs, &p));
     EXPECT_EQ(p, nullptr);
   }
-  {
-    Decoder d(huge);
-    char *p = nullptr;
-    EXPECT_FALSE(xdr_wrapstring(&d.xdrs, &p));
-    EXPECT_EQ(p, nullptr);
-  }
-  {
-    Decoder d(huge);
-    char *p = nullptr;
-    uint32_t n = 0;
-    EXPECT_FALSE(xdr_array(&d.xdrs, &p, &n, UINT32_MAX, 1, proc(xdr_u_char)));
-    EXPECT_EQ(p, nullptr);
-  }
-  {
-    // count x size would overflow 32 bits.
-    Decoder d(words({0x40000000u}));
-    char *p = nullptr;
-    uint32_t n = 0;
-    EXPECT_FALSE(xdr_array(&d.xdrs, &p, &n, UINT32_MAX, 8, proc(xdr_hyper)));
-  }
-  {
-    Decoder d(words({5, 0x61616161}));
-    char *p = nullptr;
-    uint32_t n = 0;
-    EXPECT_FALSE(xdr_bytes(&d.xdrs, &p, &n, 4));  // above the maximum
-    EXPECT_EQ(p, nullptr);
-  }
-  {
-    // A length whose successor wraps to 0 reads nothing more.
-    Decoder d(words({0xFFFFFFFFu}));
-    char *p = nullptr;
-    EXPECT_TRUE(xdr_wrapstring(&d.xdrs, &p));
-    EXPECT_EQ(p, nullptr);
-  }
+  // A length whose successor wraps to 0 reads nothing more.
+  Decoder d(words({0xFFFFFFFFu}));
+  char *p = nullptr;
+  EXPECT_TRUE(xdr_wrapstring(&d.xdrs, &p));
+  EXPECT_EQ(p, nullptr);
 }
 
 TEST(XdrDecode, PartialDecodeIsReleasedByFree) {
