@@ -123,10 +123,14 @@ int main(int argc, char **argv) {
     return 1;
   }
   bool rpcb = rpcbind_answers();
-  benchmark::RegisterBenchmark(CLNT_BENCH_ROW_NULL_UDP, null_udp);
-  benchmark::RegisterBenchmark(CLNT_BENCH_ROW_NULL_TCP, null_tcp);
+  // Process CPU time, as the peer program measures its own.
+  benchmark::RegisterBenchmark(CLNT_BENCH_ROW_NULL_UDP, null_udp)
+      ->MeasureProcessCPUTime();
+  benchmark::RegisterBenchmark(CLNT_BENCH_ROW_NULL_TCP, null_tcp)
+      ->MeasureProcessCPUTime();
   if (rpcb)
-    benchmark::RegisterBenchmark(CLNT_BENCH_ROW_RPCB_GETADDR, rpcb_getaddr);
+    benchmark::RegisterBenchmark(CLNT_BENCH_ROW_RPCB_GETADDR, rpcb_getaddr)
+        ->MeasureProcessCPUTime();
   else
     fprintf(stderr, "clnt_bench: no rpcbind on port 111, lookup row skipped\n");
   std::string peer;
