@@ -132,8 +132,9 @@ KS_API void rt_poll(void);
 KS_API void rt_shutdown(void);
 
 /* Fronts the RPC server's worker threads: count 0 single-threaded
- * dispatch, count > 0 that many workers, below 0 one. 0 success, 1
- * failure (reported). */
+ * dispatch, count > 0 that many workers. 0 success, 1 failure: a count
+ * below 0 (silently, nothing changes) or a setting the server refused
+ * (reported). */
 KS_API int rt_set_worker_threads(int32_t count);
 /* The current count (0 when single-threaded): 0 success, 1 failure. */
 KS_API int rt_get_worker_threads(int32_t *count);

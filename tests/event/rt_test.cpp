@@ -380,8 +380,10 @@ TEST_F(Rt, WorkerThreadsFrontTheServerSettings) {
       {
         int32_t n = -1;
         if (rt_get_worker_threads(&n) != 0 || n != 0) exit(1);
-        if (rt_set_worker_threads(-5) != 0) exit(2);
-        if (rt_get_worker_threads(&n) != 0 || n != 1) exit(3);
+        if (rt_set_worker_threads(-5) != 1) exit(2);
+        if (rt_get_worker_threads(&n) != 0 || n != 0) exit(2);
+        if (rt_set_worker_threads(3) != 0) exit(3);
+        if (rt_get_worker_threads(&n) != 0 || n != 3) exit(3);
         if (rt_set_worker_threads(4) != 1) exit(4);
         exit(0);
       },

@@ -10,7 +10,8 @@
 extern "C" {
 
 KS_API int rt_set_worker_threads(int32_t count) {
-  if (count < 0) count = 1;
+  // A negative count is no setting at all: refused, nothing changes.
+  if (count < 0) return 1;
   int32_t mode = count != 0 ? 1 : 0;
   if (!ks_rpc_control(KS_RPC_SVC_THREADED_SET, &mode)) {
     imsg_print(IMSG_ERROR, &ksi_rt_msgs, KSI_RT_CANT_SET_MULTITHREAD);
