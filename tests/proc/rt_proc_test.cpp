@@ -10,6 +10,7 @@
 
 #include <dirent.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,6 +22,7 @@ extern "C" {
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <string>
 
@@ -185,6 +187,33 @@ TEST_F(RtProc, ProcessUtilities) {
   ASSERT_TRUE(run_until(1));
   EXPECT_EQ(procutl_exists(pid), 0);
   EXPECT_EQ(procutl_terminate(pid), 1);
+}
+
+// The tracker's own socket: the datagram socket connected to itself.
+int tracker_socket() {
+  for (int fd = 3; fd < 1024; ++fd) {
+    sockaddr_storage self, peer;
+    socklen_t self_len = sizeof self, peer_len = sizeof peer;
+    int type = 0;
+    socklen_t type_len = sizeof type;
+    if (getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &type_len) == 0 &&
+        type == SOCK_DGRAM &&
+        getsockname(fd, reinterpret_cast<sockaddr *>(&self), &self_len) == 0 &&
+        getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &peer_len) == 0 &&
+        self_len == peer_len && std::memcmp(&self, &peer, self_len) == 0)
+      return fd;
+  }
+  return -1;
+}
+
+TEST_F(RtProc, ADeathOfNoAnnouncedChildIsABrokenInvariant) {
+  EXPECT_DEATH(
+      {
+        const int64_t unknown = 999;
+        send(tracker_socket(), &unknown, sizeof unknown, 0);
+        for (;;) rt_poll();
+      },
+      "llist_d_end\\(&active_list, elem\\)");
 }
 
 TEST_F(RtProc, WatcherEndsCleanlyAtExit) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <orvexks/llist.h>
+#include <orvexks/pfm.h>
 #include <orvexks/rt_proc.h>
 
 #include <pthread.h>
@@ -30,6 +31,12 @@ struct ksi_mortician {
 };
 
 extern ksi_mortician mortician;
+
+// A broken invariant of the tracker aborts with a fixed condition text,
+// named in process-handle terms, so that crash reports read the same
+// whichever Linux call made the check.
+#define KSI_RT_PROC_CHECK(cond, text) \
+  ((cond) ? (void)0 : pfm_assert_fail(text, __FILE__, __LINE__))
 
 // Starts the watcher thread: 0, or an error number.
 int ksi_rt_proc_start_watcher(void);

@@ -63,7 +63,8 @@ void rebuild_wait_set() KSI_REQUIRES(proc_mutex) {
       mortician.wait_handles = static_cast<int *>(
           stg_realloc(mortician.wait_handles,
                       sizeof(int) * static_cast<size_t>(mortician.capacity)));
-      PFM_ASSERT(mortician.wait_handles != nullptr);
+      KSI_RT_PROC_CHECK(mortician.wait_handles != nullptr,
+                        "mortician.wait_handles != NULL");
     }
     mortician.wait_handles[mortician.count++] = record->rp_phandle;
     return false;
@@ -93,13 +94,15 @@ void forget(ksi_rt_proc *record) {
 void on_death(int fd, void *) {
   PFM_ASSERT(fd == mortician.sock);
   int64_t phandle = -1;
-  PFM_ASSERT(recv(mortician.sock, &phandle, sizeof phandle, 0) ==
-             sizeof phandle);
+  KSI_RT_PROC_CHECK(
+      recv(mortician.sock, &phandle, sizeof phandle, 0) == sizeof phandle,
+      "recv(mortician.sock, (char *) &phandle, sizeof(HANDLE), "
+      "0) == sizeof(HANDLE)");
   pfm_inhibit();
   qmthread_mutex_lock(&proc_mutex);
   ksi_rt_proc *record =
       find([phandle](ksi_rt_proc *r) { return r->rp_phandle == phandle; });
-  PFM_ASSERT(record != nullptr);
+  KSI_RT_PROC_CHECK(record != nullptr, "!llist_d_end(&active_list, elem)");
   llist_d_remove(&record->node);
   rebuild_wait_set();
   qmthread_mutex_unlock(&proc_mutex);
@@ -107,8 +110,10 @@ void on_death(int fd, void *) {
 
   siginfo_t info;
   std::memset(&info, 0, sizeof info);
-  PFM_ASSERT(waitid(P_PIDFD, static_cast<id_t>(record->rp_phandle), &info,
-                    WEXITED) == 0);
+  KSI_RT_PROC_CHECK(
+      waitid(P_PIDFD, static_cast<id_t>(record->rp_phandle), &info, WEXITED) ==
+          0,
+      "GetExitCodeProcess(rp_handle->rp_phandle, &rp_handle->rp_status)");
   record->rp_status = exit_code_of(info);
   if (record->callback == nullptr) {
     forget(record);

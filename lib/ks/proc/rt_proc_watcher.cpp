@@ -62,7 +62,10 @@ void copy_wait_set(poll_set *set) {
 
 void report(int64_t pidfd) {
   pthread_mutex_lock(&mortician.section);
-  PFM_ASSERT(send(mortician.sock, &pidfd, sizeof pidfd, 0) == sizeof pidfd);
+  KSI_RT_PROC_CHECK(
+      send(mortician.sock, &pidfd, sizeof pidfd, 0) == sizeof pidfd,
+      "send(mortician.sock, (char *) &handles[wait_result - WAIT_OBJECT_0], "
+      "sizeof(HANDLE), 0) == sizeof(HANDLE)");
   pthread_mutex_unlock(&mortician.section);
 }
 
