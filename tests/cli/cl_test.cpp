@@ -100,6 +100,11 @@ TEST(ClOptions, LoneDashSkippedAndDashRunsCountAsOne) {
   Scanner s({"-", "---a", "-", "op"});
   EXPECT_EQ(s.options("a"), "a");
   EXPECT_STREQ(cl_getarg(*s), "op");
+  // Dashes that use up a word run on into the next: a "--" reached that
+  // way is passed over, not the end of the options.
+  Scanner t({"-", "--", "-b", "op"});
+  EXPECT_EQ(t.options("b"), "b");
+  EXPECT_STREQ(cl_getarg(*t), "op");
 }
 
 TEST(ClOptions, LongOptionsOnlyInLongMode) {

@@ -61,28 +61,19 @@ bool group_seen(const cl_handle *clh, const char *group, size_t length) {
   return false;
 }
 
-// Passes the dashes that lead to the next option letter, moving over words
-// that are used up: a lone "-" is skipped, "---a" is the option a. Stops at
-// the options end, at "--", and (in long mode) at a "--name" word.
-void skip_dashes(cl_handle *clh, bool long_mode) {
-  while (clh->cursor < clh->options_end) {
-    const bool at_start = clh->cursor == clh->word_start;
-    if (at_start && clh->word_start[0] == '-' && clh->word_start[1] == '-' &&
-        (clh->word_start[2] == '\0' || long_mode))
-      return;
-    if (clh->word_start[0] != '-') return;
-    if (*clh->cursor == '-') {
-      ++clh->cursor;
-    } else if (*clh->cursor == '\0') {
-      next_word(clh);
-    } else {
-      return;
-    }
+// Passes the dashes at the cursor of a word that begins with '-', moving to
+// the next word whenever they use one up: a lone "-" is passed over,
+// "---a" is the option a, and the words after a used-up word are taken as
+// they come, a "--" among them included.
+void skip_dashes(cl_handle *clh) {
+  if (clh->word_start[0] != '-') return;
+  while (*clh->cursor == '-') {
+    ++clh->cursor;
+    if (*clh->cursor == '\0') next_word(clh);
   }
 }
 
 int scan_option(cl_handle *clh, const char *spec, char **long_name) {
-  skip_dashes(clh, long_name != nullptr);
   if (clh->cursor >= clh->options_end) {
     clear_error(clh);
     return 0;
@@ -101,6 +92,7 @@ int scan_option(cl_handle *clh, const char *spec, char **long_name) {
     clear_error(clh);
     return 0;
   }
+  skip_dashes(clh);
   clear_error(clh);
   if (clh->word_start[0] != '-') return 0;  // operands start here
 
