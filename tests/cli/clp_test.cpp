@@ -345,7 +345,7 @@ TEST(ClpText, Splitting) {
   EXPECT_NE(
       testing::internal::GetCapturedStderr().find("unterminated quoted string"),
       std::string::npos);
-  const std::string longest(8191, 'w'), too_long(8192, 'w');
+  const std::string longest(8192, 'w'), too_long(8193, 'w');
   EXPECT_EQ(split(longest.c_str()), V{longest});
   testing::internal::CaptureStderr();
   split(("a " + too_long).c_str(), &rc);

@@ -13,7 +13,7 @@ constexpr int kClpStackNames = 10;
 struct ksi_clp_tls {
   char command[kClpCommandSize];
   bool has_command;
-  char token[kClpTokenSize];
+  char token[kClpTokenSize + 1];  // a word of up to kClpTokenSize bytes, ended
   const char *stack[kClpStackNames];
   int depth;
   int stored;

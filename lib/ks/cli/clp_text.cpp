@@ -43,8 +43,8 @@ int count_bound(const char *text) {
 
 enum class Word { kDone, kEnd, kUnterminated, kOverflow };
 
-// Reads the word at *text into token (kClpTokenSize bytes) and moves *text
-// past it. kEnd when only blanks were left.
+// Reads the word at *text into token (room for kClpTokenSize bytes and a
+// terminator) and moves *text past it. kEnd when only blanks were left.
 Word read_word(const char **text, char *token, size_t *length) {
   const char *p = *text;
   int len = 1;
@@ -53,7 +53,7 @@ Word read_word(const char **text, char *token, size_t *length) {
   char quote = '\0';
   bool started = false, closed = false;
   auto put = [&](const char *src, size_t k) {
-    if (n + k >= kClpTokenSize) return false;
+    if (n + k > kClpTokenSize) return false;
     std::memcpy(token + n, src, k);
     n += k;
     return true;
