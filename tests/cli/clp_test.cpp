@@ -424,8 +424,13 @@ TEST(ClpStack, KeepsTenNamesPerThread) {
   EXPECT_STREQ(clp_get_cmd_stack(&seen), "n0:n1:n2:n3:n4:n5:n6:n7:n8:");
   for (int i = 0; i < 9; ++i) clp_pop_cmd();
   EXPECT_STREQ(clp_get_cmd_stack(&seen), "");
-  clp_pop_cmd();  // below empty: nothing happens
+  clp_pop_cmd();  // below empty: nothing to drop, yet the depth counts it
   EXPECT_EQ(clp_get_cmd_stack(&seen), nullptr);
+  for (const char *name : kNames) clp_push_cmd(name);
+  clp_pop_cmd();
+  clp_pop_cmd();  // the depth was 10 here, so a name goes
+  EXPECT_STREQ(clp_get_cmd_stack(&seen), "n0:n1:n2:n3:n4:n5:n6:n7:n8:");
+  for (int i = 0; i < 9; ++i) clp_pop_cmd();
 }
 
 TEST(ClpStackDeathTest, StackTextMustStayShort) {

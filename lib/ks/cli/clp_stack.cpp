@@ -30,7 +30,8 @@ void clp_push_cmd(const char *name) {
 
 void clp_pop_cmd(void) {
   ksi_clp_tls *s = ksi_clp_state();
-  if (s->depth == 0) return;
+  // Every pop lowers the depth, an unmatched one included; only a pop from
+  // a depth the kept names reach drops one.
   const int was = s->depth--;
   if (was <= kClpStackNames && s->stored > 0) {
     --s->stored;
