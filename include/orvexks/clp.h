@@ -86,7 +86,7 @@ KS_API int clp_match(const char *word, const char *pattern);
 /* Splits text into words allocated in area: blanks separate words outside
  * quotes; '...' and "..." quote (a closing quote ends the word); '^' before
  * a quote or '\' stands for it. 0, or 1 on an unterminated quote or a word
- * over 8,191 bytes (reported). */
+ * over 8,192 bytes (reported). */
 KS_API int clp_parse_string(const char *text, stg_area_t area, int *argc,
                             char ***argv);
 /* Joins words with blanks, double-quoting those with blanks or pattern
