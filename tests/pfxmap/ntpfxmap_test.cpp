@@ -2,6 +2,7 @@
 // entries in step with the drive table, two processes sharing one map, and
 // recovery when a process dies holding the map's lock.
 #include <orvexks/fileutl.h>
+#include <orvexks/imsg.h>
 #include <orvexks/ntpfxmap.h>
 #include <orvexks/sysutl.h>
 
@@ -125,7 +126,14 @@ TEST_F(Pfxmap, ValidateKeepsOnlyEntriesTheirDrivesStillHold) {
   add_entry("V:", "\\\\H\\s");                 // exact case differs
   const std::string local = std::string("\\\\") + ksi_pfxmap_host() + "\\u";
   add_entry("U:", local.c_str());  // this host's share
+  imsg_set_trace_subsys("ks/ntpfxmap");
+  imsg_set_trace_verbosity(3);
+  testing::internal::CaptureStderr();
   EXPECT_EQ(ntpfxmap_validate_all(), 3);
+  const std::string traced = testing::internal::GetCapturedStderr();
+  imsg_set_trace_verbosity(0);
+  // A drive that cannot be read is a mismatch like any other.
+  EXPECT_NE(traced.find(" != \\\\h\\x\\\n"), std::string::npos) << traced;
   EXPECT_EQ(converted("\\\\h\\t\\a"), "\\\\h\\t\\a");
   EXPECT_EQ(converted("\\\\h\\s\\a"), "Z:\\a");
   // A drive that comes back makes its entry valid again.

@@ -41,20 +41,24 @@ void with_trailing_sep(const char *prefix, char *out, size_t size) {
   std::snprintf(out, size, "%s%s", prefix, has ? "" : "\\");
 }
 
+// Whether the entry's drive still leads to its prefix. A drive that
+// cannot be read counts as a mismatch with an empty connection, and every
+// mismatch is traced with both sides.
 bool entry_holds(const ksi_pfxmap_entry &e) {
-  char target[kPathSize], connection[kPathSize], prefix[kPathSize];
+  char target[kPathSize], connection[kPathSize] = "", prefix[kPathSize];
+  with_trailing_sep(e.prefix, prefix, sizeof prefix);
+  bool same = false;
   if (!ksi_pfxmap_drive_target(e.drive, target, sizeof target)) {
     trace_table(3, KSI_NTPFXMAP_QUERY_DEVICE_FAILED, e.drive, kNoDevice);
-    return false;
-  }
-  if (!ksi_pfxmap_drive_connection(e.drive, connection, sizeof connection)) {
+  } else if (!ksi_pfxmap_drive_connection(e.drive, connection,
+                                          sizeof connection)) {
+    connection[0] = '\0';
     trace_table(3, KSI_NTPFXMAP_GET_CONNECTION_FAILED, e.drive, kNotConnected);
-    return false;
+  } else {
+    same = (*e.flag & kPfxmapNoCase) != 0
+               ? strcasecmp(connection, prefix) == 0
+               : std::strcmp(connection, prefix) == 0;
   }
-  with_trailing_sep(e.prefix, prefix, sizeof prefix);
-  const bool same = (*e.flag & kPfxmapNoCase) != 0
-                        ? strcasecmp(connection, prefix) == 0
-                        : std::strcmp(connection, prefix) == 0;
   if (!same) ksi_pfxmap_trace(3, "%s != %s\n", connection, prefix);
   return same;
 }
