@@ -161,6 +161,13 @@ TEST(CredutlXdr, ClientRecords) {
   EXPECT_STREQ(got->credentials.user, user);
   release(xdr_credutl_client_t, &back);
   EXPECT_EQ(back.auth_data, nullptr);
+  // Decoding allocates its record whatever the pointer held before.
+  credutl_auth_quillmere_t stale = {};
+  back.auth_data = &stale;
+  ASSERT_TRUE(decode(xdr_credutl_client_t, w, &back));
+  EXPECT_NE(back.auth_data, &stale);
+  EXPECT_STREQ(stale.host, "");
+  release(xdr_credutl_client_t, &back);
 
   // Only the product's own family travels, in either direction.
   w[0] = CREDUTL_AUTH_FAMILY_ONC;

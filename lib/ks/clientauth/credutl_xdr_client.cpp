@@ -56,14 +56,14 @@ bool_t xdr_credutl_client_t(XDR *xdrs, credutl_client_t *client) {
   if (!xdr_enum(xdrs, &family) || family != CREDUTL_AUTH_FAMILY_QUILLMERE)
     return FALSE;
   client->auth_family = CREDUTL_AUTH_FAMILY_QUILLMERE;
-  auto *auth = static_cast<credutl_auth_quillmere_t *>(client->auth_data);
-  if (auth == nullptr) {
-    if (xdrs->x_op == XDR_FREE) return TRUE;
-    if (xdrs->x_op == XDR_ENCODE) return FALSE;
-    auth = static_cast<credutl_auth_quillmere_t *>(nt_calloc(1, sizeof *auth));
-    if (auth == nullptr) return FALSE;
-    client->auth_data = auth;
+  // Decoding makes a record of its own: the pointer of a record being
+  // decoded into holds nothing yet, and may hold anything.
+  if (xdrs->x_op == XDR_DECODE) {
+    client->auth_data = nt_calloc(1, sizeof(credutl_auth_quillmere_t));
+    if (client->auth_data == nullptr) return FALSE;
   }
+  auto *auth = static_cast<credutl_auth_quillmere_t *>(client->auth_data);
+  if (auth == nullptr) return xdrs->x_op == XDR_FREE;
   bool_t ok = xdr_credutl_auth_quillmere_t(xdrs, auth);
   if (xdrs->x_op == XDR_FREE) {
     std::free(auth);
