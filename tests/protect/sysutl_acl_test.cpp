@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -264,12 +265,55 @@ TEST_F(SysutlAcl, ListsRoundTripThroughFilesAndDirectories) {
   close(open(plain.c_str(), O_CREAT | O_WRONLY, 0644));
   EXPECT_EQ(sysutl_acl_get_file(plain.c_str(), 0, &back), 1336);
   EXPECT_EQ(back, nullptr);
+  // Nor is a list of another ACL revision.
+  nt_security_descriptor_t *sd = nullptr;
+  size_t size = 0;
+  nt_sd_info_t info;
+  ASSERT_EQ(
+      nt_get_file_security(f.c_str(), NT_DACL_SECURITY_INFORMATION, &sd, &size),
+      0);
+  ASSERT_EQ(nt_sd_parse(sd, size, &info), 0);
+  const_cast<uint8_t *>(reinterpret_cast<const uint8_t *>(info.dacl))[0] =
+      NT_ACL_REVISION_DS;
+  ASSERT_EQ(
+      nt_set_file_security(f.c_str(), NT_DACL_SECURITY_INFORMATION, sd, size),
+      0);
+  nt_sd_free(sd);
+  EXPECT_EQ(sysutl_acl_get_file(f.c_str(), 0, &back), 1336);
   EXPECT_EQ(sysutl_acl_get_file(nullptr, 0, &back), EINVAL);
   testing::internal::CaptureStderr();
   EXPECT_EQ(sysutl_acl_set_nt_sd(path("no/f").c_str(), 0, acl), ENOENT);
   EXPECT_NE(
       testing::internal::GetCapturedStderr().find("unable to create file"),
       std::string::npos);
+  sysutl_acl_free(&acl);
+}
+
+TEST_F(SysutlAcl, FileSystemWithoutAttributesHasNoLists) {
+  if (geteuid() != 0) GTEST_SKIP() << "mounting ramfs needs root";
+  const std::string m = path("ramfs");
+  ASSERT_EQ(mkdir(m.c_str(), 0755), 0);
+  if (mount("ramfs", m.c_str(), "ramfs", 0, nullptr) != 0)
+    GTEST_SKIP() << "cannot mount ramfs: " << strerror(errno);
+  struct Unmount {
+    std::string at;
+    ~Unmount() { umount(at.c_str()); }
+  } unmount{m};
+  int has = 1;
+  if (nt_fs_has_acl(m.c_str(), &has) != 0 || has)
+    GTEST_SKIP() << "this ramfs takes user attributes";
+  const std::string f = m + "/f";
+  const int fd = open(f.c_str(), O_CREAT | O_RDWR, 0644);
+  ASSERT_GE(fd, 0);
+  sysutl_acl_t acl = make_acl({{SYSUTL_ACL_OTHER, {}, 7}});
+  sysutl_acl_t back = nullptr;
+  EXPECT_EQ(sysutl_acl_get_file(f.c_str(), 0, &back), EINVAL);
+  EXPECT_EQ(sysutl_acl_get_fd(fd, &back), EINVAL);
+  EXPECT_EQ(sysutl_acl_set_file(f.c_str(), 0, acl), EINVAL);
+  EXPECT_EQ(sysutl_acl_set_fd(fd, acl), EINVAL);
+  EXPECT_EQ(back, nullptr);
+  EXPECT_EQ(disk_mode(f), 0644);
+  close(fd);
   sysutl_acl_free(&acl);
 }
 

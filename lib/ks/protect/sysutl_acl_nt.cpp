@@ -9,6 +9,7 @@
 #include <orvexnt/nt_security.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -34,12 +35,21 @@ int ksi_require_acls(const char *path) {
   return nt_fs_has_acl(path, &has) == 0 && has ? 0 : EINVAL;
 }
 
+// The same for an open file, asked through the name /proc gives it.
+int ksi_require_acls_fd(int fd) {
+  if (fd < 0) return EINVAL;
+  char name[32];
+  snprintf(name, sizeof name, "/proc/self/fd/%d", fd);
+  return ksi_require_acls(name);
+}
+
 // Turns the DACL of a descriptor into a new ACL object: 0, the platform
-// error 1336 for a DACL of another layout, or ENOMEM.
+// error 1336 for a DACL of another layout or revision, or ENOMEM.
 int ksi_acl_from_sd(const nt_security_descriptor_t *sd, size_t size,
                     sysutl_acl_t *acl_out) {
   nt_sd_info_t info;
   if (nt_sd_parse(sd, size, &info) != 0 || info.dacl == nullptr ||
+      reinterpret_cast<const uint8_t *>(info.dacl)[0] != NT_ACL_REVISION ||
       nt_acl_count(info.dacl) < kMinEntries)
     return NT_ERROR_INVALID_ACL;
   nt_ace_info_t ace;
@@ -183,7 +193,8 @@ KS_API int sysutl_acl_get_file(const char *path, int, sysutl_acl_t *acl_out) {
 KS_API int sysutl_acl_get_fd(int fd, sysutl_acl_t *acl_out) {
   if (acl_out == nullptr) return EINVAL;
   *acl_out = nullptr;
-  return ksi_acl_get(nullptr, fd, acl_out);
+  const int rc = ksi_require_acls_fd(fd);
+  return rc ? rc : ksi_acl_get(nullptr, fd, acl_out);
 }
 
 KS_API int sysutl_acl_set_file(const char *path, int, sysutl_acl_t acl) {
@@ -195,7 +206,8 @@ KS_API int sysutl_acl_set_file(const char *path, int, sysutl_acl_t acl) {
 
 KS_API int sysutl_acl_set_fd(int fd, sysutl_acl_t acl) {
   if (acl == nullptr) return 0;
-  return ksi_acl_set(nullptr, fd, acl);
+  const int rc = ksi_require_acls_fd(fd);
+  return rc ? rc : ksi_acl_set(nullptr, fd, acl);
 }
 
 KS_API int sysutl_acl_set_nt_sd(const char *path, int is_dir,
