@@ -210,6 +210,15 @@ TEST_F(SysutlAcl, EqualityNormalisesOwnerEntriesAndRepeatsButKeepsOrder) {
   EXPECT_EQ(eq, 1);
   EXPECT_EQ(sysutl_acl_eq(a, nullptr, &eq), 0);
   EXPECT_EQ(eq, 0);
+  // Only an entry of the same SID is a repeat: OTHER (Everyone) after a
+  // MASK entry of another SID is kept.
+  sysutl_acl_t m = make_acl({{SYSUTL_ACL_MASK, g, 4}});
+  sysutl_acl_t mo =
+      make_acl({{SYSUTL_ACL_MASK, g, 4}, {SYSUTL_ACL_OTHER, {}, 4}});
+  EXPECT_EQ(sysutl_acl_eq(m, mo, &eq), 0);
+  EXPECT_EQ(eq, 0);
+  sysutl_acl_free(&m);
+  sysutl_acl_free(&mo);
 
   // modify_perms: a (6, 4, 4) less 0044 plus 0101 is d's (7, 0, 1).
   EXPECT_EQ(sysutl_acl_modify_perms(&a, 0044, 0101), 0);

@@ -38,7 +38,9 @@ int ksi_normalise(ksi_acl *acl, Norm **out, int *n) {
       free(list);
       return EINVAL;
     }
-    if (qualified) ksi_acl_entry_sid(e, &x.sid);
+    // Repeats are told by the entry's own SID, whatever its tag: OTHER
+    // stands for Everyone.
+    if (e->sid != nullptr) credutl_nt_sid_to_sid(e->sid, &x.sid);
     bool repeat = false;
     for (int i = 0; i < count && !repeat; i++)
       repeat = list[i].perms == x.perms && credutl_sid_eq(&list[i].sid, &x.sid);
@@ -81,8 +83,10 @@ KS_API int sysutl_acl_eq(sysutl_acl_t a, sysutl_acl_t b, int *equal_out) {
   if (rc == 0) {
     bool equal = ca == cb;
     for (int i = 0; i < ca && equal; i++)
-      equal = na[i].tag == nb[i].tag && na[i].perms == nb[i].perms &&
-              credutl_sid_eq(&na[i].sid, &nb[i].sid);
+      equal =
+          na[i].tag == nb[i].tag && na[i].perms == nb[i].perms &&
+          ((na[i].tag != SYSUTL_ACL_USER && na[i].tag != SYSUTL_ACL_GROUP) ||
+           credutl_sid_eq(&na[i].sid, &nb[i].sid));
     *equal_out = equal;
   }
   free(na);
