@@ -19,6 +19,7 @@
 #include <array>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -466,11 +467,47 @@ TEST_F(ServerProtect, OwnershipOfATreeGoesToTheNewOwner) {
   }
   EXPECT_EQ(status(at("sub/f")).st_mode & 0777, 0640u);
 
+  // A server that may not change owners leaves the note and asks the new
+  // owner to finish (the test below, run as the owner of "store").
+  const std::string store = at("store");
+  ASSERT_EQ(server_create_fsobj(store.c_str(), &mine, 0755, 1), 0);
+  chmod(dir_.c_str(), 0755);
+  const std::string arg = std::string(getenv("ORVEX_REGISTRY")) + "\n" + store +
+                          "\n" + std::to_string(env->uids[2]) + "\n" +
+                          std::to_string(env->gids[0]);
+  EXPECT_EQ(rerun_as_user(static_cast<uid_t>(env->uids[0]),
+                          static_cast<gid_t>(env->gids[0]), "ServerAsOwner.*",
+                          "SERVER_HANDOVER", arg),
+            0);
+
   // A damaged note changes nothing.
   chmod(at("new.owner").c_str(), 0644);
   spit(at("new.owner"), "only-one-field\n");
   EXPECT_EQ(server_take_ownership(dir_.c_str(), &done), EINVAL);
   EXPECT_EQ(done, 0);
+}
+
+// Run by the test above as the directory's owner, in a program of its own
+// (this one, started again): SERVER_HANDOVER holds the settings, the
+// directory, and the uid and gid to hand it to, one a line.
+TEST(ServerAsOwner, HandOverWithoutPrivilegeAsksForARelogin) {
+  const char *arg = getenv("SERVER_HANDOVER");
+  if (arg == nullptr) GTEST_SKIP() << "started by the ownership test";
+  std::istringstream lines(arg);
+  std::string registry, store, uid, gid;
+  std::getline(lines, registry);
+  std::getline(lines, store);
+  std::getline(lines, uid);
+  std::getline(lines, gid);
+  nt_putenv_safe(("ORVEX_REGISTRY=" + registry).c_str());
+  credutl_sid_credentials_t next = {};
+  credutl_uid_to_sid(&next.user, static_cast<credutl_uid_t>(std::stoul(uid)));
+  credutl_gid_to_sid(&next.group, static_cast<credutl_gid_t>(std::stoul(gid)));
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(server_set_ids(store.c_str(), &next), 0);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("Please re-login"),
+            std::string::npos);
+  EXPECT_EQ(access((store + "/new.owner").c_str(), F_OK), 0);
 }
 
 TEST_F(ServerProtect, TreesAreProtectedAndRemovedWhole) {

@@ -268,7 +268,9 @@ int server_set_ids_flag(const char *dir,
   if ((err = write_groups(p.groups, record, true)) != 0) return err;
   err = ksi_write_layout(dir, ksi_as_sid(user), ksi_as_sid(group), mode, true,
                          true);
-  if (err != 0 && hand_over) {
+  // Without the privilege the directory keeps its owner on disk even when
+  // the descriptor was written: the new owner has to finish the change.
+  if (hand_over && (err != 0 || !nt_is_chown_privileged())) {
     char name[CREDUTL_CACHE_NAME_SIZE];
     ksi_server_sid_name(ids.user, name, sizeof name);
     imsg_print(IMSG_ERROR, &ksi_server_id_nt_msgs, KSI_SERVER_RELOGIN, name);
