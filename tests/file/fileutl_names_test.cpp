@@ -198,6 +198,9 @@ TEST(FileutlNormalise, EmbeddedDots) {
   for (const Row &r : rows) EXPECT_EQ(dots(r.in), r.out) << r.in;
   EXPECT_EQ(dots("abcd", 4), "(null)");  // would reach size
   EXPECT_EQ(dots("abc", 4), "abc");
+  // The dots are copied before they are taken back out.
+  EXPECT_EQ(dots("a\\b\\..\\c", 6), "(null)");
+  EXPECT_EQ(dots("a\\b\\..\\c", 7), "a\\c");
 }
 
 TEST(FileutlNormalise, AbsoluteAgainstADirectory) {

@@ -73,6 +73,9 @@ char *fileutl_remove_embedded_dots(const char *in, char *out, size_t size) {
     if (!o.append(p, 1)) return nullptr;
     size_t dots = 0;
     while (p[1 + dots] == '.') ++dots;
+    // The dots are copied before they are looked at, so they count against
+    // the size even when they are then taken back out.
+    if (o.len + dots >= size) return nullptr;
     const char after = p[1 + dots];
     if (dots == 0 || dots > 2 || (after != '\0' && !ksi_is_sep(after))) {
       ++p;  // the dots, if any, are copied as an ordinary component
