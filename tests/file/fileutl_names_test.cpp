@@ -47,6 +47,7 @@ TEST(FileutlForms, Predicates) {
       {"\\\\h\\s\\", 0, 0, 1, 1, 1}, {"\\\\h\\s\\t", 0, 0, 1, 1, 0},
       {"//h//s", 0, 0, 1, 1, 0},     {"\\\\\\s\\t", 0, 0, 1, 0, 0},
       {"1:\\x", 1, 1, 0, 0, 0},      {"a", 0, 0, 0, 0, 0},
+      {"1:\\", 1, 1, 0, 0, 0},  // a drive root needs a letter
   };
   for (const Row &r : rows) {
     SCOPED_TRACE(r.p);

@@ -73,7 +73,8 @@ int fileutl_is_unc_pn(const char *p) {
 int fileutl_is_root_pn(const char *p) {
   if (p == nullptr) return 0;
   if (ksi_is_sep(p[0]) && p[1] == '\0') return 1;
-  if (fileutl_has_drive(p) && ksi_is_sep(p[2]))
+  if (std::isalpha(static_cast<unsigned char>(p[0])) && p[1] == ':' &&
+      ksi_is_sep(p[2]))
     return *skip_seps(p + 2) == '\0' ? 1 : 0;
   const char *q = unc_host_end(p);
   if (q == nullptr) return 0;
