@@ -33,7 +33,7 @@ class FileutlDisk : public ::testing::Test {
     host_ = sysutl_myhostname();
     std::ofstream(root_ + "/registry.ini")
         << "[params]\n16=" << root_ << "/hostdata\n"
-        << "[shares]\ndata=" << root_ << "/share/\n"
+        << "[shares]\ndata=" << root_ << "/share/\ngone=" << root_ << "/gone\n"
         << "[drives]\nn=/net/otherhost/proj\n";
     write_alternate_names();
     setenv("ORVEX_REGISTRY", (root_ + "/registry.ini").c_str(), 1);
@@ -171,6 +171,14 @@ TEST_F(FileutlDisk, WhereAPathLives) {
             0);
   EXPECT_STREQ(host, "");
   EXPECT_EQ(std::string(local), root_ + "/share\\a\\b");
+}
+
+TEST_F(FileutlDisk, MakingAPathNeverMakesItsRoot) {
+  // The share "gone" names a directory that does not exist.
+  EXPECT_EQ(fileutl_mkpath(unc("gone\\a\\b").c_str(), 0755, 1), ENOENT);
+  EXPECT_FALSE(fileutl_exists((root_ + "/gone").c_str(), 1));
+  EXPECT_EQ(fileutl_mkpath(unc("data\\made\\b").c_str(), 0755, 1), 0);
+  EXPECT_TRUE(fileutl_exists((root_ + "/share/made/b").c_str(), 1));
 }
 
 TEST_F(FileutlDisk, AlternateHostNames) {

@@ -37,6 +37,31 @@ int set_errno(int err) {
   return err;
 }
 
+// The length of the host path of an absolute path's root (a drive, a
+// share, or the host's root), which must exist already: directories are
+// made below a root, never the root itself. 0 for a relative path; ENOENT
+// in *err when the root is missing.
+size_t existing_root_length(const char *path, int *err) {
+  *err = 0;
+  if (!fileutl_is_abspn(path)) return 0;
+  char root[ksi_host_path_max], rest[ksi_host_path_max],
+      host[ksi_host_path_max];
+  if (fileutl_root_split(path, root, sizeof root, rest, sizeof rest) != 0) {
+    *err = ENAMETOOLONG;
+    return 0;
+  }
+  *err = ksi_map_host_path(root, host);
+  if (*err != 0) return 0;
+  struct stat st;
+  if (stat(host, &st) != 0 || !S_ISDIR(st.st_mode)) {
+    *err = ENOENT;
+    return 0;
+  }
+  size_t n = std::strlen(host);
+  while (n > 1 && host[n - 1] == '/') --n;
+  return n;
+}
+
 // 0 when host is free, EEXIST when it is taken, or the errno value of a
 // look that failed otherwise. A refused look is no answer here: on this
 // platform it concerns the whole directory, so every candidate would be
@@ -68,7 +93,9 @@ extern "C" {
 
 int fileutl_mkpath(const char *path, int mode, int make_last) {
   char host[ksi_host_path_max];
-  const int err = ksi_map_host_path(path, host);
+  int err = ksi_map_host_path(path, host);
+  if (err != 0) return set_errno(err);
+  const size_t root = existing_root_length(path, &err);
   if (err != 0) return set_errno(err);
   size_t end = std::strlen(host);
   while (end > 1 && host[end - 1] == '/') --end;
@@ -79,7 +106,8 @@ int fileutl_mkpath(const char *path, int mode, int make_last) {
     if (end == 0 || (end == 1 && host[0] == '/')) return 0;
     host[end] = '\0';
   }
-  for (size_t i = 1; i < end; ++i) {
+  if (end <= root) return 0;
+  for (size_t i = root + 1; i < end; ++i) {
     if (host[i] != '/' || host[i - 1] == '/') continue;
     host[i] = '\0';
     const int rc = make_dir(host, mode);
