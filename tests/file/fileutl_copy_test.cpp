@@ -8,7 +8,9 @@
 
 #include <dirent.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -141,11 +143,19 @@ TEST_F(FileutlCopy, CompareEqualDifferentAndMissingFiles) {
     ASSERT_EQ(fileutl_cmp(c.a.c_str(), c.b.c_str(), 1, &equal), 0) << c.b;
     EXPECT_EQ(equal, c.equal) << c.b;
   }
+  // A socket has a status but cannot be opened: both statuses are read
+  // before either file is opened, so the missing file is what is reported.
+  const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::strncpy(addr.sun_path, path("sock").c_str(), sizeof addr.sun_path - 1);
+  ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
   Messages messages;
   int equal = -1;
-  EXPECT_EQ(fileutl_cmp(path("a").c_str(), path("none").c_str(), 0, &equal),
+  EXPECT_EQ(fileutl_cmp(path("sock").c_str(), path("none").c_str(), 0, &equal),
             -1);
   EXPECT_EQ(errno, ENOENT);
+  close(sock);
   EXPECT_EQ(fileutl_cmp(path("none").c_str(), path("a").c_str(), 1, &equal),
             -1);
   ASSERT_EQ(messages.lines.size(), 1u);

@@ -19,22 +19,26 @@ namespace {
 constexpr size_t kBlock = 8192;
 constexpr size_t kPathMax = 4096;
 
-// Opens the file named path read-only and fills *st; -1 after the message
-// (unless quiet) with errno set.
-int open_examined(const char *path, bool quiet, struct stat *st) {
-  char host_path[kPathMax];
-  int rc = nt_map_path(path, host_path, sizeof host_path);
+// Reads the status of the file named path into *st and its host path
+// into host_path (kPathMax bytes). False after the message (unless quiet)
+// with errno set.
+bool examine(const char *path, bool quiet, struct stat *st, char *host_path) {
+  int rc = nt_map_path(path, host_path, kPathMax);
   if (rc == 0 && stat(host_path, st) != 0) rc = errno;
-  if (rc != 0) {
-    if (!quiet)
-      imsg_print(IMSG_ERROR, &ksi_ks_msgs, KSI_KS_PATH_ERROR, path,
-                 imsg_strerror(rc));
-    errno = rc;
-    return -1;
-  }
+  if (rc == 0) return true;
+  if (!quiet)
+    imsg_print(IMSG_ERROR, &ksi_ks_msgs, KSI_KS_PATH_ERROR, path,
+               imsg_strerror(rc));
+  errno = rc;
+  return false;
+}
+
+// Opens an examined file read-only; -1 after the message (unless quiet)
+// with errno set.
+int open_examined(const char *path, const char *host_path, bool quiet) {
   const int fd = open(host_path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    rc = errno;
+    const int rc = errno;
     if (!quiet)
       imsg_print(IMSG_ERROR, &ksi_ks_msgs, KSI_KS_CANT_OPEN, path,
                  imsg_strerror(rc));
@@ -91,10 +95,14 @@ int compare_open(const char *a, int fd_a, const char *b, int fd_b, bool quiet) {
 }
 
 int compare(const char *a, const char *b, bool quiet, int *equal_out) {
+  // Both statuses first, then both opens.
   struct stat st_a, st_b;
-  const int fd_a = open_examined(a, quiet, &st_a);
+  char host_a[kPathMax], host_b[kPathMax];
+  if (!examine(a, quiet, &st_a, host_a) || !examine(b, quiet, &st_b, host_b))
+    return -1;
+  const int fd_a = open_examined(a, host_a, quiet);
   if (fd_a < 0) return -1;
-  const int fd_b = open_examined(b, quiet, &st_b);
+  const int fd_b = open_examined(b, host_b, quiet);
   if (fd_b < 0) {
     const int err = errno;
     close(fd_a);
