@@ -443,13 +443,22 @@ TEST_F(Transports, AddressBasedCreatorsBindDynamicPorts) {
   EXPECT_GE(t->xp_port, 49152);
   EXPECT_STREQ("tcp", t->xp_netid);
   EXPECT_EQ(3, t->xp_type);
+  // A caller's socket bound to a port of its choice is made to listen.
+  int own = socket(AF_INET, SOCK_STREAM, 0);
+  loopback_addr at = loopback(AF_INET, 0);
+  ASSERT_EQ(0, bind(own, at.sa(), at.len));
+  SVCXPRT *o = ks_svctcp_create(own, 0, 0);
+  ASSERT_NE(nullptr, o);
+  made.push_back(o);
   serve_while([&] {
     int c = udp_client(u->xp_port);
     EXPECT_EQ(SUCCESS, udp_call(c, Call{}).stat);
     close(c);
-    c = connect_tcp(t->xp_port);
-    EXPECT_EQ(SUCCESS, tcp_call(c, Call{}).stat);
-    close(c);
+    for (uint16_t port : {t->xp_port, o->xp_port}) {
+      c = connect_tcp(port);
+      EXPECT_EQ(SUCCESS, tcp_call(c, Call{}).stat);
+      close(c);
+    }
   });
 }
 

@@ -96,10 +96,12 @@ SVCXPRT *com_create(int fd, uint32_t sendsz, uint32_t recvsz,
     struct sockaddr_in any = {};
     any.sin_family = AF_INET;
     ks_bindresvport(fd, reinterpret_cast<struct sockaddr *>(&any));
-    if (strcmp(proto, "tcp") == 0 &&
-        !make_listen(fd, kMaxBacklog, "ks_svc_com_create"))
-      return tli_failed(nullptr, opened);
   }
+  // A caller's socket bound to its own port listens too: the transport
+  // below leaves bound sockets as they are.
+  if (strcmp(proto, "tcp") == 0 &&
+      !make_listen(fd, kMaxBacklog, "ks_svc_com_create"))
+    return tli_failed(nullptr, opened);
   SVCXPRT *xprt = ks_svc_tli_create(fd, nconf, nullptr, sendsz, recvsz);
   if (xprt == nullptr) return tli_failed(nullptr, opened);
   xprt->xp_port = local_port(fd);
