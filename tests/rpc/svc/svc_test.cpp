@@ -474,6 +474,12 @@ TEST_F(Transports, TliCreateTakesSocketsAsTheyAre) {
   EXPECT_EQ(nullptr, ks_svc_tli_create(-1, nullptr, nullptr, 0, 0));
   EXPECT_EQ("ks_svc_tli_create: invalid netconfig\n",
             testing::internal::GetCapturedStderr());
+  struct netconfig unknown = {};
+  unknown.nc_netid = const_cast<char *>("ticotsord");
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(nullptr, ks_svc_tli_create(-1, &unknown, nullptr, 0, 0));
+  EXPECT_EQ("ks_svc_tli_create: could not open connection for ticotsord\n",
+            testing::internal::GetCapturedStderr());
   struct netconfig tcp6 = {};
   tcp6.nc_netid = const_cast<char *>("tcp6");
   tcp6.nc_device = const_cast<char *>("-");

@@ -124,12 +124,14 @@ KS_API SVCXPRT *ks_svc_tli_create(int fd, const struct netconfig *nconf,
           "ks_svc_tli_create: could not get transport information", -1);
     bound = local_port(fd) != 0;
   } else {
-    if (nconf == nullptr || !ksi_netconfig_sockparams(nconf, &params))
+    if (nconf == nullptr)
       return tli_failed("ks_svc_tli_create: invalid netconfig", -1);
-    opened = fd = socket(params.family, params.type, params.protocol);
+    // A netid without socket parameters cannot be opened either.
+    if (ksi_netconfig_sockparams(nconf, &params))
+      opened = fd = socket(params.family, params.type, params.protocol);
     if (fd < 0) {
       fprintf(stderr, "ks_svc_tli_create: could not open connection for %s\n",
-              nconf->nc_netid);
+              nconf->nc_netid != nullptr ? nconf->nc_netid : "");
       return nullptr;
     }
   }
