@@ -402,6 +402,49 @@ TEST(ClntVcTest, BatchedCallsReachTheServerWithTheNextFlush) {
   EXPECT_EQ(records, 3);
 }
 
+// A refused call is sent again with the initial credential once the
+// server has handed out a short-hand one: whatever the error, the
+// connection client refreshes before it gives up.
+TEST(ClntVcTest, ErrorReplyRefreshesAShortHandCredential) {
+  std::vector<uint32_t> flavors;  // credential flavour of each call received
+  {
+    peer::server srv(SOCK_STREAM, [&](int fd) {
+      int c = accept(fd, nullptr, nullptr);
+      for (;;) {
+        std::vector<uint8_t> call = peer::read_record(c);
+        if (call.size() < 28) break;
+        uint32_t xid = peer::word_at(call.data(), 0);
+        flavors.push_back(peer::word_at(call.data(), 6));
+        peer::words reply;
+        if (flavors.size() == 1)  // success, short-hand verifier {2, "abcd"}
+          reply.u32(xid)
+              .u32(1)
+              .u32(0)
+              .u32(2)
+              .u32(12)
+              .u32(2)
+              .u32(4)
+              .raw("abcd", 4)
+              .u32(0);
+        else  // program unavailable
+          reply.u32(xid).u32(1).u32(0).u32(0).u32(0).u32(1);
+        peer::write_record(c, reply);
+      }
+      close(c);
+    });
+    CLIENT *cl = tcp_client(srv);
+    ASSERT_NE(cl, nullptr);
+    cl->cl_auth = ks_authunix_create("host", 1, 1, 0, nullptr);
+    EXPECT_EQ(KS_CLNT_CALL(cl, 1, xvoid(), nullptr, xvoid(), nullptr, tv(5, 0)),
+              RPC_SUCCESS);
+    EXPECT_EQ(KS_CLNT_CALL(cl, 1, xvoid(), nullptr, xvoid(), nullptr, tv(5, 0)),
+              RPC_PROGUNAVAIL);
+    KS_AUTH_DESTROY(cl->cl_auth);
+    KS_CLNT_DESTROY(cl);
+  }  // the peer has ended
+  EXPECT_EQ(flavors, (std::vector<uint32_t>{1, 2, 1}));
+}
+
 TEST(ClntCreateTest, RefusedConnectionReports10061) {
   sockaddr_in sin = peer::unused_loopback_port(SOCK_STREAM);
   int sock = -1;

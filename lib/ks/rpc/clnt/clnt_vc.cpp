@@ -239,8 +239,9 @@ enum clnt_stat vc_call(CLIENT *cl, uint32_t proc, xdrproc_t xargs, void *argsp,
       }
       return ct->err.re_status;
     }
-    if (ct->err.re_status != RPC_AUTHERROR || refreshes == 0 ||
-        !KS_AUTH_REFRESH(cl->cl_auth))
+    // Any refused call may be the server forgetting a short-hand
+    // credential, so every error gets a refreshed credential a try.
+    if (refreshes == 0 || !KS_AUTH_REFRESH(cl->cl_auth))
       return ct->err.re_status;
   }
 }
