@@ -54,7 +54,8 @@ uint32_t get_word(const char *buf, uint32_t offset) {
 }
 
 // Encodes procedure, credential and arguments behind the header under a
-// new transaction id; the message length, or 0 on failure.
+// new transaction id (a null filter means no arguments, as on a
+// connection); the message length, or 0 on failure.
 KSI_XDR_CALLS_FILTERS
 uint32_t encode_call(CLIENT *cl, dg_private *dg, uint32_t proc, xdrproc_t xargs,
                      void *argsp) {
@@ -63,7 +64,8 @@ uint32_t encode_call(CLIENT *cl, dg_private *dg, uint32_t proc, xdrproc_t xargs,
   XDR *xdrs = &dg->xdrs;
   xdrs->x_op = XDR_ENCODE;
   if (!XDR_SETPOS(xdrs, dg->header_len) || !xdr_u_int32_t(xdrs, &proc) ||
-      !KS_AUTH_MARSHALL(cl->cl_auth, xdrs) || !(*xargs)(xdrs, argsp))
+      !KS_AUTH_MARSHALL(cl->cl_auth, xdrs) ||
+      (xargs != nullptr && !(*xargs)(xdrs, argsp)))
     return 0;
   return XDR_GETPOS(xdrs);
 }
