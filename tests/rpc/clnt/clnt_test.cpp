@@ -134,7 +134,7 @@ TEST(ClntDgTest, LateReplyAfterRetransmissionWinsOverStaleAndForeignReplies) {
   KS_CLNT_DESTROY(cl);
 }
 
-TEST(ClntDgTest, ReplyLargerThanTheReceiveBufferCannotBeDecoded) {
+TEST(ClntDgTest, ReplyLargerThanTheReceiveBufferIsAReceiveError) {
   peer::server srv(SOCK_DGRAM, [&](int fd) {
     peer::datagram d = peer::receive(fd, 2000);
     if (d.bytes.size() < 4) return;
@@ -154,7 +154,10 @@ TEST(ClntDgTest, ReplyLargerThanTheReceiveBufferCannotBeDecoded) {
         return xdr_bytes(x, &p->b, &p->n, 4096);
       });
   EXPECT_EQ(KS_CLNT_CALL(cl, 1, xvoid(), nullptr, xbytes, &h, tv(5, 0)),
-            RPC_CANTDECODERES);
+            RPC_CANTRECV);
+  struct rpc_err err;
+  KS_CLNT_GETERR(cl, &err);
+  EXPECT_EQ(err.re_errno, 10040);
   KS_CLNT_FREERES(cl, xbytes, &h);
   KS_CLNT_DESTROY(cl);
 }

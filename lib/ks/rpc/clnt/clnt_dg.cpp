@@ -89,7 +89,11 @@ enum class recv_result { kReply, kIgnored, kWait, kFailed };
 
 recv_result receive(dg_private *dg, ssize_t *len_out) {
   for (;;) {
-    ssize_t n = recvfrom(dg->fd, dg->recvbuf, dg->recvsz, 0, nullptr, nullptr);
+    // MSG_TRUNC gives a datagram's full length: one that does not fit the
+    // receive buffer is a receive error (10040), as on the original
+    // platform, rather than a cut-off reply.
+    ssize_t n =
+        recvfrom(dg->fd, dg->recvbuf, dg->recvsz, MSG_TRUNC, nullptr, nullptr);
     if (n < 0) {
       if (errno == EINTR) continue;
       if (errno == EAGAIN || errno == EWOULDBLOCK) return recv_result::kWait;
@@ -100,6 +104,10 @@ recv_result receive(dg_private *dg, ssize_t *len_out) {
         return recv_result::kFailed;
       }
       fail(dg, RPC_CANTRECV, ksi_sock_error());
+      return recv_result::kFailed;
+    }
+    if (n > static_cast<ssize_t>(dg->recvsz)) {
+      fail(dg, RPC_CANTRECV, nt_errno2wsa(EMSGSIZE));
       return recv_result::kFailed;
     }
     if (n < 4 || get_word(dg->recvbuf, 0) != dg->xid)
