@@ -139,11 +139,6 @@ const struct netconfig *ksi_netconfig_lookup(const char *netid) {
   return nullptr;
 }
 
-bool ksi_netconfig_is(const struct netconfig *nconf, const char *netid) {
-  return nconf != nullptr && nconf->nc_netid != nullptr &&
-         strcmp(nconf->nc_netid, netid) == 0;
-}
-
 void *rpc_setconf(const char *nettype) {
   nettype_code code = nettype_of(nettype);
   if (code == kUnknown) return nullptr;
@@ -250,10 +245,4 @@ uint32_t ksi_socktype_semantics(int type) {
     default:
       return 0;
   }
-}
-
-uint32_t ksi_family_addr_max(int family) {
-  if (family == AF_INET) return sizeof(struct sockaddr_in);
-  if (family == AF_INET6) return sizeof(struct sockaddr_in6);
-  return 1024;
 }

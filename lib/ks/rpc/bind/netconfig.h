@@ -36,7 +36,3 @@ bool ksi_socket_params(int fd, ksi_sockparams *out);
 const struct netconfig *ksi_netconfig_of_socket(int fd);
 // Semantics of a socket type (stream 3, datagram 1, raw 4; 0 otherwise).
 uint32_t ksi_socktype_semantics(int type);
-// Largest address of a family: IPv4 16, IPv6 28, others 1024.
-uint32_t ksi_family_addr_max(int family);
-// True when both descriptions name the same transport (by netid text).
-bool ksi_netconfig_is(const struct netconfig *nconf, const char *netid);

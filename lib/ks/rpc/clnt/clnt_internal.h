@@ -67,7 +67,6 @@ int64_t ksi_wait_slice(const struct timeval &tv);
 uint32_t ksi_clnt_bufsize(uint32_t requested, uint32_t default_size);
 constexpr uint32_t kClntTcpDefault = 8192;
 constexpr uint32_t kClntUdpDefault = 8800;
-constexpr uint32_t kClntOtherDefault = 9000;
 
 // The connection client's total timeout until a call or control sets one;
 // also the longest a connect waits.
