@@ -12,6 +12,7 @@
 #include <cstring>
 #include <future>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -61,10 +62,18 @@ void context_style_then_host_id_elsewhere() {
   credutl_sid_t usid;
   sysutl_myusid(&usid);
   sysutl_usid_to_user(&usid, SYSUTL_NAME_CONTEXT, nullptr);
-  auto other = std::async(std::launch::async, [] { sysutl_myhostid(); });
-  _exit(other.wait_for(std::chrono::seconds(10)) == std::future_status::ready
-            ? 0
-            : 1);
+  std::promise<void> done;
+  auto finished = done.get_future();
+  std::thread other([&done] {
+    sysutl_myhostid();
+    done.set_value();
+  });
+  if (finished.wait_for(std::chrono::seconds(10)) != std::future_status::ready)
+    _exit(1);
+  // Joined before leaving, so a thread checker sees no finished thread left
+  // behind.
+  other.join();
+  _exit(0);
 }
 
 TEST(SysutlEdges, FirstContextStyleNameReleasesTheFamilyLock) {
