@@ -1,6 +1,12 @@
 // The datagram client: one UDP message per call, retransmitted on a
 // doubling schedule until a reply with the call's transaction id arrives
 // or the total timeout has been waited.
+
+// <linux/errqueue.h> uses struct timespec without declaring it.
+#include <ctime>
+
+#include <linux/errqueue.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -76,16 +82,106 @@ enum clnt_stat fail(dg_private *dg, enum clnt_stat stat, int error) {
   return stat;
 }
 
+// Asks the kernel to report ICMP errors on the socket although it is not
+// connected: Linux otherwise drops an unreachable port's report for an
+// unconnected datagram socket, and a call to a port nobody serves would
+// wait out its whole time where the original platform fails at once.
+void report_icmp_errors(int fd, int family) {
+  int on = 1;
+  if (family == AF_INET6)
+    setsockopt(fd, IPPROTO_IPV6, IPV6_RECVERR, &on, sizeof on);
+  // On an IPv6 socket too, for IPv4-mapped servers.
+  setsockopt(fd, IPPROTO_IP, IP_RECVERR, &on, sizeof on);
+}
+
+// What the socket's queued ICMP reports say about the server.
+enum class icmp_news { kNone, kRefusedByServer, kOthersOnly };
+
+bool is_server(const dg_private *dg, const sockaddr_storage &offender) {
+  const auto *a = reinterpret_cast<const sockaddr *>(&dg->addr);
+  const auto *b = reinterpret_cast<const sockaddr *>(&offender);
+  uint16_t pa = 0, pb = 0;
+  return sysutl_sockaddr_host_equal(a, b) &&
+         sysutl_sockaddr_get_port(a, &pa) == 0 &&
+         sysutl_sockaddr_get_port(b, &pb) == 0 && pa == pb;
+}
+
+// Empties the socket's error queue. An unconnected socket may hear of
+// datagrams it sent elsewhere before this client used it; only a refusal
+// for a datagram sent to this client's server ends the call.
+icmp_news drain_icmp_reports(dg_private *dg) {
+  icmp_news news = icmp_news::kNone;
+  for (;;) {
+    sockaddr_storage offender;
+    char control[512];
+    char byte;
+    struct iovec iov = {&byte, 1};
+    struct msghdr msg = {};
+    msg.msg_name = &offender;
+    msg.msg_namelen = sizeof offender;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    if (recvmsg(dg->fd, &msg, MSG_ERRQUEUE | MSG_DONTWAIT) < 0) return news;
+    if (news == icmp_news::kNone) news = icmp_news::kOthersOnly;
+    for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c != nullptr;
+         c = CMSG_NXTHDR(&msg, c)) {
+      bool report =
+          (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_RECVERR) ||
+          (c->cmsg_level == IPPROTO_IPV6 && c->cmsg_type == IPV6_RECVERR);
+      if (!report) continue;
+      sock_extended_err ee;
+      memcpy(&ee, CMSG_DATA(c), sizeof ee);
+      if (ee.ee_errno == ECONNREFUSED && msg.msg_namelen > 0 &&
+          is_server(dg, offender))
+        news = icmp_news::kRefusedByServer;
+    }
+  }
+}
+
 bool send_call(dg_private *dg, uint32_t len) {
-  ssize_t n = sendto(dg->fd, dg->sendbuf, len, MSG_NOSIGNAL,
-                     reinterpret_cast<sockaddr *>(&dg->addr), dg->addrlen);
-  if (n == static_cast<ssize_t>(len)) return true;
-  fail(dg, RPC_CANTSEND, n < 0 ? ksi_sock_error() : 0);
-  return false;
+  for (bool first = true;; first = false) {
+    ssize_t n = sendto(dg->fd, dg->sendbuf, len, MSG_NOSIGNAL,
+                       reinterpret_cast<sockaddr *>(&dg->addr), dg->addrlen);
+    if (n == static_cast<ssize_t>(len)) return true;
+    // The refusal of an earlier datagram surfaces on the next send: the
+    // server's ends the call; one for another destination costs a retry.
+    if (n < 0 && errno == ECONNREFUSED && first) {
+      icmp_news news = drain_icmp_reports(dg);
+      if (news == icmp_news::kRefusedByServer) {
+        fail(dg, RPC_DGRAM_CONNRESET, kWsaConnReset);
+        return false;
+      }
+      if (news == icmp_news::kOthersOnly) continue;
+      errno = ECONNREFUSED;
+    }
+    fail(dg, RPC_CANTSEND, n < 0 ? ksi_sock_error() : 0);
+    return false;
+  }
 }
 
 // Outcome of one receive attempt.
 enum class recv_result { kReply, kIgnored, kWait, kFailed };
+
+// A receive failed with errno: a refusal by the server (or, on a socket
+// with no queued reports, a refusal or reset as such) is the datagram
+// connection reset; a report about another destination is ignored.
+recv_result receive_failed(dg_private *dg) {
+  int error = errno;
+  icmp_news news = drain_icmp_reports(dg);
+  bool reset = news == icmp_news::kRefusedByServer ||
+               (news == icmp_news::kNone &&
+                (error == ECONNREFUSED || error == ECONNRESET));
+  if (reset) {
+    fail(dg, RPC_DGRAM_CONNRESET, kWsaConnReset);
+    return recv_result::kFailed;
+  }
+  if (news == icmp_news::kOthersOnly) return recv_result::kIgnored;
+  errno = error;
+  fail(dg, RPC_CANTRECV, ksi_sock_error());
+  return recv_result::kFailed;
+}
 
 recv_result receive(dg_private *dg, ssize_t *len_out) {
   for (;;) {
@@ -96,15 +192,16 @@ recv_result receive(dg_private *dg, ssize_t *len_out) {
         recvfrom(dg->fd, dg->recvbuf, dg->recvsz, MSG_TRUNC, nullptr, nullptr);
     if (n < 0) {
       if (errno == EINTR) continue;
-      if (errno == EAGAIN || errno == EWOULDBLOCK) return recv_result::kWait;
-      // Linux reports an unreachable port as a refused connection; the
-      // original platform reports it as a reset (10054) either way.
-      if (errno == ECONNREFUSED || errno == ECONNRESET) {
-        fail(dg, RPC_DGRAM_CONNRESET, kWsaConnReset);
-        return recv_result::kFailed;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        // Woken with nothing to read: a report whose error was taken
+        // earlier may still sit in the error queue and keep waking us.
+        if (drain_icmp_reports(dg) == icmp_news::kRefusedByServer) {
+          fail(dg, RPC_DGRAM_CONNRESET, kWsaConnReset);
+          return recv_result::kFailed;
+        }
+        return recv_result::kWait;
       }
-      fail(dg, RPC_CANTRECV, ksi_sock_error());
-      return recv_result::kFailed;
+      return receive_failed(dg);
     }
     if (n > static_cast<ssize_t>(dg->recvsz)) {
       fail(dg, RPC_CANTRECV, nt_errno2wsa(EMSGSIZE));
@@ -319,6 +416,7 @@ KS_API CLIENT *ks_clnt_dg_create(int fd, const struct netbuf *svcaddr,
   }
   dg->header_len = XDR_GETPOS(&dg->xdrs);
   sysutl_set_socket_nonblocking(fd, 1);
+  report_icmp_errors(fd, dg->addr.ss_family);
   return cl;
 }
 
