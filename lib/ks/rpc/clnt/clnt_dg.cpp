@@ -94,8 +94,9 @@ void report_icmp_errors(int fd, int family) {
   setsockopt(fd, IPPROTO_IP, IP_RECVERR, &on, sizeof on);
 }
 
-// What the socket's queued ICMP reports say about the server.
-enum class icmp_news { kNone, kRefusedByServer, kOthersOnly };
+// What the socket's queued ICMP reports say: none queued, a refusal by
+// this client's server, or only reports that do not concern this call.
+enum class icmp_news { kNone, kRefusedByServer, kIrrelevant };
 
 bool is_server(const dg_private *dg, const sockaddr_storage &offender) {
   const auto *a = reinterpret_cast<const sockaddr *>(&dg->addr);
@@ -124,7 +125,7 @@ icmp_news drain_icmp_reports(dg_private *dg) {
     msg.msg_control = control;
     msg.msg_controllen = sizeof control;
     if (recvmsg(dg->fd, &msg, MSG_ERRQUEUE | MSG_DONTWAIT) < 0) return news;
-    if (news == icmp_news::kNone) news = icmp_news::kOthersOnly;
+    if (news == icmp_news::kNone) news = icmp_news::kIrrelevant;
     for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c != nullptr;
          c = CMSG_NXTHDR(&msg, c)) {
       bool report =
@@ -153,7 +154,7 @@ bool send_call(dg_private *dg, uint32_t len) {
         fail(dg, RPC_DGRAM_CONNRESET, kWsaConnReset);
         return false;
       }
-      if (news == icmp_news::kOthersOnly) continue;
+      if (news == icmp_news::kIrrelevant) continue;
       errno = ECONNREFUSED;
     }
     fail(dg, RPC_CANTSEND, n < 0 ? ksi_sock_error() : 0);
@@ -177,7 +178,7 @@ recv_result receive_failed(dg_private *dg) {
     fail(dg, RPC_DGRAM_CONNRESET, kWsaConnReset);
     return recv_result::kFailed;
   }
-  if (news == icmp_news::kOthersOnly) return recv_result::kIgnored;
+  if (news == icmp_news::kIrrelevant) return recv_result::kIgnored;
   errno = error;
   fail(dg, RPC_CANTRECV, ksi_sock_error());
   return recv_result::kFailed;
