@@ -10,10 +10,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <string>
+
+#include "filled.h"
 
 namespace {
 
@@ -70,69 +73,49 @@ class FileutlDisk : public ::testing::Test {
 std::string FileutlDisk::root_, FileutlDisk::host_;
 
 TEST_F(FileutlDisk, UncNamesOfSharesAndDrives) {
-  char out[512];
-  ASSERT_EQ(fileutl_unc_pn((root_ + "/share/sub/f").c_str(), out, sizeof out),
-            0);
-  EXPECT_EQ(std::string(out), unc("data\\sub\\f"));
+  EXPECT_EQ(filled(fileutl_unc_pn, root_ + "/share/sub/f"),
+            unc("data\\sub\\f"));
   // The share's directory is matched without regard to case, at a boundary.
-  ASSERT_EQ(fileutl_unc_pn((root_ + "/SHARE/x").c_str(), out, sizeof out), 0);
-  EXPECT_EQ(std::string(out), unc("data\\x"));
-  ASSERT_EQ(fileutl_unc_pn((root_ + "/share").c_str(), out, sizeof out), 0);
-  EXPECT_EQ(std::string(out), unc("data"));
+  EXPECT_EQ(filled(fileutl_unc_pn, root_ + "/SHARE/x"), unc("data\\x"));
+  EXPECT_EQ(filled(fileutl_unc_pn, root_ + "/share"), unc("data"));
   // A relative path is made full first.
   ASSERT_EQ(chdir((root_ + "/share").c_str()), 0);
-  ASSERT_EQ(fileutl_non_admin_unc_pn("sub\\..\\g", out, sizeof out), 0);
-  EXPECT_EQ(std::string(out), unc("data\\g"));
+  EXPECT_EQ(filled(fileutl_non_admin_unc_pn, "sub\\..\\g"), unc("data\\g"));
   // A network drive gives its connection.
-  ASSERT_EQ(fileutl_unc_pn("n:\\x\\y", out, sizeof out), 0);
-  EXPECT_STREQ(out, "\\\\otherhost\\proj\\x\\y");
-  ASSERT_EQ(fileutl_unc_pn("\\\\h\\s\\t", out, sizeof out), 0);
-  EXPECT_STREQ(out, "\\\\h\\s\\t");
+  EXPECT_EQ(filled(fileutl_unc_pn, "n:\\x\\y"), "\\\\otherhost\\proj\\x\\y");
+  EXPECT_EQ(filled(fileutl_unc_pn, "\\\\h\\s\\t"), "\\\\h\\s\\t");
 
   // Under no share: the administrative form, or a failure with the full path.
   const std::string outside = root_ + "/sharex/f";
+  char out[512];
   errno = 0;
   EXPECT_EQ(fileutl_non_admin_unc_pn(outside.c_str(), out, sizeof out), 1);
   EXPECT_EQ(errno, EINVAL);
   EXPECT_EQ(std::string(out), outside);
-  ASSERT_EQ(fileutl_unc_pn(outside.c_str(), out, sizeof out), 0);
   std::string admin = outside;
-  for (char &c : admin)
-    if (c == '/') c = '\\';
-  EXPECT_EQ(std::string(out), unc("c$" + admin));
-  ASSERT_EQ(fileutl_unc_pn("c:\\tmp\\z", out, sizeof out), 0);
-  EXPECT_EQ(std::string(out), unc("c$\\tmp\\z"));
-
-  char small[8];
-  errno = 0;
-  EXPECT_EQ(
-      fileutl_unc_pn((root_ + "/share/sub/f").c_str(), small, sizeof small), 1);
-  EXPECT_EQ(errno, ENAMETOOLONG);
+  std::replace(admin.begin(), admin.end(), '/', '\\');
+  EXPECT_EQ(filled(fileutl_unc_pn, outside), unc("c$" + admin));
+  EXPECT_EQ(filled(fileutl_unc_pn, "c:\\tmp\\z"), unc("c$\\tmp\\z"));
+  // The name and its terminator must fit.
+  const std::string name = unc("data\\sub\\f");
+  EXPECT_EQ(filled(fileutl_unc_pn, root_ + "/share/sub/f", name.size() + 1),
+            name);
+  EXPECT_EQ(filled(fileutl_unc_pn, root_ + "/share/sub/f", name.size()),
+            "<1 ENAMETOOLONG>");
 }
 
 TEST_F(FileutlDisk, WhereAPathLives) {
-  char out[512], host[64], local[512], orig[512];
   const std::string name = unc("data\\a\\b");
-  ASSERT_EQ(fileutl_where(name.c_str(), out, sizeof out), 0);
-  EXPECT_EQ(std::string(out), host_ + ":" + root_ + "/share\\a\\b");
-  ASSERT_EQ(fileutl_where("C:\\x", out, sizeof out), 0);
-  EXPECT_EQ(std::string(out), host_ + ":C:\\x");
-  errno = 0;
-  EXPECT_EQ(fileutl_where("\\\\nohost.invalid\\s\\x", out, sizeof out), 1);
-  EXPECT_EQ(errno, EINVAL);
-  EXPECT_EQ(fileutl_where("n:\\x", out, sizeof out),
-            1);  // another host's drive
-  EXPECT_EQ(fileutl_where(unc("nosuchshare\\x").c_str(), out, sizeof out), 1);
-  EXPECT_EQ(errno, EINVAL);
+  EXPECT_EQ(filled(fileutl_where, name), host_ + ":" + root_ + "/share\\a\\b");
+  EXPECT_EQ(filled(fileutl_where, "C:\\x"), host_ + ":C:\\x");
+  EXPECT_EQ(filled(fileutl_where, "\\\\nohost.invalid\\s\\x"), "<1 EINVAL>");
+  EXPECT_EQ(filled(fileutl_where, "n:\\x"), "<1 EINVAL>");  // another host's
+  EXPECT_EQ(filled(fileutl_where, unc("nosuchshare\\x")), "<1 EINVAL>");
 
-  ASSERT_EQ(fileutl_path_host("n:\\x", out, sizeof out), 0);
-  EXPECT_STREQ(out, "otherhost");
-  ASSERT_EQ(fileutl_path_host("/x", out, sizeof out), 0);
-  EXPECT_EQ(std::string(out), host_);
+  EXPECT_EQ(filled(fileutl_path_host, "n:\\x"), "otherhost");
+  EXPECT_EQ(filled(fileutl_path_host, "/x"), host_);
   int equal = -1;
-  ASSERT_EQ(fileutl_path_host_cmp(("\\\\" + host_ + "\\data").c_str(), nullptr,
-                                  &equal),
-            0);
+  ASSERT_EQ(fileutl_path_host_cmp(unc("data").c_str(), nullptr, &equal), 0);
   EXPECT_EQ(equal, 1);
   ASSERT_EQ(fileutl_path_host_cmp("\\\\otherhost\\d", "OTHERHOST:/x", &equal),
             0);
@@ -140,31 +123,29 @@ TEST_F(FileutlDisk, WhereAPathLives) {
   EXPECT_EQ(fileutl_path_host_cmp("\\\\\\x", nullptr, &equal), -1);
 
   int is_local = -1;
-  ASSERT_EQ(fileutl_get_local_path(unc("data\\f").c_str(), &is_local, out,
-                                   sizeof out),
-            0);
+  auto local_path = [&](const std::string &p) {
+    return filled([&](char *out, size_t n) {
+      return fileutl_get_local_path(p.c_str(), &is_local, out, n);
+    });
+  };
+  EXPECT_EQ(local_path(unc("data\\f")), root_ + "/share\\f");
   EXPECT_EQ(is_local, 1);
-  EXPECT_EQ(std::string(out), root_ + "/share\\f");
-  ASSERT_EQ(fileutl_get_local_path("\\\\nohost.invalid\\s", &is_local, out,
-                                   sizeof out),
-            0);
+  EXPECT_EQ(local_path("\\\\nohost.invalid\\s"), "\\\\nohost.invalid\\s");
   EXPECT_EQ(is_local, 0);
 
-  ASSERT_EQ(fileutl_path_locate(name.c_str(), host, sizeof host, local,
-                                sizeof local, orig, sizeof orig),
-            0);
+  char host[64], local[512], orig[512];
+  auto locate = [&](const std::string &p, size_t lsize) {
+    return filled([&](char *, size_t) {
+      return fileutl_path_locate(p.c_str(), host, sizeof host, local, lsize,
+                                 orig, sizeof orig);
+    });
+  };
+  ASSERT_EQ(locate(name, sizeof local), "");
   EXPECT_EQ(std::string(host), host_);
   EXPECT_EQ(std::string(local), root_ + "/share\\a\\b");
   EXPECT_EQ(std::string(orig), name);
-  errno = 0;
-  EXPECT_EQ(fileutl_path_locate(("\\\\" + host_).c_str(), host, sizeof host,
-                                local, sizeof local, orig, sizeof orig),
-            1);
-  EXPECT_EQ(errno, EINVAL);
-  EXPECT_EQ(fileutl_path_locate(name.c_str(), host, sizeof host, local, 8, orig,
-                                sizeof orig),
-            1);
-  EXPECT_EQ(errno, ENAMETOOLONG);
+  EXPECT_EQ(locate("\\\\" + host_, sizeof local), "<1 EINVAL>");
+  EXPECT_EQ(locate(name, 8), "<1 ENAMETOOLONG>");
 
   ASSERT_EQ(fileutl_get_location(name.c_str(), host, sizeof host, local,
                                  sizeof local),
@@ -208,123 +189,100 @@ TEST_F(FileutlDisk, AlternateHostNames) {
 
 TEST_F(FileutlDisk, ProgramFiles) {
   const std::string bin = root_ + "/bin", cwd = root_ + "/cwd";
-  touch(bin + "/tool", 0755);
-  touch(bin + "/script.cmd", 0755);
-  touch(bin + "/script.bat", 0755);
+  for (const char *f : {"/tool", "/script.cmd", "/script.bat", "/local"})
+    touch(bin + f, 0755);
   touch(bin + "/file.txt");
   touch(cwd + "/local", 0755);
-  touch(bin + "/local", 0755);
   mkdir((cwd + "/tool").c_str(), 0755);  // a directory is no program
   const std::string saved_path =
       getenv("PATH") != nullptr ? getenv("PATH") : "";
   setenv("PATH", ("/nonexistent::" + bin).c_str(), 1);
   ASSERT_EQ(chdir(cwd.c_str()), 0);
 
-  struct Row {
+  int not_found = -1;
+  auto expand = [&](const std::string &prog, size_t size = 512) {
+    return filled(
+        [&](char *out, size_t n) {
+          return fileutl_expand_prog_pn(prog.c_str(), &not_found, out, n);
+        },
+        size);
+  };
+  const struct {
     std::string prog, expect;
     int not_found;
-  };
-  const Row rows[] = {
+  } rows[] = {
       {"tool", bin + "/tool", 0},
       {"script", bin + "/script.bat", 0},
       {"file.txt", bin + "/file.txt", 0},
       {"local", cwd + "/local", 0},
       {"nosuch", "nosuch", 1},
       {bin + "/script", bin + "/script.bat", 0},
-      {bin + "/file.txt", bin + "/file.txt",
-       1},  // a suffix and a directory: no search
+      // A suffix and a directory: no search.
+      {bin + "/file.txt", bin + "/file.txt", 1},
       {bin + "/nosuch", bin + "/nosuch", 1},
   };
-  for (const Row &r : rows) {
-    char out[512];
-    int not_found = -1;
-    ASSERT_EQ(
-        fileutl_expand_prog_pn(r.prog.c_str(), &not_found, out, sizeof out), 0)
-        << r.prog;
-    EXPECT_EQ(std::string(out), r.expect) << r.prog;
-    EXPECT_EQ(not_found, r.not_found) << r.prog;
+  for (const auto &r : rows) {
+    SCOPED_TRACE(r.prog);
+    EXPECT_EQ(expand(r.prog), r.expect);
+    EXPECT_EQ(not_found, r.not_found);
   }
-  char small[4];
-  int not_found = -1;
-  errno = 0;
-  EXPECT_EQ(fileutl_expand_prog_pn("tool", &not_found, small, sizeof small), 1);
-  EXPECT_EQ(errno, ENAMETOOLONG);
+  EXPECT_EQ(expand("tool", 4), "<1 ENAMETOOLONG>");
   setenv("PATH", saved_path.c_str(), 1);
 }
 
 TEST_F(FileutlDisk, NamesAsStoredOnDisk) {
   touch(root_ + "/Mixed/Case.TXT");
   ASSERT_EQ(symlink((root_ + "/Mixed").c_str(), (root_ + "/link").c_str()), 0);
-  char out[512];
-  ASSERT_EQ(fileutl_get_true_pname((root_ + "/mixed\\case.txt").c_str(),
-                                   sizeof out, out),
-            0);
-  EXPECT_EQ(std::string(out), root_ + "/Mixed\\Case.TXT");
-  ASSERT_EQ(fileutl_get_true_pname((root_ + "/LINK/./CASE.txt").c_str(),
-                                   sizeof out, out),
-            0);
-  EXPECT_EQ(std::string(out), root_ + "/link/./Case.TXT");
-  errno = 0;
-  EXPECT_EQ(
-      fileutl_get_true_pname((root_ + "/Mixed/none").c_str(), sizeof out, out),
-      1);
-  EXPECT_EQ(errno, ENOENT);
+  auto stored = [](const std::string &p, size_t size = 1100) {
+    return filled(
+        [&](char *out, size_t n) {
+          return fileutl_get_true_pname(p.c_str(), n, out);
+        },
+        size);
+  };
+  EXPECT_EQ(stored(root_ + "/mixed\\case.txt"), root_ + "/Mixed\\Case.TXT");
+  EXPECT_EQ(stored(root_ + "/LINK/./CASE.txt"), root_ + "/link/./Case.TXT");
+  EXPECT_EQ(stored(root_ + "/Mixed/none"), "<1 ENOENT>");
+  EXPECT_EQ(stored(root_ + "/" + std::string(5000, 'n')).substr(0, 3), "<1 ");
+  EXPECT_EQ(stored(root_ + "/Mixed", 8), "<1 ENAMETOOLONG>");
   ASSERT_EQ(chdir(root_.c_str()), 0);
-  ASSERT_EQ(fileutl_get_true_pname("MIXED", sizeof out, out), 0);
-  EXPECT_STREQ(out, "Mixed");
-  const std::string huge_component = root_ + "/" + std::string(5000, 'n');
-  EXPECT_EQ(fileutl_get_true_pname(huge_component.c_str(), sizeof out, out), 1);
-  char small[8];
-  EXPECT_EQ(
-      fileutl_get_true_pname((root_ + "/Mixed").c_str(), sizeof small, small),
-      1);
-  EXPECT_EQ(errno, ENAMETOOLONG);
+  EXPECT_EQ(stored("MIXED"), "Mixed");
   char in_place[1100];
   std::snprintf(in_place, sizeof in_place, "%s/mixed/case.txt", root_.c_str());
   ASSERT_EQ(fileutl_get_true_pn(in_place), 0);
   EXPECT_EQ(std::string(in_place), root_ + "/Mixed/Case.TXT");
   // Through the share table: the host and share are kept as written.
   touch(root_ + "/share/Stored");
-  ASSERT_EQ(
-      fileutl_get_true_pname(unc("data\\stored").c_str(), sizeof out, out), 0);
-  EXPECT_EQ(std::string(out), unc("data\\Stored"));
+  EXPECT_EQ(stored(unc("data\\stored")), unc("data\\Stored"));
 }
 
 TEST_F(FileutlDisk, FullPathNamesAreTextual) {
   ASSERT_EQ(chdir(root_.c_str()), 0);
-  char out[512];
-  ASSERT_EQ(fileutl_getcwd(out, sizeof out), 0);
-  EXPECT_EQ(std::string(out), root_);
-  ASSERT_EQ(fileutl_abspn("a\\..\\b", out, sizeof out), 0);
-  EXPECT_EQ(std::string(out), root_ + "/b");
-  ASSERT_EQ(fileutl_abspn(unc("data\\x").c_str(), out, sizeof out), 0);
-  EXPECT_EQ(std::string(out), root_ + "/share/x");
-  ASSERT_EQ(fileutl_abspn("c:\\usr\\.\\lib", out, sizeof out), 0);
-  EXPECT_STREQ(out, "/usr/lib");
+  EXPECT_EQ(filled(fileutl_getcwd), root_);
+  EXPECT_EQ(filled(fileutl_getcwd, 2), "<-1 ERANGE>");
+  EXPECT_EQ(filled(fileutl_abspn, "a\\..\\b"), root_ + "/b");
+  EXPECT_EQ(filled(fileutl_abspn, unc("data\\x")), root_ + "/share/x");
+  EXPECT_EQ(filled(fileutl_abspn, "c:\\usr\\.\\lib"), "/usr/lib");
   // ".." is applied to the text, not through a symbolic link.
   ASSERT_EQ(symlink("/usr/lib", (root_ + "/tolib").c_str()), 0);
-  ASSERT_EQ(fileutl_abspn("tolib/..", out, sizeof out), 0);
-  EXPECT_EQ(std::string(out), root_);
-  errno = 0;
-  EXPECT_EQ(fileutl_abspn("q:\\x", out, sizeof out),
-            -1);  // a drive not in the table
-  EXPECT_EQ(errno, ENOENT);
-  EXPECT_EQ(fileutl_abspn("x", out, 4), -1);
-  EXPECT_EQ(errno, ENAMETOOLONG);
-  EXPECT_EQ(fileutl_absobjpn("x", out, 0), -1);
-  EXPECT_EQ(fileutl_getcwd(out, 2), -1);
-  EXPECT_EQ(errno, ERANGE);
+  EXPECT_EQ(filled(fileutl_abspn, "tolib/.."), root_);
+  EXPECT_EQ(filled(fileutl_abspn, "q:\\x"), "<-1 ENOENT>");  // not in the table
+  EXPECT_EQ(filled(fileutl_abspn, "x", 4), "<-1 ENAMETOOLONG>");
+  EXPECT_EQ(filled(fileutl_absobjpn, "x", 0).substr(0, 4), "<-1 ");
 
-  ASSERT_EQ(fileutl_mount_pname("rel", out, sizeof out), 0);
-  EXPECT_STREQ(out, "/");
-  ASSERT_EQ(fileutl_mount_pname("C:\\x\\y", out, sizeof out), 0);
-  EXPECT_STREQ(out, "C:\\");
-  ASSERT_EQ(fileutl_mount_pname("\\\\h\\s\\y", out, sizeof out), 0);
-  EXPECT_STREQ(out, "\\\\h\\s\\");
+  EXPECT_EQ(filled(fileutl_mount_pname, "rel"), "/");
+  EXPECT_EQ(filled(fileutl_mount_pname, "C:\\x\\y"), "C:\\");
+  EXPECT_EQ(filled(fileutl_mount_pname, "\\\\h\\s\\y"), "\\\\h\\s\\");
 
-  ASSERT_EQ(fileutl_pick_path(host_.c_str(), "/local/x", out, sizeof out), 0);
-  EXPECT_STREQ(out, "/local/x");
-  EXPECT_EQ(fileutl_pick_path(host_.c_str(), "/local/x", out, 4), -1);
+  auto pick = [&](size_t size) {
+    return filled(
+        [&](char *out, size_t n) {
+          return fileutl_pick_path(host_.c_str(), "/local/x", out, n);
+        },
+        size);
+  };
+  EXPECT_EQ(pick(512), "/local/x");
+  EXPECT_EQ(pick(4).substr(0, 4), "<-1 ");
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "filled.h"
 #include "scratch_dir.h"
 
 namespace {
@@ -70,13 +71,10 @@ TEST(FileutlBackward, LinesFromTheEndWithTheirOwnNewlines) {
 TEST(FileutlBackward, LongLinesAcrossWindowsComeInPieces) {
   const std::string longest(10000, 'y');
   const std::string content = "first\n" + longest + "\nlast";
-  const Lines pieces = backward(content, 4096);
-  ASSERT_EQ(pieces.size(), 5u);
-  EXPECT_EQ(pieces[0], "last");
-  EXPECT_EQ(pieces[1], "+" + std::string(4094, 'y') + "\n");
-  EXPECT_EQ(pieces[2], "+" + std::string(4095, 'y'));
-  EXPECT_EQ(pieces[3], std::string(10000 - 4094 - 4095, 'y'));
-  EXPECT_EQ(pieces[4], "first\n");
+  EXPECT_EQ(backward(content, 4096),
+            (Lines{"last", "+" + std::string(4094, 'y') + "\n",
+                   "+" + std::string(4095, 'y'),
+                   std::string(10000 - 4094 - 4095, 'y'), "first\n"}));
 }
 
 TEST(FileutlFgets, LinesTimeoutAndEndOfFileOverAPipe) {
@@ -84,30 +82,26 @@ TEST(FileutlFgets, LinesTimeoutAndEndOfFileOverAPipe) {
   ASSERT_EQ(pipe(fds), 0);
   FILE *in = fdopen(fds[0], "r");
   ASSERT_EQ(write(fds[1], "one\ntwo\npart", 12), 12);
-  char buf[64];
   int eof = -1, timeout = -1;
-  ASSERT_EQ(fileutl_fgets_or_timeout(in, sizeof buf, 1000, buf, &eof, &timeout),
-            0);
-  EXPECT_STREQ(buf, "one\n");
+  // The line read; on a failure "<rc errno>" and what was read so far.
+  auto next = [&](int msec) {
+    char buf[64] = "";
+    errno = 0;
+    const int rc =
+        fileutl_fgets_or_timeout(in, sizeof buf, msec, buf, &eof, &timeout);
+    return (rc == 0 ? "" : failure(rc)) + buf;
+  };
+  EXPECT_EQ(next(1000), "one\n");
   // The second line is already in the stream's buffer: no wait on the pipe.
-  ASSERT_EQ(fileutl_fgets_or_timeout(in, sizeof buf, 0, buf, &eof, &timeout),
-            0);
-  EXPECT_STREQ(buf, "two\n");
-  EXPECT_EQ(fileutl_fgets_or_timeout(in, sizeof buf, 50, buf, &eof, &timeout),
-            1);
+  EXPECT_EQ(next(0), "two\n");
+  EXPECT_EQ(next(50), "<1 ETIMEDOUT>part");
   EXPECT_EQ(timeout, 1);
-  EXPECT_EQ(errno, ETIMEDOUT);
-  EXPECT_STREQ(buf, "part");
   ASSERT_EQ(write(fds[1], "end", 3), 3);
   close(fds[1]);
-  ASSERT_EQ(fileutl_fgets_or_timeout(in, sizeof buf, -1, buf, &eof, &timeout),
-            0);
-  EXPECT_STREQ(buf, "end");
+  EXPECT_EQ(next(-1), "end");
   EXPECT_EQ(eof, 0);
-  ASSERT_EQ(fileutl_fgets_or_timeout(in, sizeof buf, -1, buf, &eof, &timeout),
-            0);
+  EXPECT_EQ(next(-1), "");
   EXPECT_EQ(eof, 1);
-  EXPECT_STREQ(buf, "");
   std::fclose(in);
 }
 
@@ -168,43 +162,33 @@ TEST_F(FileutlLines, PatternsResolveInTheFirstDirectoryWithMatches) {
   for (const char *f : {"b.c", "a.c", "x.h", ".hidden.c"})
     spit("src/" + std::string(f), "");
   const std::string dirs = path("empty") + ";" + path("src");
-  char **names = nullptr;
-  int count = 0, index = -1;
-  ASSERT_EQ(fileutl_resolve_pattern_index(dirs.c_str(), "*.c", 0, &names,
-                                          &count, &index),
-            0);
-  ASSERT_EQ(count, 3);
-  EXPECT_EQ(names[0], path("src") + "\\.hidden.c");
-  EXPECT_EQ(names[1], path("src") + "\\a.c");
-  EXPECT_EQ(names[2], path("src") + "\\b.c");
-  EXPECT_EQ(names[3], nullptr);
-  EXPECT_EQ(index, 1);
-  fileutl_resolve_pattern_free(names);
+  // The names found, each after the index of its directory; or "<rc errno>".
+  auto resolve = [&](const char *pattern) {
+    char **names = nullptr;
+    int count = 0, index = -1;
+    errno = 0;
+    const int rc = fileutl_resolve_pattern_index(dirs.c_str(), pattern, 0,
+                                                 &names, &count, &index);
+    std::string found = rc != 0 ? failure(rc) : "";
+    for (int i = 0; i < count; ++i)
+      found += std::to_string(index) + ":" + names[i] + " ";
+    EXPECT_EQ(names != nullptr && names[count] == nullptr, rc == 0);
+    fileutl_resolve_pattern_free(names);
+    return found;
+  };
+  const std::string src = "1:" + path("src") + "\\";
+  EXPECT_EQ(resolve("*.c"), src + ".hidden.c " + src + "a.c " + src + "b.c ");
   // "." and ".." only for a pattern that starts with '.': then even the
   // empty directory holds matches.
-  ASSERT_EQ(fileutl_resolve_pattern_index(dirs.c_str(), ".*", 0, &names, &count,
-                                          &index),
-            0);
-  ASSERT_EQ(count, 2);
-  EXPECT_EQ(names[0], path("empty") + "\\.");
-  EXPECT_EQ(names[1], path("empty") + "\\..");
-  EXPECT_EQ(index, 0);
-  fileutl_resolve_pattern_free(names);
-  EXPECT_EQ(fileutl_resolve_pattern_index(dirs.c_str(), "*.o", 0, &names,
-                                          &count, &index),
-            2);
-  EXPECT_EQ(names, nullptr);
+  const std::string empty = "0:" + path("empty") + "\\";
+  EXPECT_EQ(resolve(".*"), empty + ". " + empty + ".. ");
+  EXPECT_EQ(resolve("*"),
+            src + ".hidden.c " + src + "a.c " + src + "b.c " + src + "x.h ");
+  EXPECT_EQ(resolve("*.o"), "<2 0>");
   // Classes and quoting come from the wildcard matcher; a class left open
   // is refused rather than matching nothing.
-  ASSERT_EQ(fileutl_resolve_pattern_index(dirs.c_str(), "[ab].^c", 0, &names,
-                                          &count, &index),
-            0);
-  EXPECT_EQ(count, 2);
-  fileutl_resolve_pattern_free(names);
-  EXPECT_EQ(fileutl_resolve_pattern_index(dirs.c_str(), "[ab.c", 0, &names,
-                                          &count, &index),
-            1);
-  EXPECT_EQ(errno, EINVAL);
+  EXPECT_EQ(resolve("[ab].^c"), src + "a.c " + src + "b.c ");
+  EXPECT_EQ(resolve("[ab.c"), "<1 EINVAL>");
 }
 
 TEST(FileutlPatternList, TailsWithTheSeparatorsOfEachPattern) {
@@ -273,34 +257,29 @@ TEST(FileutlScope, FirstPathThatHoldsThePath) {
 TEST_F(FileutlLines, StoredSpellingOfTheLeaf) {
   mkdir(path("Dir").c_str(), 0755);
   spit("Dir/MixedCase.TXT", "");
-  char leaf[64];
-  ASSERT_EQ(fileutl_get_true_leaf((dir_ + "/dir/mixedcase.txt/").c_str(),
-                                  sizeof leaf, leaf),
-            0);
-  EXPECT_STREQ(leaf, "MixedCase.TXT");
-  EXPECT_EQ(
-      fileutl_get_true_leaf((dir_ + "/Dir/MixedCase.TXT").c_str(), 5, leaf), 1);
-  EXPECT_EQ(errno, ENAMETOOLONG);
-  EXPECT_EQ(
-      fileutl_get_true_leaf((dir_ + "/Dir/none").c_str(), sizeof leaf, leaf),
-      1);
+  auto leaf = [&](const std::string &p, size_t size = 64) {
+    return filled(
+        [&](char *out, size_t n) {
+          return fileutl_get_true_leaf((dir_ + p).c_str(), n, out);
+        },
+        size);
+  };
+  EXPECT_EQ(leaf("/dir/mixedcase.txt/"), "MixedCase.TXT");
+  EXPECT_EQ(leaf("/Dir/MixedCase.TXT", 5), "<1 ENAMETOOLONG>");
+  EXPECT_EQ(leaf("/Dir/none").substr(0, 3), "<1 ");
 }
 
 TEST_F(FileutlLines, MappedNetworkDrivesExpandToTheirUncNames) {
   spit("registry.ini", "[drives]\nn=/net/otherhost/proj\nl=/local\n");
   setenv("ORVEX_REGISTRY", path("registry.ini").c_str(), 1);
-  char out[512];
-  ASSERT_EQ(fileutl_expand_mapped_pn("N:\\src\\a.c", out, sizeof out), 0);
-  EXPECT_STREQ(out, "\\\\otherhost\\proj\\src\\a.c");
-  ASSERT_EQ(fileutl_expand_mapped_pn("l:\\x", out, sizeof out), 0);
-  EXPECT_STREQ(out, "l:\\x");
+  EXPECT_EQ(filled(fileutl_expand_mapped_pn, "N:\\src\\a.c"),
+            "\\\\otherhost\\proj\\src\\a.c");
+  EXPECT_EQ(filled(fileutl_expand_mapped_pn, "l:\\x"), "l:\\x");
   // The result stops at 259 characters, whatever the buffer.
   const std::string at_limit = "n:" + std::string(259 - 16, 'x');
-  EXPECT_EQ(fileutl_expand_mapped_pn(at_limit.c_str(), out, sizeof out), 0);
-  EXPECT_EQ(std::strlen(out), 259u);
-  EXPECT_EQ(fileutl_expand_mapped_pn((at_limit + "x").c_str(), out, sizeof out),
-            1);
-  EXPECT_EQ(errno, ENAMETOOLONG);
+  EXPECT_EQ(filled(fileutl_expand_mapped_pn, at_limit).size(), 259u);
+  EXPECT_EQ(filled(fileutl_expand_mapped_pn, at_limit + "x"),
+            "<1 ENAMETOOLONG>");
   unsetenv("ORVEX_REGISTRY");
 }
 

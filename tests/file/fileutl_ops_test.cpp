@@ -22,6 +22,7 @@
 #include <string>
 
 #include "child_process.h"
+#include "filled.h"
 #include "scratch_dir.h"
 
 namespace {
@@ -170,29 +171,25 @@ TEST_F(FileutlOps, MakesPathsAndUniqueNames) {
   EXPECT_EQ(fileutl_mkpath("q:\\no\\drive", 0755, 1), ENOENT);
 
   // The plain candidate, then numbered ones with the separator asked for.
-  char out[1100];
+  auto rename = [&](const char *from, const std::string &suffix, char sep) {
+    return filled([&](char *out, size_t n) {
+      return fileutl_rename_unique_ext(path(from).c_str(), suffix.c_str(), sep,
+                                       n, out);
+    });
+  };
   std::ofstream(path("log")) << "1";
-  ASSERT_EQ(fileutl_rename_unique(path("log").c_str(), ".old", sizeof out, out),
-            0);
-  EXPECT_EQ(std::string(out), path("log.old"));
+  EXPECT_EQ(rename("log", ".old", '.'), path("log.old"));
   std::ofstream(path("log")) << "2";
+  char out[1100];
   ASSERT_EQ(fileutl_rename_unique(path("log").c_str(), ".old", sizeof out, out),
             0);
   EXPECT_EQ(std::string(out), path("log.old.1"));
   std::ofstream(path("log")) << "3";
-  ASSERT_EQ(fileutl_rename_unique_ext(path("log").c_str(), ".old", '_',
-                                      sizeof out, out),
-            0);
-  EXPECT_EQ(std::string(out), path("log.old_1"));
+  EXPECT_EQ(rename("log", ".old", '_'), path("log.old_1"));
   EXPECT_EQ(slurp(path("log.old")), "1");
   EXPECT_FALSE(fileutl_exists(path("log").c_str(), 0));
-  EXPECT_EQ(fileutl_rename_unique(path("log").c_str(), "", sizeof out, out), 1);
-  EXPECT_EQ(errno, ENOENT);
-  const std::string long_name(1030, 'n');
-  EXPECT_EQ(fileutl_rename_unique(path("log.old").c_str(), long_name.c_str(),
-                                  sizeof out, out),
-            1);
-  EXPECT_EQ(errno, ENAMETOOLONG);
+  EXPECT_EQ(rename("log", "", '.'), "<1 ENOENT>");
+  EXPECT_EQ(rename("log.old", std::string(1030, 'n'), '.'), "<1 ENAMETOOLONG>");
 
   strutl_wchar_t wfrom[64], wto[64], wout[64];
   const std::string from = path("log.old"), to = path("w");
@@ -206,17 +203,20 @@ TEST_F(FileutlOps, MakesPathsAndUniqueNames) {
   EXPECT_EQ(strutl_wide_strlen(wout), to.size() + 2);  // "w" itself is taken
 
   const std::string d = dir_ + "/";
-  ASSERT_EQ(fileutl_make_unique_pn(d.c_str(), "u", 1, sizeof out, out), 0);
-  EXPECT_EQ(std::string(out), d + "u");
+  auto unique = [&](int control) {
+    return filled([&](char *out, size_t n) {
+      return fileutl_make_unique_pn(d.c_str(), "u", control, n, out);
+    });
+  };
+  EXPECT_EQ(unique(1), d + "u");
   std::ofstream(d + "u");
   std::ofstream(d + "u.1");
-  ASSERT_EQ(fileutl_make_unique_pn(d.c_str(), "u", 1, sizeof out, out), 0);
-  EXPECT_EQ(std::string(out), d + "u.2");
-  ASSERT_EQ(fileutl_make_unique_pn(d.c_str(), "u", 0, sizeof out, out), 0);
-  EXPECT_EQ(std::string(out).rfind(d + "u.", 0), 0u);
-  EXPECT_GT(std::string(out).size(), (d + "u.").size());
+  EXPECT_EQ(unique(1), d + "u.2");
+  const std::string any = unique(0);
+  EXPECT_EQ(any.rfind(d + "u.", 0), 0u);
+  EXPECT_GT(any.size(), (d + "u.").size());
   testing::internal::CaptureStderr();
-  EXPECT_EQ(fileutl_make_unique_pn(d.c_str(), "u", 2, sizeof out, out), 1);
+  EXPECT_EQ(unique(2).substr(0, 3), "<1 ");
   EXPECT_NE(testing::internal::GetCapturedStderr().find(
                 "bad suffix control value '2'"),
             std::string::npos);
