@@ -6,6 +6,7 @@
 #include <orvexks/stg.h>
 #include <orvexnt/nt_env.h>
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,6 +18,7 @@
 
 #include "env/evutl_internal.h"
 #include "internal/nt_alloc_fault.h"
+#include "scratch_dir.h"
 
 extern char **environ;
 
@@ -89,13 +91,8 @@ TEST_P(EvutlTest, GrowsAtTheThirtySecondEntryAndKeepsOrder) {
   for (int i = 0; i < 100; ++i) {
     expected.push_back("V" + std::to_string(i) + "=" + std::to_string(i * 7));
     ASSERT_EQ(evutl_setenv(env, expected.back().c_str()), 0);
-    // 31 entries and the null fill the first vector; the 32nd grows it.
-    if (i == 30) {
-      EXPECT_EQ(capacity(env), 32u);
-    }
-    if (i == 31) {
-      EXPECT_EQ(capacity(env), 64u);
-    }
+    // 31 entries and the null fill the first vector; the 32nd doubles it.
+    EXPECT_EQ(capacity(env), i < 31 ? 32u : i < 63 ? 64u : 128u) << i;
   }
   EXPECT_STREQ(evutl_getenv(env, "V31"), "217");
   EXPECT_EQ(entries(env), expected);
@@ -129,25 +126,21 @@ TEST_P(EvutlTest, ChildRunsWithTheVector) {
   ASSERT_EQ(evutl_unsetenv(env, "HOME"), 0);
   char **vector = evutl_env2environ(env);
 
-  int out[2];
-  ASSERT_EQ(pipe(out), 0);
+  const std::string listing = "/tmp/evutl_child_" + std::to_string(getpid());
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_addclose(&actions, out[0]);
+  posix_spawn_file_actions_addopen(&actions, 1, listing.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
   char *argv[] = {const_cast<char *>("env"), nullptr};
   pid_t pid = 0;
   ASSERT_EQ(posix_spawn(&pid, "/usr/bin/env", &actions, nullptr, argv, vector),
             0);
   posix_spawn_file_actions_destroy(&actions);
-  close(out[1]);
-  std::string text;
-  char buf[4096];
-  for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) text.append(buf, n);
-  close(out[0]);
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
   EXPECT_EQ(status, 0);
+  const std::string text = slurp(listing);
+  unlink(listing.c_str());
 
   std::string expected;
   for (const std::string &e : entries(vector)) expected += e + "\n";
