@@ -9,7 +9,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -102,8 +104,8 @@ struct Call {
   uint32_t vers = 1;
   uint32_t proc = kNull;
   uint32_t cred_flavor = 0;
-  std::vector<uint32_t> cred_body;
-  std::vector<uint32_t> args;
+  std::vector<uint32_t> cred_body{};
+  std::vector<uint32_t> args{};
 
   std::vector<uint32_t> words() const {
     std::vector<uint32_t> w = {
@@ -122,6 +124,17 @@ inline std::vector<uint32_t> opaque_words(const std::vector<uint32_t> &data) {
   std::vector<uint32_t> w = {static_cast<uint32_t>(data.size() * 4)};
   w.insert(w.end(), data.begin(), data.end());
   return w;
+}
+
+inline Call echo_call(uint32_t xid, const std::vector<uint32_t> &data) {
+  return Call{.xid = xid, .proc = kEcho, .args = opaque_words(data)};
+}
+
+// Bytes [from, to) of v, to send a record in pieces.
+inline std::vector<char> slice(const std::vector<char> &v, size_t from,
+                               size_t to = SIZE_MAX) {
+  return {v.begin() + static_cast<long>(from),
+          v.begin() + static_cast<long>(std::min(to, v.size()))};
 }
 
 inline std::vector<char> to_bytes(const std::vector<uint32_t> &words) {
@@ -253,6 +266,14 @@ inline Reply udp_call(int fd, const Call &call, int ms = 10000) {
 inline Reply tcp_call(int fd, const Call &call) {
   if (!send_all(fd, record(call.words()))) return {};
   return parse_reply(read_record(fd));
+}
+
+// The status of a null call on a connection of its own.
+inline uint32_t tcp_null_call(uint16_t port, int family = AF_INET) {
+  int c = connect_tcp(port, family);
+  uint32_t stat = tcp_call(c, Call{}).stat;
+  close(c);
+  return stat;
 }
 
 inline int udp_client(uint16_t port, int family = AF_INET) {
