@@ -298,6 +298,14 @@ inline int bound_socket(int family, int type, uint16_t *port) {
   return fd;
 }
 
+// A listener, or a datagram transport, on a free loopback port.
+inline SVCXPRT *listener(int family, uint16_t *port) {
+  return ks_svc_vc_create(bound_socket(family, SOCK_STREAM, port), 0, 0);
+}
+inline SVCXPRT *datagram_server(int family, uint16_t *port) {
+  return ks_svc_dg_create(bound_socket(family, SOCK_DGRAM, port), 0, 0);
+}
+
 // Turns the service loop on a thread of its own, in rounds of at most
 // 20 ms, until stopped or destroyed.
 class loop_thread {

@@ -73,35 +73,33 @@ TEST_F(RegisteredServer, RpcinfoListsAndCallsOurServers) {
   }
 }
 
+template <typename In, typename Out>
+clnt_stat call(CLIENT *cl, uint32_t proc, bool_t (*in_filter)(XDR *, In *),
+               In *in, bool_t (*out_filter)(XDR *, Out *), Out *out) {
+  const timeval tv = {10, 0};
+  return KS_CLNT_CALL(cl, proc, reinterpret_cast<xdrproc_t>(in_filter), in,
+                      reinterpret_cast<xdrproc_t>(out_filter), out, tv);
+}
+clnt_stat null_call(CLIENT *cl, uint32_t proc = kNull) {
+  return call<void, void>(cl, proc, xdr_void, nullptr, xdr_void, nullptr);
+}
+
 TEST_F(RegisteredServer, OurClientFindsAndCallsOurServer) {
-  struct timeval tv = {10, 0};
   for (const char *nettype : {"udp", "tcp"}) {
     CLIENT *cl = ks_clnt_create("localhost", kProg, 1, nettype);
     ASSERT_NE(nullptr, cl) << nettype;
-    EXPECT_EQ(
-        RPC_SUCCESS,
-        KS_CLNT_CALL(cl, kNull, reinterpret_cast<xdrproc_t>(xdr_void), nullptr,
-                     reinterpret_cast<xdrproc_t>(xdr_void), nullptr, tv));
+    EXPECT_EQ(RPC_SUCCESS, null_call(cl));
     char text[] = "echoed through the binder";
     blob in = {text, sizeof text}, out = {nullptr, 0};
-    ASSERT_EQ(
-        RPC_SUCCESS,
-        KS_CLNT_CALL(cl, kEcho, reinterpret_cast<xdrproc_t>(xdr_blob), &in,
-                     reinterpret_cast<xdrproc_t>(xdr_blob), &out, tv));
+    ASSERT_EQ(RPC_SUCCESS, call(cl, kEcho, xdr_blob, &in, xdr_blob, &out));
     EXPECT_EQ(std::string(text), std::string(out.data));
     xdr_free(reinterpret_cast<xdrproc_t>(xdr_blob), &out);
-    EXPECT_EQ(
-        RPC_PROCUNAVAIL,
-        KS_CLNT_CALL(cl, 99, reinterpret_cast<xdrproc_t>(xdr_void), nullptr,
-                     reinterpret_cast<xdrproc_t>(xdr_void), nullptr, tv));
+    EXPECT_EQ(RPC_PROCUNAVAIL, null_call(cl, 99));
     KS_CLNT_DESTROY(cl);
   }
   CLIENT *cl6 = ks_clnt_create("localhost", kProg, 1, "tcp6");
   if (cl6 != nullptr) {  // when localhost resolves to ::1 here
-    EXPECT_EQ(
-        RPC_SUCCESS,
-        KS_CLNT_CALL(cl6, kNull, reinterpret_cast<xdrproc_t>(xdr_void), nullptr,
-                     reinterpret_cast<xdrproc_t>(xdr_void), nullptr, tv));
+    EXPECT_EQ(RPC_SUCCESS, null_call(cl6));
     KS_CLNT_DESTROY(cl6);
   }
 }

@@ -28,11 +28,10 @@ struct Transports : Servers {
     return x;
   }
   SVCXPRT *udp(int family, uint16_t *port) {
-    return keep(ks_svc_dg_create(bound_socket(family, SOCK_DGRAM, port), 0, 0));
+    return keep(datagram_server(family, port));
   }
   SVCXPRT *tcp(int family, uint16_t *port) {
-    return keep(
-        ks_svc_vc_create(bound_socket(family, SOCK_STREAM, port), 0, 0));
+    return keep(listener(family, port));
   }
   // Serves a new IPv4 listener while client talks to it over a connection
   // of its own (closed afterwards); the port lets it connect again.

@@ -58,14 +58,10 @@ int run_clients(CallFn call_one) {
   for (uint32_t id = 0; id < kClients; ++id) {
     clients.emplace_back([&, id] {
       for (uint32_t i = 0; i < kCalls; ++i) {
-        Call call;
-        call.xid = id * 1000000 + i;
-        call.proc = kEcho;
-        std::vector<uint32_t> data = {id, i, id ^ i};
-        call.args = opaque_words(data);
+        Call call = echo_call(id * 1000000 + i, {id, i, id ^ i});
         Reply r = call_one(id, call);
         if (r.ok && r.xid == call.xid && r.stat == SUCCESS &&
-            r.rest == opaque_words(data))
+            r.rest == call.args)
           ++right;
       }
     });
@@ -74,69 +70,65 @@ int run_clients(CallFn call_one) {
   return right;
 }
 
-TEST(Threaded, ManyClientsOverTcp) {
-  uint16_t port;
-  SVCXPRT *l =
-      ks_svc_vc_create(bound_socket(AF_INET, SOCK_STREAM, &port), 0, 0);
-  ASSERT_NE(nullptr, l);
-  int fds[kClients];
-  for (int &fd : fds) fd = connect_tcp(port);
-  int right = run_clients(
-      [&](uint32_t id, const Call &call) { return tcp_call(fds[id], call); });
-  EXPECT_EQ(kClients * kCalls, right);
-  for (int fd : fds) close(fd);
+// Blocking IPv4 and non-blocking IPv6 connections; each record goes out in
+// two writes, the second now and then after a pause.
+TEST(Threaded, ManyClientsOverConnections) {
+  for (auto [family, max] : {std::pair{AF_INET, 0}, {AF_INET6, 4000}}) {
+    if (max > 0) {
+      ASSERT_TRUE(ks_rpc_control(KS_RPC_SVC_CONNMAXREC_SET, &max));
+    }
+    uint16_t port;
+    ASSERT_NE(nullptr, listener(family, &port));
+    int fds[kClients];
+    for (int &fd : fds) {
+      fd = connect_tcp(port, family);
+      int on = 1;  // the split writes leave at once
+      setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    }
+    int right = run_clients([&](uint32_t id, const Call &call) {
+      std::vector<char> rec = record(call.words());
+      if (!send_all(fds[id], slice(rec, 0, 6))) return Reply{};
+      if (call.xid % 50 == 0) usleep(2000);
+      if (!send_all(fds[id], slice(rec, 6))) return Reply{};
+      return parse_reply(read_record(fds[id]));
+    });
+    EXPECT_EQ(kClients * kCalls, right) << "connections of family " << family;
+    for (int fd : fds) close(fd);
+  }
 }
 
 // A worker that served a connection waits a moment for its next call.
-// Whatever ends the connection meanwhile (a request that destroys its own
-// transport, a caller that closes) must leave the worker free and every
-// other connection served; under the address sanitizer this also catches
-// a worker that waits on a transport already freed.
+// A request that destroys its transport, or a caller that closes, meanwhile
+// must leave the worker free and the other connections served (and, under
+// the address sanitizer, no wait on a freed transport).
 TEST(Threaded, ConnectionsEndingWhileTheirWorkerWaits) {
   uint16_t port;
-  SVCXPRT *l =
-      ks_svc_vc_create(bound_socket(AF_INET, SOCK_STREAM, &port), 0, 0);
-  ASSERT_NE(nullptr, l);
+  ASSERT_NE(nullptr, listener(AF_INET, &port));
   int steady = connect_tcp(port);
   for (uint32_t i = 0; i < 40; ++i) {
     int c = connect_tcp(port);
-    Call call;
-    call.xid = i;
-    ASSERT_EQ(SUCCESS, tcp_call(c, call).stat);
+    ASSERT_EQ(SUCCESS, tcp_call(c, Call{.xid = i}).stat);
     if (i % 2 == 0) {
-      call.proc = kDestroy;
-      ASSERT_TRUE(send_all(c, record(call.words())));
+      ASSERT_TRUE(send_all(c, record(Call{.proc = kDestroy}.words())));
       EXPECT_TRUE(peer_closed(c)) << "destroyed transport, call " << i;
     }
     close(c);
-    call.proc = kNull;
-    EXPECT_EQ(SUCCESS, tcp_call(steady, call).stat) << "after " << i;
+    EXPECT_EQ(SUCCESS, tcp_call(steady, Call{.xid = i}).stat) << "after " << i;
   }
   close(steady);
 }
 
-// The worker that served a connection waits a moment for the next call
-// and reads it as it comes. Calls that come within that moment or after
-// it, a call split across it, and two calls sent together must each be
-// served once and in order on a connection that stays open: a wait that
-// times out must neither close the connection nor move the record stream
-// past the next record.
+// Calls within the worker's wait or after it, a call split across it, and
+// two calls sent together are each served once and in order: a wait that
+// times out neither closes the connection nor skips a record.
 TEST(Threaded, CallsAroundTheWorkersWaitAreServedInOrder) {
   uint16_t port;
-  SVCXPRT *l =
-      ks_svc_vc_create(bound_socket(AF_INET, SOCK_STREAM, &port), 0, 0);
-  ASSERT_NE(nullptr, l);
+  ASSERT_NE(nullptr, listener(AF_INET, &port));
   int c = connect_tcp(port);
   int on = 1;  // split writes leave at once
   setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   uint32_t xid = 0;
-  auto next_call = [&] {
-    Call call;
-    call.xid = ++xid;
-    call.proc = kEcho;
-    call.args = opaque_words({xid, ~xid});
-    return call;
-  };
+  auto next_call = [&] { return echo_call(++xid, {xid, ~xid}); };
   auto check_reply = [&](const Call &call) {
     Reply r = parse_reply(read_record(c));
     EXPECT_TRUE(r.ok && r.xid == call.xid && r.stat == SUCCESS &&
@@ -152,9 +144,9 @@ TEST(Threaded, CallsAroundTheWorkersWaitAreServedInOrder) {
     usleep(pause_us);
     Call split = next_call();
     std::vector<char> rec = record(split.words());
-    ASSERT_TRUE(send_all(c, std::vector<char>(rec.begin(), rec.begin() + 2)));
+    ASSERT_TRUE(send_all(c, slice(rec, 0, 2)));
     usleep(pause_us);
-    ASSERT_TRUE(send_all(c, std::vector<char>(rec.begin() + 2, rec.end())));
+    ASSERT_TRUE(send_all(c, slice(rec, 2)));
     check_reply(split);
 
     usleep(pause_us);
@@ -171,8 +163,7 @@ TEST(Threaded, CallsAroundTheWorkersWaitAreServedInOrder) {
 
 TEST(Threaded, ManyClientsOverUdp) {
   uint16_t port;
-  SVCXPRT *x = ks_svc_dg_create(bound_socket(AF_INET, SOCK_DGRAM, &port), 0, 0);
-  ASSERT_NE(nullptr, x);
+  ASSERT_NE(nullptr, datagram_server(AF_INET, &port));
   int fds[kClients];
   for (int &fd : fds) fd = udp_client(port);
   // A datagram may be dropped under load: the client sends again, as a
@@ -189,33 +180,6 @@ TEST(Threaded, ManyClientsOverUdp) {
       if (r.ok && r.xid == call.xid) return r;
     }
     return Reply{};
-  });
-  EXPECT_EQ(kClients * kCalls, right);
-  for (int fd : fds) close(fd);
-}
-
-TEST(Threaded, NonBlockingConnectionsUnderLoad) {
-  int32_t max = 4000;
-  ASSERT_TRUE(ks_rpc_control(KS_RPC_SVC_CONNMAXREC_SET, &max));
-  uint16_t port;
-  SVCXPRT *l =
-      ks_svc_vc_create(bound_socket(AF_INET6, SOCK_STREAM, &port), 0, 0);
-  ASSERT_NE(nullptr, l);
-  int fds[kClients];
-  for (int &fd : fds) {
-    fd = connect_tcp(port, AF_INET6);
-    int on = 1;  // the split writes leave at once
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-  }
-  int right = run_clients([&](uint32_t id, const Call &call) {
-    // Each record goes out in two writes, the second after a pause.
-    std::vector<char> rec = record(call.words());
-    if (!send_all(fds[id], std::vector<char>(rec.begin(), rec.begin() + 6)))
-      return Reply{};
-    if (call.xid % 50 == 0) usleep(2000);
-    if (!send_all(fds[id], std::vector<char>(rec.begin() + 6, rec.end())))
-      return Reply{};
-    return parse_reply(read_record(fds[id]));
   });
   EXPECT_EQ(kClients * kCalls, right);
   for (int fd : fds) close(fd);

@@ -33,20 +33,12 @@ struct ForeignClient : ::testing::Test {
 };
 
 TEST_F(ForeignClient, EveryReplyOverEveryTransport) {
-  struct Case {
-    const char *netid;
-    int family, type;
-  };
-  for (Case c :
-       {Case{"udp", AF_INET, SOCK_DGRAM}, Case{"tcp", AF_INET, SOCK_STREAM},
-        Case{"udp6", AF_INET6, SOCK_DGRAM},
-        Case{"tcp6", AF_INET6, SOCK_STREAM}}) {
+  for (std::string n : {"udp", "tcp", "udp6", "tcp6"}) {
+    int family = n.size() == 4 ? AF_INET6 : AF_INET;
     uint16_t port;
-    int fd = bound_socket(c.family, c.type, &port);
-    SVCXPRT *x = c.type == SOCK_DGRAM ? ks_svc_dg_create(fd, 0, 0)
-                                      : ks_svc_vc_create(fd, 0, 0);
+    SVCXPRT *x =
+        n[0] == 'u' ? datagram_server(family, &port) : listener(family, &port);
     ASSERT_NE(nullptr, x);
-    std::string n = c.netid;
     serve_while([&] {
       EXPECT_EQ("stat 0\n", foreign_call(n, port, 2, kNull)) << n;
       EXPECT_EQ("stat 0\n", foreign_call(n, port, 2, kNull, "unix")) << n;
@@ -66,7 +58,7 @@ TEST_F(ForeignClient, EveryReplyOverEveryTransport) {
   ks_svc_unregister(kProg, 2);
   ks_svc_unregister(kProg, 4);
   uint16_t port;
-  SVCXPRT *x = ks_svc_dg_create(bound_socket(AF_INET, SOCK_DGRAM, &port), 0, 0);
+  SVCXPRT *x = datagram_server(AF_INET, &port);
   ASSERT_NE(nullptr, x);
   serve_while(
       [&] { EXPECT_EQ("stat 8\n", foreign_call("udp", port, 2, kNull)); });

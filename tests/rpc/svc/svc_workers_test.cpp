@@ -28,18 +28,14 @@ TEST(TwoWorkers, ThreeSlowRequestsRunTwoAtATime) {
   ASSERT_TRUE(ks_svc_register(nullptr, kSlowProg, 1, slow_dispatch, 0));
   ASSERT_TRUE(ks_svc_setup_threads());
   uint16_t port;
-  SVCXPRT *l =
-      ks_svc_vc_create(bound_socket(AF_INET, SOCK_STREAM, &port), 0, 0);
-  ASSERT_NE(nullptr, l);
+  ASSERT_NE(nullptr, listener(AF_INET, &port));
   std::atomic<int> served{0};
   serve_while([&] {
     std::vector<std::thread> clients;
     for (int i = 0; i < 3; ++i) {
       clients.emplace_back([&] {
         int c = connect_tcp(port);
-        Call call;
-        call.prog = kSlowProg;
-        if (tcp_call(c, call).stat == SUCCESS) ++served;
+        if (tcp_call(c, Call{.prog = kSlowProg}).stat == SUCCESS) ++served;
         close(c);
       });
     }
