@@ -43,6 +43,7 @@ inline bool_t xdr_blob(XDR *xdrs, blob *b) {
 // starts a streamed reply whose last part cannot be encoded; others are
 // unavailable.
 inline void echo_dispatch(struct svc_req *rq, SVCXPRT *xprt) {
+  auto u32 = reinterpret_cast<xdrproc_t>(xdr_u_int32_t);
   switch (rq->rq_proc) {
     case kNull:
       ks_svc_sendreply(xprt, reinterpret_cast<xdrproc_t>(xdr_void), nullptr);
@@ -50,41 +51,28 @@ inline void echo_dispatch(struct svc_req *rq, SVCXPRT *xprt) {
     case kEcho: {
       blob b = {nullptr, 0};
       auto filter = reinterpret_cast<xdrproc_t>(xdr_blob);
-      if (!KS_SVC_GETARGS(xprt, filter, &b)) {
-        ks_svcerr_decode(xprt);
-        return;
-      }
+      if (!KS_SVC_GETARGS(xprt, filter, &b))
+        return (void)ks_svcerr_decode(xprt);
       ks_svc_sendreply(xprt, filter, &b);
       KS_SVC_FREEARGS(xprt, filter, &b);
       return;
     }
     case kStream: {
-      uint32_t n = 0;
-      if (!KS_SVC_GETARGS(xprt, reinterpret_cast<xdrproc_t>(xdr_u_int32_t),
-                          &n)) {
-        ks_svcerr_decode(xprt);
-        return;
-      }
-      uint32_t first = 0;
-      if (!ks_svc_sendreply_start(
-              xprt, reinterpret_cast<xdrproc_t>(xdr_u_int32_t), &first))
-        return;
+      uint32_t n = 0, first = 0;
+      if (!KS_SVC_GETARGS(xprt, u32, &n)) return (void)ks_svcerr_decode(xprt);
+      if (!ks_svc_sendreply_start(xprt, u32, &first)) return;
       XDR *xdrs = ks_svc_sendreply_get_xdrs(xprt);
       for (uint32_t i = 1; xdrs != nullptr && i + 1 < n; ++i)
         if (!xdr_u_int32_t(xdrs, &i)) break;
       uint32_t last = n - 1;
-      ks_svc_sendreply_finish(xprt, reinterpret_cast<xdrproc_t>(xdr_u_int32_t),
-                              &last);
+      ks_svc_sendreply_finish(xprt, u32, &last);
       return;
     }
     case kDestroy:
-      xprt->xp_ops->xp_destroy(xprt);
-      return;
+      return xprt->xp_ops->xp_destroy(xprt);
     case kStreamFails: {
       uint32_t first = 1;
-      if (!ks_svc_sendreply_start(
-              xprt, reinterpret_cast<xdrproc_t>(xdr_u_int32_t), &first))
-        return;
+      if (!ks_svc_sendreply_start(xprt, u32, &first)) return;
       auto refuse = [](XDR *, void *) -> bool_t { return FALSE; };
       ks_svc_sendreply_finish(xprt, reinterpret_cast<xdrproc_t>(+refuse),
                               &first);

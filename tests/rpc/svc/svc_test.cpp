@@ -207,24 +207,43 @@ TEST_F(Transports, ShortOrGarbageDatagramsGetNoReplyAndServiceGoesOn) {
   });
 }
 
+// Each of these ends its connection, blocking or non-blocking, and the
+// server goes on serving others; some only non-blocking ones can tell.
 TEST_F(Transports, RecordsThatEndTheirConnection) {
-  const std::pair<const char *, std::vector<uint32_t>> cases[] = {
-      {"a reply where a call belongs", {5, 1, 0, 0, 0, 0}},
+  const struct {
+    const char *what;
+    std::vector<char> bytes;
+    bool nonblocking_only;
+  } cases[] = {
+      {"a reply where a call belongs", record({5, 1, 0, 0, 0, 0}), false},
       {"a streamed reply that cannot be finished: no half reply left open",
-       Call{.proc = kStreamFails}.words()},
+       record(Call{.proc = kStreamFails}.words()), false},
       {"a dispatch that destroys its transport",
-       Call{.proc = kDestroy}.words()},
+       record(Call{.proc = kDestroy}.words()), false},
+      {"a record above the maximum",
+       record(echo_call(1, std::vector<uint32_t>(600, 1)).words()), true},
+      {"an absurd fragment header", to_bytes({0xffffffffu}), true},
   };
-  uint16_t port;
-  ASSERT_NE(nullptr, tcp(AF_INET, &port));
+  uint16_t blocking, nonblocking;
+  ASSERT_NE(nullptr, tcp(AF_INET, &blocking));
+  int32_t max = 2000;  // a maximum record size makes connections non-blocking
+  ASSERT_TRUE(ks_rpc_control(KS_RPC_SVC_CONNMAXREC_SET, &max));
+  SVCXPRT *l = tcp(AF_INET, &nonblocking);
+  ASSERT_NE(nullptr, l);
+  max = 0;
+  EXPECT_TRUE(KS_SVC_CONTROL(l, KS_SVCGET_CONNMAXREC, &max));
+  EXPECT_EQ(2000, max) << "the listener takes the setting";
   serve_while([&] {
-    for (const auto &[what, words] : cases) {
-      int c = connect_tcp(port);
-      EXPECT_TRUE(send_all(c, record(words)));
-      EXPECT_TRUE(peer_closed(c)) << what;
-      close(c);
-    }
-    EXPECT_EQ(SUCCESS, tcp_null_call(port)) << "others are still served";
+    for (uint16_t port : {blocking, nonblocking})
+      for (const auto &c : cases) {
+        if (c.nonblocking_only && port == blocking) continue;
+        int fd = connect_tcp(port);
+        EXPECT_TRUE(send_all(fd, c.bytes));
+        EXPECT_TRUE(peer_closed(fd)) << c.what << " on port " << port;
+        close(fd);
+      }
+    EXPECT_EQ(SUCCESS, tcp_null_call(blocking)) << "others are still served";
+    EXPECT_EQ(SUCCESS, tcp_null_call(nonblocking));
   });
 }
 
@@ -268,27 +287,6 @@ struct NonBlockingConnections : Transports {
   }
 };
 
-TEST_F(NonBlockingConnections, ListenerTakesTheSettingAndLimitsRecords) {
-  uint16_t port;
-  SVCXPRT *l = tcp(AF_INET, &port);
-  ASSERT_NE(nullptr, l);
-  int32_t max = 0;
-  EXPECT_TRUE(KS_SVC_CONTROL(l, KS_SVCGET_CONNMAXREC, &max));
-  EXPECT_EQ(2000, max);
-  serve_while([&] {
-    int c = connect_tcp(port);
-    Call big = echo_call(1, std::vector<uint32_t>(600, 1));  // 2.4 KB
-    ASSERT_TRUE(send_all(c, record(big.words())));
-    EXPECT_TRUE(peer_closed(c)) << "a record above the maximum";
-    close(c);
-    c = connect_tcp(port);
-    uint32_t huge = htonl(0xffffffffu);
-    send(c, &huge, 4, MSG_NOSIGNAL);
-    EXPECT_TRUE(peer_closed(c)) << "an absurd fragment header";
-    close(c);
-  });
-}
-
 TEST_F(NonBlockingConnections, RecordArrivingInPiecesIsServedWhenComplete) {
   serve_connection([&](int &c, uint16_t) {
     std::vector<char> rec = record(echo_call(1, {1, 2, 3}).words());
@@ -322,17 +320,9 @@ TEST_F(NonBlockingConnections, HalfARecordThenSilenceIsClosedByTheCleaner) {
   int32_t none = 0;
   ASSERT_TRUE(
       KS_SVC_CONTROL(nb, KS_SVCSET_CONNMAXREC, &none));  // blocking ones
-  std::atomic<int> phase{0};
-  int quiet = -1, blocking = -1;
-  std::thread client([&] {
-    quiet = connect_tcp(port);
-    blocking = connect_tcp(nb_port);
-    send_all(quiet, slice(record(Call{}.words()), 0, 10));
-    phase = 1;
-  });
-  while (phase == 0) ksi_svc_run_once({0, 20000});
-  client.join();
-  for (int i = 0; i < 5; ++i) ksi_svc_run_once({0, 20000});
+  int quiet = connect_tcp(port), blocking = connect_tcp(nb_port);
+  send_all(quiet, slice(record(Call{}.words()), 0, 10));
+  for (int i = 0; i < 10; ++i) ksi_svc_run_once({0, 20000});
   fake_now += 29;
   ksi_svc_run_once({0, 1000});
   EXPECT_FALSE(wait_readable(quiet, 0)) << "not yet idle long enough";

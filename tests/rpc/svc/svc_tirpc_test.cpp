@@ -1,5 +1,6 @@
 // A libtirpc client in its own process calls our server over UDP and TCP,
-// IPv4 and IPv6: results and every error reply as that client reads them.
+// IPv4 and IPv6: results, credentials and error replies as that client
+// reads them (every reply kind is checked in svc_test).
 #include "svc_peer.h"
 
 #include "rpc/command_output.h"
@@ -32,7 +33,7 @@ struct ForeignClient : ::testing::Test {
   }
 };
 
-TEST_F(ForeignClient, EveryReplyOverEveryTransport) {
+TEST_F(ForeignClient, RepliesOverEveryTransport) {
   for (std::string n : {"udp", "tcp", "udp6", "tcp6"}) {
     int family = n.size() == 4 ? AF_INET6 : AF_INET;
     uint16_t port;
@@ -46,23 +47,11 @@ TEST_F(ForeignClient, EveryReplyOverEveryTransport) {
                 foreign_call(n, port, 4, kEcho, "none", "hello there"));
       EXPECT_EQ("stat 9 low 2 high 4\n", foreign_call(n, port, 3, kNull)) << n;
       EXPECT_EQ("stat 10\n", foreign_call(n, port, 2, 42)) << n;
-      EXPECT_EQ("stat 11\n",
-                foreign_call(n, port, 2, kEcho, "none", "#4294967280"))
-          << n;
       EXPECT_EQ("stat 7 why 2\n", foreign_call(n, port, 2, kNull, "bogus"))
           << n;
     });
     x->xp_ops->xp_destroy(x);
   }
-  // Program unavailable: nothing registered under the program.
-  ks_svc_unregister(kProg, 2);
-  ks_svc_unregister(kProg, 4);
-  uint16_t port;
-  SVCXPRT *x = datagram_server(AF_INET, &port);
-  ASSERT_NE(nullptr, x);
-  serve_while(
-      [&] { EXPECT_EQ("stat 8\n", foreign_call("udp", port, 2, kNull)); });
-  x->xp_ops->xp_destroy(x);
 }
 
 #else
