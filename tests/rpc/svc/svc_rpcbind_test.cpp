@@ -1,9 +1,7 @@
-// Our servers registered with the system rpcbind: rpcinfo lists them and
-// calls them as a foreign client, and our own client finds and calls them
-// through the binder, error replies included.
+// Our servers registered with the system rpcbind over both binder
+// protocols: rpcinfo lists them and calls them as a foreign client.
 #include "svc_peer.h"
 
-#include <orvexks/rpc/clnt.h>
 #include <orvexks/rpc/rpcb.h>
 
 #include <cstdio>
@@ -70,37 +68,6 @@ TEST_F(RegisteredServer, RpcinfoListsAndCallsOurServers) {
     out = run(std::string("rpcinfo ") + proto + " 127.0.0.1 " + prog + " 7");
     EXPECT_NE(std::string::npos, out.find("ersion"))
         << "a version mismatch: " << out;
-  }
-}
-
-template <typename In, typename Out>
-clnt_stat call(CLIENT *cl, uint32_t proc, bool_t (*in_filter)(XDR *, In *),
-               In *in, bool_t (*out_filter)(XDR *, Out *), Out *out) {
-  const timeval tv = {10, 0};
-  return KS_CLNT_CALL(cl, proc, reinterpret_cast<xdrproc_t>(in_filter), in,
-                      reinterpret_cast<xdrproc_t>(out_filter), out, tv);
-}
-clnt_stat null_call(CLIENT *cl, uint32_t proc = kNull) {
-  return call<void, void>(cl, proc, xdr_void, nullptr, xdr_void, nullptr);
-}
-
-TEST_F(RegisteredServer, OurClientFindsAndCallsOurServer) {
-  for (const char *nettype : {"udp", "tcp"}) {
-    CLIENT *cl = ks_clnt_create("localhost", kProg, 1, nettype);
-    ASSERT_NE(nullptr, cl) << nettype;
-    EXPECT_EQ(RPC_SUCCESS, null_call(cl));
-    char text[] = "echoed through the binder";
-    blob in = {text, sizeof text}, out = {nullptr, 0};
-    ASSERT_EQ(RPC_SUCCESS, call(cl, kEcho, xdr_blob, &in, xdr_blob, &out));
-    EXPECT_EQ(std::string(text), std::string(out.data));
-    xdr_free(reinterpret_cast<xdrproc_t>(xdr_blob), &out);
-    EXPECT_EQ(RPC_PROCUNAVAIL, null_call(cl, 99));
-    KS_CLNT_DESTROY(cl);
-  }
-  CLIENT *cl6 = ks_clnt_create("localhost", kProg, 1, "tcp6");
-  if (cl6 != nullptr) {  // when localhost resolves to ::1 here
-    EXPECT_EQ(RPC_SUCCESS, null_call(cl6));
-    KS_CLNT_DESTROY(cl6);
   }
 }
 

@@ -7,6 +7,9 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 
+#include <string>
+#include <tuple>
+
 #include <orvexks/rpc/rpcb.h>
 
 namespace {
@@ -124,8 +127,7 @@ TEST_F(Servers, ServiceLoopReturnsOnlyWhenWaitingFails) {
       << "fixed once the loop ran";
 }
 
-// Each reply kind with what follows its status; the calls' xids are their
-// positions, counted from 1.
+// Each reply kind with what follows its status.
 struct ReplyCase {
   const char *what;
   Call call;
@@ -160,34 +162,46 @@ void expect_reply(const ReplyCase &c, uint32_t xid, const Reply &r) {
 }
 
 // Over UDP each call comes from a socket of its own: each reply must go to
-// its own sender. Over TCP the calls go out pipelined in one write: a call
-// that fails must leave the stream at the next record.
+// its own sender. Over TCP the calls go out pipelined, to a blocking
+// connection in one write and to a non-blocking one in pieces that end
+// after a header and inside a call: a call that fails must leave the
+// stream at the next record, and a record is served only once complete.
 TEST_F(Transports, EveryReplyKindOverEveryTransport) {
+  std::vector<Call> calls;
+  std::vector<char> pipelined;
+  for (uint32_t xid = 1; const ReplyCase &c : kReplies) {
+    calls.push_back(c.call);
+    calls.back().xid = xid++;
+    std::vector<char> rec = record(calls.back().words());
+    pipelined.insert(pipelined.end(), rec.begin(), rec.end());
+  }
   for (int family : {AF_INET, AF_INET6}) {
-    uint16_t udp_port, tcp_port;
+    uint16_t udp_port, tcp_port, nb_port;
     ASSERT_NE(nullptr, udp(family, &udp_port));
     ASSERT_NE(nullptr, tcp(family, &tcp_port));
+    SVCXPRT *nb = tcp(family, &nb_port);
+    int32_t max = 2000;
+    ASSERT_TRUE(nb && KS_SVC_CONTROL(nb, KS_SVCSET_CONNMAXREC, &max));
     serve_while([&] {
-      int t = connect_tcp(tcp_port, family);
-      std::vector<char> pipelined;
-      for (uint32_t xid = 1; const ReplyCase &c : kReplies) {
-        Call call = c.call;
-        call.xid = xid++;
-        std::vector<char> rec = record(call.words());
-        pipelined.insert(pipelined.end(), rec.begin(), rec.end());
-      }
+      int t = connect_tcp(tcp_port, family), n = connect_tcp(nb_port, family);
       EXPECT_TRUE(send_all(t, pipelined));
-      for (uint32_t xid = 1; const ReplyCase &c : kReplies) {
+      EXPECT_TRUE(send_all(n, slice(pipelined, 0, 4)));
+      EXPECT_FALSE(wait_readable(n, 50)) << "a header alone";
+      EXPECT_TRUE(send_all(n, slice(pipelined, 4, 20)));
+      EXPECT_FALSE(wait_readable(n, 50)) << "half a call";
+      EXPECT_TRUE(send_all(n, slice(pipelined, 20)));
+      for (size_t i = 0; i < calls.size(); ++i) {
+        const ReplyCase &c = kReplies[i];
         SCOPED_TRACE(c.what);
-        Call call = c.call;
-        call.xid = xid++;
         int u = udp_client(udp_port, family);
-        expect_reply(c, call.xid, udp_call(u, call, 2000));
+        expect_reply(c, calls[i].xid, udp_call(u, calls[i], 2000));
         close(u);
-        expect_reply(c, call.xid, parse_reply(read_record(t)));
+        expect_reply(c, calls[i].xid, parse_reply(read_record(t)));
+        expect_reply(c, calls[i].xid, parse_reply(read_record(n)));
         if (HasFailure()) break;  // a lost reply would be waited for again
       }
       close(t);
+      close(n);
     });
   }
 }
@@ -287,25 +301,6 @@ struct NonBlockingConnections : Transports {
   }
 };
 
-TEST_F(NonBlockingConnections, RecordArrivingInPiecesIsServedWhenComplete) {
-  serve_connection([&](int &c, uint16_t) {
-    std::vector<char> rec = record(echo_call(1, {1, 2, 3}).words());
-    ASSERT_TRUE(send_all(c, slice(rec, 0, 4)));
-    EXPECT_FALSE(wait_readable(c, 100));
-    ASSERT_TRUE(send_all(c, slice(rec, 4, 20)));
-    EXPECT_FALSE(wait_readable(c, 100));
-    ASSERT_TRUE(send_all(c, slice(rec, 20)));
-    Reply r = parse_reply(read_record(c));
-    EXPECT_EQ(opaque_words({1, 2, 3}), r.rest);
-    // Pipelined records on a non-blocking connection are each served.
-    std::vector<char> two = rec;
-    two.insert(two.end(), rec.begin(), rec.end());
-    ASSERT_TRUE(send_all(c, two));
-    EXPECT_EQ(SUCCESS, parse_reply(read_record(c)).stat);
-    EXPECT_EQ(SUCCESS, parse_reply(read_record(c)).stat);
-  });
-}
-
 std::atomic<time_t> fake_now{0};
 time_t fake_clock() { return fake_now.load(); }
 
@@ -364,16 +359,14 @@ TEST_F(Transports, FdCreateWantsAConnectedSocket) {
 }
 
 TEST_F(Transports, AddressBasedCreatorsBindDynamicPorts) {
-  SVCXPRT *u = keep(ks_svcudp_create(-1));
-  ASSERT_NE(nullptr, u);
-  EXPECT_GE(u->xp_port, 49152);
-  EXPECT_STREQ("udp", u->xp_netid);
-  EXPECT_EQ(1, u->xp_type);
-  SVCXPRT *t = keep(ks_svctcp_create(-1, 0, 0));
-  ASSERT_NE(nullptr, t);
-  EXPECT_GE(t->xp_port, 49152);
-  EXPECT_STREQ("tcp", t->xp_netid);
-  EXPECT_EQ(3, t->xp_type);
+  SVCXPRT *u = keep(ks_svcudp_create(-1)),
+          *t = keep(ks_svctcp_create(-1, 0, 0));
+  ASSERT_TRUE(u && t);
+  for (auto [x, netid, type] : {std::tuple{u, "udp", 1}, {t, "tcp", 3}}) {
+    EXPECT_GE(x->xp_port, 49152);
+    EXPECT_STREQ(netid, x->xp_netid);
+    EXPECT_EQ(type, x->xp_type);
+  }
   // A caller's socket bound to a port of its choice is made to listen.
   int own = socket(AF_INET, SOCK_STREAM, 0);
   loopback_addr at = loopback(AF_INET, 0);
@@ -396,16 +389,16 @@ TEST_F(Transports, TliCreateTakesSocketsAsTheyAre) {
   ASSERT_NE(nullptr, l) << "already bound and listening";
   int32_t max = 0;
   EXPECT_TRUE(KS_SVC_CONTROL(l, KS_SVCGET_CONNMAXREC, &max)) << "a listener";
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(nullptr, ks_svc_tli_create(-1, nullptr, nullptr, 0, 0));
-  EXPECT_EQ("ks_svc_tli_create: invalid netconfig\n",
-            testing::internal::GetCapturedStderr());
   struct netconfig unknown = {};
   unknown.nc_netid = const_cast<char *>("ticotsord");
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(nullptr, ks_svc_tli_create(-1, &unknown, nullptr, 0, 0));
-  EXPECT_EQ("ks_svc_tli_create: could not open connection for ticotsord\n",
-            testing::internal::GetCapturedStderr());
+  for (auto [conf, text] :
+       {std::pair<netconfig *, std::string>{nullptr, "invalid netconfig"},
+        {&unknown, "could not open connection for ticotsord"}}) {
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(nullptr, ks_svc_tli_create(-1, conf, nullptr, 0, 0));
+    EXPECT_EQ("ks_svc_tli_create: " + text + "\n",
+              testing::internal::GetCapturedStderr());
+  }
   struct netconfig tcp6 = {};
   tcp6.nc_netid = const_cast<char *>("tcp6");
   tcp6.nc_device = const_cast<char *>("-");
@@ -422,23 +415,12 @@ TEST_F(Transports, TliCreateTakesSocketsAsTheyAre) {
   serve_while([&] { EXPECT_EQ(SUCCESS, tcp_null_call(xport, AF_INET6)); });
 }
 
-// Raises the descriptor limit for the test and restores it afterwards.
-struct FdLimit {
-  rlimit saved{};
-  bool ok = false;
-  explicit FdLimit(rlim_t want) {
-    getrlimit(RLIMIT_NOFILE, &saved);
-    rlimit r = saved;
-    if (r.rlim_max != RLIM_INFINITY && r.rlim_max < want) return;
-    r.rlim_cur = want;
-    ok = setrlimit(RLIMIT_NOFILE, &r) == 0;
-  }
-  ~FdLimit() { setrlimit(RLIMIT_NOFILE, &saved); }
-};
-
 TEST_F(Transports, ElevenHundredConnectionsStayWithinTheTable) {
-  FdLimit limit(4096);
-  if (!limit.ok) GTEST_SKIP() << "cannot raise the descriptor limit";
+  rlimit saved{};
+  getrlimit(RLIMIT_NOFILE, &saved);
+  rlimit raised = {4096, saved.rlim_max};
+  if (setrlimit(RLIMIT_NOFILE, &raised) != 0)
+    GTEST_SKIP() << "cannot raise the descriptor limit";
   uint16_t port;
   SVCXPRT *l = tcp(AF_INET, &port);
   ASSERT_NE(nullptr, l);
@@ -471,6 +453,7 @@ TEST_F(Transports, ElevenHundredConnectionsStayWithinTheTable) {
   for (int fd = 0; fd < FD_SETSIZE; ++fd)
     in_set += FD_ISSET(fd, &ks_svc_fdset) ? 1 : 0;
   EXPECT_LT(in_set, 10) << "the closed connections left the set";
+  setrlimit(RLIMIT_NOFILE, &saved);
 }
 
 TEST_F(Transports, DescriptorExhaustionWhileAcceptingDropsTheConnection) {
