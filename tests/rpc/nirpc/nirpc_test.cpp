@@ -34,6 +34,9 @@ struct ManualTimers {
   };
   static inline std::deque<event> events;
   static inline int refuse_unsched = 0;  // a result other than 0/2/4
+  // Set: the next cancelled timer fires just before the cancel.
+  static inline bool fire_when_cancelled = false;
+  static inline event *fired_when_cancelled = nullptr;
 
   static void *sched(void (*cb)(void *), void *arg, uint32_t seconds) {
     EXPECT_EQ(300u, seconds);
@@ -42,6 +45,11 @@ struct ManualTimers {
   static int unsched(void *ev) {
     auto *e = static_cast<event *>(ev);
     if (refuse_unsched != 0) return refuse_unsched;
+    if (fire_when_cancelled && e->queued && !e->fired) {
+      fire_when_cancelled = false;
+      e->fired = true;
+      fired_when_cancelled = e;
+    }
     if (e->fired) return 4;
     if (!e->queued) return 2;
     e->queued = false;
@@ -177,6 +185,20 @@ TEST_F(Nirpc, SavedRepliesExpireAndTheCallersStartOver) {
   for (auto *e : pending) e->callback(e->arg);
   EXPECT_EQ(NIRPC_DUPLICATE, nirpc_fetch(&c.req, K, 6, nullptr, 0, &len));
   EXPECT_EQ(3u, len);
+
+  // The timer fires between the save finding its entry and cancelling the
+  // timer: the save starts a fresh entry, and the late callback removes
+  // only the old one.
+  nirpc_fetch(&c.req, K, 7, nullptr, 0, nullptr);
+  ManualTimers::fire_when_cancelled = true;
+  nirpc_save(&c.req, K, 7, "seven", 5, nullptr);
+  nirpc_set_finish(&c.req, K, 7);
+  ASSERT_NE(nullptr, ManualTimers::fired_when_cancelled);
+  ManualTimers::fired_when_cancelled->callback(
+      ManualTimers::fired_when_cancelled->arg);
+  EXPECT_EQ(1u, ksi_nirpc_entry_count());
+  EXPECT_EQ(NIRPC_DUPLICATE, nirpc_fetch(&c.req, K, 7, nullptr, 0, &len));
+  EXPECT_EQ(5u, len);
 }
 
 TEST_F(Nirpc, MisuseEndsTheProcess) {

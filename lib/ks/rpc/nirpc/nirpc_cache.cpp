@@ -216,9 +216,13 @@ void save_locked(bucket *b, const caller &c, uint64_t key, uint32_t seq,
       int ret_st = t->unsched(e->event);
       if (ret_st != 0 && ret_st != 4)
         pfm_assert_fail("ret_st == KS_ST_OK", __FILE__, __LINE__);
-      // A timer that fired meanwhile removes this entry: start another.
-      e->event = nullptr;
-      if (ret_st == 4) e = nullptr;
+      // A timer that fired meanwhile removes this entry through its
+      // callback, which needs the timer: leave the entry alone and start
+      // another.
+      if (ret_st == 4)
+        e = nullptr;
+      else
+        e->event = nullptr;
     }
   }
   if (e != nullptr) {
