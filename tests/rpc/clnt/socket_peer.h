@@ -29,6 +29,13 @@ struct words {
     bytes.insert(bytes.end(), p, p + n);
     return *this;
   }
+  // A string: its length, its bytes, zero padding to a whole word.
+  words &str(const char *s) {
+    size_t n = strlen(s);
+    u32(static_cast<uint32_t>(n)).raw(s, n);
+    bytes.resize(bytes.size() + (4 - n % 4) % 4);
+    return *this;
+  }
 };
 
 inline uint32_t word_at(const uint8_t *p, size_t i) {
