@@ -31,6 +31,7 @@ class ClntTirpcTest : public ::testing::TestWithParam<const char *> {
                        : ks_clntudp_create_sockaddr(at.sa(), kTirpcProg, vers,
                                                     tv(1), &sock);
     EXPECT_NE(cl, nullptr) << ks_clnt_spcreateerror("create");
+    EXPECT_GE(sock, 0);  // the socket the library opened
     EXPECT_STREQ(cl != nullptr ? cl->cl_netid : "", tcp() ? "tcp" : "udp");
     return cl;
   }
