@@ -52,29 +52,22 @@ int main(int argc, char **argv) {
   const char *netid = argv[1];
   int v6 = strchr(netid, '6') != NULL;
   int stream = strncmp(netid, "tcp", 3) == 0;
-  struct sockaddr_storage ss;
-  memset(&ss, 0, sizeof ss);
-  socklen_t len;
-  if (v6) {
-    struct sockaddr_in6 *sin6 = (struct sockaddr_in6 *)&ss;
-    sin6->sin6_family = AF_INET6;
-    sin6->sin6_port = htons((uint16_t)atoi(argv[2]));
-    sin6->sin6_addr = in6addr_loopback;
-    len = sizeof *sin6;
-  } else {
-    struct sockaddr_in *sin = (struct sockaddr_in *)&ss;
-    sin->sin_family = AF_INET;
-    sin->sin_port = htons((uint16_t)atoi(argv[2]));
-    sin->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    len = sizeof *sin;
-  }
+  uint16_t port = htons((uint16_t)atoi(argv[2]));
+  struct sockaddr_in sin = {.sin_family = AF_INET,
+                            .sin_port = port,
+                            .sin_addr.s_addr = htonl(INADDR_LOOPBACK)};
+  struct sockaddr_in6 sin6 = {.sin6_family = AF_INET6,
+                              .sin6_port = port,
+                              .sin6_addr = IN6ADDR_LOOPBACK_INIT};
+  struct sockaddr *sa = v6 ? (struct sockaddr *)&sin6 : (struct sockaddr *)&sin;
+  socklen_t len = v6 ? sizeof sin6 : sizeof sin;
   int fd =
       socket(v6 ? AF_INET6 : AF_INET, stream ? SOCK_STREAM : SOCK_DGRAM, 0);
-  if (stream && connect(fd, (struct sockaddr *)&ss, len) != 0) {
+  if (stream && connect(fd, sa, len) != 0) {
     perror("connect");
     return 1;
   }
-  struct netbuf addr = {len, len, &ss};
+  struct netbuf addr = {len, len, sa};
   rpcprog_t prog = strtoul(argv[3], NULL, 0);
   rpcvers_t vers = strtoul(argv[4], NULL, 0);
   CLIENT *cl = stream ? clnt_vc_create(fd, &addr, prog, vers, 0, 0)

@@ -178,20 +178,11 @@ static int decode_reply(XDR *xdrs, FILE *out) {
   return 0;
 }
 
-static int encode_reply_success(XDR *xdrs) {
-  return encode_reply(xdrs, REPLY_SUCCESS);
-}
-static int encode_reply_prog_mismatch(XDR *xdrs) {
-  return encode_reply(xdrs, REPLY_PROG_MISMATCH);
-}
-static int encode_reply_auth_error(XDR *xdrs) {
-  return encode_reply(xdrs, REPLY_AUTH_ERROR);
-}
-static int encode_reply_rpc_mismatch(XDR *xdrs) {
-  return encode_reply(xdrs, REPLY_RPC_MISMATCH);
-}
+#define REPLY_SCENARIO(name, kind)                                         \
+  static int encode_##name(XDR *xdrs) { return encode_reply(xdrs, kind); } \
+  PEER_SCENARIO(name, encode_##name, decode_reply)
 
-PEER_SCENARIO(reply_success, encode_reply_success, decode_reply)
-PEER_SCENARIO(reply_prog_mismatch, encode_reply_prog_mismatch, decode_reply)
-PEER_SCENARIO(reply_auth_error, encode_reply_auth_error, decode_reply)
-PEER_SCENARIO(reply_rpc_mismatch, encode_reply_rpc_mismatch, decode_reply)
+REPLY_SCENARIO(reply_success, REPLY_SUCCESS)
+REPLY_SCENARIO(reply_prog_mismatch, REPLY_PROG_MISMATCH)
+REPLY_SCENARIO(reply_auth_error, REPLY_AUTH_ERROR)
+REPLY_SCENARIO(reply_rpc_mismatch, REPLY_RPC_MISMATCH)

@@ -28,53 +28,7 @@ static const struct xdr_discrim union_arms[] = {
     {0, NULL},
 };
 
-static int encode_values(XDR *xdrs) {
-  int i = PV_INT;
-  u_int ui = PV_U_INT;
-  quad_t h = PV_HYPER;
-  u_quad_t uh = PV_U_HYPER;
-  bool_t b = PV_BOOL;
-  enum_t e = PV_ENUM;
-  float f = PV_FLOAT;
-  double d = PV_DOUBLE;
-  char opaque[] = PV_OPAQUE;
-  char *bytes = PV_BYTES;
-  u_int bytes_len = PV_BYTES_LEN;
-  char *string = PV_STRING;
-  u_int array_values[] = PV_ARRAY;
-  u_int *array = array_values;
-  u_int array_len = PV_ARRAY_LEN;
-  short vector[] = PV_VECTOR;
-  struct peer_union un = {PV_UNION_DISC, {0}};
-  un.u.text = PV_UNION_STRING;
-  int pointee = PV_POINTER_VALUE;
-  int *present = &pointee, *absent = NULL;
-
-  PEER_CHECK(xdr_int(xdrs, &i));
-  PEER_CHECK(xdr_u_int(xdrs, &ui));
-  PEER_CHECK(xdr_hyper(xdrs, &h));
-  PEER_CHECK(xdr_u_hyper(xdrs, &uh));
-  PEER_CHECK(xdr_bool(xdrs, &b));
-  PEER_CHECK(xdr_enum(xdrs, &e));
-  PEER_CHECK(xdr_float(xdrs, &f));
-  PEER_CHECK(xdr_double(xdrs, &d));
-  PEER_CHECK(xdr_opaque(xdrs, opaque, PV_OPAQUE_LEN));
-  PEER_CHECK(xdr_bytes(xdrs, &bytes, &bytes_len, 100));
-  PEER_CHECK(xdr_string(xdrs, &string, 100));
-  PEER_CHECK(xdr_array(xdrs, (char **)&array, &array_len, 100, sizeof(u_int),
-                       (xdrproc_t)xdr_u_int));
-  PEER_CHECK(xdr_vector(xdrs, (char *)vector, PV_VECTOR_LEN, sizeof(short),
-                        (xdrproc_t)xdr_short));
-  PEER_CHECK(xdr_union(xdrs, &un.disc, (char *)&un.u, union_arms,
-                       (xdrproc_t)xdr_void));
-  PEER_CHECK(
-      xdr_pointer(xdrs, (char **)&present, sizeof(int), (xdrproc_t)xdr_int));
-  PEER_CHECK(
-      xdr_pointer(xdrs, (char **)&absent, sizeof(int), (xdrproc_t)xdr_int));
-  return 0;
-}
-
-static int decode_values(XDR *xdrs, FILE *out) {
+struct values {
   int i;
   u_int ui;
   quad_t h;
@@ -84,69 +38,99 @@ static int decode_values(XDR *xdrs, FILE *out) {
   float f;
   double d;
   char opaque[PV_OPAQUE_LEN];
-  char *bytes = NULL;
-  u_int bytes_len = 0;
-  char *string = NULL;
-  u_int *array = NULL;
-  u_int array_len = 0;
+  char *bytes;
+  u_int bytes_len;
+  char *string;
+  u_int *array;
+  u_int array_len;
   short vector[PV_VECTOR_LEN];
   struct peer_union un;
-  int *present = NULL, *absent = NULL;
-  uint32_t fbits;
-  uint64_t dbits;
+  int *present, *absent;
+};
 
-  memset(&un, 0, sizeof un);
-  PEER_CHECK(xdr_int(xdrs, &i));
-  PEER_CHECK(xdr_u_int(xdrs, &ui));
-  PEER_CHECK(xdr_hyper(xdrs, &h));
-  PEER_CHECK(xdr_u_hyper(xdrs, &uh));
-  PEER_CHECK(xdr_bool(xdrs, &b));
-  PEER_CHECK(xdr_enum(xdrs, &e));
-  PEER_CHECK(xdr_float(xdrs, &f));
-  PEER_CHECK(xdr_double(xdrs, &d));
-  PEER_CHECK(xdr_opaque(xdrs, opaque, PV_OPAQUE_LEN));
-  PEER_CHECK(xdr_bytes(xdrs, &bytes, &bytes_len, 100));
-  PEER_CHECK(xdr_string(xdrs, &string, 100));
-  PEER_CHECK(xdr_array(xdrs, (char **)&array, &array_len, 100, sizeof(u_int),
-                       (xdrproc_t)xdr_u_int));
-  PEER_CHECK(xdr_vector(xdrs, (char *)vector, PV_VECTOR_LEN, sizeof(short),
+/* Every value in wire order, in the stream's direction; decoding
+ * allocates what the pointers of v (null) point to. */
+static int code_values(XDR *xdrs, struct values *v) {
+  PEER_CHECK(xdr_int(xdrs, &v->i));
+  PEER_CHECK(xdr_u_int(xdrs, &v->ui));
+  PEER_CHECK(xdr_hyper(xdrs, &v->h));
+  PEER_CHECK(xdr_u_hyper(xdrs, &v->uh));
+  PEER_CHECK(xdr_bool(xdrs, &v->b));
+  PEER_CHECK(xdr_enum(xdrs, &v->e));
+  PEER_CHECK(xdr_float(xdrs, &v->f));
+  PEER_CHECK(xdr_double(xdrs, &v->d));
+  PEER_CHECK(xdr_opaque(xdrs, v->opaque, PV_OPAQUE_LEN));
+  PEER_CHECK(xdr_bytes(xdrs, &v->bytes, &v->bytes_len, 100));
+  PEER_CHECK(xdr_string(xdrs, &v->string, 100));
+  PEER_CHECK(xdr_array(xdrs, (char **)&v->array, &v->array_len, 100,
+                       sizeof(u_int), (xdrproc_t)xdr_u_int));
+  PEER_CHECK(xdr_vector(xdrs, (char *)v->vector, PV_VECTOR_LEN, sizeof(short),
                         (xdrproc_t)xdr_short));
-  PEER_CHECK(xdr_union(xdrs, &un.disc, (char *)&un.u, union_arms,
+  PEER_CHECK(xdr_union(xdrs, &v->un.disc, (char *)&v->un.u, union_arms,
                        (xdrproc_t)xdr_void));
   PEER_CHECK(
-      xdr_pointer(xdrs, (char **)&present, sizeof(int), (xdrproc_t)xdr_int));
+      xdr_pointer(xdrs, (char **)&v->present, sizeof(int), (xdrproc_t)xdr_int));
   PEER_CHECK(
-      xdr_pointer(xdrs, (char **)&absent, sizeof(int), (xdrproc_t)xdr_int));
+      xdr_pointer(xdrs, (char **)&v->absent, sizeof(int), (xdrproc_t)xdr_int));
+  return 0;
+}
 
-  memcpy(&fbits, &f, 4);
-  memcpy(&dbits, &d, 8);
-  fprintf(out, "int %d\n", i);
-  fprintf(out, "u_int %u\n", ui);
-  fprintf(out, "hyper %" PRId64 "\n", (int64_t)h);
-  fprintf(out, "u_hyper %" PRIu64 "\n", (uint64_t)uh);
-  fprintf(out, "bool %d\n", (int)b);
-  fprintf(out, "enum %d\n", (int)e);
-  fprintf(out, "float %08" PRIx32 "\n", fbits);
-  fprintf(out, "double %016" PRIx64 "\n", dbits);
-  fprintf(out, "opaque");
+static int encode_values(XDR *xdrs) {
+  u_int array[] = PV_ARRAY;
+  short vector[] = PV_VECTOR;
+  int pointee = PV_POINTER_VALUE;
+  struct values v = {.i = PV_INT,
+                     .ui = PV_U_INT,
+                     .h = PV_HYPER,
+                     .uh = PV_U_HYPER,
+                     .b = PV_BOOL,
+                     .e = PV_ENUM,
+                     .f = PV_FLOAT,
+                     .d = PV_DOUBLE};
+  memcpy(v.opaque, PV_OPAQUE, PV_OPAQUE_LEN);
+  v.bytes = PV_BYTES;
+  v.bytes_len = PV_BYTES_LEN;
+  v.string = PV_STRING;
+  v.array = array;
+  v.array_len = PV_ARRAY_LEN;
+  memcpy(v.vector, vector, sizeof vector);
+  v.un.disc = PV_UNION_DISC;
+  v.un.u.text = PV_UNION_STRING;
+  v.present = &pointee;
+  return code_values(xdrs, &v);
+}
+
+static int decode_values(XDR *xdrs, FILE *out) {
+  struct values v;
+  memset(&v, 0, sizeof v);
+  if (code_values(xdrs, &v) != 0) return 1;
+  uint32_t fbits;
+  uint64_t dbits;
+  memcpy(&fbits, &v.f, 4);
+  memcpy(&dbits, &v.d, 8);
+  fprintf(out, "int %d\nu_int %u\n", v.i, v.ui);
+  fprintf(out, "hyper %" PRId64 "\nu_hyper %" PRIu64 "\n", (int64_t)v.h,
+          (uint64_t)v.uh);
+  fprintf(out, "bool %d\nenum %d\n", (int)v.b, (int)v.e);
+  fprintf(out, "float %08" PRIx32 "\ndouble %016" PRIx64 "\nopaque", fbits,
+          dbits);
   for (int k = 0; k < PV_OPAQUE_LEN; ++k)
-    fprintf(out, " %02x", (unsigned char)opaque[k]);
-  fprintf(out, "\nbytes %u %.*s\n", bytes_len, (int)bytes_len, bytes);
-  fprintf(out, "string %s\n", string);
-  fprintf(out, "array %u", array_len);
-  for (u_int k = 0; k < array_len; ++k) fprintf(out, " %u", array[k]);
+    fprintf(out, " %02x", (unsigned char)v.opaque[k]);
+  fprintf(out, "\nbytes %u %.*s\n", v.bytes_len, (int)v.bytes_len, v.bytes);
+  fprintf(out, "string %s\narray %u", v.string, v.array_len);
+  for (u_int k = 0; k < v.array_len; ++k) fprintf(out, " %u", v.array[k]);
   fprintf(out, "\nvector");
-  for (int k = 0; k < PV_VECTOR_LEN; ++k) fprintf(out, " %d", vector[k]);
-  fprintf(out, "\nunion %d %s\n", un.disc,
-          un.disc == 2 ? un.u.text : "(not text)");
-  fprintf(out, "pointer %d %s\n", present ? *present : -1,
-          absent ? "present" : "null");
+  for (int k = 0; k < PV_VECTOR_LEN; ++k) fprintf(out, " %d", v.vector[k]);
+  fprintf(out, "\nunion %d %s\n", v.un.disc,
+          v.un.disc == 2 ? v.un.u.text : "(not text)");
+  fprintf(out, "pointer %d %s\n", v.present ? *v.present : -1,
+          v.absent ? "present" : "null");
 
-  xdr_free((xdrproc_t)xdr_wrapstring, (char *)&string);
-  free(bytes);
-  free(array);
-  if (un.disc == 2) free(un.u.text);
-  free(present);
+  free(v.string);
+  free(v.bytes);
+  free(v.array);
+  if (v.un.disc == 2) free(v.un.u.text);
+  free(v.present);
   return 0;
 }
 

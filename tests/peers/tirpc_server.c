@@ -51,33 +51,22 @@ static void dispatch(struct svc_req *rq, SVCXPRT *xprt) {
 
 static int serve(int family, int type, const char *netid) {
   int fd = socket(family, type, 0);
-  struct sockaddr_storage ss;
-  socklen_t len;
-  memset(&ss, 0, sizeof ss);
-  if (family == AF_INET) {
-    struct sockaddr_in *sin = (struct sockaddr_in *)&ss;
-    sin->sin_family = AF_INET;
-    sin->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    len = sizeof *sin;
-  } else {
-    struct sockaddr_in6 *sin6 = (struct sockaddr_in6 *)&ss;
-    sin6->sin6_family = AF_INET6;
-    sin6->sin6_addr = in6addr_loopback;
-    len = sizeof *sin6;
-  }
-  if (fd < 0 || bind(fd, (struct sockaddr *)&ss, len) != 0) return 1;
+  struct sockaddr_in sin = {.sin_family = AF_INET,
+                            .sin_addr.s_addr = htonl(INADDR_LOOPBACK)};
+  struct sockaddr_in6 sin6 = {.sin6_family = AF_INET6,
+                              .sin6_addr = IN6ADDR_LOOPBACK_INIT};
+  int v4 = family == AF_INET;
+  struct sockaddr *sa = v4 ? (struct sockaddr *)&sin : (struct sockaddr *)&sin6;
+  socklen_t len = v4 ? sizeof sin : sizeof sin6;
+  if (fd < 0 || bind(fd, sa, len) != 0) return 1;
   if (type == SOCK_STREAM && listen(fd, 16) != 0) return 1;
-  len = sizeof ss;
-  getsockname(fd, (struct sockaddr *)&ss, &len);
+  getsockname(fd, sa, &len);
   SVCXPRT *xprt =
       type == SOCK_DGRAM ? svc_dg_create(fd, 0, 0) : svc_vc_create(fd, 0, 0);
   if (xprt == NULL || !svc_reg(xprt, PEER_PROG, 2, dispatch, NULL) ||
       !svc_reg(xprt, PEER_PROG, 3, dispatch, NULL))
     return 1;
-  unsigned port = family == AF_INET
-                      ? ntohs(((struct sockaddr_in *)&ss)->sin_port)
-                      : ntohs(((struct sockaddr_in6 *)&ss)->sin6_port);
-  printf("%s %u\n", netid, port);
+  printf("%s %u\n", netid, ntohs(v4 ? sin.sin_port : sin6.sin6_port));
   return 0;
 }
 

@@ -1,51 +1,37 @@
-// The datagram client hears of an unreachable port on an unconnected
-// socket, the usual case, and only from its own server.
+// The datagram client hears of an unreachable port at once, on unconnected
+// sockets (the usual case) and connected ones, and only from its own server.
 #include <orvexks/rpc/clnt.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 
+#include "rpc/clnt/call_helpers.h"
 #include "rpc/clnt/socket_peer.h"
 
 namespace {
 
 constexpr uint32_t kProg = 0x20000778;
 
-xdrproc_t xvoid() { return reinterpret_cast<xdrproc_t>(xdr_void); }
-
-// A loopback address of the family on which no datagram socket is bound.
-loopback_addr unused_port(int family) {
-  int probe = socket(family, SOCK_DGRAM, 0);
-  loopback_addr at = loopback(family, 0);
-  bind(probe, at.sa(), at.len);
-  getsockname(probe, at.sa(), &at.len);
-  close(probe);
-  return at;
-}
-
-enum clnt_stat call_over(int fd, loopback_addr &to, int seconds) {
-  struct netbuf nb = {to.len, to.len, to.sa()};
-  CLIENT *cl = ks_clnt_dg_create(fd, &nb, kProg, 1, 0, 0);
-  if (cl == nullptr) return RPC_SYSTEMERROR;
-  struct timeval limit = {seconds, 0};
-  enum clnt_stat stat =
-      KS_CLNT_CALL(cl, 0, xvoid(), nullptr, xvoid(), nullptr, limit);
-  struct rpc_err err;
-  KS_CLNT_GETERR(cl, &err);
-  KS_CLNT_DESTROY(cl);
-  return stat == RPC_DGRAM_CONNRESET && err.re_errno != 10054 ? RPC_FAILED
-                                                              : stat;
-}
-
-TEST(ClntDgUnreachable, UnconnectedSocketEndsTheCallAtOnce) {
-  for (int family : {AF_INET, AF_INET6}) {
-    SCOPED_TRACE(family == AF_INET ? "IPv4" : "IPv6");
-    loopback_addr to = unused_port(family);
-    int fd = socket(family, SOCK_DGRAM, 0);
+TEST(ClntDgUnreachable, PortNobodyServesEndsTheCallAtOnce) {
+  const struct {
+    int family;
+    bool connected;
+  } cases[] = {{AF_INET, false}, {AF_INET6, false}, {AF_INET, true}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(::testing::Message() << (c.family == AF_INET ? "IPv4" : "IPv6")
+                                      << (c.connected ? ", connected" : ""));
+    loopback_addr to = peer::unused_loopback_port(SOCK_DGRAM, c.family);
+    int fd = socket(c.family, SOCK_DGRAM, 0);
+    ASSERT_TRUE(!c.connected || connect(fd, to.sa(), to.len) == 0);
+    struct netbuf nb = {to.len, to.len, to.sa()};
+    CLIENT *cl = ks_clnt_dg_create(fd, &nb, kProg, 1, 0, 0);
+    ASSERT_NE(cl, nullptr);
     auto t0 = std::chrono::steady_clock::now();
-    EXPECT_EQ(call_over(fd, to, 20), RPC_DGRAM_CONNRESET);
+    EXPECT_EQ(call_void(cl, 0, tv(20)), RPC_DGRAM_CONNRESET);
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
+    EXPECT_EQ(err_of(cl).re_errno, 10054);
+    KS_CLNT_DESTROY(cl);
     close(fd);
   }
 }
@@ -60,21 +46,16 @@ TEST(ClntDgUnreachable, RefusalForAnotherDestinationIsIgnored) {
                      peer::success_reply(peer::word_at(d.bytes.data(), 0)));
   });
   int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  loopback_addr elsewhere = unused_port(AF_INET);
+  loopback_addr elsewhere = peer::unused_loopback_port(SOCK_DGRAM);
   // The refusal arrives while the socket has no report of errors asked
   // for yet, and again once the client has asked for them.
   sendto(fd, "x", 1, 0, elsewhere.sa(), elsewhere.len);
-  loopback_addr server;
-  server.len = srv.addrlen();
-  memcpy(&server.ss, srv.addr(), server.len);
-  struct netbuf nb = {server.len, server.len, server.sa()};
+  struct netbuf nb = {srv.addrlen(), srv.addrlen(), srv.addr()};
   CLIENT *cl = ks_clnt_dg_create(fd, &nb, kProg, 1, 0, 0);
   ASSERT_NE(cl, nullptr);
   sendto(fd, "x", 1, 0, elsewhere.sa(), elsewhere.len);
   usleep(100000);
-  struct timeval limit = {5, 0};
-  EXPECT_EQ(KS_CLNT_CALL(cl, 0, xvoid(), nullptr, xvoid(), nullptr, limit),
-            RPC_SUCCESS);
+  EXPECT_EQ(call_void(cl, 0), RPC_SUCCESS);
   KS_CLNT_DESTROY(cl);
   close(fd);
 }

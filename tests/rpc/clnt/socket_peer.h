@@ -29,6 +29,13 @@ struct words {
     bytes.insert(bytes.end(), p, p + n);
     return *this;
   }
+  // A string: its length, its bytes, zero padding to a whole word.
+  words &str(const char *s) {
+    size_t n = strlen(s);
+    u32(static_cast<uint32_t>(n)).raw(s, n);
+    bytes.resize(bytes.size() + (4 - n % 4) % 4);
+    return *this;
+  }
 };
 
 inline uint32_t word_at(const uint8_t *p, size_t i) {
@@ -45,15 +52,15 @@ inline words success_reply(uint32_t xid) {
   return w;
 }
 
-// A loopback address of the given socket type on which nobody is bound:
-// a port just taken from the system and given back.
-inline sockaddr_in unused_loopback_port(int type) {
-  int probe = socket(AF_INET, type, 0);
-  loopback_addr at = loopback(AF_INET, 0);
+// A loopback address of the socket type and family on which nobody is
+// bound: a port just taken from the system and given back.
+inline loopback_addr unused_loopback_port(int type, int family = AF_INET) {
+  int probe = socket(family, type, 0);
+  loopback_addr at = loopback(family, 0);
   bind(probe, at.sa(), at.len);
   getsockname(probe, at.sa(), &at.len);
   close(probe);
-  return *reinterpret_cast<sockaddr_in *>(&at.ss);
+  return at;
 }
 
 // A loopback socket of the given type bound to an ephemeral port, whose
