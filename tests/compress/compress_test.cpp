@@ -197,6 +197,9 @@ TEST(Compress, DamagedBlocks) {
   expect_damaged({1, 0, 0, 0, 3, 0x61});  // the stream ends early
   // A copy before anything was produced: 10 000000000000 00000.
   expect_damaged({1, 0, 0, 0, 3, 0x80, 0x00, 0x00});
+  // After "a", a copy from two bytes back, in a block long enough for the
+  // decoder's fast loop: 10 000000000001 00000, then zero literals.
+  expect_damaged(cat({1, 0, 0, 0, 200, 0x61, 0x80, 0x04}, bytes(197, 0)));
   // After "a", a copy of 4 bytes where 3 remain.
   expect_damaged({1, 0, 0, 0, 4, 0x61, 0x80, 0x00, 0x20});
   // A length no stream of this size could produce: refused before the
