@@ -194,30 +194,23 @@ TEST(StgArea, ThreadsShareOneArea) {
   stg_delete_area(&area);
 }
 
+// Failing allocations in general are in alloc_failure_test; here a size
+// whose rounding would wrap around, and the plain heap's report.
 TEST(StgArea, ExhaustionReportsAndLeavesTheAreaAlone) {
   stg_area_t area = stg_create_area(64);
   stg_alloc(area, 8);
-  for (uint64_t huge : {uint64_t{1} << 46, UINT64_MAX}) {
-    testing::internal::CaptureStderr();
-    errno = 0;
-    EXPECT_EQ(stg_alloc(area, huge), nullptr);
-    EXPECT_EQ(errno, ENOMEM);
-    EXPECT_NE(testing::internal::GetCapturedStderr().find(
-                  "No more memory available.\n"),
-              std::string::npos);
-  }
+  testing::internal::CaptureStderr();
+  errno = 0;
+  EXPECT_EQ(stg_alloc(area, UINT64_MAX), nullptr);
+  EXPECT_EQ(errno, ENOMEM);
   EXPECT_EQ(chunks_of(area).size(), 1u);
   stg_delete_area(&area);
-
-  testing::internal::CaptureStderr();
   errno = 0;
   EXPECT_EQ(stg_malloc(SIZE_MAX - 64), nullptr);
   EXPECT_EQ(errno, ENOMEM);
-  void *p = stg_malloc(8);
-  EXPECT_EQ(stg_realloc(p, SIZE_MAX - 64), nullptr);
-  stg_free(p);  // still owned after the failed realloc
-  std::string err = testing::internal::GetCapturedStderr();
-  EXPECT_NE(err.find("No more memory available.\n"), std::string::npos);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "noname: Error: No more memory available.\n"
+            "noname: Error: No more memory available.\n");
 }
 
 TEST_F(StgTrace, CorruptionCheckLooksAtTheNextBytesOrTheWholeRest) {
