@@ -129,6 +129,7 @@ TEST(SysutlSockaddr, SizesPortsAndCopies) {
   EXPECT_EQ(sysutl_sockaddr_set_port(sa(&b), htons(2049)), 0);
   EXPECT_EQ(sysutl_sockaddr_get_port(sa(&b), &port), 0);
   EXPECT_EQ(port, htons(2049));
+  EXPECT_EQ(sysutl_sockaddr_set_port(sa(&other), 1), 1);
 
   sockaddr_storage copy;
   memset(&copy, 0xAB, sizeof copy);
@@ -136,6 +137,7 @@ TEST(SysutlSockaddr, SizesPortsAndCopies) {
   EXPECT_EQ(memcmp(&copy, &b, sizeof b), 0);
   // No more than 28 bytes.
   EXPECT_EQ(reinterpret_cast<unsigned char *>(&copy)[sizeof b], 0xAB);
+  EXPECT_EQ(sysutl_copy_sockaddr(sa(&copy), sa(&other)), 1);
 }
 
 TEST(SysutlSockaddr, EqualityWithAndWithoutPorts) {
@@ -153,6 +155,10 @@ TEST(SysutlSockaddr, EqualityWithAndWithoutPorts) {
   sockaddr_in6 mapped{};
   sysutl_set_ipv4_as_ipv6mapped(sa(&a), sa(&mapped));
   EXPECT_EQ(sysutl_sockaddr_host_equal(sa(&a), sa(&mapped)), 0);
+  // An address of no known size equals nothing, itself included.
+  sockaddr_storage u{};
+  u.ss_family = AF_UNIX;
+  EXPECT_EQ(sysutl_sockaddr_equal(sa(&u), sa(&u)), 0);
 }
 
 TEST(SysutlSockaddr, WildcardAndLoopbackInit) {
@@ -191,6 +197,8 @@ TEST(SysutlSockaddr, Ipv4MappedForms) {
   in_addr back{};
   ASSERT_EQ(sysutl_get_v4mapped_addr(sa(&out), &back), 0);
   EXPECT_EQ(back.s_addr, loop4.sin_addr.s_addr);
+  EXPECT_EQ(sysutl_get_v4mapped_addr(sa(&loop4), &back), 1);
+  EXPECT_EQ(sysutl_set_ipv4_as_ipv6mapped(sa(&loop6), sa(&out)), 1);
 }
 
 TEST(SysutlSockaddr, FamilyCodes) {

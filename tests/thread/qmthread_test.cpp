@@ -69,6 +69,7 @@ TEST(QmthreadMutex, RecursiveForOwnerOnly) {
     EXPECT_EQ(qmthread_mutex_unlock(&m), 0);
   });
   EXPECT_EQ(qmthread_mutex_destroy(&m), 0);
+  EXPECT_EQ(qmthread_mutex_set_noraise(nullptr), EINVAL);
 }
 
 TEST(QmthreadMutex, RaiseModeHoldsOneInhibitWhateverTheDepth) {
