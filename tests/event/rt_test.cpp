@@ -347,21 +347,6 @@ TEST_F(Rt, MisuseEndsTheProcess) {
       "elem->fd != fd");
   EXPECT_DEATH(rt_handle_fd(9, ignore, 7, nullptr),
                "Bad descriptor handler kind 9");
-  EXPECT_DEATH(
-      {
-        char small[16];
-        rt_sched_int(log_tag, nullptr, 0, reinterpret_cast<rt_event *>(small),
-                     sizeof small);
-      },
-      "max_event_size >= sizeof\\(struct rt_event\\)");
-  EXPECT_DEATH(
-      {
-        timeval back;
-        back.tv_sec = -1;
-        back.tv_usec = 0;
-        rt_sched_rel(log_tag, nullptr, &back);
-      },
-      "timeout->tv_sec >= 0");
   // A registered descriptor closed behind the loop's back fails select.
   EXPECT_DEATH(
       {

@@ -266,11 +266,7 @@ TEST(AllocFailure, SettingsAreWrittenWholeOrNotAtAll) {
     rc = with_failure(n, fired, [&] {
       return nt_settings_get("other", "x", buf, sizeof buf);
     });
-    if (*fired) {
-      EXPECT_TRUE(rc == NTREGY_NO_MEMORY || rc == NTREGY_OK) << rc;
-    } else {
-      EXPECT_EQ(rc, NTREGY_OK);
-    }
+    EXPECT_TRUE(rc == NTREGY_OK || (*fired && rc == NTREGY_NO_MEMORY)) << rc;
   });
   EXPECT_GE(count, 1u);
   unsetenv("ORVEX_REGISTRY");

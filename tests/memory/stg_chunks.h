@@ -1,5 +1,6 @@
 // The chunks of a storage area as stg_dump_area reports them, for tests
-// that check where allocations land.
+// that check where allocations land, and addresses as storage reports
+// print them.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -34,4 +35,10 @@ inline std::vector<Chunk> chunks_of(stg_area_t area) {
     chunks.push_back(c);
   }
   return chunks;
+}
+
+inline std::string hex(const void *p) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "0x%08lX", reinterpret_cast<unsigned long>(p));
+  return buf;
 }

@@ -6,18 +6,13 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <thread>
 
-namespace {
+#include "stg_chunks.h"
 
-std::string hex(const void *p) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "0x%08lX", reinterpret_cast<unsigned long>(p));
-  return buf;
-}
+namespace {
 
 TEST(StgGuard, ByteJustPastTheBlockIsReportedAndTheLastOwnByteIsNot) {
   imsg_set_trace_subsys("ks/stg");

@@ -8,14 +8,13 @@
 #include <orvexks/qmthread.h>
 #include <orvexks/stg.h>
 
+#include "child_process.h"
 #include "msg/msg_lock.h"
 #include "thread/qmthread_internal.h"
 
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <csignal>
 
 namespace {
 
@@ -23,23 +22,13 @@ namespace {
 qmthread_mutex_t bookkeeping = QMTHREAD_MUTEX_INITIALIZER_NORAISE;
 KSI_FORK_GUARDED(bookkeeping);
 
-// Runs `child` in a forked child and returns its wait status.
+// The exit code of `child` run in a forked child; -1 when a signal ended
+// it, the alarm's included.
 int in_forked_child(int (*child)()) {
-  pid_t pid = fork();
-  if (pid == 0) {
+  return exit_code_in_child([child] {
     alarm(10);
-    _exit(child());
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return status;
-}
-
-void expect_exit_code(int status, int code) {
-  ASSERT_FALSE(WIFSIGNALED(status))
-      << "child killed by signal " << WTERMSIG(status)
-      << (WTERMSIG(status) == SIGALRM ? " (deadlock)" : "");
-  EXPECT_EQ(WEXITSTATUS(status), code);
+    return child();
+  });
 }
 
 // The child leaves exactly what the forking thread held, then uses the
@@ -69,7 +58,7 @@ TEST(QmthreadFork, TheForkingThreadKeepsWhatItHeld) {
   qmthread_mutex_unlock(&bookkeeping);
   qmthread_mutex_unlock(&bookkeeping);
   qmthread_leave_critical_section();
-  expect_exit_code(status, 0);
+  EXPECT_EQ(status, 0);
 }
 
 std::atomic<int> holder_state{0};
@@ -103,7 +92,7 @@ TEST(QmthreadFork, WhatOtherThreadsHeldIsFreeInTheChild) {
   int status = in_forked_child(use_what_another_thread_held);
   holder_state.store(2);
   qmthread_join(holder, nullptr);
-  expect_exit_code(status, 0);
+  EXPECT_EQ(status, 0);
 }
 
 stg_area_t busy_area = STG_AREA_NULL;
@@ -135,7 +124,7 @@ TEST(QmthreadFork, AnAreaInUseByAnotherThreadServesTheChild) {
   busy_stop.store(true);
   qmthread_join(worker, nullptr);
   stg_delete_area(&busy_area);
-  expect_exit_code(status, 0);
+  EXPECT_EQ(status, 0);
 }
 
 }  // namespace
