@@ -6,7 +6,6 @@
 #include <orvexks/clp.h>
 #include <orvexks/imsg.h>
 
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,48 +17,34 @@
 #include <string>
 #include <vector>
 
+#include "scratch_dir.h"
+
 namespace {
 
 class ClpHistory : public ::testing::Test {
  protected:
-  static std::string root_;
-
-  // Set in the writer processes of the concurrency test: the directory
-  // tree of the test that started them.
-  static const char *writer_root() { return getenv("CLP_HISTORY_WRITER_ROOT"); }
-
   static void SetUpTestSuite() {
-    if (writer_root() != nullptr) {
-      root_ = writer_root();
-      return;
-    }
-    char tmpl[] = "/tmp/clp_history_XXXXXX";
-    root_ = mkdtemp(tmpl);
-    for (const char *dir : {"/hd", "/hd/var", "/hd/var/config", "/hd/var/log"})
-      mkdir((root_ + dir).c_str(), 0755);
-    std::ofstream(root_ + "/registry.ini")
-        << "[params]\n16=" << root_ << "/hd\n";
-    setenv("ORVEX_REGISTRY", (root_ + "/registry.ini").c_str(), 1);
+    scratch_ = new ScratchDir("clp_history");
+    for (const char *dir : {"hd", "hd/var", "hd/var/config", "hd/var/log"})
+      mkdir(scratch_->path(dir).c_str(), 0755);
+    spit(scratch_->path("registry.ini"),
+         "[params]\n16=" + scratch_->path("hd") + "\n");
+    setenv("ORVEX_REGISTRY", scratch_->path("registry.ini").c_str(), 1);
   }
   static void TearDownTestSuite() {
-    if (writer_root() != nullptr) return;
     unsetenv("ORVEX_REGISTRY");
-    EXPECT_EQ(std::system(("rm -rf '" + root_ + "'").c_str()), 0);
+    delete scratch_;
   }
-  void SetUp() override {
-    if (writer_root() == nullptr) remove(history().c_str());
-  }
-  void TearDown() override {
-    if (writer_root() == nullptr) remove(marker().c_str());
-  }
+  void SetUp() override { remove(history().c_str()); }
+  void TearDown() override { remove(marker().c_str()); }
 
   static std::string history() {
-    return root_ + "/hd/var/log/quillmere_history";
+    return scratch_->path("hd/var/log/quillmere_history");
   }
   static std::string marker() {
-    return root_ + "/hd/var/config/collect_history";
+    return scratch_->path("hd/var/config/collect_history");
   }
-  static void collect() { std::ofstream(marker()) << ""; }
+  static void collect() { spit(marker(), ""); }
 
   static std::vector<std::string> lines() {
     std::ifstream in(history());
@@ -67,9 +52,11 @@ class ClpHistory : public ::testing::Test {
     for (std::string line; std::getline(in, line);) all.push_back(line);
     return all;
   }
+
+  static ScratchDir *scratch_;
 };
 
-std::string ClpHistory::root_;
+ScratchDir *ClpHistory::scratch_ = nullptr;
 
 // The length of a leading "Y:m:d:H:M:S.mmm " stamp, or 0.
 size_t stamp_length(const std::string &line) {
@@ -190,37 +177,21 @@ TEST_F(ClpHistory, CollectedData) {
   }
 }
 
-constexpr int kProcesses = 6, kLines = 150;
-
-// One writer of ConcurrentProcessesWriteWholeLines; skipped when run alone.
-TEST_F(ClpHistory, WriterProcess) {
-  const char *letter = getenv("CLP_HISTORY_LETTER");
-  if (writer_root() == nullptr || letter == nullptr)
-    GTEST_SKIP() << "only as a writer";
-  std::vector<std::string> words = {"prog", std::string(200, letter[0])};
-  std::vector<char *> argv = argv_of(words);
-  for (int i = 0; i < kLines; ++i)
-    clp_log_cl_args("writer", 2, argv.data(), nullptr);
-}
-
 TEST_F(ClpHistory, ConcurrentProcessesWriteWholeLines) {
   collect();
-  // Each writer is this program again, running WriterProcess alone.
+  constexpr int kProcesses = 6, kLines = 150;
   std::vector<pid_t> children;
   for (int p = 0; p < kProcesses; ++p) {
-    const std::string letter(1, static_cast<char>('a' + p));
-    std::vector<std::string> env_text = {
-        "CLP_HISTORY_WRITER_ROOT=" + root_, "CLP_HISTORY_LETTER=" + letter,
-        "ORVEX_REGISTRY=" + root_ + "/registry.ini"};
-    std::vector<char *> env;
-    for (std::string &e : env_text) env.push_back(e.data());
-    env.push_back(nullptr);
-    std::string self = "/proc/self/exe",
-                filter = "--gtest_filter=ClpHistory.WriterProcess";
-    char *argv[] = {self.data(), filter.data(), nullptr};
-    pid_t pid = 0;
-    ASSERT_EQ(
-        posix_spawn(&pid, self.c_str(), nullptr, nullptr, argv, env.data()), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      std::vector<std::string> words = {"prog",
+                                        std::string(200, char('a' + p))};
+      std::vector<char *> argv = argv_of(words);
+      for (int i = 0; i < kLines; ++i)
+        clp_log_cl_args("writer", 2, argv.data(), nullptr);
+      _exit(0);
+    }
+    ASSERT_GT(pid, 0);
     children.push_back(pid);
   }
   for (pid_t pid : children) {
