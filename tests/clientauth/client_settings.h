@@ -10,9 +10,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <fstream>
 #include <string>
 
+#include <orvexks/credutl.h>
+#include <orvexks/sysutl.h>
 #include <orvexnt/nt_env.h>
 
 #include "account_fixture.h"
@@ -66,3 +69,21 @@ class ClientSettings {
   std::string product_;
   long product_gid_ = -1;
 };
+
+// This host's name in capitals: the domain of the records it makes.
+inline std::string upper_host() {
+  std::string h = sysutl_myhostname();
+  for (char &c : h)
+    c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  return h;
+}
+
+inline credutl_sid_t uid_sid(uint32_t uid) {
+  credutl_sid_t sid;
+  return *credutl_uid_to_sid(&sid, uid);
+}
+
+inline credutl_sid_t gid_sid(uint32_t gid) {
+  credutl_sid_t sid;
+  return *credutl_gid_to_sid(&sid, gid);
+}

@@ -6,7 +6,6 @@
 // never be believed; malformed credentials are refused before dispatch.
 #include "rpc/svc/svc_peer.h"
 
-#include <cctype>
 #include <cstdio>
 #include <string>
 
@@ -46,21 +45,6 @@ void who_dispatch(struct svc_req *rq, SVCXPRT *xprt) {
 
 enum auth_stat accept_anything(struct svc_req *, struct rpc_msg *) {
   return AUTH_OK;
-}
-
-std::string upper(std::string s) {
-  for (char &c : s)
-    c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-
-credutl_sid_t user_sid(uint32_t uid) {
-  credutl_sid_t sid;
-  return *credutl_uid_to_sid(&sid, uid);
-}
-credutl_sid_t group_sid(uint32_t gid) {
-  credutl_sid_t sid;
-  return *credutl_gid_to_sid(&sid, gid);
 }
 
 bool has_group(const credutl_sid_credentials_t &s, const credutl_sid_t &g) {
@@ -130,7 +114,7 @@ struct ClientAuth : ::testing::Test {
     return auth;
   }
   static std::string machname(bool remote) {
-    return upper(sysutl_myhostname()) + "/" +
+    return upper_host() + "/" +
            (remote ? "elsewhere.invalid" : sysutl_myhostname());
   }
 
@@ -146,11 +130,11 @@ TEST_F(ClientAuth, OurClientWithEachFlavour) {
   EXPECT_EQ(credutl_sid_eq(&seen.sids.user, &CREDUTL_SID_NOBODY), 1);
   EXPECT_EQ(seen.priv, 0);
 
-  credutl_sid_t root = user_sid(0), root_group = group_sid(0),
-                nobody = user_sid(65534), nogroup = group_sid(65534);
+  credutl_sid_t root = uid_sid(0), root_group = gid_sid(0),
+                nobody = uid_sid(65534), nogroup = gid_sid(65534);
   call_with(unix_auth(false, 0, 0, {65534}));
   EXPECT_EQ(seen.status, 0);
-  EXPECT_EQ(seen.domain, upper(sysutl_myhostname()));
+  EXPECT_EQ(seen.domain, upper_host());
   EXPECT_EQ(seen.host, sysutl_myhostname());
   EXPECT_EQ(credutl_sid_eq(&seen.sids.user, &root), 1);
   EXPECT_EQ(credutl_sid_eq(&seen.sids.group, &root_group), 1);
@@ -186,7 +170,7 @@ TEST_F(ClientAuth, ProductGroupOnlyFromThisHost) {
   auto gid = static_cast<uint32_t>(settings->product_gid());
   credutl_sid_t product;
   credutl_nt_sid_to_sid(nt_get_enum_sid(NT_ENUM_SID_PRODUCT_GROUP), &product);
-  credutl_sid_t by_gid = group_sid(gid);
+  credutl_sid_t by_gid = gid_sid(gid);
   ASSERT_EQ(credutl_sid_eq(&product, &by_gid), 1);
   for (bool remote : {false, true}) {
     for (AUTH *auth : {unix_auth(remote, uid, gid),
@@ -251,7 +235,7 @@ TEST_F(ClientAuth, LocalNameFromAForeignAddressIsNotBelieved) {
   struct svc_req req = {kWhoProg, 1,    kWhoAmI, {AUTH_UNIX, nullptr, 0},
                         &parms,   &xprt};
   credutl_client_t client = {CREDUTL_AUTH_FAMILY_ONC, &req};
-  credutl_sid_t product = group_sid(static_cast<uint32_t>(gid));
+  credutl_sid_t product = gid_sid(static_cast<uint32_t>(gid));
   for (uint32_t address : {0xC0000201u, uint32_t{INADDR_LOOPBACK}}) {
     from.sin_addr.s_addr = htonl(address);  // 192.0.2.1 is documentation only
     bool here = address == INADDR_LOOPBACK;
@@ -292,7 +276,7 @@ void foreign_call(uint16_t port, long uid, long gid) {
 TEST_F(ClientAuth, ForeignClientAsRootNobodyAndANewUser) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to run as other accounts";
   foreign_call(tcp_port_, -1, -1);
-  credutl_sid_t root = user_sid(0), nobody = user_sid(65534);
+  credutl_sid_t root = uid_sid(0), nobody = uid_sid(65534);
   EXPECT_EQ(credutl_sid_eq(&seen.sids.user, &root), 1);
   char hostname[256];
   gethostname(hostname, sizeof hostname);
@@ -308,7 +292,7 @@ TEST_F(ClientAuth, ForeignClientAsRootNobodyAndANewUser) {
   long uid = settings->add_user(TempAccounts::unique("qmtir"), true);
   ASSERT_GE(uid, 0);
   foreign_call(tcp_port_, uid, settings->product_gid());
-  credutl_sid_t user = user_sid(static_cast<uint32_t>(uid));
+  credutl_sid_t user = uid_sid(static_cast<uint32_t>(uid));
   EXPECT_EQ(credutl_sid_eq(&seen.sids.user, &user), 1);
   EXPECT_EQ(seen.priv, 1);
 }

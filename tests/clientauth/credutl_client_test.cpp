@@ -5,7 +5,6 @@
 
 #include <unistd.h>
 
-#include <cctype>
 #include <string>
 
 #include <orvexks/credutl.h>
@@ -20,13 +19,6 @@ namespace {
 struct CredutlClient : ::testing::Test {
   ClientSettings settings{false};
 };
-
-std::string upper_host() {
-  std::string h = sysutl_myhostname();
-  for (char &c : h)
-    c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-  return h;
-}
 
 TEST_F(CredutlClient, QualifiedNames) {
   struct Case {
