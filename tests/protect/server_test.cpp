@@ -11,9 +11,7 @@
 #include <orvexnt/nt_accounts.h>
 #include <orvexnt/nt_security.h>
 
-#include <grp.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
@@ -25,6 +23,7 @@
 
 #include "child_process.h"
 #include "clientauth/client_settings.h"
+#include "protect/acl_rows.h"
 #include "protect/server_owner_file.h"
 #include "scratch_dir.h"
 
@@ -64,15 +63,10 @@ Accounts *env =
     static_cast<Accounts *>(::testing::AddGlobalTestEnvironment(new Accounts));
 
 credutl_sid_t user_sid(int i) {
-  credutl_sid_t s;
-  credutl_uid_to_sid(&s, static_cast<credutl_uid_t>(env->uids[i]));
-  return s;
+  return uid_sid(static_cast<uint32_t>(env->uids[i]));
 }
-
 credutl_sid_t group_sid(int i) {
-  credutl_sid_t s;
-  credutl_gid_to_sid(&s, static_cast<credutl_gid_t>(env->gids[i]));
-  return s;
+  return gid_sid(static_cast<uint32_t>(env->gids[i]));
 }
 
 credutl_sid_credentials_t creds(int user, int group) {
@@ -86,6 +80,43 @@ struct stat status(const std::string &path) {
   struct stat st = {};
   lstat(path.c_str(), &st);
   return st;
+}
+
+unsigned mode_bits(const std::string &path) {
+  return status(path).st_mode & 0777;
+}
+
+// The mode path's stored descriptor gives (-5 when it cannot be read).
+int stored_mode(const std::string &path, server_fsobj_prot_t *prot) {
+  int mode = -5;
+  server_get_fsobj_protections(path.c_str(), 1, prot, &mode);
+  return mode;
+}
+
+// Whether path's protections are want's under mask (-1: the check failed);
+// its report into *report when one is asked for.
+int matches(const std::string &path, const server_fsobj_prot_t &want, int mask,
+            std::string *report = nullptr) {
+  int ok = -1;
+  char *text = nullptr;
+  if (server_check_fsobj_protections(path.c_str(), &want, mask, &ok,
+                                     report != nullptr ? &text : nullptr) != 0)
+    return -1;
+  if (report != nullptr) *report = text != nullptr ? text : "";
+  free(text);
+  return ok;
+}
+
+// Replaces path's descriptor with one of the given owner, group and entries.
+void store_sd(const std::string &path, const nt_sid_t *owner,
+              const nt_sid_t *group, const nt_ace_info_t *aces, int n) {
+  nt_security_descriptor_t *sd = nullptr;
+  size_t size = 0;
+  ASSERT_EQ(nt_sd_build(owner, group, aces, n, &sd, &size), 0);
+  EXPECT_EQ(
+      nt_set_file_security(path.c_str(), NT_ALL_SECURITY_INFORMATION, sd, size),
+      0);
+  nt_sd_free(sd);
 }
 
 // The DACL entries of path's stored descriptor.
@@ -118,20 +149,17 @@ class ServerProtect : public ScratchTest {
   void SetUp() override {
     if (!env->ready) GTEST_SKIP() << "needs root, useradd and groupadd";
   }
-  std::string at(const std::string &name) const { return path(name); }
 };
 
 TEST_F(ServerProtect, EveryModeRoundTripsThroughTheDescriptorAndTheDisk) {
   const credutl_sid_credentials_t c = creds(0, 0);
   for (int is_dir = 0; is_dir < 2; ++is_dir) {
     for (int mode = 0; mode <= 0777; ++mode) {
-      const std::string p = at((is_dir ? "d" : "f") + std::to_string(mode));
+      const std::string p = path((is_dir ? "d" : "f") + std::to_string(mode));
       ASSERT_EQ(server_create_fsobj(p.c_str(), &c, mode, is_dir), 0) << p;
       server_fsobj_prot_t prot;
-      int got = -5;
-      ASSERT_EQ(server_get_fsobj_protections(p.c_str(), 1, &prot, &got), 0);
+      EXPECT_EQ(stored_mode(p, &prot), mode) << p;
       const struct stat st = status(p);
-      EXPECT_EQ(got, mode) << p;
       EXPECT_EQ(static_cast<int>(st.st_mode & 0777), mode) << p;
       EXPECT_EQ(static_cast<long>(st.st_uid), env->uids[0]);
       EXPECT_EQ(static_cast<long>(st.st_gid), env->gids[0]);
@@ -140,16 +168,16 @@ TEST_F(ServerProtect, EveryModeRoundTripsThroughTheDescriptorAndTheDisk) {
     }
   }
   const credutl_sid_credentials_t again = creds(1, 1);
-  EXPECT_EQ(server_create_fsobj(at("f0").c_str(), &again, 0644, 0), EEXIST);
+  EXPECT_EQ(server_create_fsobj(path("f0").c_str(), &again, 0644, 0), EEXIST);
 }
 
 TEST_F(ServerProtect, LayoutMasksAndInheritOnlyEntriesFollowTheObjectKind) {
   const credutl_sid_credentials_t c = creds(0, 0);
-  ASSERT_EQ(server_create_fsobj(at("f").c_str(), &c, 0755, 0), 0);
-  ASSERT_EQ(server_create_fsobj(at("d").c_str(), &c, 0755, 1), 0);
+  ASSERT_EQ(server_create_fsobj(path("f").c_str(), &c, 0755, 0), 0);
+  ASSERT_EQ(server_create_fsobj(path("d").c_str(), &c, 0755, 1), 0);
   void *file_sd = nullptr, *dir_sd = nullptr;
-  const auto f = entries(at("f"), &file_sd);
-  const auto d = entries(at("d"), &dir_sd);
+  const auto f = entries(path("f"), &file_sd);
+  const auto d = entries(path("d"), &dir_sd);
   // Network deny, group, Everyone, owner, product group, Administrators.
   ASSERT_EQ(f.size(), 6u);
   EXPECT_EQ(f[0].type, NT_ACCESS_DENIED_ACE_TYPE);
@@ -166,32 +194,30 @@ TEST_F(ServerProtect, LayoutMasksAndInheritOnlyEntriesFollowTheObjectKind) {
 
   // Network writes leave the deny entry out; removing it keeps the layout.
   EXPECT_EQ(server_enable_network_write(1), 0);
-  ASSERT_EQ(server_create_fsobj(at("n").c_str(), &c, 0644, 0), 0);
+  ASSERT_EQ(server_create_fsobj(path("n").c_str(), &c, 0644, 0), 0);
   EXPECT_EQ(server_enable_network_write(0), 1);
   void *n_sd = nullptr;
-  EXPECT_EQ(entries(at("n"), &n_sd).size(), 5u);
+  EXPECT_EQ(entries(path("n"), &n_sd).size(), 5u);
   server_sd_free(n_sd);
-  ASSERT_EQ(server_remove_network_denied_ace(at("f").c_str()), 0);
-  EXPECT_EQ(entries(at("f"), &file_sd).size(), 5u);
+  ASSERT_EQ(server_remove_network_denied_ace(path("f").c_str()), 0);
+  EXPECT_EQ(entries(path("f"), &file_sd).size(), 5u);
   server_sd_free(file_sd);
-  int mode = 0;
   server_fsobj_prot_t prot;
-  ASSERT_EQ(server_get_fsobj_protections(at("f").c_str(), 1, &prot, &mode), 0);
-  EXPECT_EQ(mode, 0755);
+  EXPECT_EQ(stored_mode(path("f"), &prot), 0755);
 }
 
 TEST_F(ServerProtect, ProtectingChangesModeOwnerAndReadOnlyAsAsked) {
-  const std::string p = at("f");
+  const std::string p = path("f");
   const credutl_sid_credentials_t c = creds(0, 0);
   const credutl_sid_credentials_t keep = creds(-1, -1);
   ASSERT_EQ(server_create_fsobj(p.c_str(), &c, 0444, 0), 0);
-  EXPECT_EQ(status(p).st_mode & 0222, 0u);  // read-only
+  EXPECT_EQ(mode_bits(p) & 0222, 0u);  // read-only
   ASSERT_EQ(server_protect_fsobj(p.c_str(), &keep, 0, 0200), 0);
-  EXPECT_EQ(status(p).st_mode & 0777, 0644u);
+  EXPECT_EQ(mode_bits(p), 0644u);
   ASSERT_EQ(server_protect_fsobj(p.c_str(), &keep, -1, 0640), 0);
-  EXPECT_EQ(status(p).st_mode & 0777, 0640u);
+  EXPECT_EQ(mode_bits(p), 0640u);
   ASSERT_EQ(server_protect_fsobj(p.c_str(), &keep, 0040, 0), 0);
-  EXPECT_EQ(status(p).st_mode & 0777, 0600u);
+  EXPECT_EQ(mode_bits(p), 0600u);
   // A new owner, the group kept.
   const credutl_sid_credentials_t to_other = creds(2, -1);
   ASSERT_EQ(server_protect_fsobj(p.c_str(), &to_other, 0, -1), 0);
@@ -202,84 +228,51 @@ TEST_F(ServerProtect, ProtectingChangesModeOwnerAndReadOnlyAsAsked) {
 }
 
 TEST_F(ServerProtect, ChecksReportWhatDiffers) {
-  const std::string p = at("f");
+  const std::string p = path("f");
   const credutl_sid_credentials_t c = creds(0, 0);
   ASSERT_EQ(server_create_fsobj(p.c_str(), &c, 0644, 0), 0);
   server_fsobj_prot_t want = {c.user, c.group, 0644};
-  int ok = -1;
-  char *report = nullptr;
-  ASSERT_EQ(server_check_fsobj_protections(p.c_str(), &want, -1, &ok, &report),
-            0);
-  EXPECT_EQ(ok, 1);
-  EXPECT_EQ(std::string(report).find("*WRONG*"), std::string::npos) << report;
-  free(report);
+  std::string text;
+  EXPECT_EQ(matches(p, want, -1, &text), 1);
+  EXPECT_EQ(text.find("*WRONG*"), std::string::npos) << text;
 
   want.mode = 0444;
-  ASSERT_EQ(server_check_fsobj_protections(p.c_str(), &want, -1, &ok, &report),
-            0);
-  EXPECT_EQ(ok, 0);
-  const std::string text = report;
-  free(report);
+  EXPECT_EQ(matches(p, want, -1, &text), 0);
   EXPECT_EQ(text.find("Expected protections:\n"), 0u) << text;
   EXPECT_NE(text.find("mode:  0444  \n"), std::string::npos) << text;
   EXPECT_NE(text.find("mode:  0644  *WRONG*\n"), std::string::npos) << text;
   EXPECT_NE(text.find("Needs readonly attribute set\n"), std::string::npos);
   // Under a clear mask only the bits it covers count.
-  EXPECT_EQ(
-      server_check_fsobj_protections(p.c_str(), &want, 0222, &ok, nullptr), 0);
-  EXPECT_EQ(ok, 0);
-  want.mode = 0060;
-  EXPECT_EQ(
-      server_check_fsobj_protections(p.c_str(), &want, 0070, &ok, nullptr), 0);
-  EXPECT_EQ(ok, 0);
-  want.mode = 0044;
-  EXPECT_EQ(
-      server_check_fsobj_protections(p.c_str(), &want, 0077, &ok, nullptr), 0);
-  EXPECT_EQ(ok, 1);
+  for (auto [mode, mask, same] :
+       {std::array{0444, 0222, 0}, std::array{0060, 0070, 0},
+        std::array{0044, 0077, 1}}) {
+    want.mode = mode;
+    EXPECT_EQ(matches(p, want, mask), same) << std::oct << mask;
+  }
 
   // Ownership only.
-  server_fsobj_prot_t owner_only = {user_sid(2), c.group, 0};
-  ASSERT_EQ(
-      server_check_fsobj_protections(p.c_str(), &owner_only, 0, &ok, &report),
-      0);
-  EXPECT_EQ(ok, 0);
-  const std::string own = report;
-  free(report);
-  EXPECT_EQ(own.find("Expected ownership:\n"), 0u) << own;
-  EXPECT_NE(own.find("Actual ownership:\n"), std::string::npos) << own;
-  EXPECT_EQ(own.find("mode:"), std::string::npos) << own;
+  EXPECT_EQ(matches(p, {user_sid(2), c.group, 0}, 0, &text), 0);
+  EXPECT_EQ(text.find("Expected ownership:\n"), 0u) << text;
+  EXPECT_NE(text.find("Actual ownership:\n"), std::string::npos) << text;
+  EXPECT_EQ(text.find("mode:"), std::string::npos) << text;
 }
 
 TEST_F(ServerProtect, ForeignDescriptorsAreUnknownStyleAndNeverGuessed) {
-  const std::string p = at("f");
+  const std::string p = path("f");
   const credutl_sid_credentials_t c = creds(0, 0);
   ASSERT_EQ(server_create_fsobj(p.c_str(), &c, 0644, 0), 0);
   uint8_t owner[NT_SID_MAX_LENGTH];
   credutl_sid_to_nt_sid(&c.user, sizeof owner, owner);
   const nt_sid_t *sid = reinterpret_cast<const nt_sid_t *>(owner);
   const nt_ace_info_t only = {NT_ACCESS_ALLOWED_ACE_TYPE, 0, 0x120089, sid};
-  nt_security_descriptor_t *sd = nullptr;
-  size_t size = 0;
-  ASSERT_EQ(nt_sd_build(sid, sid, &only, 1, &sd, &size), 0);
-  ASSERT_EQ(
-      nt_set_file_security(p.c_str(), NT_ALL_SECURITY_INFORMATION, sd, size),
-      0);
-  nt_sd_free(sd);
+  store_sd(p, sid, sid, &only, 1);
   server_fsobj_prot_t prot;
-  int mode = 0;
-  ASSERT_EQ(server_get_fsobj_protections(p.c_str(), 1, &prot, &mode), 0);
-  EXPECT_EQ(mode, SERVER_MODE_UNKNOWN);
+  EXPECT_EQ(stored_mode(p, &prot), SERVER_MODE_UNKNOWN);
   const credutl_sid_credentials_t keep = creds(-1, -1);
   EXPECT_EQ(server_protect_fsobj(p.c_str(), &keep, 0, 0200), EINVAL);
-  server_fsobj_prot_t want = {c.user, c.group, 0644};
-  char *report = nullptr;
-  int ok = -1;
-  ASSERT_EQ(server_check_fsobj_protections(p.c_str(), &want, -1, &ok, &report),
-            0);
-  EXPECT_EQ(ok, 0);
-  EXPECT_NE(std::string(report).find("Unknown style protections: "),
-            std::string::npos);
-  free(report);
+  std::string text;
+  EXPECT_EQ(matches(p, {c.user, c.group, 0644}, -1, &text), 0);
+  EXPECT_NE(text.find("Unknown style protections: "), std::string::npos);
   int granted = -1;
   credutl_whole_credentials_t who = {c.user, c.group, 0, nullptr};
   EXPECT_EQ(server_check_fsobj_access(p.c_str(), &who, 0, &granted), EACCES);
@@ -297,101 +290,57 @@ TEST_F(ServerProtect, ForeignDescriptorsAreUnknownStyleAndNeverGuessed) {
       {NT_ACCESS_ALLOWED_ACE_TYPE, 0, 0x1200a9, gsid},
       {NT_ACCESS_ALLOWED_ACE_TYPE, 0, 0x120089,
        nt_get_enum_sid(NT_ENUM_SID_EVERYONE)}};
-  ASSERT_EQ(nt_sd_build(sid, gsid, older, 5, &sd, &size), 0);
-  ASSERT_EQ(
-      nt_set_file_security(p.c_str(), NT_ALL_SECURITY_INFORMATION, sd, size),
-      0);
-  nt_sd_free(sd);
-  ASSERT_EQ(server_get_fsobj_protections(p.c_str(), 1, &prot, &mode), 0);
-  EXPECT_EQ(mode, 0754);
+  store_sd(p, sid, gsid, older, 5);
+  EXPECT_EQ(stored_mode(p, &prot), 0754);
   EXPECT_TRUE(credutl_sid_eq(&prot.owner, &c.user));
   EXPECT_TRUE(credutl_sid_eq(&prot.group, &c.group));
 }
 
-TEST_F(ServerProtect, AccessFollowsOwnerGroupAndOtherBitsAndLinuxAgrees) {
-  const std::string p = at("f");
+TEST_F(ServerProtect, AccessFollowsOwnerGroupAndOtherBits) {
+  const std::string p = path("f");
   const credutl_sid_credentials_t c = creds(0, 0);
   ASSERT_EQ(server_create_fsobj(p.c_str(), &c, 0664, 0), 0);
-  chmod(dir_.c_str(), 0755);
-  const auto [owner, member, outsider] = callers(0);
-  int granted = -1;
-  ASSERT_EQ(server_check_fsobj_access(p.c_str(), &owner, 1, &granted), 0);
-  EXPECT_EQ(granted, 0200);
-  ASSERT_EQ(server_check_fsobj_access(p.c_str(), &member, 1, &granted), 0);
-  EXPECT_EQ(granted, 020);
-  ASSERT_EQ(server_check_fsobj_access(p.c_str(), &outsider, 1, &granted), 0);
-  EXPECT_EQ(granted, 0);
-  ASSERT_EQ(server_check_fsobj_access(p.c_str(), &outsider, 0, &granted), 0);
-  EXPECT_EQ(granted, 04);
-
-  // The kernel decides the same for the real member and outsider.
-  for (int who : {1, 2}) {
-    EXPECT_EQ(
-        exit_code_in_child([&] {
-          const gid_t supplementary = static_cast<gid_t>(env->gids[0]);
-          if (setgroups(who == 1 ? 1 : 0, &supplementary) != 0 ||
-              setgid(static_cast<gid_t>(env->gids[who == 1 ? 2 : 1])) != 0 ||
-              setuid(static_cast<uid_t>(env->uids[who])) != 0)
-            return 9;
-          return access(p.c_str(), W_OK) == 0 ? 0 : 1;
-        }),
-        who == 1 ? 0 : 1)
-        << "user " << who;
+  const auto who = callers(0);  // owner, member, outsider
+  for (auto [caller, write, expected] :
+       {std::array{0, 1, 0200}, std::array{1, 1, 020}, std::array{2, 1, 0},
+        std::array{2, 0, 04}}) {
+    int granted = -1;
+    ASSERT_EQ(
+        server_check_fsobj_access(p.c_str(), &who[caller], write, &granted), 0);
+    EXPECT_EQ(granted, expected) << caller << " " << write;
   }
-}
-
-// An access list of owner read-write, group read and nothing for the
-// outsider or others.
-sysutl_acl_t owner_rw_group_r() {
-  sysutl_acl_t acl = nullptr;
-  sysutl_acl_init(4, &acl);
-  const struct {
-    int tag, perms;
-    credutl_sid_t sid;
-  } rows[] = {{SYSUTL_ACL_USER_OBJ, 6, user_sid(0)},
-              {SYSUTL_ACL_USER, 0, user_sid(2)},
-              {SYSUTL_ACL_GROUP_OBJ, 4, group_sid(0)},
-              {SYSUTL_ACL_OTHER, 0, CREDUTL_SID_NOBODY}};
-  for (const auto &row : rows) {
-    sysutl_acl_entry_t e = nullptr;
-    sysutl_acl_permset_t set = nullptr;
-    sysutl_acl_create_entry(&acl, &e);
-    sysutl_acl_set_tag_type(e, row.tag);
-    if (row.tag != SYSUTL_ACL_OTHER) sysutl_acl_set_qualifier(e, &row.sid);
-    sysutl_acl_get_permset(e, &set);
-    for (int perm : {4, 2, 1})
-      if ((row.perms & perm) != 0) sysutl_acl_add_perm(set, perm);
-  }
-  return acl;
 }
 
 TEST_F(ServerProtect, AccessListsDecideAccessAndAreCompared) {
-  const std::string p = at("f");
+  const std::string p = path("f");
   const credutl_sid_credentials_t c = creds(0, 0);
-  sysutl_acl_t acl = owner_rw_group_r();
+  // Owner read-write, group read, nothing for the outsider or others.
+  sysutl_acl_t acl = make_acl({{SYSUTL_ACL_USER_OBJ, user_sid(0), 6},
+                               {SYSUTL_ACL_USER, user_sid(2), 0},
+                               {SYSUTL_ACL_GROUP_OBJ, group_sid(0), 4},
+                               {SYSUTL_ACL_OTHER, {}, 0}});
   ASSERT_EQ(server_create_fsobj_acl(p.c_str(), &c, 0, acl, 0), 0);
-  const auto [owner, member, outsider] = callers(1);
+  const auto who = callers(1);  // owner, member, outsider
   int granted = -1;
-  ASSERT_EQ(server_check_fsobj_access_acl(p.c_str(), &owner, 1, &granted), 0);
-  EXPECT_EQ(granted, 1);
-  ASSERT_EQ(server_check_fsobj_access_acl(p.c_str(), &member, 1, &granted), 0);
-  EXPECT_EQ(granted, 0);
-  ASSERT_EQ(server_check_fsobj_access_acl(p.c_str(), &member, 0, &granted), 0);
-  EXPECT_EQ(granted, 1);
-  ASSERT_EQ(server_check_fsobj_access_acl(p.c_str(), &outsider, 0, &granted),
-            0);
-  EXPECT_EQ(granted, 0);
+  for (auto [caller, write, expected] :
+       {std::array{0, 1, 1}, std::array{1, 1, 0}, std::array{1, 0, 1},
+        std::array{2, 0, 0}}) {
+    ASSERT_EQ(
+        server_check_fsobj_access_acl(p.c_str(), &who[caller], write, &granted),
+        0);
+    EXPECT_EQ(granted, expected) << caller << " " << write;
+  }
 
   // The same list compares equal; once the file's list gains group write it
   // no longer does, and the report shows both lists.
   const server_fsobj_prot_t want = {*credutl_getusid(), group_sid(0), 0};
   int ok = -1;
+  char *report = nullptr;
   ASSERT_EQ(server_check_fsobj_protections_acl(p.c_str(), &want, 0, acl, &ok,
                                                nullptr),
             0);
   EXPECT_EQ(ok, 1);
   ASSERT_EQ(server_protect_fsobj_acl(p.c_str(), &c, 0, 020, 1, nullptr), 0);
-  char *report = nullptr;
   ASSERT_EQ(server_check_fsobj_protections_acl(p.c_str(), &want, 0, acl, &ok,
                                                &report),
             0);
@@ -400,7 +349,7 @@ TEST_F(ServerProtect, AccessListsDecideAccessAndAreCompared) {
   free(report);
   EXPECT_NE(text.find("GROUP_OBJ"), std::string::npos) << text;
   EXPECT_NE(text.find("*WRONG*"), std::string::npos) << text;
-  ASSERT_EQ(server_check_fsobj_access_acl(p.c_str(), &member, 1, &granted), 0);
+  ASSERT_EQ(server_check_fsobj_access_acl(p.c_str(), &who[1], 1, &granted), 0);
   EXPECT_EQ(granted, 1);
   sysutl_acl_free(&acl);
 }
@@ -411,7 +360,7 @@ TEST_F(ServerProtect, IdentityFilesRecordOwnerGroupAndSupplementaryGroups) {
   ids.groups[0] = group_sid(1);
   ids.groups[1] = group_sid(2);
   ASSERT_EQ(server_set_ids_flag(dir_.c_str(), &ids, 1), 0);
-  EXPECT_EQ(status(dir_).st_mode & 0777, 0775u);
+  EXPECT_EQ(mode_bits(dir_), 0775u);
   EXPECT_EQ(static_cast<long>(status(dir_).st_uid), env->uids[0]);
   credutl_sid_credentials_t got;
   ASSERT_EQ(server_get_ids(dir_.c_str(), &got), 0);
@@ -440,7 +389,7 @@ TEST_F(ServerProtect, IdentityFilesRecordOwnerGroupAndSupplementaryGroups) {
   // DONTCARE keeps what is recorded; a new group is recorded again.
   const credutl_sid_credentials_t keep = creds(-1, -1);
   ASSERT_EQ(server_set_ids(dir_.c_str(), &keep), 0);
-  EXPECT_EQ(status(dir_).st_mode & 0777, 0755u);
+  EXPECT_EQ(mode_bits(dir_), 0755u);
   ASSERT_EQ(server_get_ids(dir_.c_str(), &got), 0);
   EXPECT_EQ(got.ngroups, 2);
   const credutl_sid_t g2 = group_sid(2);
@@ -452,24 +401,24 @@ TEST_F(ServerProtect, IdentityFilesRecordOwnerGroupAndSupplementaryGroups) {
 
 TEST_F(ServerProtect, OwnershipOfATreeGoesToTheNewOwner) {
   const credutl_sid_credentials_t mine = creds(0, 0);
-  ASSERT_EQ(server_create_fsobj(at("sub").c_str(), &mine, 0750, 1), 0);
-  ASSERT_EQ(server_create_fsobj(at("sub/f").c_str(), &mine, 0640, 0), 0);
-  ASSERT_EQ(server_create_fsobj(at("g").c_str(), &mine, 0444, 0), 0);
+  ASSERT_EQ(server_create_fsobj(path("sub").c_str(), &mine, 0750, 1), 0);
+  ASSERT_EQ(server_create_fsobj(path("sub/f").c_str(), &mine, 0640, 0), 0);
+  ASSERT_EQ(server_create_fsobj(path("g").c_str(), &mine, 0444, 0), 0);
   const credutl_sid_credentials_t next = creds(2, 0);
   ASSERT_EQ(ksi_write_owner_file(dir_.c_str(), next), 0);
   int done = 0;
   ASSERT_EQ(server_take_ownership(dir_.c_str(), &done), 0);
   EXPECT_EQ(done, 1);
   for (const char *name : {"sub", "sub/f", "g", "new.owner"}) {
-    const struct stat st = status(at(name));
+    const struct stat st = status(path(name));
     EXPECT_EQ(static_cast<long>(st.st_uid), env->uids[2]) << name;
     EXPECT_EQ(static_cast<long>(st.st_gid), env->gids[0]) << name;
   }
-  EXPECT_EQ(status(at("sub/f")).st_mode & 0777, 0640u);
+  EXPECT_EQ(mode_bits(path("sub/f")), 0640u);
 
   // A server that may not change owners leaves the note and asks the new
   // owner to finish (the test below, run as the owner of "store").
-  const std::string store = at("store");
+  const std::string store = path("store");
   ASSERT_EQ(server_create_fsobj(store.c_str(), &mine, 0755, 1), 0);
   chmod(dir_.c_str(), 0755);
   const std::string arg = std::string(getenv("ORVEX_REGISTRY")) + "\n" + store +
@@ -481,8 +430,8 @@ TEST_F(ServerProtect, OwnershipOfATreeGoesToTheNewOwner) {
             0);
 
   // A damaged note changes nothing.
-  chmod(at("new.owner").c_str(), 0644);
-  spit(at("new.owner"), "only-one-field\n");
+  chmod(path("new.owner").c_str(), 0644);
+  spit(path("new.owner"), "only-one-field\n");
   EXPECT_EQ(server_take_ownership(dir_.c_str(), &done), EINVAL);
   EXPECT_EQ(done, 0);
 }
@@ -512,15 +461,16 @@ TEST(ServerAsOwner, HandOverWithoutPrivilegeAsksForARelogin) {
 
 TEST_F(ServerProtect, TreesAreProtectedAndRemovedWhole) {
   const credutl_sid_credentials_t c = creds(0, 0);
-  ASSERT_EQ(server_create_fsobj(at("t").c_str(), &c, 0755, 1), 0);
-  ASSERT_EQ(server_create_fsobj(at("t/d").c_str(), &c, 0755, 1), 0);
-  ASSERT_EQ(server_create_fsobj(at("t/d/f").c_str(), &c, 0444, 0), 0);
+  ASSERT_EQ(server_create_fsobj(path("t").c_str(), &c, 0755, 1), 0);
+  ASSERT_EQ(server_create_fsobj(path("t/d").c_str(), &c, 0755, 1), 0);
+  ASSERT_EQ(server_create_fsobj(path("t/d/f").c_str(), &c, 0444, 0), 0);
   const credutl_sid_credentials_t to = creds(2, 1);
   ASSERT_EQ(
-      server_protect_tree(at("t").c_str(), &to, &to, -1, 0770, -1, 0660, 1), 1);
-  EXPECT_EQ(status(at("t/d")).st_mode & 0777, 0770u);
-  EXPECT_EQ(status(at("t/d/f")).st_mode & 0777, 0660u);
-  EXPECT_EQ(static_cast<long>(status(at("t/d/f")).st_gid), env->gids[1]);
+      server_protect_tree(path("t").c_str(), &to, &to, -1, 0770, -1, 0660, 1),
+      1);
+  EXPECT_EQ(mode_bits(path("t/d")), 0770u);
+  EXPECT_EQ(mode_bits(path("t/d/f")), 0660u);
+  EXPECT_EQ(static_cast<long>(status(path("t/d/f")).st_gid), env->gids[1]);
 
   // Seen from a deep current directory, an object whose full name does not
   // fit is reported and left alone; the walk goes on and the result tells
@@ -546,11 +496,11 @@ TEST_F(ServerProtect, TreesAreProtectedAndRemovedWhole) {
                      std::string(150, 'f') + "\"."),
             std::string::npos)
       << err;
-  EXPECT_EQ(status(deep + "/t").st_mode & 0777, 0750u);
-  EXPECT_EQ(status(far).st_mode & 0777, 0700u);
-  EXPECT_EQ(server_remove_tree(at("t").c_str(), FILEUTL_WALK_QUIET), 0);
-  EXPECT_FALSE(fileutl_exists(at("t").c_str(), 0));
-  EXPECT_EQ(server_remove_fsobj(at("t").c_str()), ENOENT);
+  EXPECT_EQ(mode_bits(deep + "/t"), 0750u);
+  EXPECT_EQ(mode_bits(far), 0700u);
+  EXPECT_EQ(server_remove_tree(path("t").c_str(), FILEUTL_WALK_QUIET), 0);
+  EXPECT_FALSE(fileutl_exists(path("t").c_str(), 0));
+  EXPECT_EQ(server_remove_fsobj(path("t").c_str()), ENOENT);
 }
 
 using ServerFiles = ScratchTest;
