@@ -144,7 +144,6 @@ TEST(ClpFlags, MutualExclusionGroups) {
       {{"-x", "-y"},
        {kX, -100},
        "Illegal use of mutually exclusive flags \"-y\" and \"-x\""},
-      {{"-x", "-x"}, {kX, -100}, "Illegal duplicate use of flag \"-x\""},
       {{"-y", "-y", "-why"}, {kY, kY, kY}, ""},
       {{"-why", "-x"},
        {kY, -100},
