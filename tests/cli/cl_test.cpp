@@ -175,7 +175,6 @@ TEST(ClLine, QuotesAndEscapes) {
   EXPECT_EQ(split("\"a\nb\" c"), (std::vector<std::string>{"a"}));
   EXPECT_EQ(split("ab\"cd"), (std::vector<std::string>{"abcd"}));
   EXPECT_TRUE(split("").empty());
-  EXPECT_TRUE(split("   ").empty());
 }
 
 TEST(ClOffsets, SaveAndRestoreThePosition) {

@@ -335,7 +335,6 @@ TEST(ClpText, Splitting) {
   EXPECT_EQ(split("'' b"), (V{"", "b"}));
   EXPECT_EQ(split("b ''"), (V{"b"}));  // an empty word at the end ends the list
   EXPECT_EQ(split(""), V{});
-  EXPECT_EQ(split("   "), V{});
   int rc = 0;
   testing::internal::CaptureStderr();
   split("a 'b", &rc);
